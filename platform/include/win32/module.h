@@ -22,3 +22,8 @@ ORVA_API_ENTRY BOOL FreeLibrary(HMODULE hLibModule);
 ORVA_API_ENTRY FARPROC GetProcAddress(HMODULE hModule, LPCSTR lpProcName);
 ORVA_API_ENTRY DWORD GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename, DWORD nSize);
 ORVA_API_ENTRY HMODULE GetModuleHandleA(LPCSTR lpModuleName);
+
+// Why this thread's latest LoadLibrary call failed (the dlopen message, or a
+// refused DllMain), for diagnostics; empty after a load that succeeded. Valid
+// until the thread's next load.
+ORVA_API_ENTRY const char* orva_platform_last_load_error(void);
