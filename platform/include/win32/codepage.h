@@ -12,6 +12,7 @@
 
 #define MB_ERR_INVALID_CHARS 0x00000008u
 #define WC_ERR_INVALID_CHARS 0x00000080u
+#define WC_NO_BEST_FIT_CHARS 0x00000400u
 
 ORVA_API_ENTRY int MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR lpMultiByteStr,
                                        int cbMultiByte, LPWSTR lpWideCharStr, int cchWideChar);
