@@ -1,1 +1,337 @@
-// placeholder
+#include "registry_store.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <mutex>
+#include <utility>
+
+namespace orva::platform::registry {
+
+namespace {
+
+constexpr const char* kDefaultRegistryFile = "/etc/orva/registry.reg";
+
+class FileDescriptor {
+  public:
+    FileDescriptor() noexcept = default;
+    explicit FileDescriptor(int fd) noexcept : fd_(fd) {}
+    ~FileDescriptor() { reset(); }
+    FileDescriptor(FileDescriptor&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+    FileDescriptor& operator=(FileDescriptor&& other) noexcept {
+        if (this != &other) {
+            reset();
+            fd_ = std::exchange(other.fd_, -1);
+        }
+        return *this;
+    }
+
+    int get() const noexcept { return fd_; }
+    explicit operator bool() const noexcept { return fd_ >= 0; }
+    void reset() noexcept {
+        if (fd_ >= 0) {
+            ::close(fd_);
+            fd_ = -1;
+        }
+    }
+
+  private:
+    int fd_ = -1;
+};
+
+// Removes a temporary file unless it was renamed into place.
+class TemporaryFile {
+  public:
+    explicit TemporaryFile(std::string path) : path_(std::move(path)) {}
+    ~TemporaryFile() {
+        if (!path_.empty()) {
+            ::unlink(path_.c_str());
+        }
+    }
+    TemporaryFile(const TemporaryFile&) = delete;
+    TemporaryFile& operator=(const TemporaryFile&) = delete;
+    void keep() noexcept { path_.clear(); }
+
+  private:
+    std::string path_;
+};
+
+LSTATUS statusOfErrno(int error) noexcept {
+    switch (error) {
+        case EACCES:
+        case EPERM:
+        case EROFS:
+            return ERROR_ACCESS_DENIED;
+        case ENOMEM:
+            return ERROR_NOT_ENOUGH_MEMORY;
+        default:
+            return ERROR_REGISTRY_IO_FAILED;
+    }
+}
+
+// A file's identity and version. The cache keeps its file open, so the inode
+// number cannot be reused by a newer file while the entry lives.
+struct FileVersion {
+    dev_t device = 0;
+    ino_t inode = 0;
+    off_t size = 0;
+    timespec modified{};
+    timespec changed{};
+
+    static FileVersion of(const struct stat& st) noexcept {
+        return {st.st_dev, st.st_ino, st.st_size, st.st_mtim, st.st_ctim};
+    }
+    bool operator==(const FileVersion& other) const noexcept {
+        return device == other.device && inode == other.inode && size == other.size &&
+               modified.tv_sec == other.modified.tv_sec &&
+               modified.tv_nsec == other.modified.tv_nsec &&
+               changed.tv_sec == other.changed.tv_sec && changed.tv_nsec == other.changed.tv_nsec;
+    }
+};
+
+// The last file parsed, so that repeated reads of an unchanged file are cheap.
+struct Cache {
+    std::mutex mutex;
+    bool valid = false;
+    std::string path;
+    FileVersion version;
+    FileDescriptor file;
+    Snapshot snapshot;
+};
+
+Cache& cache() {
+    // Never destroyed: Reg* calls from other modules' static destructors still work.
+    static Cache* instance = new Cache;
+    return *instance;
+}
+
+void remember(const std::string& path, const FileVersion& version, FileDescriptor file,
+              const Snapshot& snapshot) {
+    Cache& entry = cache();
+    std::lock_guard lock(entry.mutex);
+    entry.valid = true;
+    entry.path = path;
+    entry.version = version;
+    entry.file = std::move(file);
+    entry.snapshot = snapshot;
+}
+
+// Reads to the end, stopping just past the size the parser accepts.
+LSTATUS readAll(int fd, std::string* text) {
+    char buffer[64 * 1024];
+    for (;;) {
+        const ssize_t got = ::read(fd, buffer, sizeof buffer);
+        if (got < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return statusOfErrno(errno);
+        }
+        if (got == 0) {
+            return ERROR_SUCCESS;
+        }
+        text->append(buffer, static_cast<std::size_t>(got));
+        if (text->size() > kMaxTextSize) {
+            return ERROR_SUCCESS;
+        }
+    }
+}
+
+LSTATUS writeAll(int fd, const std::string& text) {
+    std::size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t wrote = ::write(fd, text.data() + done, text.size() - done);
+        if (wrote < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return statusOfErrno(errno);
+        }
+        done += static_cast<std::size_t>(wrote);
+    }
+    return ERROR_SUCCESS;
+}
+
+Snapshot parseSnapshot(std::string_view text) {
+    Snapshot snapshot;
+    Document document;
+    if (!parseText(text, TextKind::kRegistryFile, &document, &snapshot.error)) {
+        snapshot.status = ERROR_REGISTRY_CORRUPT;
+        return snapshot;
+    }
+    auto hive = std::make_shared<Hive>();
+    applyDocument(document, false, *hive);
+    snapshot.hive = std::move(hive);
+    return snapshot;
+}
+
+struct FileState {
+    bool exists = false;
+    mode_t mode = 0;
+};
+
+Snapshot load(const std::string& path, FileState* state) {
+    Snapshot snapshot;
+    FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!file) {
+        if (errno == ENOENT || errno == ENOTDIR) {
+            snapshot.hive = std::make_shared<const Hive>();
+        } else {
+            snapshot.status = statusOfErrno(errno);
+        }
+        return snapshot;
+    }
+    struct stat st {};
+    if (::fstat(file.get(), &st) != 0) {
+        snapshot.status = statusOfErrno(errno);
+        return snapshot;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        snapshot.status = ERROR_REGISTRY_IO_FAILED;
+        return snapshot;
+    }
+    state->exists = true;
+    state->mode = st.st_mode & 07777;
+    const FileVersion version = FileVersion::of(st);
+    {
+        Cache& entry = cache();
+        std::lock_guard lock(entry.mutex);
+        if (entry.valid && entry.path == path && entry.version == version) {
+            return entry.snapshot;
+        }
+    }
+    std::string text;
+    snapshot.status = readAll(file.get(), &text);
+    if (snapshot.status != ERROR_SUCCESS) {
+        return snapshot;
+    }
+    snapshot = parseSnapshot(text);
+    remember(path, version, std::move(file), snapshot);
+    return snapshot;
+}
+
+std::string folderOf(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    if (slash == std::string::npos) {
+        return ".";
+    }
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// mkdir -p: every missing level, from the top.
+LSTATUS makeFolders(const std::string& folder) {
+    struct stat st {};
+    if (::stat(folder.c_str(), &st) == 0) {
+        return S_ISDIR(st.st_mode) ? ERROR_SUCCESS : ERROR_REGISTRY_IO_FAILED;
+    }
+    for (std::size_t at = 1;; ++at) {
+        at = folder.find('/', at);
+        const std::string level = folder.substr(0, at);
+        if (::mkdir(level.c_str(), 0755) != 0 && errno != EEXIST) {
+            return statusOfErrno(errno);
+        }
+        if (at == std::string::npos) {
+            return ERROR_SUCCESS;
+        }
+    }
+}
+
+LSTATUS syncFolder(const std::string& folder) {
+    FileDescriptor dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!dir) {
+        return statusOfErrno(errno);
+    }
+    // Some file systems cannot sync a folder; the rename is then as durable as they make it.
+    if (::fsync(dir.get()) != 0 && errno != EINVAL) {
+        return statusOfErrno(errno);
+    }
+    return ERROR_SUCCESS;
+}
+
+}  // namespace
+
+std::string registryFilePath() {
+    const char* configured = std::getenv("ORVA_REGISTRY");
+    return (configured != nullptr && *configured != '\0') ? std::string(configured)
+                                                          : std::string(kDefaultRegistryFile);
+}
+
+Snapshot readRegistry() {
+    FileState state;
+    return load(registryFilePath(), &state);
+}
+
+LSTATUS modifyRegistry(const Change& change, TextError* error) {
+    const std::string path = registryFilePath();
+    const std::string folder = folderOf(path);
+    LSTATUS status = makeFolders(folder);
+    if (status != ERROR_SUCCESS) {
+        return status;
+    }
+
+    // Writers queue on the lock; each re-reads the file under it, so no
+    // change made by another process is lost.
+    FileDescriptor lock(::open((path + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644));
+    if (!lock) {
+        return statusOfErrno(errno);
+    }
+    while (::flock(lock.get(), LOCK_EX) != 0) {
+        if (errno != EINTR) {
+            return statusOfErrno(errno);
+        }
+    }
+
+    FileState state;
+    const Snapshot current = load(path, &state);
+    if (current.status != ERROR_SUCCESS) {
+        if (error != nullptr) {
+            *error = current.error;
+        }
+        return current.status;
+    }
+    std::unique_ptr<Hive> hive = current.hive->clone();
+    bool changed = false;
+    status = change(*hive, changed);
+    if (status != ERROR_SUCCESS || !changed) {
+        return status;
+    }
+
+    // What is cached is what the file reads back as (a REG_SZ stored without
+    // its NUL reads back with one), and a text that would not read back is
+    // never written.
+    const std::string text = writeHive(*hive);
+    const Snapshot written = parseSnapshot(text);
+    if (written.status != ERROR_SUCCESS) {
+        return ERROR_GEN_FAILURE;
+    }
+    const std::string temporary = path + ".tmp." + std::to_string(::getpid());
+    FileDescriptor out(
+        ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644));
+    if (!out) {
+        return statusOfErrno(errno);
+    }
+    TemporaryFile pendingFile(temporary);
+    if (state.exists && ::fchmod(out.get(), state.mode) != 0) {
+        return statusOfErrno(errno);
+    }
+    status = writeAll(out.get(), text);
+    if (status != ERROR_SUCCESS) {
+        return status;
+    }
+    if (::fsync(out.get()) != 0 || ::rename(temporary.c_str(), path.c_str()) != 0) {
+        return statusOfErrno(errno);
+    }
+    pendingFile.keep();
+
+    struct stat st {};
+    if (::fstat(out.get(), &st) == 0) {
+        remember(path, FileVersion::of(st), std::move(out), written);
+    }
+    return syncFolder(folder);
+}
+
+}  // namespace orva::platform::registry

@@ -67,4 +67,9 @@ ORVA_API_ENTRY LSTATUS RegDeleteTreeA(HKEY hKey, LPCSTR lpSubKey);
 ORVA_API_ENTRY LSTATUS RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchName,
                                      LPDWORD lpReserved, LPSTR lpClass, LPDWORD lpcchClass,
                                      PFILETIME lpftLastWriteTime);
+// Values in the order they were first set; name and data buffers follow the
+// rules of RegEnumKeyExA and RegQueryValueExA.
+ORVA_API_ENTRY LSTATUS RegEnumValueA(HKEY hKey, DWORD dwIndex, LPSTR lpValueName,
+                                     LPDWORD lpcchValueName, LPDWORD lpReserved, LPDWORD lpType,
+                                     LPBYTE lpData, LPDWORD lpcbData);
 ORVA_API_ENTRY LSTATUS RegCloseKey(HKEY hKey);
