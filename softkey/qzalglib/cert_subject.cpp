@@ -1,0 +1,90 @@
+#include "cert_subject.h"
+
+#include <openssl/asn1.h>
+#include <openssl/objects.h>
+#include <openssl/x509.h>
+
+#include <climits>
+#include <string_view>
+
+#include "failure.h"
+#include "openssl_ptr.h"
+
+namespace orva::qzalg {
+
+namespace {
+
+// The attribute's short name; an attribute OpenSSL does not know reads as its
+// dotted OID.
+std::string attributeName(const ASN1_OBJECT* object) {
+    const int nid = OBJ_obj2nid(object);
+    if (nid == NID_pkcs9_emailAddress) {
+        return "E";
+    }
+    if (nid != NID_undef) {
+        if (const char* sn = OBJ_nid2sn(nid); sn != nullptr) {
+            return sn;
+        }
+    }
+    const int size = OBJ_obj2txt(nullptr, 0, object, 1);
+    sslCheck(size > 0 && size < INT_MAX);
+    std::string text(static_cast<std::size_t>(size) + 1, '\0');
+    sslCheck(OBJ_obj2txt(text.data(), size + 1, object, 1) == size);
+    text.resize(static_cast<std::size_t>(size));
+    return text;
+}
+
+// The attribute's value in UTF-8, whatever string type the name stores it in.
+std::string attributeValue(const ASN1_STRING* value) {
+    unsigned char* utf8 = nullptr;
+    const int size = ASN1_STRING_to_UTF8(&utf8, value);
+    const softkey::OpensslBytesPtr owner(utf8);
+    sslCheck(size >= 0 && (size == 0 || utf8 != nullptr));
+    std::string text(reinterpret_cast<const char*>(utf8), static_cast<std::size_t>(size));
+    // A NUL inside a value would end the caller's text early and show it a
+    // different, shorter subject.
+    sslCheck(text.find('\0') == std::string::npos);
+    return text;
+}
+
+// Cuts text to at most max bytes without splitting a UTF-8 character.
+void cutAtCharacter(std::string& text, std::size_t max) {
+    if (text.size() <= max) {
+        return;
+    }
+    std::size_t end = max;
+    // text[end] is the first byte dropped; a continuation byte there means the
+    // character it belongs to started before end and goes too.
+    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) {
+        --end;
+    }
+    text.resize(end);
+}
+
+}  // namespace
+
+std::string certSubject(std::span<const std::uint8_t> der) {
+    require(!der.empty() && der.size() <= LONG_MAX);
+    const unsigned char* next = der.data();
+    const softkey::X509Ptr cert(d2i_X509(nullptr, &next, static_cast<long>(der.size())));
+    sslCheck(cert != nullptr);
+    sslCheck(next == der.data() + der.size());
+
+    const X509_NAME* name = X509_get_subject_name(cert.get());
+    sslCheck(name != nullptr);
+    std::string text;
+    for (int i = X509_NAME_entry_count(name) - 1; i >= 0; --i) {
+        const X509_NAME_ENTRY* entry = X509_NAME_get_entry(name, i);
+        sslCheck(entry != nullptr);
+        if (!text.empty()) {
+            text += ',';
+        }
+        text += attributeName(X509_NAME_ENTRY_get_object(entry));
+        text += '=';
+        text += attributeValue(X509_NAME_ENTRY_get_data(entry));
+    }
+    cutAtCharacter(text, kSubjectMaxBytes);
+    return text;
+}
+
+}  // namespace orva::qzalg

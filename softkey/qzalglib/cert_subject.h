@@ -1,0 +1,21 @@
+#pragma once
+
+// The subject of a certificate as QZAlgLib writes it.
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+
+namespace orva::qzalg {
+
+// The longest subject text, in bytes, without its NUL.
+constexpr std::size_t kSubjectMaxBytes = 1023;
+
+// The subject of a DER certificate: its name's attributes from the last to the
+// first as "SN=value" joined by ",", values in UTF-8 without escaping, cut at a
+// character boundary to at most kSubjectMaxBytes bytes. The input must be one
+// certificate and nothing more.
+std::string certSubject(std::span<const std::uint8_t> der);
+
+}  // namespace orva::qzalg

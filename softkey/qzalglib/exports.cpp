@@ -1,0 +1,226 @@
+// QZAlgLib's entry points: each checks its arguments, runs its algorithm and
+// turns every failure, exceptions included, into its result code.
+
+#include <openssl/err.h>
+#include <openssl/rand.h>
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+#include <span>
+#include <string>
+
+#include "base64.h"
+#include "cert_subject.h"
+#include "digest.h"
+#include "failure.h"
+#include "maker/qzalglib.h"
+#include "symmetric.h"
+#include "win32/errors.h"
+
+namespace orva::qzalg {
+
+namespace {
+
+std::int32_t failed(std::int32_t code, DWORD lastError) noexcept {
+    // Nothing reads OpenSSL's queue after a failure: don't let it grow.
+    ERR_clear_error();
+    SetLastError(lastError);
+    return code;
+}
+
+// Runs an entry's body, which returns its success result, and maps what it
+// throws. "Not supported" is an answer rather than a fault, so it leaves the
+// last error alone.
+template <class Body>
+std::int32_t guarded(Body&& body) noexcept {
+    try {
+        return body();
+    } catch (const Failure& failure) {
+        switch (failure.code) {
+            case QZA_E_NOT_SUPPORTED:
+                ERR_clear_error();
+                return failure.code;
+            case QZA_E_BAD_ARGUMENT:
+                return failed(failure.code, ERROR_INVALID_PARAMETER);
+            default:
+                return failed(failure.code, ERROR_GEN_FAILURE);
+        }
+    } catch (const std::bad_alloc&) {
+        return failed(QZA_E_FAILED, ERROR_NOT_ENOUGH_MEMORY);
+    } catch (...) {
+        return failed(QZA_E_FAILED, ERROR_GEN_FAILURE);
+    }
+}
+
+void randomBytes(std::span<std::uint8_t> out) {
+    // RAND_bytes counts in int.
+    constexpr std::size_t kMaxPiece = std::size_t{1} << 20;
+    for (std::size_t done = 0; done < out.size(); done += kMaxPiece) {
+        const std::size_t piece = std::min(kMaxPiece, out.size() - done);
+        sslCheck(RAND_bytes(out.data() + done, static_cast<int>(piece)) == 1);
+    }
+}
+
+}  // namespace
+
+}  // namespace orva::qzalg
+
+using orva::qzalg::fail;
+using orva::qzalg::guarded;
+using orva::qzalg::require;
+
+extern "C" int32_t QZA_Base64_Encode(const uint8_t* data, uint32_t len, char* out) {
+    const std::int32_t result = guarded([&] {
+        require(data != nullptr && out != nullptr && len > 0);
+        const std::size_t size = orva::qzalg::base64Size(len);
+        require(size <= INT32_MAX);
+        orva::qzalg::base64Encode({data, len}, {out, size});
+        return static_cast<std::int32_t>(size);
+    });
+    // This call's only failure result is 0.
+    return std::max(result, 0);
+}
+
+extern "C" int32_t QZA_Hash(uint32_t alg, const uint8_t* data, uint32_t len, uint8_t* digest) {
+    return guarded([&] {
+        require(data != nullptr && digest != nullptr);
+        const std::size_t size = orva::qzalg::digestSize(alg);
+        if (size == 0) {
+            fail(QZA_E_NOT_SUPPORTED);
+        }
+        orva::qzalg::digest(alg, {data, len}, {digest, size});
+        return 0;
+    });
+}
+
+extern "C" int32_t QZA_GetHashValueSize(uint32_t alg) {
+    return static_cast<std::int32_t>(orva::qzalg::digestSize(alg));
+}
+
+extern "C" int32_t QZA_SM3ZA(const uint8_t* x, uint32_t xLen, const uint8_t* y, uint32_t yLen,
+                             uint8_t* z, uint32_t* zLen) {
+    return guarded([&] {
+        require(x != nullptr && y != nullptr && z != nullptr && zLen != nullptr);
+        constexpr std::uint32_t kZSize = std::tuple_size_v<orva::qzalg::Sm2Z>;
+        if (*zLen < kZSize) {
+            // Tell the caller the room it needs.
+            *zLen = kZSize;
+            fail(QZA_E_BAD_ARGUMENT);
+        }
+        const orva::qzalg::Sm2Z value = orva::qzalg::sm2Z({x, xLen}, {y, yLen});
+        std::memcpy(z, value.data(), value.size());
+        *zLen = kZSize;
+        return 0;
+    });
+}
+
+extern "C" int32_t QZA_Random(uint8_t* buffer, uint32_t len) {
+    return guarded([&] {
+        require(buffer != nullptr);
+        orva::qzalg::randomBytes({buffer, len});
+        return 0;
+    });
+}
+
+extern "C" int32_t QZA_GetSymmBlockSize(uint32_t alg) {
+    return static_cast<std::int32_t>(orva::qzalg::symmBlockSize(alg));
+}
+
+extern "C" int32_t QZA_Encrypt(uint32_t alg, uint32_t mode, const uint8_t* key, uint32_t keyLen,
+                               uint32_t ivLen, const uint8_t* iv, const uint8_t* in, uint32_t inLen,
+                               uint8_t* out) {
+    return guarded([&] {
+        if (alg != QZA_SYMM_SM4_ECB) {
+            fail(QZA_E_NOT_SUPPORTED);
+        }
+        require(mode == QZA_SYMM_MODE_ENCRYPT || mode == QZA_SYMM_MODE_DECRYPT);
+        require(key != nullptr && in != nullptr && out != nullptr);
+        require(keyLen >= orva::qzalg::symmKeySize(alg));
+        // ECB has no IV.
+        require(iv == nullptr && ivLen == 0);
+        orva::qzalg::sm4Ecb(mode == QZA_SYMM_MODE_ENCRYPT,
+                            std::span<const std::uint8_t, 16>(key, 16), {in, inLen}, {out, inLen});
+        return 0;
+    });
+}
+
+extern "C" int32_t QZA_GetAsymKeyBits(uint32_t alg) {
+    switch (alg) {
+        case QZA_ALG_RSA:
+        case QZA_ALG_RSA1024:
+            return 1024;
+        case QZA_ALG_RSA2048:
+            return 2048;
+        case QZA_ALG_SM2:
+            return 256;
+        default:
+            return 0;
+    }
+}
+
+extern "C" int32_t QZA_DecodeX509Cert(const uint8_t* der, uint32_t derLen, char* version,
+                                      char* serialNumber, char* signatureAlgorithm, char* issuer,
+                                      char* notBefore, char* notAfter, char* subject,
+                                      char* publicKeyAlgorithm, uint8_t* publicKey,
+                                      uint32_t* publicKeyLen, uint32_t* keyUsage) {
+    return guarded([&] {
+        require(subject != nullptr);
+        // Empty from here on, so that every failure leaves it so.
+        subject[0] = '\0';
+        const bool otherOutput = version != nullptr || serialNumber != nullptr ||
+                                 signatureAlgorithm != nullptr || issuer != nullptr ||
+                                 notBefore != nullptr || notAfter != nullptr ||
+                                 publicKeyAlgorithm != nullptr || publicKey != nullptr ||
+                                 publicKeyLen != nullptr || keyUsage != nullptr;
+        if (otherOutput) {
+            fail(QZA_E_NOT_SUPPORTED);
+        }
+        require(der != nullptr);
+        const std::string text = orva::qzalg::certSubject({der, derLen});
+        std::memcpy(subject, text.data(), text.size());
+        subject[text.size()] = '\0';
+        return 0;
+    });
+}
+
+// The library's other entry points: the token API library resolves them by
+// name, but none of them works in the software key. Order as they are listed
+// for the library.
+#define QZA_UNSUPPORTED_ENTRIES(X)    \
+    X(QZA_Base64_Decode)              \
+    X(QZA_HashRelay)                  \
+    X(QZA_Hash_Init)                  \
+    X(QZA_Hash_Update)                \
+    X(QZA_Hash_Final)                 \
+    X(QZA_Decrypt)                    \
+    X(QZA_StreamEncrypt_Init)         \
+    X(QZA_StreamEncrypt_Update)       \
+    X(QZA_StreamEncrypt_Final)        \
+    X(QZA_CMAC)                       \
+    X(QZA_RSA_PubKey_Encrypt_QZKey)   \
+    X(QZA_RSA_PubKey_Encrypt_RSAEuro) \
+    X(QZA_RSA_PriKey_Decrypt_RSAEuro) \
+    X(QZA_RSA_Verify_QZKey)           \
+    X(QZA_RSA_Verify_RSAEuro)         \
+    X(QZA_RSA_Sign_PKCS1Padding)      \
+    X(QZA_RSA_Sign_PKCS1PSSPadding)   \
+    X(QZA_RSA_GenKey)                 \
+    X(QZA_SM2_VerifySignature)        \
+    X(QZA_SM2_Sign)                   \
+    X(QZA_SM2_Encrypt)                \
+    X(QZA_SM2_Decrypt)                \
+    X(QZA_ReverseMemCopy)             \
+    X(QZA_ReverseData)                \
+    X(QZA_DesMAC)                     \
+    X(QZA_SM4MAC)                     \
+    X(QZA_GetHashBlockSize)           \
+    X(QZA_GetSymmKeySize)             \
+    X(QZA_VerifyPKCS7Signature_ORVA)
+
+#define QZA_UNSUPPORTED_ENTRY(name)     \
+    ORVA_API_ENTRY int32_t name(void) { \
+        return QZA_E_NOT_SUPPORTED;     \
+    }
+
+QZA_UNSUPPORTED_ENTRIES(QZA_UNSUPPORTED_ENTRY)

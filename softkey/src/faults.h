@@ -1,0 +1,59 @@
+#pragma once
+
+// Faults the tests switch on in the store's faults.json, read on every call:
+//   {"pulled": "before" | "<function>", "pulledSerial": "<SN>",
+//    "refuseExternAuth": true,
+//    "fail": {"<function>": <status> | {"status": <status>, "count": <n>}},
+//    "failWrites": true}
+// Statuses are numbers or "0x…" texts. A pull-out fires once and is then
+// removed; a counted failure fires count times, then is removed.
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "store.h"
+
+namespace orva::softkey {
+
+struct FailRule {
+    std::uint32_t status = 0;
+    std::optional<std::uint32_t> count;  // none: every call
+};
+
+struct Faults {
+    // "before": the keys are pulled out when the next NDGetSlotList starts; a
+    // function name: when that function is entered.
+    std::optional<std::string> pulled;
+    std::optional<std::string> pulledSerial;  // which key; none: the call's key (or every key)
+    bool refuseExternAuth = false;
+    bool failWrites = false;
+    std::map<std::string, FailRule, std::less<>> fail;
+};
+
+inline constexpr const char* kFaultsFile = "faults.json";
+inline constexpr const char* kPulledBefore = "before";
+
+// The faults in force (none when faults.json is absent). Throws StoreError
+// (malformed) when faults.json is not valid.
+Faults readFaults(const Store& store);
+void writeFaults(Store& store, const Faults& faults);
+
+std::string faultsToJson(const Faults& faults);
+Faults faultsFromJson(std::string_view text);
+
+// The status a function is told to fail with, counting the call when the rule
+// has a count.
+std::optional<std::uint32_t> takeFailure(Store& store, std::string_view function);
+
+// Whether a pull-out is due when function is entered ("before" counts as
+// NDGetSlotList); if so it is removed from faults.json and returned.
+std::optional<Faults> takePullOut(Store& store, std::string_view function);
+
+// Pulls out the keys a fired pull-out names: pulledSerial, else those given.
+void pullOut(Store& store, const Faults& fired, const std::vector<std::string>& serials);
+
+}  // namespace orva::softkey

@@ -1,0 +1,660 @@
+#include "token.h"
+
+#include <openssl/crypto.h>
+#include <openssl/evp.h>
+#include <openssl/rand.h>
+
+#include <algorithm>
+#include <climits>
+#include <new>
+#include <set>
+
+#include "json.h"
+#include "key_crypto.h"
+#include "maker/dravik.h"
+#include "openssl_ptr.h"
+
+namespace orva::softkey {
+
+namespace {
+
+inline constexpr std::size_t kSaltBytes = 16;
+inline constexpr std::size_t kSha256Bytes = 32;
+inline constexpr std::size_t kTempKeyDefaultBytes = 16;
+inline constexpr std::size_t kPublicFileMaxBytes = 1024;
+inline constexpr std::uint32_t kMaxTriesLimit = 15;  // tries fit the low nibble of 0x63Cn
+
+[[noreturn]] void malformed(const std::string& what) {
+    throw TokenError(DRV_E_INTERNAL, "malformed key file: " + what);
+}
+
+Bytes randomBytes(std::size_t n) {
+    Bytes out(n);
+    if (n > INT_MAX || RAND_bytes(out.data(), static_cast<int>(n)) != 1) {
+        throw std::runtime_error("no random bytes");
+    }
+    return out;
+}
+
+Bytes sha256(std::span<const std::uint8_t> a, std::span<const std::uint8_t> b) {
+    const EvpMdCtxPtr ctx(EVP_MD_CTX_new());
+    if (ctx == nullptr) {
+        throw std::bad_alloc();
+    }
+    Bytes out(kSha256Bytes);
+    unsigned int size = 0;
+    const bool ok = EVP_DigestInit_ex(ctx.get(), EVP_sha256(), nullptr) == 1 &&
+                    EVP_DigestUpdate(ctx.get(), a.data(), a.size()) == 1 &&
+                    EVP_DigestUpdate(ctx.get(), b.data(), b.size()) == 1 &&
+                    EVP_DigestFinal_ex(ctx.get(), out.data(), &size) == 1;
+    if (!ok || size != kSha256Bytes) {
+        throw std::runtime_error("SHA-256 failed");
+    }
+    return out;
+}
+
+Bytes pinDigest(std::span<const std::uint8_t> salt, std::string_view pin) {
+    return sha256(salt, std::span(reinterpret_cast<const std::uint8_t*>(pin.data()), pin.size()));
+}
+
+// The key size an algorithm id stands for: 2 for RSA-1024 (ids 1 and 2), 3, 10.
+std::uint32_t keyKind(std::uint32_t algId) {
+    return algId == kAlgRsa ? kAlgRsa1024 : algId;
+}
+
+bool isKeyAlgorithm(std::uint32_t algId) {
+    return algId == kAlgRsa || algId == kAlgRsa1024 || algId == kAlgRsa2048 || algId == kAlgSm2;
+}
+
+// --- JSON form ---------------------------------------------------------------
+
+json::Ptr slotToJson(const KeySlot& slot) {
+    json::Ptr o = json::object();
+    json::addNumber(o.get(), "algorithm", slot.algorithm);
+    json::addNumber(o.get(), "privateFid", slot.privateFid);
+    json::addString(o.get(), "certificate", toBase64(slot.certificate));
+    return o;
+}
+
+Bytes bytesMember(const cJSON* o, const char* name, bool hex, std::size_t maxBytes,
+                  const std::string& where) {
+    const cJSON* item = json::member(o, name);
+    if (item == nullptr) {
+        return {};
+    }
+    const auto text = json::string(item);
+    if (!text) {
+        malformed(where + name + " is not a text");
+    }
+    std::optional<Bytes> bytes = hex ? fromHex(*text) : fromBase64(*text);
+    if (!bytes || bytes->size() > maxBytes) {
+        malformed(where + name + " is not valid or too long");
+    }
+    return std::move(*bytes);
+}
+
+std::uint32_t uintMember(const cJSON* o, const char* name, std::uint32_t max,
+                         const std::string& where) {
+    const auto v = json::uint(o, name, max);
+    if (!v) {
+        malformed(where + name + " is missing or out of range");
+    }
+    return *v;
+}
+
+KeySlot slotFromJson(const cJSON* o, const std::string& where) {
+    KeySlot slot;
+    if (o == nullptr) {
+        return slot;
+    }
+    if (!cJSON_IsObject(o)) {
+        malformed(where + " is not an object");
+    }
+    slot.algorithm = uintMember(o, "algorithm", kAlgSm2, where + ".");
+    slot.privateFid = uintMember(o, "privateFid", kLastPrivateFid, where + ".");
+    slot.certificate = bytesMember(o, "certificate", false, kCertificateMaxBytes, where + ".");
+    if ((slot.algorithm == 0) != (slot.privateFid == 0) ||
+        (slot.algorithm != 0 && !isKeyAlgorithm(slot.algorithm)) ||
+        (slot.privateFid != 0 && !isPrivateFid(slot.privateFid))) {
+        malformed(where + " has an inconsistent key");
+    }
+    return slot;
+}
+
+}  // namespace
+
+// --- encodings ---------------------------------------------------------------
+
+std::string toHex(std::span<const std::uint8_t> bytes) {
+    static constexpr char kDigits[] = "0123456789abcdef";
+    std::string out;
+    out.reserve(bytes.size() * 2);
+    for (const std::uint8_t b : bytes) {
+        out.push_back(kDigits[b >> 4]);
+        out.push_back(kDigits[b & 0x0F]);
+    }
+    return out;
+}
+
+std::optional<Bytes> fromHex(std::string_view text) {
+    if (text.size() % 2 != 0) {
+        return std::nullopt;
+    }
+    auto nibble = [](char c) -> int {
+        if (c >= '0' && c <= '9') {
+            return c - '0';
+        }
+        if (c >= 'a' && c <= 'f') {
+            return c - 'a' + 10;
+        }
+        if (c >= 'A' && c <= 'F') {
+            return c - 'A' + 10;
+        }
+        return -1;
+    };
+    Bytes out;
+    out.reserve(text.size() / 2);
+    for (std::size_t i = 0; i < text.size(); i += 2) {
+        const int hi = nibble(text[i]);
+        const int lo = nibble(text[i + 1]);
+        if (hi < 0 || lo < 0) {
+            return std::nullopt;
+        }
+        out.push_back(static_cast<std::uint8_t>(hi << 4 | lo));
+    }
+    return out;
+}
+
+namespace {
+constexpr char kBase64Alphabet[] =
+    "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+}
+
+std::string toBase64(std::span<const std::uint8_t> bytes) {
+    std::string out;
+    out.reserve((bytes.size() + 2) / 3 * 4);
+    std::size_t i = 0;
+    for (; i + 3 <= bytes.size(); i += 3) {
+        const std::uint32_t v = bytes[i] << 16 | bytes[i + 1] << 8 | bytes[i + 2];
+        out.push_back(kBase64Alphabet[v >> 18 & 63]);
+        out.push_back(kBase64Alphabet[v >> 12 & 63]);
+        out.push_back(kBase64Alphabet[v >> 6 & 63]);
+        out.push_back(kBase64Alphabet[v & 63]);
+    }
+    const std::size_t rest = bytes.size() - i;
+    if (rest > 0) {
+        const std::uint32_t v = bytes[i] << 16 | (rest == 2 ? bytes[i + 1] << 8 : 0);
+        out.push_back(kBase64Alphabet[v >> 18 & 63]);
+        out.push_back(kBase64Alphabet[v >> 12 & 63]);
+        out.push_back(rest == 2 ? kBase64Alphabet[v >> 6 & 63] : '=');
+        out.push_back('=');
+    }
+    return out;
+}
+
+std::optional<Bytes> fromBase64(std::string_view text) {
+    if (text.size() % 4 != 0) {
+        return std::nullopt;
+    }
+    auto value = [](char c) -> int {
+        const char* p = std::char_traits<char>::find(kBase64Alphabet, 64, c);
+        return p == nullptr ? -1 : static_cast<int>(p - kBase64Alphabet);
+    };
+    Bytes out;
+    out.reserve(text.size() / 4 * 3);
+    for (std::size_t i = 0; i < text.size(); i += 4) {
+        const bool last = i + 4 == text.size();
+        const std::size_t pad = last ? (text[i + 3] == '=') + (text[i + 2] == '=') : 0;
+        if (pad == 1 && text[i + 2] == '=') {
+            return std::nullopt;  // "x=y=" and the like
+        }
+        std::uint32_t v = 0;
+        for (std::size_t k = 0; k < 4; ++k) {
+            if (k >= 4 - pad) {
+                v <<= 6;
+                continue;
+            }
+            const int d = value(text[i + k]);
+            if (d < 0) {
+                return std::nullopt;
+            }
+            v = v << 6 | static_cast<std::uint32_t>(d);
+        }
+        out.push_back(static_cast<std::uint8_t>(v >> 16));
+        if (pad < 2) {
+            out.push_back(static_cast<std::uint8_t>(v >> 8));
+        }
+        if (pad < 1) {
+            out.push_back(static_cast<std::uint8_t>(v));
+        }
+    }
+    return out;
+}
+
+// --- the key's rules ---------------------------------------------------------
+
+bool isValidSerial(std::string_view serial) noexcept {
+    if (serial.empty() || serial.size() > kSerialMaxChars || serial.front() == '.') {
+        return false;
+    }
+    return std::all_of(serial.begin(), serial.end(), [](char c) {
+        return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+               c == '.' || c == '_' || c == '-';
+    });
+}
+
+bool isValidPin(std::string_view pin) noexcept {
+    return !pin.empty() && pin.size() <= kPinMaxBytes;
+}
+
+Token newToken(std::string serial, std::string_view pin, std::string label) {
+    if (!isValidSerial(serial)) {
+        throw TokenError(DRV_E_BAD_ARGUMENT, "not a valid serial: " + serial);
+    }
+    if (label.size() > kLabelMaxChars) {
+        throw TokenError(DRV_E_BAD_ARGUMENT, "label too long");
+    }
+    Token token;
+    token.serial = std::move(serial);
+    token.label = std::move(label);
+    setPin(token, pin, true);
+    const Bytes deviceKey = randomBytes(kDeviceKeyBytes);
+    token.deviceKey.assign(deviceKey.begin(), deviceKey.end());
+    token.tempKey = randomBytes(kTempKeyDefaultBytes);
+    return token;
+}
+
+void setPin(Token& token, std::string_view pin, bool isDefault) {
+    if (!isValidPin(pin)) {
+        throw TokenError(DRV_E_BAD_ARGUMENT, "a PIN has 1 to 64 bytes");
+    }
+    token.pin.salt = randomBytes(kSaltBytes);
+    token.pin.sha256 = pinDigest(token.pin.salt, pin);
+    token.pin.triesLeft = token.pin.maxTries;
+    token.pin.isDefault = isDefault;
+}
+
+bool pinMatches(const Token& token, std::string_view pin) {
+    const Bytes digest = pinDigest(token.pin.salt, pin);
+    return digest.size() == token.pin.sha256.size() &&
+           CRYPTO_memcmp(digest.data(), token.pin.sha256.data(), digest.size()) == 0;
+}
+
+std::string adminKeyRecord(const Token& token) {
+    static constexpr std::string_view kTag = "admin-key";
+    const Bytes id =
+        sha256(std::span(reinterpret_cast<const std::uint8_t*>(kTag.data()), kTag.size()),
+               std::span(token.deviceKey.data(), token.deviceKey.size()));
+    std::string text = "A1";
+    text += token.adminState == 1 ? "00" : "01";
+    std::string tail = toHex(std::span(id).first(10));
+    std::transform(tail.begin(), tail.end(), tail.begin(),
+                   [](char c) { return c >= 'a' && c <= 'f' ? static_cast<char>(c - 32) : c; });
+    return text + tail;
+}
+
+std::array<std::uint32_t, 23> containerWords(std::uint32_t index, const Container& c) {
+    std::array<std::uint32_t, 23> w{};
+    w[0] = index;
+    w[1] = c.usage;
+    w[2] = c.signature.algorithm;
+    w[3] = c.exchange.algorithm;
+    w[5] = c.signature.hasKey() ? 1 : 0;
+    w[6] = c.signature.certificate.empty() ? 0 : 1;
+    w[8] = c.exchange.hasKey() ? 1 : 0;
+    w[9] = c.exchange.certificate.empty() ? 0 : 1;
+    w[10] = c.signature.privateFid;
+    w[11] = c.signature.publicFid();
+    w[17] = c.exchange.publicFid();
+    w[22] = c.type;
+    return w;
+}
+
+Container* findContainer(Token& token, std::uint32_t index) noexcept {
+    const auto it = token.containers.find(index);
+    return it == token.containers.end() ? nullptr : &it->second;
+}
+
+const Container* findContainer(const Token& token, std::uint32_t index) noexcept {
+    const auto it = token.containers.find(index);
+    return it == token.containers.end() ? nullptr : &it->second;
+}
+
+std::optional<std::uint32_t> findContainerByName(const Token& token, std::string_view name) {
+    for (const auto& [index, c] : token.containers) {
+        if (c.name == name) {
+            return index;
+        }
+    }
+    return std::nullopt;
+}
+
+std::uint32_t addContainer(Token& token, std::string name) {
+    if (name.empty() || name.size() > kContainerNameMaxChars ||
+        name.find('\0') != std::string::npos) {
+        throw TokenError(DRV_E_BAD_ARGUMENT, "a container name has 1 to 259 characters");
+    }
+    if (findContainerByName(token, name)) {
+        throw TokenError(DRV_E_EXISTS, "a container named " + name + " exists");
+    }
+    if (token.containers.size() >= token.capacity) {
+        throw TokenError(DRV_E_NO_SPACE, "the key holds no more containers");
+    }
+    std::uint32_t index = 1;
+    for (const auto& entry : token.containers) {
+        if (entry.first != index) {
+            break;
+        }
+        ++index;
+    }
+    if (index > kMaxContainerIndex) {
+        throw TokenError(DRV_E_NO_SPACE, "no free container index");
+    }
+    Container container;
+    container.name = std::move(name);
+    token.containers.emplace(index, std::move(container));
+    return index;
+}
+
+void removeContainer(Token& token, std::uint32_t index) {
+    const Container* c = findContainer(token, index);
+    if (c == nullptr) {
+        throw TokenError(DRV_E_NOT_FOUND, "no container " + std::to_string(index));
+    }
+    token.keyFiles.erase(c->signature.privateFid);
+    token.keyFiles.erase(c->exchange.privateFid);
+    token.containers.erase(index);
+}
+
+bool isPrivateFid(std::uint32_t fid) noexcept {
+    return fid >= kFirstPrivateFid && fid <= kLastPrivateFid && fid % 2 == 1;
+}
+
+std::optional<std::uint32_t> freePrivateFid(const Token& token) {
+    for (std::uint32_t fid = kFirstPrivateFid; fid <= kLastPrivateFid; fid += 2) {
+        if (!token.keyFiles.contains(fid)) {
+            return fid;
+        }
+    }
+    return std::nullopt;
+}
+
+const KeySlot* slotOfKey(const Token& token, std::uint32_t privateFid) noexcept {
+    if (privateFid == 0) {
+        return nullptr;  // 0 marks an empty slot, not a key file
+    }
+    for (const auto& [index, c] : token.containers) {
+        if (c.signature.privateFid == privateFid) {
+            return &c.signature;
+        }
+        if (c.exchange.privateFid == privateFid) {
+            return &c.exchange;
+        }
+    }
+    return nullptr;
+}
+
+void storeKeyPair(Token& token, std::uint32_t privateFid, SecureString privatePem,
+                  Bytes publicFile) {
+    if (!isPrivateFid(privateFid)) {
+        throw TokenError(DRV_E_BAD_ARGUMENT,
+                         "not a private-key file id: " + std::to_string(privateFid));
+    }
+    if (slotOfKey(token, privateFid) != nullptr) {
+        throw TokenError(DRV_E_CONDITIONS,
+                         "file " + std::to_string(privateFid) + " holds a container's key");
+    }
+    token.keyFiles.insert_or_assign(privateFid, KeyFile{.privatePem = std::move(privatePem),
+                                                        .publicFile = std::move(publicFile)});
+}
+
+const KeyFile* findByPublicFid(const Token& token, std::uint32_t publicFid) noexcept {
+    if (publicFid < 2 || publicFid % 2 != 0) {
+        return nullptr;
+    }
+    const auto it = token.keyFiles.find(publicFid - 1);
+    return it == token.keyFiles.end() ? nullptr : &it->second;
+}
+
+void bindKey(Token& token, std::uint32_t index, std::uint32_t privateFid, std::uint32_t usage,
+             std::uint32_t algId) {
+    Container* c = findContainer(token, index);
+    if (c == nullptr) {
+        throw TokenError(DRV_E_NOT_FOUND, "no container " + std::to_string(index));
+    }
+    if (!isPrivateFid(privateFid) || !isKeyAlgorithm(algId) || usage < 1 || usage > 4) {
+        throw TokenError(DRV_E_BAD_ARGUMENT, "bad key binding");
+    }
+    const auto key = token.keyFiles.find(privateFid);
+    if (key == token.keyFiles.end()) {
+        throw TokenError(DRV_E_NOT_FOUND, "no key in file " + std::to_string(privateFid));
+    }
+    if (algorithmOf(key->second.privatePem) != keyKind(algId)) {
+        throw TokenError(DRV_E_BAD_ARGUMENT,
+                         "the key is not of algorithm " + std::to_string(algId));
+    }
+    KeySlot& slot = usage == 1 ? c->exchange : c->signature;
+    const KeySlot* bound = slotOfKey(token, privateFid);
+    if (bound != nullptr && bound != &slot) {
+        throw TokenError(DRV_E_CONDITIONS, "the key is bound to another container");
+    }
+    if (slot.hasKey() && slot.privateFid != privateFid) {
+        token.keyFiles.erase(slot.privateFid);
+    }
+    slot.algorithm = algId;
+    slot.privateFid = privateFid;
+    if (usage != 1) {
+        c->type = usage;
+        c->usage = 2;
+    }
+}
+
+void setCertificate(Token& token, std::uint32_t index, std::uint32_t fileId, Bytes der) {
+    Container* c = findContainer(token, index);
+    if (c == nullptr) {
+        throw TokenError(DRV_E_NOT_FOUND, "no container " + std::to_string(index));
+    }
+    if ((fileId != DRV_FILE_SIGN_CERT && fileId != DRV_FILE_EXCH_CERT) || der.empty() ||
+        der.size() > kCertificateMaxBytes) {
+        throw TokenError(DRV_E_BAD_ARGUMENT, "bad certificate file");
+    }
+    (fileId == DRV_FILE_SIGN_CERT ? c->signature : c->exchange).certificate = std::move(der);
+}
+
+// --- JSON form ---------------------------------------------------------------
+
+SecureString tokenToJson(const Token& token) {
+    json::Ptr root = json::object();
+    cJSON* r = root.get();
+    json::addNumber(r, "format", 1);
+    json::addString(r, "serial", token.serial);
+    json::addString(r, "label", token.label);
+
+    json::Ptr pin = json::object();
+    json::addString(pin.get(), "salt", toHex(token.pin.salt));
+    json::addString(pin.get(), "sha256", toHex(token.pin.sha256));
+    json::addNumber(pin.get(), "triesLeft", token.pin.triesLeft);
+    json::addNumber(pin.get(), "maxTries", token.pin.maxTries);
+    json::add(r, "pin", std::move(pin));
+    json::addBool(r, "defaultPin", token.pin.isDefault);
+
+    json::Ptr languages = json::array();
+    for (const std::uint8_t code : token.languages) {
+        json::addNumber(languages.get(), nullptr, code);
+    }
+    json::add(r, "languages", std::move(languages));
+    json::addNumber(r, "language", token.language);
+    json::addNumber(r, "adminState", token.adminState);
+    json::addString(r, "tempKey", toHex(token.tempKey));
+    json::addString(r, "deviceKey",
+                    toHex(std::span(token.deviceKey.data(), token.deviceKey.size())));
+    json::addString(r, "randomForEnc", toHex(token.randomForEnc));
+    json::addNumber(r, "capacity", token.capacity);
+
+    json::Ptr containers = json::array();
+    for (const auto& [index, c] : token.containers) {
+        json::Ptr o = json::object();
+        json::addNumber(o.get(), "index", index);
+        json::addString(o.get(), "name", c.name);
+        json::addNumber(o.get(), "usage", c.usage);
+        json::addNumber(o.get(), "type", c.type);
+        json::add(o.get(), "signature", slotToJson(c.signature));
+        json::add(o.get(), "exchange", slotToJson(c.exchange));
+        json::add(containers.get(), nullptr, std::move(o));
+    }
+    json::add(r, "containers", std::move(containers));
+
+    json::Ptr keyFiles = json::array();
+    for (const auto& [fid, k] : token.keyFiles) {
+        json::Ptr o = json::object();
+        json::addNumber(o.get(), "privateFid", fid);
+        json::addString(o.get(), "privateKey",
+                        std::string_view(k.privatePem.data(), k.privatePem.size()));
+        json::addString(o.get(), "publicFile", toHex(k.publicFile));
+        json::add(keyFiles.get(), nullptr, std::move(o));
+    }
+    json::add(r, "keyFiles", std::move(keyFiles));
+
+    SecureString text = json::print(r, true);
+    text.push_back('\n');
+    return text;
+}
+
+Token tokenFromJson(std::string_view text) {
+    const json::Ptr doc = json::parse(text);
+    if (!cJSON_IsObject(doc.get())) {
+        malformed("not a JSON object");
+    }
+    const cJSON* r = doc.get();
+    Token token;
+
+    const auto serial = json::string(r, "serial");
+    if (!serial || !isValidSerial(*serial)) {
+        malformed("serial");
+    }
+    token.serial = *serial;
+    if (json::member(r, "label") != nullptr) {
+        const auto label = json::string(r, "label");
+        if (!label || label->size() > kLabelMaxChars) {
+            malformed("label");
+        }
+        token.label = *label;
+    }
+
+    const cJSON* pin = json::member(r, "pin");
+    if (!cJSON_IsObject(pin)) {
+        malformed("pin");
+    }
+    token.pin.salt = bytesMember(pin, "salt", true, 64, "pin.");
+    token.pin.sha256 = bytesMember(pin, "sha256", true, kSha256Bytes, "pin.");
+    token.pin.maxTries = json::member(pin, "maxTries") == nullptr
+                             ? kMaxPinTries
+                             : uintMember(pin, "maxTries", kMaxTriesLimit, "pin.");
+    token.pin.triesLeft = uintMember(pin, "triesLeft", token.pin.maxTries, "pin.");
+    if (token.pin.salt.empty() || token.pin.sha256.size() != kSha256Bytes ||
+        token.pin.maxTries == 0) {
+        malformed("pin");
+    }
+    const auto isDefault = json::boolean(r, "defaultPin");
+    if (!isDefault) {
+        malformed("defaultPin");
+    }
+    token.pin.isDefault = *isDefault;
+
+    if (const cJSON* languages = json::member(r, "languages"); languages != nullptr) {
+        if (!cJSON_IsArray(languages) || cJSON_GetArraySize(languages) < 1 ||
+            static_cast<std::size_t>(cJSON_GetArraySize(languages)) > kMaxLanguages) {
+            malformed("languages");
+        }
+        token.languages.clear();
+        const cJSON* code = nullptr;
+        cJSON_ArrayForEach(code, languages) {
+            const auto v = json::uint(code, 255);
+            if (!v || *v == 0) {
+                malformed("languages");
+            }
+            token.languages.push_back(static_cast<std::uint8_t>(*v));
+        }
+    }
+    if (json::member(r, "language") != nullptr) {
+        token.language = static_cast<std::uint8_t>(uintMember(r, "language", 255, ""));
+    }
+    if (json::member(r, "adminState") != nullptr) {
+        token.adminState = uintMember(r, "adminState", 2, "");
+        if (token.adminState == 0) {
+            malformed("adminState");
+        }
+    }
+    token.tempKey = bytesMember(r, "tempKey", true, kTempKeyMaxBytes, "");
+    const Bytes deviceKey = bytesMember(r, "deviceKey", true, kDeviceKeyBytes, "");
+    if (deviceKey.size() != kDeviceKeyBytes) {
+        malformed("deviceKey");
+    }
+    token.deviceKey.assign(deviceKey.begin(), deviceKey.end());
+    token.randomForEnc = bytesMember(r, "randomForEnc", true, kRandomForEncMaxBytes, "");
+    if (json::member(r, "capacity") != nullptr) {
+        token.capacity = uintMember(r, "capacity", kMaxContainerIndex, "");
+        if (token.capacity == 0) {
+            malformed("capacity");
+        }
+    }
+
+    if (const cJSON* files = json::member(r, "keyFiles"); files != nullptr) {
+        if (!cJSON_IsArray(files)) {
+            malformed("keyFiles");
+        }
+        const cJSON* o = nullptr;
+        cJSON_ArrayForEach(o, files) {
+            const std::uint32_t fid = uintMember(o, "privateFid", kLastPrivateFid, "keyFiles.");
+            const auto pem = json::string(o, "privateKey");
+            Bytes publicFile = bytesMember(o, "publicFile", true, kPublicFileMaxBytes, "keyFiles.");
+            if (!isPrivateFid(fid) || !pem || pem->find("-----BEGIN ") == std::string::npos ||
+                publicFile.empty()) {
+                malformed("key file " + std::to_string(fid));
+            }
+            const bool added =
+                token.keyFiles
+                    .emplace(fid, KeyFile{.privatePem = SecureString(pem->data(), pem->size()),
+                                          .publicFile = std::move(publicFile)})
+                    .second;
+            if (!added) {
+                malformed("key file " + std::to_string(fid) + " twice");
+            }
+        }
+    }
+
+    if (const cJSON* containers = json::member(r, "containers"); containers != nullptr) {
+        if (!cJSON_IsArray(containers)) {
+            malformed("containers");
+        }
+        std::set<std::uint32_t> boundFids;
+        const cJSON* o = nullptr;
+        cJSON_ArrayForEach(o, containers) {
+            const std::uint32_t index = uintMember(o, "index", kMaxContainerIndex, "containers.");
+            const std::string where = "container " + std::to_string(index);
+            const auto name = json::string(o, "name");
+            if (index == 0 || !name || name->empty() || name->size() > kContainerNameMaxChars) {
+                malformed(where);
+            }
+            Container c{
+                .name = std::string(*name),
+                .usage = uintMember(o, "usage", UINT32_MAX, where + "."),
+                .type = uintMember(o, "type", UINT32_MAX, where + "."),
+                .signature = slotFromJson(json::member(o, "signature"), where + ".signature"),
+                .exchange = slotFromJson(json::member(o, "exchange"), where + ".exchange")};
+            for (const KeySlot* slot : {&c.signature, &c.exchange}) {
+                if (slot->hasKey() && (!token.keyFiles.contains(slot->privateFid) ||
+                                       !boundFids.insert(slot->privateFid).second)) {
+                    malformed(where + " binds a missing or shared key file");
+                }
+            }
+            if (findContainerByName(token, c.name) ||
+                !token.containers.emplace(index, std::move(c)).second) {
+                malformed(where + " twice");
+            }
+        }
+    }
+    return token;
+}
+
+}  // namespace orva::softkey
