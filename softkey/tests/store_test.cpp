@@ -1,0 +1,513 @@
+// The store of software keys: the key model and its JSON form, atomic changes
+// shared between processes, the scripted user, the display log and faults.
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+
+#include "faults.h"
+#include "json.h"
+#include "key_crypto.h"
+#include "maker/dravik.h"
+#include "store.h"
+#include "store_test_support.h"
+#include "token.h"
+#include "user.h"
+
+namespace orva::softkey {
+namespace {
+
+using test::readFile;
+using test::TempStore;
+
+const SecureString& sm2Key() {
+    static const SecureString key = generateKeyPair(kAlgSm2).privatePem;
+    return key;
+}
+
+// A key with one container holding a bound SM2 signature key and a certificate.
+Token sampleToken(const std::string& serial = "SK0001") {
+    Token t = newToken(serial, "123456", "test key");
+    const std::uint32_t index = addContainer(t, "c-one");
+    storeKeyPair(t, 1, sm2Key(), publicKeyFile(sm2Key()));
+    bindKey(t, index, 1, 3, kAlgSm2);
+    setCertificate(t, index, DRV_FILE_SIGN_CERT, Bytes{0x30, 0x03, 0x02, 0x01, 0x01});
+    return t;
+}
+
+std::string text(const Token& t) {
+    const SecureString s = tokenToJson(t);
+    return std::string(s.begin(), s.end());
+}
+
+std::uint32_t statusOf(const std::function<void()>& f) {
+    try {
+        f();
+    } catch (const TokenError& e) {
+        return e.status;
+    }
+    return DRV_OK;
+}
+
+ino_t inodeOf(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 ? st.st_ino : 0;
+}
+
+// ---- the key's JSON form ----
+
+TEST(TokenJson, RoundTripKeepsEverythingButThePinText) {
+    Token t = sampleToken();
+    t.languages = {1, 2, 7};
+    t.language = 7;
+    t.adminState = 2;
+    t.randomForEnc = Bytes(15, 0xAB);
+    const std::string json = text(t);
+    EXPECT_EQ(json.find("123456"), std::string::npos) << "the PIN is stored in the clear";
+
+    const Token back = tokenFromJson(json);
+    EXPECT_EQ(text(back), json);
+    EXPECT_TRUE(pinMatches(back, "123456"));
+    EXPECT_FALSE(pinMatches(back, "123457"));
+    EXPECT_EQ(back.containers.at(1).signature.privateFid, 1u);
+    EXPECT_EQ(back.keyFiles.at(1).privatePem, sm2Key());
+}
+
+TEST(TokenJson, MalformedFilesAreRefused) {
+    // A good file and one mutation each.
+    const std::string good = text(sampleToken());
+    const auto mutate = [&](const std::function<void(cJSON*)>& change) {
+        json::Ptr doc = json::parse(good);
+        change(doc.get());
+        const SecureString s = json::print(doc.get(), false);
+        return std::string(s.begin(), s.end());
+    };
+    const auto container = [](cJSON* r) {
+        return cJSON_GetArrayItem(cJSON_GetObjectItem(r, "containers"), 0);
+    };
+    const auto set = [](cJSON* o, const char* name, cJSON* value) {
+        cJSON_ReplaceItemInObject(o, name, value);
+    };
+    const std::vector<std::pair<const char*, std::string>> cases = {
+        {"not JSON", "{"},
+        {"trailing text", good + "x"},
+        {"serial with a slash",
+         mutate([&](cJSON* r) { set(r, "serial", cJSON_CreateString("a/b")); })},
+        {"no pin", mutate([](cJSON* r) { cJSON_DeleteItemFromObject(r, "pin"); })},
+        {"tries above max", mutate([&](cJSON* r) {
+             set(cJSON_GetObjectItem(r, "pin"), "triesLeft", cJSON_CreateNumber(7));
+         })},
+        {"fractional tries", mutate([&](cJSON* r) {
+             set(cJSON_GetObjectItem(r, "pin"), "triesLeft", cJSON_CreateNumber(2.5));
+         })},
+        {"short device key",
+         mutate([&](cJSON* r) { set(r, "deviceKey", cJSON_CreateString("00")); })},
+        {"bad hex", mutate([&](cJSON* r) { set(r, "tempKey", cJSON_CreateString("0g")); })},
+        {"temp key too long", mutate([&](cJSON* r) {
+             set(r, "tempKey", cJSON_CreateString(std::string(130, 'a').c_str()));
+         })},
+        {"index 0", mutate([&](cJSON* r) { set(container(r), "index", cJSON_CreateNumber(0)); })},
+        {"index 256",
+         mutate([&](cJSON* r) { set(container(r), "index", cJSON_CreateNumber(256)); })},
+        {"name too long", mutate([&](cJSON* r) {
+             set(container(r), "name", cJSON_CreateString(std::string(260, 'n').c_str()));
+         })},
+        {"same index twice", mutate([&](cJSON* r) {
+             cJSON* copy = cJSON_Duplicate(container(r), true);
+             set(copy, "name", cJSON_CreateString("other"));
+             cJSON_AddItemToArray(cJSON_GetObjectItem(r, "containers"), copy);
+         })},
+        {"key bound twice", mutate([&](cJSON* r) {
+             cJSON* slot = cJSON_GetObjectItem(container(r), "exchange");
+             set(slot, "algorithm", cJSON_CreateNumber(10));
+             set(slot, "privateFid", cJSON_CreateNumber(1));
+         })},
+        {"missing key file", mutate([&](cJSON* r) { cJSON_DeleteItemFromObject(r, "keyFiles"); })},
+        {"even key file id", mutate([&](cJSON* r) {
+             set(cJSON_GetArrayItem(cJSON_GetObjectItem(r, "keyFiles"), 0), "privateFid",
+                 cJSON_CreateNumber(2));
+         })},
+        {"certificate too long", mutate([&](cJSON* r) {
+             set(cJSON_GetObjectItem(container(r), "signature"), "certificate",
+                 cJSON_CreateString(toBase64(Bytes(4097, 1)).c_str()));
+         })},
+    };
+    for (const auto& [what, json] : cases) {
+        EXPECT_EQ(statusOf([&] { tokenFromJson(json); }), DRV_E_INTERNAL) << what;
+    }
+}
+
+TEST(TokenJson, EncodingsRoundTripAndRejectBadText) {
+    for (std::size_t n = 0; n <= 5; ++n) {
+        Bytes bytes(n);
+        for (std::size_t i = 0; i < n; ++i) {
+            bytes[i] = static_cast<std::uint8_t>(0xF0 + i);
+        }
+        EXPECT_EQ(fromBase64(toBase64(bytes)), bytes) << n;
+        EXPECT_EQ(fromHex(toHex(bytes)), bytes) << n;
+    }
+    EXPECT_EQ(toBase64(Bytes{'f', 'o', 'o', 'b'}), "Zm9vYg==");
+    for (const char* bad : {"Zm9", "Zm9vYg=", "Z=9v", "Zm=v", "Zm9v\n", "Zm9*"}) {
+        EXPECT_FALSE(fromBase64(bad)) << bad;
+    }
+    EXPECT_FALSE(fromHex("abc"));
+    EXPECT_EQ(fromHex("ABcd"), (Bytes{0xAB, 0xCD}));
+}
+
+// ---- the key's rules ----
+
+TEST(TokenRules, ContainersTakeTheLowestFreeIndexAndKeepTheirs) {
+    Token t = newToken("SK1", "1234");
+    EXPECT_EQ(addContainer(t, "a"), 1u);
+    EXPECT_EQ(addContainer(t, "b"), 2u);
+    EXPECT_EQ(addContainer(t, "c"), 3u);
+    removeContainer(t, 2);
+    EXPECT_EQ(t.containers.count(3), 1u) << "indexes are never renumbered";
+    EXPECT_EQ(addContainer(t, "d"), 2u);
+    EXPECT_EQ(statusOf([&] { addContainer(t, "a"); }), DRV_E_EXISTS);
+    EXPECT_EQ(statusOf([&] { addContainer(t, ""); }), DRV_E_BAD_ARGUMENT);
+    EXPECT_EQ(statusOf([&] { addContainer(t, std::string(260, 'x')); }), DRV_E_BAD_ARGUMENT);
+    EXPECT_EQ(statusOf([&] { addContainer(t, std::string(259, 'x')); }), DRV_OK);
+    t.capacity = 4;
+    EXPECT_EQ(statusOf([&] { addContainer(t, "full"); }), DRV_E_NO_SPACE);
+    EXPECT_EQ(statusOf([&] { removeContainer(t, 9); }), DRV_E_NOT_FOUND);
+}
+
+TEST(TokenRules, PrivateKeyFilesAreOddAndTheirPublicFileFollows) {
+    Token t = newToken("SK1", "1234");
+    const Bytes pub = publicKeyFile(sm2Key());
+    EXPECT_EQ(freePrivateFid(t), 1u);
+    storeKeyPair(t, 1, sm2Key(), pub);
+    storeKeyPair(t, 5, sm2Key(), pub);
+    EXPECT_EQ(freePrivateFid(t), 3u);
+    EXPECT_EQ(findByPublicFid(t, 6), &t.keyFiles.at(5));
+    EXPECT_EQ(findByPublicFid(t, 5), nullptr);
+    EXPECT_EQ(findByPublicFid(t, 4), nullptr);
+    EXPECT_EQ(statusOf([&] { storeKeyPair(t, 2, sm2Key(), pub); }), DRV_E_BAD_ARGUMENT);
+    EXPECT_EQ(statusOf([&] { storeKeyPair(t, 99, sm2Key(), pub); }), DRV_E_BAD_ARGUMENT);
+    for (std::uint32_t fid = 1; fid <= kLastPrivateFid; fid += 2) {
+        storeKeyPair(t, fid, sm2Key(), pub);
+    }
+    EXPECT_EQ(t.keyFiles.size(), kMaxKeyFiles);
+    EXPECT_FALSE(freePrivateFid(t));
+}
+
+TEST(TokenRules, BindingSetsTheContainerWords) {
+    Token t = newToken("SK1", "1234");
+    const std::uint32_t index = addContainer(t, "c");
+    const Bytes pub = publicKeyFile(sm2Key());
+    storeKeyPair(t, 3, sm2Key(), pub);
+    storeKeyPair(t, 7, sm2Key(), pub);
+
+    EXPECT_EQ(statusOf([&] { bindKey(t, index, 3, 3, kAlgRsa2048); }), DRV_E_BAD_ARGUMENT);
+    EXPECT_EQ(statusOf([&] { bindKey(t, index, 9, 3, kAlgSm2); }), DRV_E_NOT_FOUND);
+    EXPECT_EQ(statusOf([&] { bindKey(t, index, 3, 5, kAlgSm2); }), DRV_E_BAD_ARGUMENT);
+    bindKey(t, index, 3, 3, kAlgSm2);
+    bindKey(t, index, 7, 1, kAlgSm2);
+    setCertificate(t, index, DRV_FILE_EXCH_CERT, Bytes{1, 2, 3});
+
+    const auto w = containerWords(index, t.containers.at(index));
+    EXPECT_EQ(w[0], index);
+    EXPECT_EQ(w[1], 2u);   // usage
+    EXPECT_EQ(w[2], 10u);  // signature algorithm
+    EXPECT_EQ(w[3], 10u);  // exchange algorithm
+    EXPECT_EQ(w[5], 1u);   // signature key present
+    EXPECT_EQ(w[6], 0u);   // no signature certificate
+    EXPECT_EQ(w[8], 1u);   // exchange key present
+    EXPECT_EQ(w[9], 1u);   // exchange certificate present
+    EXPECT_EQ(w[10], 3u);  // key word = signature private-key file
+    EXPECT_EQ(w[11], 4u);  // signature public-key file
+    EXPECT_EQ(w[17], 8u);  // exchange public-key file
+    EXPECT_EQ(w[22], 3u);  // type = the usage bound with
+
+    // A key bound elsewhere cannot move; a new key replaces the slot's old one.
+    const std::uint32_t other = addContainer(t, "other");
+    EXPECT_EQ(statusOf([&] { bindKey(t, other, 3, 2, kAlgSm2); }), DRV_E_CONDITIONS);
+    EXPECT_EQ(statusOf([&] { storeKeyPair(t, 3, sm2Key(), pub); }), DRV_E_CONDITIONS);
+    storeKeyPair(t, 9, sm2Key(), pub);
+    bindKey(t, index, 9, 1, kAlgSm2);
+    EXPECT_FALSE(t.keyFiles.contains(7));
+
+    removeContainer(t, index);
+    EXPECT_FALSE(t.keyFiles.contains(3));
+    EXPECT_FALSE(t.keyFiles.contains(9));
+}
+
+TEST(TokenRules, AdminRecordShowsTheState) {
+    Token t = newToken("SK1", "1234");
+    const std::string one = adminKeyRecord(t);
+    ASSERT_EQ(one.size(), 24u);
+    EXPECT_EQ(one.substr(2, 2), "00");
+    t.adminState = 2;
+    const std::string two = adminKeyRecord(t);
+    EXPECT_EQ(two.substr(2, 2), "01");
+    EXPECT_EQ(one.substr(4), two.substr(4));
+}
+
+TEST(TokenRules, SerialsAreSafeFileNames) {
+    EXPECT_TRUE(isValidSerial("SK-0001_a.b"));
+    EXPECT_TRUE(isValidSerial(std::string(63, 'A')));
+    for (const std::string& bad :
+         std::vector<std::string>{"", ".hidden", "a/b", "..", "a b", std::string(64, 'A')}) {
+        EXPECT_FALSE(isValidSerial(bad)) << bad;
+    }
+}
+
+// ---- the store ----
+
+class StoreTest : public ::testing::Test {
+  protected:
+    TempStore temp_;
+    Store& store_ = temp_.store();
+};
+
+TEST_F(StoreTest, KeysMoveBetweenPresentAndRemoved) {
+    EXPECT_TRUE(store_.serials(KeyPlace::present).empty()) << "an empty store is no error";
+    store_.create(sampleToken("SK2"));
+    store_.create(sampleToken("SK1"));
+    store_.create(sampleToken("SK3"), KeyPlace::removed);
+    EXPECT_EQ(store_.serials(KeyPlace::present), (std::vector<std::string>{"SK1", "SK2"}));
+    EXPECT_EQ(store_.serials(KeyPlace::removed), (std::vector<std::string>{"SK3"}));
+
+    try {
+        store_.create(sampleToken("SK3"));
+        FAIL() << "a serial was taken twice";
+    } catch (const StoreError& e) {
+        EXPECT_EQ(e.kind, StoreErrorKind::exists);
+    }
+
+    store_.unplug("SK1");
+    EXPECT_EQ(store_.placeOf("SK1"), KeyPlace::removed);
+    try {
+        store_.readPresent("SK1");
+        FAIL();
+    } catch (const StoreError& e) {
+        EXPECT_EQ(e.kind, StoreErrorKind::notPresent);
+    }
+    EXPECT_EQ(store_.read("SK1").serial, "SK1");
+    store_.plug("SK1");
+    store_.plug("SK1");
+    EXPECT_EQ(store_.placeOf("SK1"), KeyPlace::present);
+    store_.erase("SK2");
+    EXPECT_FALSE(store_.placeOf("SK2"));
+    EXPECT_FALSE(store_.placeOf("../SK1"));
+}
+
+TEST_F(StoreTest, ChangesReplaceTheFileAtomically) {
+    store_.create(sampleToken());
+    const std::string path = store_.keyPath("SK0001", KeyPlace::present).string();
+    const ino_t before = inodeOf(path);
+
+    store_.update("SK0001", true, [](Token& t) { t.label = "changed"; });
+    EXPECT_NE(inodeOf(path), before) << "the file was rewritten in place, not replaced";
+    EXPECT_EQ(store_.read("SK0001").label, "changed");
+
+    const ino_t replaced = inodeOf(path);
+    const int got = store_.update("SK0001", true, [](Token&) { return 7; });
+    EXPECT_EQ(got, 7);
+    EXPECT_EQ(inodeOf(path), replaced) << "a change that changed nothing wrote the file";
+
+    for (const auto& entry : std::filesystem::directory_iterator(store_.root() / "present")) {
+        EXPECT_EQ(entry.path().filename(), "SK0001.json") << "a temporary file was left";
+    }
+    struct stat st {};
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0077, 0u) << "private keys are readable by others";
+}
+
+TEST_F(StoreTest, FailedOrAbortedChangesLeaveTheOldKey) {
+    store_.create(sampleToken());
+    const std::string path = store_.keyPath("SK0001", KeyPlace::present).string();
+    const Bytes original = readFile(path);
+
+    store_.setFailWrites(true);
+    try {
+        store_.update("SK0001", true, [](Token& t) { t.label = "lost"; });
+        FAIL() << "a write fault was not reported";
+    } catch (const StoreError& e) {
+        EXPECT_EQ(e.kind, StoreErrorKind::writeFailed);
+    }
+    store_.setFailWrites(false);
+    EXPECT_EQ(readFile(path), original);
+
+    EXPECT_THROW(store_.update("SK0001", true,
+                               [](Token& t) {
+                                   t.label = "half";
+                                   throw std::runtime_error("crash in the middle");
+                               }),
+                 std::runtime_error);
+    EXPECT_EQ(readFile(path), original);
+
+    // A writer that died between writing its temporary file and renaming it.
+    test::writeFile(path + ".tmp.999999", std::string_view("{\"serial\": \"SK0001\", trunc"));
+    EXPECT_EQ(store_.serials(KeyPlace::present), std::vector<std::string>{"SK0001"});
+    EXPECT_EQ(store_.read("SK0001").label, "test key");
+    store_.update("SK0001", true, [](Token& t) { t.label = "after"; });
+    EXPECT_EQ(store_.read("SK0001").label, "after");
+}
+
+TEST_F(StoreTest, AWriterKilledHoldingTheLockLeavesTheKeyAndFreesTheLock) {
+    store_.create(sampleToken());
+    const std::string path = store_.keyPath("SK0001", KeyPlace::present).string();
+    const Bytes original = readFile(path);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        store_.update("SK0001", true, [](Token& t) {
+            t.label = "never written";
+            _exit(0);
+        });
+        _exit(1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_EQ(readFile(path), original);
+    store_.update("SK0001", true, [](Token& t) { t.label = "next"; });
+    EXPECT_EQ(store_.read("SK0001").label, "next");
+}
+
+TEST_F(StoreTest, TwoProcessesChangingOneKeyLoseNothing) {
+    store_.create(sampleToken());
+    constexpr int kRounds = 40;
+    const auto bump = [&] {
+        for (int i = 0; i < kRounds; ++i) {
+            store_.update("SK0001", true, [](Token& t) {
+                t.label = std::to_string(std::stoi(t.label.empty() ? "0" : t.label) + 1);
+            });
+        }
+    };
+    store_.update("SK0001", true, [](Token& t) { t.label = "0"; });
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        try {
+            bump();
+        } catch (...) {
+            _exit(1);
+        }
+        _exit(0);
+    }
+    bump();
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_EQ(store_.read("SK0001").label, std::to_string(2 * kRounds));
+}
+
+TEST_F(StoreTest, AMalformedKeyIsAnErrorAndIsNeverOverwritten) {
+    store_.create(sampleToken());
+    const std::string path = store_.keyPath("SK0001", KeyPlace::present).string();
+    const std::string broken = "{\"serial\": \"SK0001\", \"pin\": 5}";
+    test::writeFile(path, broken);
+    for (const auto& call : std::vector<std::function<void()>>{
+             [&] { store_.read("SK0001"); },
+             [&] { store_.update("SK0001", true, [](Token& t) { t.label = "x"; }); }}) {
+        try {
+            call();
+            FAIL() << "a malformed key was accepted";
+        } catch (const StoreError& e) {
+            EXPECT_EQ(e.kind, StoreErrorKind::malformed);
+        }
+    }
+    EXPECT_EQ(test::readText(path), broken);
+
+    // A file holding another key's serial is malformed too.
+    Token other = sampleToken("SK0002");
+    const SecureString json = tokenToJson(other);
+    test::writeFile(path, std::string_view(json.data(), json.size()));
+    EXPECT_THROW(store_.read("SK0001"), StoreError);
+}
+
+// ---- the scripted user and the display log ----
+
+TEST_F(StoreTest, TheScriptedUserDefaultsToConfirmAndKeysOverrideFields) {
+    ScriptedUser user = scriptedUser(store_, "SK1");
+    EXPECT_EQ(user.button, Button::confirm);
+    EXPECT_FALSE(user.pin);
+
+    temp_.put("user.json", R"({"button": "timeout", "pin": "1111",
+                               "keys": {"SK2": {"button": "cancel"}}})");
+    user = scriptedUser(store_, "SK1");
+    EXPECT_EQ(user.button, Button::timeout);
+    EXPECT_EQ(user.pin, SecureString("1111"));
+    user = scriptedUser(store_, "SK2");
+    EXPECT_EQ(user.button, Button::cancel);
+    EXPECT_EQ(user.pin, SecureString("1111")) << "a key's entry overrides only what it names";
+
+    setScriptedUser(store_, std::string("SK2"),
+                    ScriptedUser{Button::broken, SecureString("2222"), SecureString("3333")});
+    user = scriptedUser(store_, "SK2");
+    EXPECT_EQ(user.button, Button::broken);
+    EXPECT_EQ(user.newPin, SecureString("3333"));
+    EXPECT_EQ(scriptedUser(store_, "SK1").button, Button::timeout);
+
+    for (const char* bad : {"[", R"({"button": "press"})", R"({"pin": ""})", R"({"keys": 3})"}) {
+        temp_.put("user.json", bad);
+        EXPECT_THROW(scriptedUser(store_, "SK1"), StoreError) << bad;
+    }
+}
+
+TEST(DisplayText, DecodesInTheCharsetGivenOrNotAtAll) {
+    const Bytes gbk = {0xD6, 0xD0, 0xCE, 0xC4};  // "中文"
+    EXPECT_EQ(decodeCharset(gbk, 1), "\xE4\xB8\xAD\xE6\x96\x87");
+    EXPECT_EQ(decodeCharset(gbk, 3), "\xE4\xB8\xAD\xE6\x96\x87");
+    EXPECT_FALSE(decodeCharset(gbk, 2)) << "GBK bytes are not UTF-8";
+    EXPECT_FALSE(decodeCharset(Bytes{0xD6}, 1)) << "a cut character";
+    EXPECT_FALSE(decodeCharset(Bytes{'a'}, 4));
+    EXPECT_EQ(decodeCharset(Bytes{}, 2), "");
+}
+
+TEST(DisplayText, ALogLineHoldsBytesAndDecodedText) {
+    DisplayShow show{.serial = "SK1",
+                     .language = 2,
+                     .charset = 2,
+                     .warning = Bytes{0xFF},
+                     .display = Bytes{'P', 'a', 'y'},
+                     .form = 1,
+                     .outcome = "signed",
+                     .status = 0};
+    const std::string line = displayLogLine(show, "2024-01-02T03:04:05.006Z");
+    EXPECT_EQ(line.find('\n'), std::string::npos);
+    const json::Ptr doc = json::parse(line);
+    ASSERT_NE(doc, nullptr) << line;
+    EXPECT_EQ(json::string(doc.get(), "serial"), "SK1");
+    EXPECT_EQ(json::string(doc.get(), "display"), "Pay");
+    EXPECT_EQ(json::string(doc.get(), "displayBase64"), "UGF5");
+    EXPECT_EQ(json::string(doc.get(), "warningBase64"), "/w==");
+    EXPECT_TRUE(cJSON_IsNull(json::member(doc.get(), "warning")));
+    EXPECT_EQ(json::uint(doc.get(), "form"), 1u);
+    EXPECT_EQ(json::string(doc.get(), "outcome"), "signed");
+}
+
+// ---- faults ----
+
+TEST_F(StoreTest, CountedFailuresAndPullOutsAreSpent) {
+    temp_.put("faults.json", R"({"fail": {"QZReadSN": "0x6A82", "QZGetTemKey":
+                                 {"status": 27012, "count": 2}},
+                                 "pulled": "before"})");
+    EXPECT_EQ(takeFailure(store_, "QZReadSN"), 0x6A82u);
+    EXPECT_EQ(takeFailure(store_, "QZReadSN"), 0x6A82u) << "a rule without count stays";
+    EXPECT_EQ(takeFailure(store_, "QZGetTemKey"), 27012u);
+    EXPECT_EQ(takeFailure(store_, "QZGetTemKey"), 27012u);
+    EXPECT_FALSE(takeFailure(store_, "QZGetTemKey"));
+    EXPECT_FALSE(takeFailure(store_, "NDOpen"));
+
+    EXPECT_FALSE(takePullOut(store_, "NDOpen"));
+    EXPECT_TRUE(takePullOut(store_, "NDGetSlotList"));
+    EXPECT_FALSE(takePullOut(store_, "NDGetSlotList"));
+    EXPECT_EQ(readFaults(store_).fail.count("QZReadSN"), 1u);
+
+    for (const char* bad : {R"({"fail": {"X": "0xZZ"}})", R"({"fail": {"X": -1}})",
+                            R"({"failWrites": 1})", R"({"pulled": ""})"}) {
+        temp_.put("faults.json", bad);
+        EXPECT_THROW(readFaults(store_), StoreError) << bad;
+    }
+}
+
+}  // namespace
+}  // namespace orva::softkey

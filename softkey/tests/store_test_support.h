@@ -1,0 +1,105 @@
+#pragma once
+
+// A temporary store per test, named by $ORVA_SOFTKEY_DIR as the libraries read
+// it, and small readers of what the store holds.
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <set>
+#include <sstream>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "crypto_test_support.h"
+#include "store.h"
+
+namespace orva::softkey::test {
+
+class TempStore {
+  public:
+    TempStore() : store_(dir_.file("store")) {
+        const char* previous = std::getenv("ORVA_SOFTKEY_DIR");
+        if (previous != nullptr) {
+            previous_ = previous;
+        }
+        setenv("ORVA_SOFTKEY_DIR", dir_.file("store").c_str(), 1);
+    }
+    ~TempStore() {
+        if (previous_) {
+            setenv("ORVA_SOFTKEY_DIR", previous_->c_str(), 1);
+        } else {
+            unsetenv("ORVA_SOFTKEY_DIR");
+        }
+    }
+    TempStore(const TempStore&) = delete;
+    TempStore& operator=(const TempStore&) = delete;
+
+    Store& store() noexcept { return store_; }
+    const TempDir& dir() const noexcept { return dir_; }
+    std::string path(const std::string& name) const { return (store_.root() / name).string(); }
+
+    // Writes a store file as a test or a hand would.
+    void put(const std::string& name, const std::string& text) const {
+        std::filesystem::create_directories(store_.root());
+        writeFile(path(name), text);
+    }
+
+    std::vector<std::string> lines(const std::string& name) const {
+        std::vector<std::string> out;
+        std::ifstream in(path(name));
+        for (std::string line; std::getline(in, line);) {
+            out.push_back(line);
+        }
+        return out;
+    }
+
+  private:
+    TempDir dir_;
+    Store store_;
+    std::optional<std::string> previous_;
+};
+
+// An export list "Name* Other ..." as (name, works) pairs, in order.
+inline std::vector<std::pair<std::string, bool>> exportList(std::string_view text) {
+    std::vector<std::pair<std::string, bool>> out;
+    std::istringstream words{std::string(text)};
+    for (std::string word; words >> word;) {
+        const bool working = word.back() == '*';
+        if (working) {
+            word.pop_back();
+        }
+        out.emplace_back(word, working);
+    }
+    return out;
+}
+
+#ifdef SOFTKEY_TEST_NM
+// The names a shared library exports, as nm sees them.
+inline std::set<std::string> exportedNames(const std::string& library) {
+    const std::string command =
+        std::string(SOFTKEY_TEST_NM) + " -D --defined-only '" + library + "'";
+    std::set<std::string> names;
+    FILE* pipe = popen(command.c_str(), "r");
+    if (pipe == nullptr) {
+        return names;
+    }
+    char line[512];
+    while (std::fgets(line, sizeof line, pipe) != nullptr) {
+        std::istringstream fields(line);
+        std::string address, type, name;
+        if (fields >> address >> type >> name) {
+            names.insert(name);
+        }
+    }
+    if (pclose(pipe) != 0) {
+        names.insert("(nm failed)");
+    }
+    return names;
+}
+#endif
+
+}  // namespace orva::softkey::test
