@@ -1,0 +1,19 @@
+#pragma once
+
+// CheckAdminKeyState: whether the key's administrator key is in the state an
+// operation needs.
+
+#include <cstdint>
+
+#include "orva_result_codes.h"
+
+namespace orva::api {
+
+// State 1 when the admin-key record's bytes 2-3 read "00", else state 2.
+inline constexpr std::int32_t kAdminKeyInitial = 1;
+inline constexpr std::int32_t kAdminKeyUpdated = 2;
+
+// 0 in the wanted state; -309 when the record cannot be read; -411 in the other state.
+ApiErrorCode checkAdminKeyState(void* device, std::int32_t wanted) noexcept;
+
+}  // namespace orva::api

@@ -1,0 +1,52 @@
+#pragma once
+
+// The container walk that many exports share, and the reads they make per
+// container.
+
+#include <array>
+#include <cstdint>
+#include <string_view>
+#include <vector>
+
+#include "maker/dravik.h"
+
+namespace orva::api {
+
+// Certificate files are read into this much room.
+inline constexpr std::uint32_t kCertificateRoom = 4096;
+
+// Walks the key's containers: the first step asks for the first container,
+// every later one for the next. A step answers DRV_OK with a container index
+// (and its name) delivered, DRV_END_OF_CONTAINERS when there are no more, or
+// another status the caller judges.
+class ContainerWalk {
+  public:
+    explicit ContainerWalk(void* device) noexcept : device_(device) {}
+
+    std::uint32_t next() noexcept;
+
+    // The index and name the last successful step delivered.
+    std::uint32_t index() const noexcept { return index_; }
+    std::string_view name() const noexcept;
+
+  private:
+    void* device_;
+    bool first_ = true;
+    std::uint32_t index_ = 0;
+    // The name comes without a length: one byte more than the key may fill
+    // stays NUL.
+    std::array<char, DRV_CONTAINER_NAME_ROOM + 1> name_{};
+};
+
+// QZGetContainerInfo into a zeroed record, so that a failed read selects nothing.
+std::uint32_t readContainerInfo(void* device, std::uint32_t index,
+                                DRV_CONTAINER_INFO& info) noexcept;
+
+// A certificate file (DRV_FILE_SIGN_CERT or DRV_FILE_EXCH_CERT) of a container,
+// read into 4096 bytes. The token manager names the container in 8 bits, so an
+// index above 255 would read another container's file: it is refused
+// (DRV_E_NOT_FOUND), as is a length answered beyond the room.
+std::uint32_t readContainerCertificate(void* device, std::uint32_t index, std::uint32_t fileId,
+                                       std::vector<std::uint8_t>& der);
+
+}  // namespace orva::api

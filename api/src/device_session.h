@@ -1,0 +1,43 @@
+#pragma once
+
+// DeviceSession: the reader context and the opened key of one export call.
+// Closed when it goes out of scope, so every path of an export closes it.
+
+#include <cstdint>
+
+#include "orva_result_codes.h"
+
+namespace orva::api {
+
+enum class Authentication {
+    external,  // the session authenticates itself to the key
+    none,      // the serial number is read without it
+};
+
+class DeviceSession {
+  public:
+    DeviceSession() = default;
+    ~DeviceSession() { close(); }
+    DeviceSession(const DeviceSession&) = delete;
+    DeviceSession& operator=(const DeviceSession&) = delete;
+
+    // Establishes the reader context, requires exactly one key, opens it and
+    // begins a transaction, then (with Authentication::external) authenticates.
+    // -101 unbound, -102 no reader or no key, -104 more than one key, -103 the
+    // key cannot be opened or refuses the authentication. On failure whatever
+    // was obtained is closed again.
+    ApiErrorCode open(Authentication authentication = Authentication::external) noexcept;
+
+    // The device handle for the maker's calls; null unless open succeeded.
+    void* device() const noexcept { return device_; }
+
+    // Ends the transaction and closes the key, then releases the context.
+    // Results are ignored; a closed session closes nothing.
+    void close() noexcept;
+
+  private:
+    void* device_ = nullptr;
+    void* context_ = nullptr;
+};
+
+}  // namespace orva::api

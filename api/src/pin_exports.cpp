@@ -1,0 +1,102 @@
+// Exports that initialise the key and change its user PIN.
+
+#include <cstdint>
+
+#include "admin_key_state.h"
+#include "bound_function_table.h"
+#include "device_session.h"
+#include "export_guard.h"
+#include "orva_api.h"
+#include "status_event.h"
+#include "token_status.h"
+
+namespace orva::api {
+
+namespace {
+
+constexpr int kMinPinLength = 6;
+constexpr int kMaxPinLength = 30;
+// -(200 + n) for n tries left has a text only for these n.
+constexpr std::uint32_t kMaxTriesWithText = 6;
+
+bool pinLengthFits(int length) noexcept {
+    return length >= kMinPinLength && length <= kMaxPinLength;
+}
+
+ApiErrorCode custInitCard(const char* pin, int pinLength) {
+    // 1. Without a PIN the length is not looked at.
+    if (pin && !pinLengthFits(pinLength)) {
+        return kPinLengthError;
+    }
+    // 2.
+    DeviceSession session;
+    if (const ApiErrorCode code = session.open(); code != kSuccess) {
+        return code;
+    }
+    // 3.
+    if (const ApiErrorCode code = checkAdminKeyState(session.device(), kAdminKeyInitial);
+        code != kSuccess) {
+        return code;
+    }
+    // 4. A null PIN leaves the PIN entry to the key.
+    const std::uint32_t status = boundFunctions().dravik.QZInitADF(
+        session.device(), 0, 0, pin, static_cast<std::uint32_t>(pinLength), 0, nullptr, 0, 0);
+    const ApiErrorCode code = mapTokenStatus(status, kDeviceStructError);
+    // 5.
+    if (code == kSuccess) {
+        signalStatusChangeEvent();
+    }
+    // 6. The session closes on return.
+    return code;
+}
+
+ApiErrorCode changePIN(const char* oldPin, int oldPinLength, const char* newPin, int newPinLength) {
+    // 1., 2. Both PINs or neither; with neither the key asks for them.
+    if (oldPin) {
+        if (!newPin) {
+            return kInvalidParameter;
+        }
+        if (!pinLengthFits(oldPinLength)) {
+            return kPinLengthError;
+        }
+        if (!pinLengthFits(newPinLength)) {
+            return kPinLengthError;
+        }
+    } else if (newPin) {
+        return kInvalidParameter;
+    }
+    // 3.
+    DeviceSession session;
+    if (const ApiErrorCode code = session.open(); code != kSuccess) {
+        return code;
+    }
+    // 4.
+    std::uint32_t triesLeft = 0;
+    const std::uint32_t status = boundFunctions().dravik.QZChangePIN(
+        session.device(), DRV_PIN_USER, oldPin, static_cast<std::uint32_t>(oldPinLength), newPin,
+        static_cast<std::uint32_t>(newPinLength), &triesLeft);
+    ApiErrorCode code = mapTokenStatus(status, kOperationFailed);
+    // 5. Only counts that read as "VERIFY PIN RETRY": a larger one would read as
+    // another code (-221 PIN LOCKED, -222 ERR PIN LEN, -3xx).
+    if (code == kOperationFailed && triesLeft >= 1 && triesLeft <= kMaxTriesWithText) {
+        code = kVerifyPinRetry - static_cast<ApiErrorCode>(triesLeft);
+    }
+    // 6.
+    return code;
+}
+
+}  // namespace
+
+}  // namespace orva::api
+
+using orva::api::guardedExport;
+
+extern "C" int QZAPI_CustInitCard(const char* pin, int pinLength) {
+    return guardedExport([&] { return orva::api::custInitCard(pin, pinLength); });
+}
+
+extern "C" int QZAPI_ChangePIN(const char* oldPin, int oldPinLength, const char* newPin,
+                               int newPinLength) {
+    return guardedExport(
+        [&] { return orva::api::changePIN(oldPin, oldPinLength, newPin, newPinLength); });
+}
