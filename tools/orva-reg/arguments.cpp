@@ -8,13 +8,13 @@ namespace orva::reg_tool {
 
 namespace {
 
-struct SwitchSpec {
+struct SwitchRule {
     const char* name;
     Switch id;
     bool takesWord;
 };
 
-constexpr SwitchSpec kSwitches[] = {
+constexpr SwitchRule kSwitches[] = {
     {"v", kValue, true},      {"ve", kDefaultValue, false}, {"va", kAllValues, false},
     {"s", kRecurse, false},   {"t", kType, true},           {"d", kData, true},
     {"f", kForce, false},     {"y", kOverwrite, false},     {"reg:32", kView, false},
@@ -34,13 +34,13 @@ bool sameText(std::string_view a, std::string_view b) {
     return true;
 }
 
-const SwitchSpec* findSwitch(const std::string& word) {
+const SwitchRule* findSwitch(const std::string& word) {
     if (word.size() < 2 || (word[0] != '/' && word[0] != '-')) {
         return nullptr;
     }
-    for (const SwitchSpec& spec : kSwitches) {
-        if (sameText(std::string_view(word).substr(1), spec.name)) {
-            return &spec;
+    for (const SwitchRule& rule : kSwitches) {
+        if (sameText(std::string_view(word).substr(1), rule.name)) {
+            return &rule;
         }
     }
     return nullptr;
@@ -75,29 +75,29 @@ Arguments parseArguments(const std::vector<std::string>& words, unsigned allowed
             onlyPositional = true;
             continue;
         }
-        const SwitchSpec* spec = findSwitch(word);
-        if (spec == nullptr) {
+        const SwitchRule* rule = findSwitch(word);
+        if (rule == nullptr) {
             if (word.size() > 1 && word[0] == '-') {
                 throw Failure("invalid switch '" + word + "'");
             }
             args.positional.push_back(word);
             continue;
         }
-        if ((allowed & spec->id) == 0) {
+        if ((allowed & rule->id) == 0) {
             throw Failure("this command does not take " + word);
         }
-        if ((seen & spec->id) != 0) {
+        if ((seen & rule->id) != 0) {
             throw Failure("switch " + word + " given twice");
         }
-        seen |= spec->id;
+        seen |= rule->id;
         std::string operand;
-        if (spec->takesWord) {
+        if (rule->takesWord) {
             if (i + 1 >= words.size()) {
                 throw Failure("switch " + word + " needs a value");
             }
             operand = words[++i];
         }
-        switch (spec->id) {
+        switch (rule->id) {
             case kValue:
                 args.valueName = operand;
                 break;
@@ -124,7 +124,7 @@ Arguments parseArguments(const std::vector<std::string>& words, unsigned allowed
                 break;
             case kView:
                 args.view =
-                    std::strcmp(spec->name, "reg:32") == 0 ? KEY_WOW64_32KEY : KEY_WOW64_64KEY;
+                    std::strcmp(rule->name, "reg:32") == 0 ? KEY_WOW64_32KEY : KEY_WOW64_64KEY;
                 break;
         }
     }
