@@ -8,7 +8,7 @@
 
 #include "envelope.h"
 #include "key_crypto.h"
-#include "openssl_ptr.h"
+#include "orva/openssl_ptr.h"
 #include "operations.h"
 
 namespace orva::dravik {
@@ -48,8 +48,8 @@ std::size_t generationSize(std::uint32_t algId) {
 // whole blocks, SM4-ECB under the key's own device key. Deterministic.
 Bytes encipher(const Token& key, Bytes plain) {
     plain.resize((plain.size() + kSm4Block - 1) / kSm4Block * kSm4Block, 0);
-    const softkey::EvpCipherPtr cipher(EVP_CIPHER_fetch(nullptr, "SM4-ECB", nullptr));
-    const softkey::EvpCipherCtxPtr ctx(EVP_CIPHER_CTX_new());
+    const orva::EvpCipherPtr cipher(EVP_CIPHER_fetch(nullptr, "SM4-ECB", nullptr));
+    const orva::EvpCipherCtxPtr ctx(EVP_CIPHER_CTX_new());
     require(cipher != nullptr && ctx != nullptr && plain.size() <= INT_MAX &&
                 key.deviceKey.size() == kSm4Block,
             DRV_E_INTERNAL);

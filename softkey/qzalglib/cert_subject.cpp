@@ -8,7 +8,7 @@
 #include <string_view>
 
 #include "failure.h"
-#include "openssl_ptr.h"
+#include "orva/openssl_ptr.h"
 
 namespace orva::qzalg {
 
@@ -38,7 +38,7 @@ std::string attributeName(const ASN1_OBJECT* object) {
 std::string attributeValue(const ASN1_STRING* value) {
     unsigned char* utf8 = nullptr;
     const int size = ASN1_STRING_to_UTF8(&utf8, value);
-    const softkey::OpensslBytesPtr owner(utf8);
+    const orva::OpensslBytesPtr owner(utf8);
     sslCheck(size >= 0 && (size == 0 || utf8 != nullptr));
     std::string text(reinterpret_cast<const char*>(utf8), static_cast<std::size_t>(size));
     // A NUL inside a value would end the caller's text early and show it a
@@ -66,7 +66,7 @@ void cutAtCharacter(std::string& text, std::size_t max) {
 std::string certSubject(std::span<const std::uint8_t> der) {
     require(!der.empty() && der.size() <= LONG_MAX);
     const unsigned char* next = der.data();
-    const softkey::X509Ptr cert(d2i_X509(nullptr, &next, static_cast<long>(der.size())));
+    const orva::X509Ptr cert(d2i_X509(nullptr, &next, static_cast<long>(der.size())));
     sslCheck(cert != nullptr);
     sslCheck(next == der.data() + der.size());
 

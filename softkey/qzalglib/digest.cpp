@@ -7,14 +7,14 @@
 
 #include "failure.h"
 #include "maker/qzalglib.h"
-#include "openssl_ptr.h"
+#include "orva/openssl_ptr.h"
 
 namespace orva::qzalg {
 
 namespace {
 
-using softkey::EvpMdCtxPtr;
-using softkey::EvpMdPtr;
+using orva::EvpMdCtxPtr;
+using orva::EvpMdPtr;
 
 struct DigestInfo {
     std::uint32_t id;

@@ -7,7 +7,7 @@
 
 #include "failure.h"
 #include "maker/qzalglib.h"
-#include "openssl_ptr.h"
+#include "orva/openssl_ptr.h"
 
 namespace orva::qzalg {
 
@@ -21,8 +21,8 @@ constexpr std::size_t kMaxPiece = std::size_t{1} << 30;
 
 void runSm4Ecb(bool encrypt, std::span<const std::uint8_t, 16> key,
                std::span<const std::uint8_t> in, std::span<std::uint8_t> out) {
-    const softkey::EvpCipherPtr cipher(EVP_CIPHER_fetch(nullptr, "SM4-ECB", nullptr));
-    const softkey::EvpCipherCtxPtr ctx(EVP_CIPHER_CTX_new());
+    const orva::EvpCipherPtr cipher(EVP_CIPHER_fetch(nullptr, "SM4-ECB", nullptr));
+    const orva::EvpCipherCtxPtr ctx(EVP_CIPHER_CTX_new());
     sslCheck(cipher != nullptr && ctx != nullptr);
     sslCheck(EVP_CipherInit_ex2(ctx.get(), cipher.get(), key.data(), nullptr, encrypt ? 1 : 0,
                                 nullptr) == 1);

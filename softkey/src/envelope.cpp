@@ -8,7 +8,7 @@
 #include <array>
 
 #include "key_internal.h"
-#include "openssl_ptr.h"
+#include "orva/openssl_ptr.h"
 
 namespace orva::softkey {
 

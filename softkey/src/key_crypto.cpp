@@ -10,7 +10,7 @@
 #include <string_view>
 
 #include "key_internal.h"
-#include "openssl_ptr.h"
+#include "orva/openssl_ptr.h"
 
 namespace orva::softkey {
 

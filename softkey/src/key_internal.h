@@ -7,7 +7,7 @@
 #include <span>
 
 #include "key_crypto.h"
-#include "openssl_ptr.h"
+#include "orva/openssl_ptr.h"
 
 namespace orva::softkey::detail {
 

@@ -12,7 +12,7 @@
 #include "json.h"
 #include "key_crypto.h"
 #include "maker/dravik.h"
-#include "openssl_ptr.h"
+#include "orva/openssl_ptr.h"
 
 namespace orva::softkey {
 

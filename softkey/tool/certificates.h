@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "openssl_owners.h"
+#include "orva/openssl_ptr.h"
 #include "secure_bytes.h"
 #include "store.h"
 

@@ -3,6 +3,7 @@
 // Owners for OpenSSL objects: every object is owned from the moment it is made,
 // and this is the only place that names their free functions.
 
+#include <openssl/asn1.h>
 #include <openssl/bio.h>
 #include <openssl/bn.h>
 #include <openssl/crypto.h>
@@ -10,11 +11,13 @@
 #include <openssl/evp.h>
 #include <openssl/param_build.h>
 #include <openssl/params.h>
+#include <openssl/pkcs7.h>
 #include <openssl/x509.h>
+#include <openssl/x509v3.h>
 
 #include <memory>
 
-namespace orva::softkey {
+namespace orva {
 
 template <auto F>
 struct Free {
@@ -27,6 +30,7 @@ inline void freeOpensslBytes(unsigned char* p) noexcept {
 }
 
 using OpensslBytesPtr = std::unique_ptr<unsigned char, Free<freeOpensslBytes>>;
+using Asn1OctetStringPtr = std::unique_ptr<ASN1_OCTET_STRING, Free<ASN1_OCTET_STRING_free>>;
 using BioPtr = std::unique_ptr<BIO, Free<BIO_free_all>>;
 using BignumPtr = std::unique_ptr<BIGNUM, Free<BN_free>>;
 // A BIGNUM that held a secret: wiped before it is freed.
@@ -43,6 +47,10 @@ using EvpCipherPtr = std::unique_ptr<EVP_CIPHER, Free<EVP_CIPHER_free>>;
 using EvpCipherCtxPtr = std::unique_ptr<EVP_CIPHER_CTX, Free<EVP_CIPHER_CTX_free>>;
 using OsslParamBldPtr = std::unique_ptr<OSSL_PARAM_BLD, Free<OSSL_PARAM_BLD_free>>;
 using OsslParamPtr = std::unique_ptr<OSSL_PARAM, Free<OSSL_PARAM_free>>;
+using Pkcs7Ptr = std::unique_ptr<PKCS7, Free<PKCS7_free>>;
 using X509Ptr = std::unique_ptr<X509, Free<X509_free>>;
+using X509ExtensionPtr = std::unique_ptr<X509_EXTENSION, Free<X509_EXTENSION_free>>;
+using X509NamePtr = std::unique_ptr<X509_NAME, Free<X509_NAME_free>>;
+using X509ReqPtr = std::unique_ptr<X509_REQ, Free<X509_REQ_free>>;
 
-}  // namespace orva::softkey
+}  // namespace orva
