@@ -1,0 +1,193 @@
+#include "base64_codec.h"
+
+#include <array>
+#include <cstring>
+#include <limits>
+#include <new>
+#include <stdexcept>
+
+namespace orva::api {
+
+namespace {
+
+constexpr std::string_view kAlphabet =
+    "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+constexpr char kPad = '=';
+constexpr std::uint8_t kNotInAlphabet = 0xFF;
+
+constexpr std::array<std::uint8_t, 256> makeDecodeTable() {
+    std::array<std::uint8_t, 256> table{};
+    table.fill(kNotInAlphabet);
+    for (std::size_t i = 0; i < kAlphabet.size(); ++i) {
+        table[static_cast<unsigned char>(kAlphabet[i])] = static_cast<std::uint8_t>(i);
+    }
+    return table;
+}
+
+constexpr std::array<std::uint8_t, 256> kDecodeTable = makeDecodeTable();
+
+std::optional<std::size_t> encodedLength(std::size_t n) noexcept {
+    const std::size_t groups = n / 3 + (n % 3 != 0 ? 1 : 0);
+    if (groups > std::numeric_limits<std::size_t>::max() / 4) {
+        return std::nullopt;
+    }
+    return groups * 4;
+}
+
+std::uint8_t sextet(char c) noexcept {
+    return kDecodeTable[static_cast<unsigned char>(c)];
+}
+
+}  // namespace
+
+std::size_t base64EncodedLength(std::size_t n) {
+    const auto length = encodedLength(n);
+    if (!length) {
+        throw std::length_error("base64 text too long");
+    }
+    return *length;
+}
+
+int base64Encode(std::span<const std::uint8_t> bytes, std::span<char> out,
+                 std::size_t& length) noexcept {
+    // 1. Nothing to encode: an empty text (the output is not looked at).
+    if (bytes.empty()) {
+        length = 0;
+        return kBase64Ok;
+    }
+    // 3. Needed size; 5. capacity.
+    const auto needed = encodedLength(bytes.size());
+    if (!needed || out.size() < *needed) {
+        return kBase64Failed;
+    }
+    // 6. Whole groups, then one or two bytes left with their padding.
+    std::size_t in = 0;
+    std::size_t at = 0;
+    for (; bytes.size() - in >= 3; in += 3) {
+        const std::uint32_t group =
+            (std::uint32_t{bytes[in]} << 16) | (std::uint32_t{bytes[in + 1]} << 8) | bytes[in + 2];
+        out[at++] = kAlphabet[(group >> 18) & 0x3F];
+        out[at++] = kAlphabet[(group >> 12) & 0x3F];
+        out[at++] = kAlphabet[(group >> 6) & 0x3F];
+        out[at++] = kAlphabet[group & 0x3F];
+    }
+    if (const std::size_t left = bytes.size() - in; left != 0) {
+        const std::uint32_t group =
+            (std::uint32_t{bytes[in]} << 16) | (left == 2 ? std::uint32_t{bytes[in + 1]} << 8 : 0);
+        out[at++] = kAlphabet[(group >> 18) & 0x3F];
+        out[at++] = kAlphabet[(group >> 12) & 0x3F];
+        out[at++] = left == 2 ? kAlphabet[(group >> 6) & 0x3F] : kPad;
+        out[at++] = kPad;
+    }
+    length = at;
+    return kBase64Ok;
+}
+
+std::string base64Encode(std::span<const std::uint8_t> bytes) {
+    std::string text(base64EncodedLength(bytes.size()), '\0');
+    std::size_t length = 0;
+    if (base64Encode(bytes, text, length) != kBase64Ok) {
+        throw std::logic_error("base64 encoder refused its own size");
+    }
+    return text;
+}
+
+int base64DecodedLength(std::string_view text, std::size_t& length) noexcept {
+    const std::size_t n = text.size();
+    // 1. Whole groups of four only, tested before anything else.
+    if (n % 4 != 0) {
+        return kBase64Failed;
+    }
+    // 2. An empty text decodes to nothing.
+    if (n == 0) {
+        length = 0;
+        return kBase64Ok;
+    }
+    // 4. Padding only at the end; the search stays inside the text, which need
+    // not be terminated.
+    std::size_t padding = 0;
+    if (const void* pad = std::memchr(text.data(), kPad, n); pad != nullptr) {
+        const auto at = static_cast<std::size_t>(static_cast<const char*>(pad) - text.data());
+        if (at < n - 2 || (at == n - 2 && text[n - 1] != kPad)) {
+            return kBase64Failed;
+        }
+        padding = n - at;
+    }
+    // A character outside the alphabet would decode to garbage: refused.
+    for (std::size_t i = 0; i < n - padding; ++i) {
+        if (sextet(text[i]) == kNotInAlphabet) {
+            return kBase64Failed;
+        }
+    }
+    // 5. Decoded size.
+    length = n / 4 * 3 - padding;
+    return kBase64Ok;
+}
+
+int base64Decode(std::string_view text, std::span<std::uint8_t> out, std::size_t& length) noexcept {
+    std::size_t decoded = 0;
+    if (base64DecodedLength(text, decoded) != kBase64Ok || out.size() < decoded) {
+        return kBase64Failed;
+    }
+    // 7. Full groups of three bytes; the last group gives as many bytes as its
+    // padding leaves.
+    std::size_t at = 0;
+    for (std::size_t in = 0; in < text.size(); in += 4) {
+        const std::uint32_t group = (std::uint32_t{sextet(text[in])} << 18) |
+                                    (std::uint32_t{sextet(text[in + 1])} << 12) |
+                                    (text[in + 2] == kPad ? 0 : sextet(text[in + 2]) << 6) |
+                                    (text[in + 3] == kPad ? 0 : sextet(text[in + 3]));
+        out[at++] = static_cast<std::uint8_t>(group >> 16);
+        if (at < decoded) {
+            out[at++] = static_cast<std::uint8_t>(group >> 8);
+        }
+        if (at < decoded) {
+            out[at++] = static_cast<std::uint8_t>(group);
+        }
+    }
+    length = decoded;
+    return kBase64Ok;
+}
+
+std::optional<Bytes> base64Decode(std::string_view text) {
+    std::size_t size = 0;
+    if (base64DecodedLength(text, size) != kBase64Ok) {
+        return std::nullopt;
+    }
+    Bytes bytes(size);
+    if (base64Decode(text, bytes, size) != kBase64Ok) {
+        return std::nullopt;
+    }
+    return bytes;
+}
+
+std::optional<std::string> readFileAsBase64(std::string_view path) {
+    try {
+        // 1. Open the file.
+        const auto file = RegularFile::open(path);
+        if (!file) {
+            return std::nullopt;
+        }
+        return readFileAsBase64(*file);
+    } catch (const std::bad_alloc&) {
+        return std::nullopt;
+    }
+}
+
+std::optional<std::string> readFileAsBase64(const RegularFile& file) {
+    try {
+        // 2. Read the whole file.
+        const auto bytes = file.readAll();
+        if (!bytes) {
+            return std::nullopt;
+        }
+        // 3. Encode the bytes actually read; an empty file gives an empty text.
+        return base64Encode(*bytes);
+    } catch (const std::bad_alloc&) {
+        return std::nullopt;
+    } catch (const std::length_error&) {
+        return std::nullopt;
+    }
+}
+
+}  // namespace orva::api

@@ -1,0 +1,73 @@
+#pragma once
+
+// PKCS#7 SignedData around a bare signature from the key, byte for byte:
+//   30 { 06 signedData, A0 { 30 {
+//     02 01 01, 31 { digest AlgorithmIdentifier },
+//     30 { 06 data, A0 { 04 content } },
+//     A0 certificate,
+//     31 { 30 { 02 01 01, 30 { issuer, serial }, digest AlgorithmIdentifier,
+//               signature AlgorithmIdentifier, 04 encryptedDigest } } } } }
+// No attributes: the signature is over the content itself. Every
+// AlgorithmIdentifier carries an explicit NULL.
+//
+// Builders answer true or false; the caller maps false to its code. They never
+// throw and never write past their output.
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+#include "byte_buffer.h"
+#include "der_writer.h"
+
+namespace orva::api {
+
+// The content is carried inside the SignedData: the only mode there is.
+inline constexpr int kContentEmbedded = 1;
+// An SM2 signature from the key: r then s, 32 bytes each, big-endian.
+inline constexpr std::size_t kSm2SignatureSize = 64;
+
+// out := SEQUENCE { issuer Name, serialNumber }, both as they stand in the
+// certificate (version 1 and version 3 certificates alike). The certificate is
+// the DER read from the key; its outer TLV must end inside it.
+bool extractIssuerAndSerial(std::span<const std::uint8_t> certificate, Bytes& out) noexcept;
+
+// out := the signerInfos SET with one SignerInfo over an RSA signature of any
+// non-zero length. Hash ids 3 (MD5) to 7 (SHA-512).
+bool buildSignerInfoRsa(std::span<const std::uint8_t> signature,
+                        std::span<const std::uint8_t> certificate, int hashId, Bytes& out) noexcept;
+
+// out := the signerInfos SET with one SignerInfo over an SM2 signature, which
+// must be 64 bytes. r and s become minimal DER INTEGERs (leading zero bytes
+// dropped, one 00 in front of a high bit), as verifiers require.
+bool buildSignerInfoSm2(std::span<const std::uint8_t> signature,
+                        std::span<const std::uint8_t> certificate, Bytes& out) noexcept;
+
+// out := 30 { 06 data, A0 { 04 content } }, borrowing content.
+bool buildDataContentInfo(std::span<const std::uint8_t> content, DerChain& out) noexcept;
+
+// The ContentInfo of type signedData into out; outLength receives its length.
+// An out without storage (a default span) asks for the length only, after the
+// same work. false, nothing written and outLength unchanged, for a hash id
+// outside 3 to 7 (checked first), a content mode other than kContentEmbedded,
+// a certificate that cannot be walked, an empty signature, or an out shorter
+// than the result.
+bool buildPkcs7SignedDataRsa(std::span<const std::uint8_t> content, int contentMode,
+                             std::span<const std::uint8_t> certificate,
+                             std::span<const std::uint8_t> signature, std::span<std::uint8_t> out,
+                             std::size_t& outLength, int hashId) noexcept;
+
+// The same for SM2 with SM3; the signature must be 64 bytes.
+bool buildPkcs7SignedDataSm2(std::span<const std::uint8_t> content, int contentMode,
+                             std::span<const std::uint8_t> certificate,
+                             std::span<const std::uint8_t> signature, std::span<std::uint8_t> out,
+                             std::size_t& outLength) noexcept;
+
+// The largest SM2 SignedData any signature can give for this content and
+// certificate: the size to reserve before the key has signed (r and s with the
+// high bit set need the most bytes, and no length grows smaller with them).
+bool pkcs7SignedDataSm2SizeBound(std::span<const std::uint8_t> content,
+                                 std::span<const std::uint8_t> certificate,
+                                 std::size_t& size) noexcept;
+
+}  // namespace orva::api

@@ -1,0 +1,40 @@
+#pragma once
+
+// A regular file opened for reading. Pipes, devices and folders are refused at
+// open, so reading never blocks and never runs without end.
+
+#include <cstdint>
+#include <optional>
+#include <string_view>
+
+#include "byte_buffer.h"
+
+namespace orva::api {
+
+class RegularFile {
+  public:
+    // None when the path cannot be opened, holds a NUL, or is not a regular file.
+    static std::optional<RegularFile> open(std::string_view path);
+
+    RegularFile(RegularFile&& other) noexcept;
+    RegularFile& operator=(RegularFile&& other) noexcept;
+    RegularFile(const RegularFile&) = delete;
+    RegularFile& operator=(const RegularFile&) = delete;
+    ~RegularFile();
+
+    // The size when it was opened.
+    std::uint64_t size() const noexcept { return size_; }
+
+    // The file from its start, at most size() bytes (it may have shrunk since it
+    // was opened, and what it grew by is not read); none on a read error. Throws
+    // std::bad_alloc.
+    std::optional<Bytes> readAll() const;
+
+  private:
+    RegularFile(int fd, std::uint64_t size) noexcept : fd_(fd), size_(size) {}
+
+    int fd_ = -1;
+    std::uint64_t size_ = 0;
+};
+
+}  // namespace orva::api

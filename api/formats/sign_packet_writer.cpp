@@ -1,0 +1,331 @@
+#include "sign_packet_writer.h"
+
+#include <algorithm>
+#include <new>
+#include <optional>
+#include <string>
+
+#include "base64_codec.h"
+#include "orva_result_codes.h"
+#include "regular_file.h"
+
+namespace orva::api {
+
+namespace {
+
+constexpr std::size_t kCountDigits = 8;
+constexpr std::size_t kTextLengthDigits = 10;
+constexpr std::uint64_t kTextLengthLimit = 9999999999;
+constexpr std::uint64_t kBinaryLengthLimit = 0xFFFFFFFF;
+// B + 16 and B + 8: the bytes that follow each of the first two counts.
+constexpr std::size_t kBytesAfterFirstCount = 16;
+constexpr std::size_t kBytesAfterSecondCount = 8;
+
+std::span<const std::uint8_t> bytesOf(std::string_view text) noexcept {
+    return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
+}
+
+// value as exactly `digits` decimal digits with leading zeros; the caller has
+// checked that it fits.
+void putDecimal(std::uint64_t value, std::size_t digits, std::uint8_t* out) noexcept {
+    for (std::size_t i = digits; i-- > 0;) {
+        out[i] = static_cast<std::uint8_t>('0' + value % 10);
+        value /= 10;
+    }
+}
+
+// B = P + E, or none beyond the counts' limit.
+std::optional<std::size_t> pathAndContentLength(std::size_t pathLength,
+                                                std::uint64_t base64Length) noexcept {
+    if (base64Length > kAttachedFileCountLimit || pathLength > kAttachedFileCountLimit) {
+        return std::nullopt;
+    }
+    const std::uint64_t b = pathLength + base64Length;
+    if (b + kBytesAfterFirstCount > kAttachedFileCountLimit) {
+        return std::nullopt;
+    }
+    return static_cast<std::size_t>(b);
+}
+
+// The base64 length of n bytes; n is at most the counts' limit, so it cannot
+// wrap.
+std::uint64_t base64Length(std::uint64_t n) noexcept {
+    return (n / 3 + (n % 3 != 0 ? 1 : 0)) * 4;
+}
+
+// Writes the elements of a packet one behind the other; the first failure
+// stops the rest.
+class ElementWriter {
+  public:
+    explicit ElementWriter(std::span<std::uint8_t> out) noexcept : out_(out) {}
+
+    template <class Put, class Tag, class Value>
+    void put(Put writeElement, Tag tag, Value value) noexcept {
+        if (code_ != kSuccess) {
+            return;
+        }
+        std::size_t written = 0;
+        code_ = writeElement(tag, value, out_.subspan(at_), written);
+        if (code_ == kSuccess) {
+            at_ += written;
+        }
+    }
+
+    int code() const noexcept { return code_; }
+    std::size_t size() const noexcept { return at_; }
+
+  private:
+    std::span<std::uint8_t> out_;
+    std::size_t at_ = 0;
+    int code_ = kSuccess;
+};
+
+// Step 2 and the capacity check of both builders: the outer length L over the
+// three inner elements, and the whole packet L + one header.
+int packetLengths(std::size_t header, std::size_t transaction, std::size_t display,
+                  std::size_t file, std::size_t capacity, std::size_t& outer, std::size_t& total) {
+    if (!checkedSum({transaction, display, file, 3 * header}, outer) ||
+        !checkedSum({outer, header}, total) || capacity < total) {
+        return kTlvEncodeError;
+    }
+    return kSuccess;
+}
+
+}  // namespace
+
+int attachedFileFieldLength(std::size_t pathLength, std::uint64_t fileSize,
+                            std::size_t& fieldLength) noexcept {
+    if (fileSize > kAttachedFileCountLimit) {
+        return kFileTooLong;
+    }
+    const auto b = pathAndContentLength(pathLength, base64Length(fileSize));
+    if (!b) {
+        return kFileTooLong;
+    }
+    fieldLength = kAttachedFileCountsSize + *b;
+    return kSuccess;
+}
+
+int formatAttachedFileField(std::string_view path, std::string_view base64Text,
+                            std::span<std::uint8_t> out, std::size_t& length) noexcept {
+    const auto b = pathAndContentLength(path.size(), base64Text.size());
+    if (!b) {
+        return kFileTooLong;
+    }
+    const std::size_t fieldLength = kAttachedFileCountsSize + *b;
+    if (out.size() < fieldLength) {
+        return kTlvEncodeError;
+    }
+    std::uint8_t* at = out.data();
+    putDecimal(0, kCountDigits, at);
+    putDecimal(*b + kBytesAfterFirstCount, kCountDigits, at + kCountDigits);
+    putDecimal(*b + kBytesAfterSecondCount, kCountDigits, at + 2 * kCountDigits);
+    putDecimal(path.size(), kCountDigits, at + 3 * kCountDigits);
+    at = std::copy(path.begin(), path.end(), at + kAttachedFileCountsSize);
+    std::copy(base64Text.begin(), base64Text.end(), at);
+    length = fieldLength;
+    return kSuccess;
+}
+
+int buildAttachedFileField(std::string_view path, Bytes& field) {
+    // No file to attach.
+    if (path.empty()) {
+        field.clear();
+        return kSuccess;
+    }
+    // Open it and check the counts' limit from its size before anything is
+    // read, so that a file far too large is never loaded.
+    const auto file = RegularFile::open(path);
+    if (!file) {
+        return kBase64EncodeError;
+    }
+    std::size_t fieldLength = 0;
+    if (const int code = attachedFileFieldLength(path.size(), file->size(), fieldLength);
+        code != kSuccess) {
+        return code;
+    }
+    // Read it as base64 (never more than the size checked above).
+    const auto text = readFileAsBase64(*file);
+    if (!text) {
+        return kBase64EncodeError;
+    }
+    // Memory for the field.
+    Bytes formatted;
+    try {
+        formatted.resize(kAttachedFileCountsSize + path.size() + text->size());
+    } catch (const std::bad_alloc&) {
+        return kMallocFailed;
+    }
+    // The counts, the path, the content.
+    std::size_t length = 0;
+    if (formatAttachedFileField(path, *text, formatted, length) != kSuccess) {
+        return kTlvEncodeError;
+    }
+    formatted.resize(length);
+    field = std::move(formatted);
+    return kSuccess;
+}
+
+int putBinaryTlvHeader(std::uint8_t tag, std::uint64_t length, std::span<std::uint8_t> out,
+                       std::size_t& written) noexcept {
+    if (length > kBinaryLengthLimit || out.size() < kBinaryTlvHeaderSize) {
+        return kTlvEncodeError;
+    }
+    out[0] = tag;
+    out[1] = out[2] = out[3] = out[4] = 0;
+    out[5] = static_cast<std::uint8_t>(length >> 24);
+    out[6] = static_cast<std::uint8_t>(length >> 16);
+    out[7] = static_cast<std::uint8_t>(length >> 8);
+    out[8] = static_cast<std::uint8_t>(length);
+    written = kBinaryTlvHeaderSize;
+    return kSuccess;
+}
+
+int putBinaryTlv(std::uint8_t tag, std::span<const std::uint8_t> value, std::span<std::uint8_t> out,
+                 std::size_t& written) noexcept {
+    if (out.size() < kBinaryTlvHeaderSize || out.size() - kBinaryTlvHeaderSize < value.size()) {
+        return kTlvEncodeError;
+    }
+    std::size_t header = 0;
+    if (const int code = putBinaryTlvHeader(tag, value.size(), out, header); code != kSuccess) {
+        return code;
+    }
+    std::copy(value.begin(), value.end(), out.begin() + static_cast<std::ptrdiff_t>(header));
+    written = header + value.size();
+    return kSuccess;
+}
+
+int putTextTlvHeader(std::string_view tag, std::uint64_t length, std::span<std::uint8_t> out,
+                     std::size_t& written) noexcept {
+    if (tag.size() != 2) {
+        return kInvalidParameter;
+    }
+    if (length > kTextLengthLimit || out.size() < kTextTlvHeaderSize) {
+        return kTlvEncodeError;
+    }
+    out[0] = static_cast<std::uint8_t>(tag[0]);
+    out[1] = static_cast<std::uint8_t>(tag[1]);
+    // Exactly ten digits: no terminator lands on the value or past the packet.
+    putDecimal(length, kTextLengthDigits, out.data() + 2);
+    written = kTextTlvHeaderSize;
+    return kSuccess;
+}
+
+int putTextTlv(std::string_view tag, std::span<const std::uint8_t> value,
+               std::span<std::uint8_t> out, std::size_t& written) noexcept {
+    if (tag.size() != 2) {
+        return kInvalidParameter;
+    }
+    if (out.size() < kTextTlvHeaderSize || out.size() - kTextTlvHeaderSize < value.size()) {
+        return kTlvEncodeError;
+    }
+    std::size_t header = 0;
+    if (const int code = putTextTlvHeader(tag, value.size(), out, header); code != kSuccess) {
+        return code;
+    }
+    std::copy(value.begin(), value.end(), out.begin() + static_cast<std::ptrdiff_t>(header));
+    written = header + value.size();
+    return kSuccess;
+}
+
+int buildSignPacketBinary(std::string_view transaction, std::string_view display,
+                          std::string_view filePath, std::span<std::uint8_t> out,
+                          std::size_t& packetLength) {
+    // 1. The attached-file field.
+    Bytes field;
+    if (const int code = buildAttachedFileField(filePath, field); code != kSuccess) {
+        return code;
+    }
+    // 2. L = X + D + F + 27; the packet is L + 9 and must fit out.
+    std::size_t outer = 0;
+    std::size_t total = 0;
+    if (const int code = packetLengths(kBinaryTlvHeaderSize, transaction.size(), display.size(),
+                                       field.size(), out.size(), outer, total);
+        code != kSuccess) {
+        return code;
+    }
+    // 3. Outer header, then transaction, file, display.
+    ElementWriter writer(out);
+    writer.put(putBinaryTlvHeader, kBinaryTagPacket, std::uint64_t{outer});
+    writer.put(putBinaryTlv, kBinaryTagTransaction, bytesOf(transaction));
+    writer.put(putBinaryTlv, kBinaryTagFile, std::span<const std::uint8_t>(field));
+    writer.put(putBinaryTlv, kBinaryTagDisplay, bytesOf(display));
+    // 4. The elements must add up to the whole packet.
+    if (writer.code() != kSuccess) {
+        return writer.code();
+    }
+    if (writer.size() != total) {
+        return kTlvEncodeError;
+    }
+    packetLength = total;
+    return kSuccess;
+}
+
+int buildSignPacketText(std::string_view transaction, std::string_view display,
+                        std::string_view filePath, std::span<std::uint8_t> out,
+                        std::size_t& packetLength) {
+    // 1. The attached-file field.
+    Bytes field;
+    if (const int code = buildAttachedFileField(filePath, field); code != kSuccess) {
+        return code;
+    }
+    // 2. L = X + D + F + 36; the packet is L + 12 and must fit out.
+    std::size_t outer = 0;
+    std::size_t total = 0;
+    if (const int code = packetLengths(kTextTlvHeaderSize, transaction.size(), display.size(),
+                                       field.size(), out.size(), outer, total);
+        code != kSuccess) {
+        return code;
+    }
+    // 3. Outer header, then transaction, display, file: not the binary form's
+    // order.
+    ElementWriter writer(out);
+    writer.put(putTextTlvHeader, kTextTagPacket, std::uint64_t{outer});
+    writer.put(putTextTlv, kTextTagTransaction, bytesOf(transaction));
+    writer.put(putTextTlv, kTextTagDisplay, bytesOf(display));
+    writer.put(putTextTlv, kTextTagFile, std::span<const std::uint8_t>(field));
+    // 4. The elements must add up to the whole packet.
+    if (writer.code() != kSuccess) {
+        return writer.code();
+    }
+    if (writer.size() != total) {
+        return kTlvEncodeError;
+    }
+    packetLength = total;
+    return kSuccess;
+}
+
+int estimateSignPacketSize(std::size_t transactionLength, std::size_t displayLength,
+                           std::string_view filePath, std::size_t& size) {
+    // 1. The two texts.
+    std::size_t estimate = 0;
+    if (!checkedSum({transactionLength, displayLength}, estimate)) {
+        return kTlvEncodeError;
+    }
+    // 2. The path and the base64 of the file, which must fit the field.
+    if (!filePath.empty()) {
+        const auto file = RegularFile::open(filePath);
+        if (!file) {
+            return kEstimateCannotOpen;
+        }
+        std::size_t fieldLength = 0;
+        if (const int code = attachedFileFieldLength(filePath.size(), file->size(), fieldLength);
+            code != kSuccess) {
+            return code;
+        }
+        // (N + 2) / 3 * 4 + 1 for a non-empty file; the limit above keeps it small.
+        const std::size_t content =
+            file->size() > 0 ? static_cast<std::size_t>(base64Length(file->size())) + 1 : 0;
+        if (!checkedSum({estimate, filePath.size(), content}, estimate)) {
+            return kTlvEncodeError;
+        }
+    }
+    // 3. Room for the headers and the counts.
+    if (!checkedSum({estimate, kSignPacketEstimateSpare}, estimate)) {
+        return kTlvEncodeError;
+    }
+    size = estimate;
+    return kSuccess;
+}
+
+}  // namespace orva::api

@@ -1,0 +1,225 @@
+#include "sign_packet_writer.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <string>
+
+#include "formats_test_support.h"
+#include "orva_result_codes.h"
+
+namespace orva::api {
+namespace {
+
+using test::bytesOf;
+using test::fromHex;
+using test::TempDir;
+using test::textOf;
+
+using Builder = int (*)(std::string_view, std::string_view, std::string_view,
+                        std::span<std::uint8_t>, std::size_t&);
+
+// A buffer of `capacity` bytes, then guard bytes no writer may touch.
+struct GuardedBuffer {
+    explicit GuardedBuffer(std::size_t capacity) : bytes(capacity + 32, 0xEE), size(capacity) {}
+    std::span<std::uint8_t> span() { return std::span(bytes).first(size); }
+    bool untouchedFrom(std::size_t from) const {
+        return std::all_of(bytes.begin() + static_cast<std::ptrdiff_t>(from), bytes.end(),
+                           [](std::uint8_t b) { return b == 0xEE; });
+    }
+    Bytes bytes;
+    std::size_t size;
+};
+
+Bytes build(Builder builder, std::string_view xml, std::string_view display,
+            std::string_view path) {
+    Bytes out(8192);
+    std::size_t length = 0;
+    EXPECT_EQ(builder(xml, display, path, out, length), kSuccess);
+    out.resize(length);
+    return out;
+}
+
+std::string digits(std::size_t value, int width) {
+    std::string text = std::to_string(value);
+    return std::string(static_cast<std::size_t>(width) - text.size(), '0') + text;
+}
+
+TEST(SignPacket, BothFormsWithoutFileByteForByte) {
+    EXPECT_EQ(build(buildSignPacketBinary, "xxx", "yy", ""),
+              fromHex("11 00000000 00000020  21 00000000 00000003 787878"
+                      "23 00000000 00000000  22 00000000 00000002 7979"));
+    EXPECT_EQ(textOf(build(buildSignPacketText, "xxx", "yy", "")),
+              "110000000041"
+              "210000000003xxx"
+              "220000000002yy"
+              "230000000000");
+}
+
+TEST(SignPacket, FormsPutDisplayAndFileInOppositeOrder) {
+    const TempDir dir;
+    const std::string path = dir.file("a.txt");
+    test::writeFile(path, "A");
+    const std::string field = "00000000" + digits(path.size() + 4 + 16, 8) +
+                              digits(path.size() + 4 + 8, 8) + digits(path.size(), 8) + path +
+                              "QQ==";
+    const auto binaryHeader = [](char tag, std::size_t length) {
+        return std::string{
+            tag, 0, 0, 0, 0, 0, 0, static_cast<char>(length >> 8), static_cast<char>(length)};
+    };
+    const std::size_t outer = 3 + 2 + field.size();
+    EXPECT_EQ(textOf(build(buildSignPacketBinary, "xxx", "yy", path)),
+              binaryHeader(0x11, outer + 27) + binaryHeader(0x21, 3) + "xxx" +
+                  binaryHeader(0x23, field.size()) + field + binaryHeader(0x22, 2) + "yy");
+    EXPECT_EQ(textOf(build(buildSignPacketText, "xxx", "yy", path)),
+              "11" + digits(outer + 36, 10) + "210000000003xxx" + "220000000002yy" + "23" +
+                  digits(field.size(), 10) + field);
+}
+
+TEST(AttachedFileField, FormatsCountsPathAndContent) {
+    GuardedBuffer out(64);
+    std::size_t length = 0;
+    ASSERT_EQ(formatAttachedFileField("C:\\a.txt", "QQ==", out.span(), length), kSuccess);
+    EXPECT_EQ(length, 44u);
+    EXPECT_EQ(textOf(std::span(out.bytes).first(44)),
+              "00000000000000280000002000000008C:\\a.txtQQ==");
+    EXPECT_TRUE(out.untouchedFrom(44));  // no terminator
+
+    GuardedBuffer tight(43);
+    EXPECT_EQ(formatAttachedFileField("C:\\a.txt", "QQ==", tight.span(), length), kTlvEncodeError);
+    EXPECT_TRUE(tight.untouchedFrom(0));
+}
+
+TEST(AttachedFileField, NoPathNoFieldAndUnreadableFiles) {
+    const TempDir dir;
+    Bytes field{1, 2, 3};
+    ASSERT_EQ(buildAttachedFileField("", field), kSuccess);
+    EXPECT_TRUE(field.empty());
+
+    ASSERT_EQ(::mkfifo(dir.file("fifo").c_str(), 0600), 0);
+    for (const std::string& path : {dir.file("missing"), dir.file(""), dir.file("fifo")}) {
+        EXPECT_EQ(buildAttachedFileField(path, field), kBase64EncodeError) << path;
+        // The builders hand the field's code back unchanged.
+        Bytes out(4096);
+        std::size_t length = 7;
+        EXPECT_EQ(buildSignPacketBinary("x", "y", path, out, length), kBase64EncodeError);
+        EXPECT_EQ(buildSignPacketText("x", "y", path, out, length), kBase64EncodeError);
+        EXPECT_EQ(length, 7u);
+    }
+}
+
+// B + 16 <= 99999999 with B = path length + base64 length; 74,999,985 bytes
+// encode to 99,999,980 characters.
+TEST(AttachedFileField, CountLimitAtItsBoundary) {
+    std::size_t length = 0;
+    ASSERT_EQ(attachedFileFieldLength(3, 74999985, length), kSuccess);
+    EXPECT_EQ(length, 32u + 99999983u);
+    EXPECT_EQ(attachedFileFieldLength(4, 74999985, length), kFileTooLong);
+    // Sizes whose base64 length wraps to something small in 32 or 64 bits.
+    EXPECT_EQ(attachedFileFieldLength(0, 0xC0000000, length), kFileTooLong);
+    EXPECT_EQ(attachedFileFieldLength(0, 0xC000000000000003, length), kFileTooLong);
+    EXPECT_EQ(attachedFileFieldLength(0, ~std::uint64_t{0}, length), kFileTooLong);
+    EXPECT_EQ(attachedFileFieldLength(~std::size_t{0}, 1, length), kFileTooLong);
+
+    // The same boundary through a real path and a sparse file, which is refused
+    // from its size alone: 75 MB are never read.
+    const TempDir dir;
+    std::string path = dir.file("f");
+    while ((99999983 - path.size()) % 4 != 0) {
+        path += "f";
+    }
+    const std::size_t base64Length = 99999983 - path.size();
+    for (const std::string& name : {path, path + "g"}) {
+        const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(::ftruncate(fd, static_cast<off_t>(base64Length / 4 * 3)), 0);
+        ::close(fd);
+    }
+    std::size_t size = 0;
+    ASSERT_EQ(estimateSignPacketSize(10, 5, path, size), kSuccess);
+    EXPECT_EQ(size, 10 + 5 + path.size() + base64Length + 1 + 512);
+    EXPECT_EQ(estimateSignPacketSize(10, 5, path + "g", size), kFileTooLong);
+    Bytes field;
+    EXPECT_EQ(buildAttachedFileField(path + "g", field), kFileTooLong);
+}
+
+TEST(EstimateSignPacketSize, EveryPacketFitsTheEstimate) {
+    const TempDir dir;
+    const std::string path = dir.file("attached");
+    for (const std::size_t fileSize : {0, 1, 2, 3, 4, 100, 3000}) {
+        test::writeFile(path, std::string(fileSize, 'z'));
+        for (const std::size_t textSize : {0, 1, 900}) {
+            const std::string text(textSize, 't');
+            for (const std::string& attached : {std::string(), path}) {
+                for (const Builder builder : {buildSignPacketBinary, buildSignPacketText}) {
+                    std::size_t estimate = 0;
+                    ASSERT_EQ(estimateSignPacketSize(textSize, textSize, attached, estimate),
+                              kSuccess);
+                    GuardedBuffer out(estimate);
+                    std::size_t length = 0;
+                    ASSERT_EQ(builder(text, text, attached, out.span(), length), kSuccess)
+                        << fileSize << " " << textSize;
+                }
+            }
+        }
+    }
+    std::size_t size = 42;
+    EXPECT_EQ(estimateSignPacketSize(3, 2, dir.file("missing"), size), kEstimateCannotOpen);
+    EXPECT_EQ(estimateSignPacketSize(3, 2, dir.file(""), size), kEstimateCannotOpen);
+    EXPECT_EQ(size, 42u);
+    ASSERT_EQ(estimateSignPacketSize(3, 2, "", size), kSuccess);
+    EXPECT_EQ(size, 3u + 2u + 512u);
+}
+
+TEST(SignPacket, TooShortOutIsRefusedWithoutWriting) {
+    const TempDir dir;
+    const std::string path = dir.file("log.txt");
+    test::writeFile(path, "short");
+    std::size_t estimate = 0;
+    ASSERT_EQ(estimateSignPacketSize(3, 2, path, estimate), kSuccess);
+
+    for (const Builder builder : {buildSignPacketBinary, buildSignPacketText}) {
+        // One byte short of the packet.
+        GuardedBuffer out(build(builder, "xxx", "yy", path).size() - 1);
+        std::size_t length = 7;
+        EXPECT_EQ(builder("xxx", "yy", path, out.span(), length), kTlvEncodeError);
+        EXPECT_EQ(length, 7u);
+        EXPECT_TRUE(out.untouchedFrom(0));
+    }
+    // A file that grew after the estimate no longer fits it.
+    test::writeFile(path, std::string(4000, 'L'));
+    for (const Builder builder : {buildSignPacketBinary, buildSignPacketText}) {
+        GuardedBuffer out(estimate + 1);
+        std::size_t length = 7;
+        EXPECT_EQ(builder("xxx", "yy", path, out.span(), length), kTlvEncodeError);
+        EXPECT_TRUE(out.untouchedFrom(0));
+    }
+}
+
+TEST(TlvWriters, HeadersAndLimits) {
+    GuardedBuffer out(15);
+    std::size_t written = 0;
+    ASSERT_EQ(putBinaryTlvHeader(0x11, 0xFFFFFFFF, out.span(), written), kSuccess);
+    EXPECT_EQ(Bytes(out.bytes.begin(), out.bytes.begin() + 9), fromHex("11 00000000 ffffffff"));
+    EXPECT_EQ(putBinaryTlvHeader(0x11, 0x100000000, out.span(), written), kTlvEncodeError);
+
+    ASSERT_EQ(putTextTlv("21", bytesOf("abc"), out.span(), written), kSuccess);
+    EXPECT_EQ(written, 15u);
+    EXPECT_EQ(textOf(std::span(out.bytes).first(15)), "210000000003abc");
+    EXPECT_TRUE(out.untouchedFrom(15));  // no terminator behind the value
+    ASSERT_EQ(putTextTlvHeader("11", 9999999999, out.span(), written), kSuccess);
+    EXPECT_EQ(textOf(std::span(out.bytes).first(12)), "119999999999");
+    EXPECT_EQ(putTextTlvHeader("11", 10000000000, out.span(), written), kTlvEncodeError);
+    EXPECT_EQ(putTextTlv("1", bytesOf("x"), out.span(), written), kInvalidParameter);
+
+    GuardedBuffer tight(9 + 3 - 1);
+    EXPECT_EQ(putBinaryTlv(0x21, bytesOf("abc"), tight.span(), written), kTlvEncodeError);
+    EXPECT_EQ(putTextTlv("21", bytesOf(""), tight.span(), written), kTlvEncodeError);
+    EXPECT_TRUE(tight.untouchedFrom(0));
+}
+
+}  // namespace
+}  // namespace orva::api
