@@ -1,6 +1,7 @@
 // Exports that initialise the key and change its user PIN.
 
 #include <cstdint>
+#include <cstring>
 
 #include "admin_key_state.h"
 #include "bound_function_table.h"
@@ -19,13 +20,16 @@ constexpr int kMaxPinLength = 30;
 // -(200 + n) for n tries left has a text only for these n.
 constexpr std::uint32_t kMaxTriesWithText = 6;
 
-bool pinLengthFits(int length) noexcept {
-    return length >= kMinPinLength && length <= kMaxPinLength;
+// A PIN's length must be in range, and the text must really hold that many
+// bytes: the token manager reads exactly the length it is given.
+bool pinLengthFits(const char* pin, int length) noexcept {
+    return length >= kMinPinLength && length <= kMaxPinLength &&
+           strnlen(pin, static_cast<std::size_t>(length)) == static_cast<std::size_t>(length);
 }
 
 ApiErrorCode custInitCard(const char* pin, int pinLength) {
     // 1. Without a PIN the length is not looked at.
-    if (pin && !pinLengthFits(pinLength)) {
+    if (pin && !pinLengthFits(pin, pinLength)) {
         return kPinLengthError;
     }
     // 2.
@@ -56,10 +60,10 @@ ApiErrorCode changePIN(const char* oldPin, int oldPinLength, const char* newPin,
         if (!newPin) {
             return kInvalidParameter;
         }
-        if (!pinLengthFits(oldPinLength)) {
+        if (!pinLengthFits(oldPin, oldPinLength)) {
             return kPinLengthError;
         }
-        if (!pinLengthFits(newPinLength)) {
+        if (!pinLengthFits(newPin, newPinLength)) {
             return kPinLengthError;
         }
     } else if (newPin) {

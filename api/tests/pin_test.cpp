@@ -50,6 +50,8 @@ TEST_F(CustInitCard, APinOfWrongLengthIsRefusedBeforeTheKeyIsOpened) {
     EXPECT_EQ(initCard("12345", 5), kPinLengthError);
     EXPECT_EQ(initCard(std::string(31, '1').c_str(), 31), kPinLengthError);
     EXPECT_EQ(initCard("123456", -6), kPinLengthError);
+    // A length beyond the text would make the key read past it.
+    EXPECT_EQ(initCard("123456", 12), kPinLengthError);
     EXPECT_TRUE(env_.trace().empty());
 }
 
@@ -126,6 +128,8 @@ TEST_F(ChangePin, ArgumentsAreCheckedInOrderBeforeTheKeyIsOpened) {
     EXPECT_EQ(changePin("12345", 5, "87654321", 8), kPinLengthError);
     EXPECT_EQ(changePin(kTestPin, 8, "1234", 4), kPinLengthError);
     EXPECT_EQ(changePin(kTestPin, 8, std::string(31, '1').c_str(), 31), kPinLengthError);
+    EXPECT_EQ(changePin("123456", 10, "87654321", 8), kPinLengthError);
+    EXPECT_EQ(changePin(kTestPin, 8, "876543", 9), kPinLengthError);
     EXPECT_EQ(changePin(nullptr, 0, "87654321", 8), kInvalidParameter);
     EXPECT_TRUE(env_.trace().empty());
 }
