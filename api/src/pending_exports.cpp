@@ -11,12 +11,6 @@ constexpr int kPending = orva::kOperationFailed;
 
 }  // namespace
 
-// Signing.
-extern "C" int QZAPI_GMUsbKeySign(const char*, const char*, const char*, int, const char*,
-                                  const char*, const char*, char*, int*) {
-    return kPending;
-}
-
 // File tokens and file signing.
 extern "C" int QZAPI_ChooseFileExt(char*, int*) {
     return kPending;

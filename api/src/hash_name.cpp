@@ -1,0 +1,32 @@
+#include "hash_name.h"
+
+#include <array>
+#include <utility>
+
+#include "hash_ids.h"
+
+namespace orva::api {
+
+namespace {
+
+constexpr std::array<std::pair<std::string_view, int>, 5> kHashNames = {{
+    {"SHA1", kHashIdSha1},
+    {"SHA256", kHashIdSha256},
+    {"SHA384", kHashIdSha384},
+    {"SHA512", kHashIdSha512},
+    {"SM3", kHashIdSm3},
+}};
+
+}  // namespace
+
+bool hashNameToId(std::string_view name, int& id) noexcept {
+    for (const auto& [known, knownId] : kHashNames) {
+        if (name == known) {
+            id = knownId;
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace orva::api

@@ -1,0 +1,15 @@
+#pragma once
+
+// MakeTimeStampName: the digits that name a signature file.
+
+#include <optional>
+#include <string>
+
+namespace orva::api {
+
+// Local time as "YYYYMMDDhhmmss" and four random digits: 18 digits. The digits
+// come from OpenSSL's generator, so the process's rand() is neither reseeded
+// nor used. None when the time or the generator fails.
+std::optional<std::string> makeTimeStampName();
+
+}  // namespace orva::api

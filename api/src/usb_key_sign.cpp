@@ -1,0 +1,355 @@
+#include "usb_key_sign.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <limits>
+#include <span>
+#include <string>
+
+#include "base64_codec.h"
+#include "bound_function_table.h"
+#include "device_session.h"
+#include "foreground_window.h"
+#include "hash_ids.h"
+#include "hash_name.h"
+#include "output_file.h"
+#include "pkcs7_signed_data.h"
+#include "process_state.h"
+#include "sign_packet_writer.h"
+#include "signer_cn.h"
+#include "signer_selection.h"
+#include "token_status.h"
+
+namespace orva::api {
+
+namespace {
+
+// The room the key gets for its signature, in both steps.
+constexpr std::uint32_t kSignatureRoom = 1024;
+constexpr std::size_t kDisplayTextLimit = 900;
+constexpr std::uint32_t kPacketFormText = 1;
+constexpr std::uint32_t kPacketFormBinary = 2;
+constexpr int kIntMax = std::numeric_limits<int>::max();
+
+bool isEmpty(const char* text) noexcept {
+    return text == nullptr || *text == '\0';
+}
+
+std::string_view textOrEmpty(const char* text) noexcept {
+    return text == nullptr ? std::string_view() : std::string_view(text);
+}
+
+// Every path after the session opened clears the key's PIN cache before the
+// session closes.
+class PinCacheClearer {
+  public:
+    explicit PinCacheClearer(void* device) noexcept : device_(device) {}
+    ~PinCacheClearer() { boundFunctions().dravik.QZClearPINCache(device_, DRV_DEVICE_AUTH_KEY); }
+    PinCacheClearer(const PinCacheClearer&) = delete;
+    PinCacheClearer& operator=(const PinCacheClearer&) = delete;
+
+  private:
+    void* device_;
+};
+
+// What one signature is about, fixed by RunUsbKeySign.
+struct Transaction {
+    std::string_view signerDn;
+    int hashId = kHashIdNone;
+    std::span<const std::uint8_t> xml;
+    std::string_view attachedFile;
+    std::string_view display;
+};
+
+// The key's signature buffer with the length it reports.
+struct KeySignature {
+    std::array<std::uint8_t, kSignatureRoom> bytes{};
+    std::uint32_t length = kSignatureRoom;
+};
+
+// QZAsymSign with the chosen key and the process's settings; op 3 prepares the
+// transaction, op 5 shows the packet and signs it.
+std::uint32_t keySign(void* device, const SignerChoice& signer, int hashId,
+                      const Transaction& transaction, std::uint32_t op,
+                      std::span<const std::uint8_t> data, KeySignature& signature) {
+    const ProcessState& state = processState();
+    return boundFunctions().dravik.QZAsymSign(
+        device, static_cast<std::uint32_t>(hashId), signer.algorithmId, signer.packetForm,
+        signer.containerWord, state.deviceLanguage, state.apiCharset, state.warningTips.text.get(),
+        static_cast<std::uint32_t>(state.warningTips.length), transaction.display.data(),
+        static_cast<std::uint32_t>(transaction.display.size()), op, data.data(),
+        static_cast<std::uint32_t>(data.size()), signature.bytes.data(), &signature.length);
+}
+
+bool isBlank(std::string_view text) noexcept {
+    return text.find_first_not_of(" \r\n") == std::string_view::npos;
+}
+
+// The SignedData around a signature into out (or its length only, for an out
+// without storage). SM3 means an SM2 key.
+bool buildSignedData(int hashId, std::span<const std::uint8_t> packet, const Bytes& certificate,
+                     std::span<const std::uint8_t> signature, std::span<std::uint8_t> out,
+                     std::size_t& length) noexcept {
+    if (hashId == kHashIdSm3) {
+        return buildPkcs7SignedDataSm2(packet, kContentEmbedded, certificate, signature, out,
+                                       length);
+    }
+    return buildPkcs7SignedDataRsa(packet, kContentEmbedded, certificate, signature, out, length,
+                                   hashId);
+}
+
+// SignWithCertificate: without out it only sizes (record := the base64
+// length); with out, record is out's capacity on entry and the text's length on
+// success (written without a terminator), or the size needed with -303. Nothing
+// is written to out unless the signature succeeds.
+ApiErrorCode signWithCertificate(void* device, const Transaction& transaction,
+                                 SignerSelector selector, char* out, int& record) {
+    // 1-4. The signer's container; its common name is kept for file names.
+    SignerChoice signer;
+    if (const ApiErrorCode code =
+            selectSigner(device, transaction.signerDn, transaction.hashId, selector, signer);
+        code != kSuccess) {
+        return code;
+    }
+    setSignerCn(signer.commonName);
+
+    // 5. The hash the key can use.
+    const bool sm2 = signer.keyBits == kSm2KeyBits;
+    int hashId = transaction.hashId;
+    if (hashId == kHashIdNone) {
+        hashId = sm2 ? kHashIdSm3 : kHashIdSha1;
+    } else if ((hashId == kHashIdSm3) != sm2) {
+        return kInvalidHashType;
+    }
+
+    // 6. The key prepares the transaction.
+    KeySignature signature;
+    if (keySign(device, signer, hashId, transaction, DRV_SIGN_PREPARE, transaction.xml,
+                signature) != DRV_PREPARED) {
+        return kNotTradeData;
+    }
+
+    // 7. The text the key will show.
+    if (transaction.display.empty()) {
+        return kKeyShowNull;
+    }
+    if (transaction.display.size() > kDisplayTextLimit) {
+        return kKeyShowTooLong;
+    }
+    if (isBlank(transaction.display)) {
+        return kKeyShowNull;
+    }
+
+    // 8. Room for the packet.
+    std::size_t estimate = 0;
+    if (const int code = estimateSignPacketSize(transaction.xml.size(), transaction.display.size(),
+                                                transaction.attachedFile, estimate);
+        code != kSuccess) {
+        return code == kEstimateCannotOpen ? kOpenFileError : code;
+    }
+    Bytes packet(estimate);
+
+    // 9. The packet in the container's form. The builders stop at the room
+    // they are given, so a file that grew since the estimate fails cleanly.
+    const std::string_view xmlText(reinterpret_cast<const char*>(transaction.xml.data()),
+                                   transaction.xml.size());
+    std::size_t packetLength = 0;
+    int built = kSuccess;
+    if (signer.packetForm == kPacketFormBinary) {
+        built = buildSignPacketBinary(xmlText, transaction.display, transaction.attachedFile,
+                                      packet, packetLength);
+    } else if (signer.packetForm == kPacketFormText) {
+        built = buildSignPacketText(xmlText, transaction.display, transaction.attachedFile, packet,
+                                    packetLength);
+    } else {
+        return kNoMatchCertificate;
+    }
+    if (built != kSuccess) {
+        return built;
+    }
+    packet.resize(packetLength);
+    if (packet.size() > std::numeric_limits<std::uint32_t>::max()) {
+        return kTlvEncodeError;
+    }
+
+    // 10. The SignedData's size. SM2: the largest any signature can give (r and
+    // s with the high bit set), so the size can never fall short after the
+    // button. RSA: a signature is exactly the modulus long.
+    std::size_t signedDataSize = 0;
+    bool sized = false;
+    if (hashId == kHashIdSm3) {
+        sized = pkcs7SignedDataSm2SizeBound(packet, signer.certificate, signedDataSize);
+    } else {
+        const Bytes modulusLong(static_cast<std::size_t>(std::max(signer.keyBits, 0) / 8), 0);
+        sized =
+            buildSignedData(hashId, packet, signer.certificate, modulusLong, {}, signedDataSize);
+    }
+    if (!sized) {
+        return kCreateP7Failed;
+    }
+
+    // 11. Its base64 length B, which (with the NUL) must fit the caller's int.
+    const std::size_t base64Length = base64EncodedLength(signedDataSize);
+    if (base64Length >= static_cast<std::size_t>(kIntMax)) {
+        return kOperationFailed;
+    }
+    const int needed = static_cast<int>(base64Length) + 1;
+
+    // 12. A size query ends here, after the key's prepare step.
+    if (out == nullptr) {
+        record = static_cast<int>(base64Length);
+        return kSuccess;
+    }
+
+    // 13. The key is not asked to sign into a buffer that is too short.
+    if (record < needed) {
+        record = needed;
+        return kBufferTooSmall;
+    }
+
+    // 14. The key shows the packet and waits for its button; the caller's
+    // window stays disabled meanwhile.
+    std::uint32_t status = 0;
+    signature.length = kSignatureRoom;
+    {
+        const ForegroundWindowDisabled disabled;
+        status = keySign(device, signer, hashId, transaction, DRV_SIGN_CONFIRM, packet, signature);
+    }
+    if (const ApiErrorCode code = mapTokenStatus(status, kSignFailed); code != kSuccess) {
+        return code;
+    }
+    // A signature of another length than the key's cannot be what was sized.
+    const std::size_t expectedLength =
+        sm2 ? kSm2SignatureSize : static_cast<std::size_t>(std::max(signer.keyBits, 0) / 8);
+    if (signature.length != expectedLength) {
+        return kCreateP7Failed;
+    }
+
+    // 15. The SignedData with the real signature, in base64. The packet is not
+    // needed past the build: a large attachment is held once less.
+    Bytes signedData(signedDataSize);
+    std::size_t signedDataLength = 0;
+    if (!buildSignedData(hashId, packet, signer.certificate,
+                         std::span(signature.bytes.data(), signature.length), signedData,
+                         signedDataLength)) {
+        return kCreateP7Failed;
+    }
+    Bytes().swap(packet);
+    signedData.resize(signedDataLength);
+    const std::size_t textLength = base64EncodedLength(signedData.size());
+    if (textLength >= static_cast<std::size_t>(record)) {
+        record = static_cast<int>(textLength) + 1;
+        return kBufferTooSmall;
+    }
+    std::size_t written = 0;
+    if (base64Encode(signedData, std::span(out, textLength), written) != kBase64Ok) {
+        return kCreateP7Failed;
+    }
+    record = static_cast<int>(written);
+    return kSuccess;
+}
+
+}  // namespace
+
+ApiErrorCode runUsbKeySign(const UsbKeySignArguments& arguments, const FileModeTail* fileModeTail) {
+    const bool fileMode = fileModeTail != nullptr;
+    const bool outputFileMode = !fileMode && !isEmpty(arguments.p7FilePath);
+    const bool bufferMode = !fileMode && !outputFileMode;
+
+    // 1. The transaction, the display text and, in buffer mode, the length.
+    if (arguments.xmlMsg == nullptr || arguments.xmlMsgLength <= 0 || arguments.keyMsg == nullptr) {
+        return kInvalidParameter;
+    }
+    if (bufferMode && arguments.length == nullptr) {
+        return kInvalidParameter;
+    }
+
+    // 2. The mode's own arguments. The signature file is checked before anything
+    // else, but never emptied.
+    OutputFile outputFile;
+    if (!bufferMode) {
+        if (isEmpty(arguments.signFilePath)) {
+            return kInvalidParameter;
+        }
+        if (outputFileMode) {
+            if (const ApiErrorCode code = outputFile.reserve(arguments.p7FilePath);
+                code != kSuccess) {
+                return code;
+            }
+        }
+    } else if (isEmpty(arguments.signerDn)) {
+        return kInvalidParameter;
+    }
+
+    // 3. The hash name; none lets the key's size choose.
+    Transaction transaction;
+    if (!isEmpty(arguments.hashName) && !hashNameToId(arguments.hashName, transaction.hashId)) {
+        return kInvalidHashType;
+    }
+
+    // 4. The key; from here on every path clears its PIN cache and closes it.
+    DeviceSession session;
+    if (const ApiErrorCode code = session.open(); code != kSuccess) {
+        return code;
+    }
+    const PinCacheClearer pinCacheClearer(session.device());
+
+    transaction.signerDn = textOrEmpty(arguments.signerDn);
+    transaction.xml = {reinterpret_cast<const std::uint8_t*>(arguments.xmlMsg),
+                       static_cast<std::size_t>(arguments.xmlMsgLength)};
+    transaction.attachedFile = textOrEmpty(arguments.signFilePath);
+    transaction.display = arguments.keyMsg;
+    const SignerSelector selector =
+        bufferMode ? SignerSelector::matchingKey : SignerSelector::singleBinaryForm;
+
+    if (bufferMode) {
+        // 5. Size query: the base64 length and its NUL.
+        if (arguments.buffer == nullptr) {
+            int record = 0;
+            const ApiErrorCode code =
+                signWithCertificate(session.device(), transaction, selector, nullptr, record);
+            if (code == kSuccess) {
+                *arguments.length = record + 1;
+            }
+            return code;
+        }
+        // 6. The signature into the caller's buffer, encoded there directly;
+        // the capacity check is the core's, before the key signs, and leaves
+        // room for the NUL.
+        int record = *arguments.length;
+        const ApiErrorCode code =
+            signWithCertificate(session.device(), transaction, selector, arguments.buffer, record);
+        if (code == kBufferTooSmall) {
+            *arguments.length = record;
+        }
+        if (code != kSuccess) {
+            return code;
+        }
+        arguments.buffer[record] = '\0';
+        *arguments.length = record;
+        return kSuccess;
+    }
+
+    // 7. Output-file and file mode: size, then sign once into room of that size.
+    int record = 0;
+    if (const ApiErrorCode code =
+            signWithCertificate(session.device(), transaction, selector, nullptr, record);
+        code != kSuccess) {
+        return code;
+    }
+    std::string text(static_cast<std::size_t>(record) + 1, '\0');
+    record += 1;
+    if (const ApiErrorCode code =
+            signWithCertificate(session.device(), transaction, selector, text.data(), record);
+        code != kSuccess) {
+        return code;
+    }
+    text.resize(static_cast<std::size_t>(record));
+    if (outputFileMode) {
+        return outputFile.write(text);
+    }
+    return (*fileModeTail)(text);
+}
+
+}  // namespace orva::api

@@ -1,0 +1,307 @@
+// The pieces of transaction signing seen from inside the library: hash names,
+// signer-name matching, the signer's common name, the signature file that is
+// replaced only when complete, and the caller's window while the key waits.
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cstdlib>
+#include <ctime>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "bound_function_table.h"
+#include "distinguished_name.h"
+#include "hash_ids.h"
+#include "hash_name.h"
+#include "library_lifecycle.h"
+#include "orva_api.h"
+#include "output_file.h"
+#include "signer_cn.h"
+#include "signing_support.h"
+#include "time_stamp_name.h"
+#include "usb_key_sign.h"
+#include "win32/window.h"
+
+namespace orva::api {
+namespace {
+
+using test::fs::path;
+
+TEST(HashName, OnlyTheExactNamesAreKnown) {
+    const std::pair<const char*, int> known[] = {{"SHA1", kHashIdSha1},
+                                                 {"SHA256", kHashIdSha256},
+                                                 {"SHA384", kHashIdSha384},
+                                                 {"SHA512", kHashIdSha512},
+                                                 {"SM3", kHashIdSm3}};
+    for (const auto& [name, expected] : known) {
+        int id = 0;
+        EXPECT_TRUE(hashNameToId(name, id)) << name;
+        EXPECT_EQ(id, expected);
+    }
+    for (const char* name : {"sha1", "Sm3", "SHA-1", "SHA1 ", "MD5", ""}) {
+        int id = -1;
+        EXPECT_FALSE(hashNameToId(name, id)) << name;
+        EXPECT_EQ(id, -1);
+    }
+}
+
+TEST(DistinguishedName, TheCommonNameOfAMatchComesBack) {
+    std::string cn = "unchanged";
+    EXPECT_EQ(matchDistinguishedName("Zh", "CN=Zhang San,OU=Unit,O=Bank", cn), kSuccess);
+    EXPECT_EQ(cn, "Zhang San");
+    EXPECT_EQ(matchDistinguishedName("CN=Li,O=Bank", "OU=Unit,CN=Li,O=Bank", cn), kSuccess);
+    EXPECT_EQ(cn, "Li");
+    // A CN at the end of the subject runs to its end.
+    EXPECT_EQ(matchDistinguishedName("Wang", "O=Bank,CN=Wang Wu", cn), kSuccess);
+    EXPECT_EQ(cn, "Wang Wu");
+}
+
+TEST(DistinguishedName, FailuresWriteNothing) {
+    std::string cn = "unchanged";
+    // A comma without a CN is a malformed request.
+    EXPECT_EQ(matchDistinguishedName("OU=Unit,O=Bank", "CN=A,OU=Unit,O=Bank", cn),
+              kInvalidParameter);
+    // A request longer than the CN, an empty one, a subject without a CN.
+    EXPECT_EQ(matchDistinguishedName("Zhang San 2", "CN=Zhang San", cn), kNoMatchCertificate);
+    EXPECT_EQ(matchDistinguishedName("CN=", "CN=Zhang San", cn), kNoMatchCertificate);
+    EXPECT_EQ(matchDistinguishedName("Zhang", "OU=Zhang", cn), kNoMatchCertificate);
+    // With a comma the OU and O given must be the subject's, whole.
+    EXPECT_EQ(matchDistinguishedName("CN=A,OU=Uni", "CN=A,OU=Unit", cn), kNoMatchCertificate);
+    EXPECT_EQ(matchDistinguishedName("CN=A,O=Ban", "CN=A,O=Bank", cn), kNoMatchCertificate);
+    EXPECT_EQ(matchDistinguishedName("CN=A,O=Bank", "CN=A", cn), kNoMatchCertificate);
+    EXPECT_EQ(cn, "unchanged");
+}
+
+TEST(SignerCn, IsBoundedAndNeverSplitsACharacter) {
+    setSignerCn(std::string(300, 'a'));
+    EXPECT_EQ(signerCn(), std::string(255, 'a'));
+    // 254 bytes and a three-byte character: the character does not fit.
+    const std::string han = "\xE4\xB8\xAD";
+    setSignerCn(std::string(254, 'a') + han);
+    EXPECT_EQ(signerCn(), std::string(254, 'a'));
+    setSignerCn(std::string(252, 'a') + han + "b");
+    EXPECT_EQ(signerCn(), std::string(252, 'a') + han);
+    setSignerCn("Zhang San");
+    EXPECT_EQ(signerCn(), "Zhang San");
+    setSignerCn("");
+    EXPECT_EQ(signerCn(), "");
+}
+
+TEST(SignerCn, FileNamesStayInTheirFolder) {
+    EXPECT_EQ(fileNameSafe("Zhang San"), "Zhang San");
+    EXPECT_EQ(fileNameSafe("../../etc/passwd"), "_._.._etc_passwd");
+    EXPECT_EQ(fileNameSafe(".."), "_.");
+    EXPECT_EQ(fileNameSafe("C:\\a<b>\"c|d?e*"), "C__a_b__c_d_e_");
+    EXPECT_EQ(fileNameSafe(std::string("a\nb\x7f"
+                                       "c\x01",
+                                       6)),
+              "a_b_c_");
+    EXPECT_EQ(fileNameSafe("\xE5\xBC\xA0\xE4\xB8\x89"), "\xE5\xBC\xA0\xE4\xB8\x89");
+    EXPECT_EQ(fileNameSafe(""), "unknown");
+}
+
+TEST(TimeStampName, LocalTimeAndFourDigitsLeavingRandAlone) {
+    srand(7);
+    const int expected = rand();
+    srand(7);
+    const std::time_t before = std::time(nullptr);
+    std::vector<std::string> names;
+    for (int i = 0; i < 20; ++i) {
+        const auto name = makeTimeStampName();
+        ASSERT_TRUE(name);
+        ASSERT_EQ(name->size(), 18u);
+        EXPECT_EQ(name->find_first_not_of("0123456789"), std::string::npos) << *name;
+        names.push_back(*name);
+    }
+    const std::time_t after = std::time(nullptr);
+    EXPECT_EQ(rand(), expected);
+    // The stamp is local time between the two readings.
+    std::array<char, 16> first{};
+    std::array<char, 16> last{};
+    std::tm tm{};
+    std::strftime(first.data(), first.size(), "%Y%m%d%H%M%S", localtime_r(&before, &tm));
+    std::strftime(last.data(), last.size(), "%Y%m%d%H%M%S", localtime_r(&after, &tm));
+    EXPECT_GE(names.front().substr(0, 14), std::string(first.data()));
+    EXPECT_LE(names.back().substr(0, 14), std::string(last.data()));
+    // Twenty draws of four digits do not all agree.
+    std::sort(names.begin(), names.end());
+    EXPECT_GT(std::unique(names.begin(), names.end()) - names.begin(), 1);
+}
+
+class OutputFileTest : public ::testing::Test {
+  protected:
+    path file(const char* name) const { return env_.root() / name; }
+    test::TestEnvironment env_;
+};
+
+TEST_F(OutputFileTest, AMissingFileExistsOnlyWhileTheSignatureIsPending) {
+    const path p = file("new.p7");
+    {
+        OutputFile out;
+        ASSERT_EQ(out.reserve(p.string()), kSuccess);
+        EXPECT_TRUE(test::fs::exists(p));
+    }
+    EXPECT_FALSE(test::fs::exists(p));
+    {
+        OutputFile out;
+        ASSERT_EQ(out.reserve(p.string()), kSuccess);
+        ASSERT_EQ(out.write("TUlJ"), kSuccess);
+    }
+    EXPECT_EQ(test::readFile(p), "TUlJ");
+}
+
+TEST_F(OutputFileTest, AnExistingFileIsReplacedWholeWithItsPermissions) {
+    const path p = file("old.p7");
+    env_.writeFile("old.p7", "a much longer old text");
+    ASSERT_EQ(chmod(p.c_str(), 0640), 0);
+    OutputFile out;
+    ASSERT_EQ(out.reserve(p.string()), kSuccess);
+    EXPECT_EQ(test::readFile(p), "a much longer old text");
+    EXPECT_EQ(out.write(""), kInvalidParameter);
+    ASSERT_EQ(out.write("TUlJ"), kSuccess);
+    EXPECT_EQ(test::readFile(p), "TUlJ");
+    struct stat status {};
+    ASSERT_EQ(stat(p.c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 07777, 0640u);
+}
+
+TEST_F(OutputFileTest, ALinkKeepsLeadingToTheReplacedFile) {
+    env_.writeFile("target.p7", "old");
+    ASSERT_EQ(symlink(file("target.p7").c_str(), file("link.p7").c_str()), 0);
+    OutputFile out;
+    ASSERT_EQ(out.reserve(file("link.p7").string()), kSuccess);
+    ASSERT_EQ(out.write("TUlJ"), kSuccess);
+    EXPECT_TRUE(test::fs::is_symlink(file("link.p7")));
+    EXPECT_EQ(test::readFile(file("target.p7")), "TUlJ");
+}
+
+TEST_F(OutputFileTest, OnlyARegularFileInAnExistingFolderIsTaken) {
+    ASSERT_EQ(mkfifo(file("fifo").c_str(), 0600), 0);
+    for (const std::string& name :
+         {file("fifo").string(), env_.root().string(), file("none/x.p7").string(),
+          std::string("/dev/null"), std::string()}) {
+        OutputFile out;
+        EXPECT_EQ(out.reserve(name), kOpenFileError) << name;
+    }
+    OutputFile unreserved;
+    EXPECT_EQ(unreserved.write("TUlJ"), kInvalidParameter);
+}
+
+// ---- the window while the key waits for its button ----
+
+// What the caller's window looked like at each QZAsymSign call.
+struct SignCall {
+    std::uint32_t op;
+    BOOL windowEnabled;
+};
+std::vector<SignCall> signCalls;
+HWND watchedWindow = nullptr;
+decltype(&QZAsymSign) keySign = nullptr;
+
+std::uint32_t watchingKeySign(void* device, std::uint32_t hashId, std::uint32_t keyAlgId,
+                              std::uint32_t form, std::uint32_t keyWord, std::int32_t language,
+                              std::int32_t charset, const char* tips, std::uint32_t tipsLen,
+                              const char* keyMsg, std::uint32_t keyMsgLen, std::uint32_t op,
+                              const std::uint8_t* data, std::uint32_t dataLen,
+                              std::uint8_t* signature, std::uint32_t* signatureLen) {
+    signCalls.push_back({op, IsWindowEnabled(watchedWindow)});
+    return keySign(device, hashId, keyAlgId, form, keyWord, language, charset, tips, tipsLen,
+                   keyMsg, keyMsgLen, op, data, dataLen, signature, signatureLen);
+}
+
+class WindowDuringTheWait : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_EQ(processAttach(GetModuleHandleA(nullptr)), TRUE);
+        keySign = boundFunctions().dravik.QZAsymSign;
+        boundFunctions().dravik.QZAsymSign = watchingKeySign;
+        signCalls.clear();
+        watchedWindow =
+            CreateWindowExA(0, "page", "page", 0, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
+        SetActiveWindow(watchedWindow);
+        test::plugSigningKey(env_, {test::kSm2Zhang});
+    }
+    void TearDown() override {
+        SetActiveWindow(nullptr);
+        DestroyWindow(watchedWindow);
+        processDetach();
+    }
+
+    int sign(char* buffer, int* length) {
+        const std::string_view xml = "<T>1</T>";
+        return QZAPI_GMUsbKeySign("Zhang", "", xml.data(), static_cast<int>(xml.size()), "",
+                                  "Pay 1?", "", buffer, length);
+    }
+
+    test::TestEnvironment env_;
+};
+
+TEST_F(WindowDuringTheWait, DisabledOnlyWhileTheKeyShowsTheText) {
+    int length = 0;
+    ASSERT_EQ(sign(nullptr, &length), kSuccess);
+    std::string buffer(static_cast<std::size_t>(length), '\0');
+    ASSERT_EQ(sign(buffer.data(), &length), kSuccess);
+    ASSERT_EQ(signCalls.size(), 3u);
+    EXPECT_EQ(signCalls[0].op, DRV_SIGN_PREPARE);
+    EXPECT_TRUE(signCalls[0].windowEnabled);
+    EXPECT_EQ(signCalls[1].op, DRV_SIGN_PREPARE);
+    EXPECT_TRUE(signCalls[1].windowEnabled);
+    EXPECT_EQ(signCalls[2].op, DRV_SIGN_CONFIRM);
+    EXPECT_FALSE(signCalls[2].windowEnabled);
+    EXPECT_TRUE(IsWindowEnabled(watchedWindow));
+    EXPECT_EQ(signerCn(), "Zhang San");
+}
+
+TEST_F(WindowDuringTheWait, EnabledAgainWhenTheUserCancels) {
+    env_.setUser(R"({"pin": "12345678", "button": "cancel"})");
+    int length = 0;
+    ASSERT_EQ(sign(nullptr, &length), kSuccess);
+    std::string buffer(static_cast<std::size_t>(length), '\0');
+    EXPECT_EQ(sign(buffer.data(), &length), kUserCancel);
+    ASSERT_EQ(signCalls.size(), 3u);
+    EXPECT_FALSE(signCalls[2].windowEnabled);
+    EXPECT_TRUE(IsWindowEnabled(watchedWindow));
+}
+
+// File mode hands the text to its tail while the key is still open, after
+// signing once, and needs neither buffer nor length.
+TEST_F(WindowDuringTheWait, FileModeRunsItsTailInsideTheSession) {
+    const path attached = env_.root() / "a.txt";
+    env_.writeFile("a.txt", "A");
+    env_.startTrace();
+    std::string received;
+    std::size_t closesBefore = 99;
+    const FileModeTail tail = [&](std::string_view text) {
+        received = text;
+        closesBefore = env_.traced("NDClose") + env_.traced("QZClearPINCache");
+        return kSuccess;
+    };
+    const std::string_view xml = "<T>1</T>";
+    UsbKeySignArguments arguments;
+    arguments.signerDn = "";
+    arguments.xmlMsg = xml.data();
+    arguments.xmlMsgLength = static_cast<int>(xml.size());
+    arguments.signFilePath = attached.c_str();
+    arguments.keyMsg = "Sign a.txt?";
+    ASSERT_EQ(runUsbKeySign(arguments, &tail), kSuccess);
+    EXPECT_EQ(closesBefore, 0u);
+    EXPECT_EQ(env_.traced("NDClose"), 1u);
+    ASSERT_EQ(signCalls.size(), 3u);
+    EXPECT_EQ(signCalls[2].op, DRV_SIGN_CONFIRM);
+    EXPECT_EQ(test::verifySm2Signature(env_, received,
+                                       test::expectedPacket(test::PacketForm::binary, xml,
+                                                            "Sign a.txt?", attached.string(), "A"),
+                                       test::signingCertificate(test::kSm2Zhang)),
+              "");
+    // The tail's failure is the call's.
+    const FileModeTail failing = [](std::string_view) { return kNoFile; };
+    EXPECT_EQ(runUsbKeySign(arguments, &failing), kNoFile);
+}
+
+}  // namespace
+}  // namespace orva::api
