@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <new>
+#include <stdexcept>
 #include <optional>
 #include <string>
 
@@ -106,6 +107,20 @@ int attachedFileFieldLength(std::size_t pathLength, std::uint64_t fileSize,
     return kSuccess;
 }
 
+namespace {
+
+// The counts and the path of a field whose content is contentLength base64
+// characters; the caller has checked that B fits and out holds the field.
+std::uint8_t* putAttachedFileHead(std::string_view path, std::size_t b, std::uint8_t* at) noexcept {
+    putDecimal(0, kCountDigits, at);
+    putDecimal(b + kBytesAfterFirstCount, kCountDigits, at + kCountDigits);
+    putDecimal(b + kBytesAfterSecondCount, kCountDigits, at + 2 * kCountDigits);
+    putDecimal(path.size(), kCountDigits, at + 3 * kCountDigits);
+    return std::copy(path.begin(), path.end(), at + kAttachedFileCountsSize);
+}
+
+}  // namespace
+
 int formatAttachedFileField(std::string_view path, std::string_view base64Text,
                             std::span<std::uint8_t> out, std::size_t& length) noexcept {
     const auto b = pathAndContentLength(path.size(), base64Text.size());
@@ -116,12 +131,7 @@ int formatAttachedFileField(std::string_view path, std::string_view base64Text,
     if (out.size() < fieldLength) {
         return kTlvEncodeError;
     }
-    std::uint8_t* at = out.data();
-    putDecimal(0, kCountDigits, at);
-    putDecimal(*b + kBytesAfterFirstCount, kCountDigits, at + kCountDigits);
-    putDecimal(*b + kBytesAfterSecondCount, kCountDigits, at + 2 * kCountDigits);
-    putDecimal(path.size(), kCountDigits, at + 3 * kCountDigits);
-    at = std::copy(path.begin(), path.end(), at + kAttachedFileCountsSize);
+    std::uint8_t* at = putAttachedFileHead(path, *b, out.data());
     std::copy(base64Text.begin(), base64Text.end(), at);
     length = fieldLength;
     return kSuccess;
@@ -144,26 +154,33 @@ int buildAttachedFileField(std::string_view path, Bytes& field) {
         code != kSuccess) {
         return code;
     }
-    // Read it as base64 (never more than the size checked above).
-    const auto text = readFileAsBase64(*file);
-    if (!text) {
-        return kBase64EncodeError;
-    }
-    // Memory for the field.
-    Bytes formatted;
     try {
-        formatted.resize(kAttachedFileCountsSize + path.size() + text->size());
+        // Read it (never more than the size checked above).
+        const auto content = file->readAll();
+        if (!content) {
+            return kBase64EncodeError;
+        }
+        // The counts, the path, and the content encoded straight into the field:
+        // the base64 text is never held twice.
+        const std::size_t encoded = base64EncodedLength(content->size());
+        const auto b = pathAndContentLength(path.size(), encoded);
+        if (!b) {
+            return kFileTooLong;
+        }
+        Bytes formatted(kAttachedFileCountsSize + *b);
+        std::uint8_t* at = putAttachedFileHead(path, *b, formatted.data());
+        const std::span<char> text(reinterpret_cast<char*>(at), encoded);
+        std::size_t written = 0;
+        if (base64Encode(*content, text, written) != kBase64Ok || written != encoded) {
+            return kTlvEncodeError;
+        }
+        field = std::move(formatted);
+        return kSuccess;
     } catch (const std::bad_alloc&) {
         return kMallocFailed;
+    } catch (const std::length_error&) {
+        return kMallocFailed;
     }
-    // The counts, the path, the content.
-    std::size_t length = 0;
-    if (formatAttachedFileField(path, *text, formatted, length) != kSuccess) {
-        return kTlvEncodeError;
-    }
-    formatted.resize(length);
-    field = std::move(formatted);
-    return kSuccess;
 }
 
 int putBinaryTlvHeader(std::uint8_t tag, std::uint64_t length, std::span<std::uint8_t> out,
