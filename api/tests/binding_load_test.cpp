@@ -52,7 +52,7 @@ class LibraryLoad : public ::testing::Test {
 
     Log log() const {
         Log lines;
-        std::istringstream in(readFile(log_));
+        std::istringstream in(readLog(log_));
         for (std::string line; std::getline(in, line);) {
             lines.push_back(line);
         }

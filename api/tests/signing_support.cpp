@@ -70,9 +70,9 @@ class TemplateStore {
 
   private:
     static void run(const std::string& command) {
-        std::string output;
-        if (runCommand(command, &output) != 0) {
-            throw std::runtime_error(command + ": " + output);
+        const auto result = runCommand(command);
+        if (result.status != 0) {
+            throw std::runtime_error(command + ": " + result.output);
         }
     }
 
@@ -178,7 +178,7 @@ ByteString expectedPacket(PacketForm form, std::string_view xml, std::string_vie
 
 std::vector<DisplayShow> displayLog(const TestEnvironment& env) {
     std::vector<DisplayShow> shows;
-    std::istringstream lines(readFile(env.root() / "softkey" / "display.log"));
+    std::istringstream lines(readLog(env.root() / "softkey" / "display.log"));
     for (std::string line; std::getline(lines, line);) {
         std::unique_ptr<cJSON, decltype(&cJSON_Delete)> json(
             cJSON_ParseWithLength(line.data(), line.size()), cJSON_Delete);
@@ -193,43 +193,21 @@ std::vector<DisplayShow> displayLog(const TestEnvironment& env) {
     return shows;
 }
 
-int runCommand(const std::string& command, std::string* output) {
-    std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen((command + " 2>&1").c_str(), "r"), pclose);
-    if (!pipe) {
-        return -1;
-    }
-    std::string text;
-    std::array<char, 4096> chunk;
-    while (const std::size_t n = fread(chunk.data(), 1, chunk.size(), pipe.get())) {
-        text.append(chunk.data(), n);
-    }
-    const int status = pclose(pipe.release());
-    if (output != nullptr) {
-        *output = std::move(text);
-    }
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
 fs::path writeBytes(const TestEnvironment& env, const std::string& name,
                     const std::vector<std::uint8_t>& bytes) {
-    env.writeFile(name, std::string(bytes.begin(), bytes.end()));
-    return env.root() / name;
-}
-
-std::vector<std::uint8_t> readBytes(const fs::path& path) {
-    const std::string text = readFile(path);
-    return {text.begin(), text.end()};
+    const fs::path path = env.root() / name;
+    writeFile(path, bytes);
+    return path;
 }
 
 fs::path decodeSignature(const TestEnvironment& env, const std::string& base64,
                          const std::string& name) {
     env.writeFile(name + ".b64", base64);
     const fs::path der = env.root() / (name + ".der");
-    std::string output;
-    if (runCommand("openssl base64 -d -A -in " + quoted(env.root() / (name + ".b64")) + " -out " +
-                       quoted(der),
-                   &output) != 0) {
-        ADD_FAILURE() << "openssl base64: " << output;
+    const auto decoded = runCommand("openssl base64 -d -A -in " +
+                                    quoted(env.root() / (name + ".b64")) + " -out " + quoted(der));
+    if (decoded.status != 0) {
+        ADD_FAILURE() << "openssl base64: " << decoded.output;
     }
     return der;
 }
@@ -239,20 +217,20 @@ std::string verifyRsaSignature(const TestEnvironment& env, const std::string& ba
     const fs::path der = decodeSignature(env, base64);
     const fs::path packetFile = writeBytes(env, "packet.bin", packet);
     const fs::path content = env.root() / "content.bin";
-    std::string output;
     // The signature over the packet as the test writes it out...
-    if (runCommand("openssl cms -verify -inform DER -noverify -binary -in " + quoted(der) +
-                       " -content " + quoted(packetFile) + " -out /dev/null",
-                   &output) != 0) {
-        return "cms -verify -content: " + output;
+    const auto detached =
+        runCommand("openssl cms -verify -inform DER -noverify -binary -in " + quoted(der) +
+                   " -content " + quoted(packetFile) + " -out /dev/null");
+    if (detached.status != 0) {
+        return "cms -verify -content: " + detached.output;
     }
     // ... which is also the content carried.
-    if (runCommand("openssl cms -verify -inform DER -noverify -binary -in " + quoted(der) +
-                       " -out " + quoted(content),
-                   &output) != 0) {
-        return "cms -verify: " + output;
+    const auto carried = runCommand("openssl cms -verify -inform DER -noverify -binary -in " +
+                                    quoted(der) + " -out " + quoted(content));
+    if (carried.status != 0) {
+        return "cms -verify: " + carried.output;
     }
-    if (readBytes(content) != packet) {
+    if (readFile(content) != packet) {
         return "the signed content is not the packet";
     }
     return {};
@@ -262,8 +240,9 @@ std::string verifySm2Signature(const TestEnvironment& env, const std::string& ba
                                const ByteString& packet, const ByteString& certificate) {
     const fs::path der = decodeSignature(env, base64);
     // The structure: signedData, SM3 digest, SM2 signature algorithm.
-    std::string parsed;
-    if (runCommand("openssl asn1parse -inform DER -in " + quoted(der), &parsed) != 0) {
+    const auto structure = runCommand("openssl asn1parse -inform DER -in " + quoted(der));
+    const std::string& parsed = structure.output;
+    if (structure.status != 0) {
         return "asn1parse: " + parsed;
     }
     for (const char* expected : {":pkcs7-signedData", ":pkcs7-data", ":sm3", ":sm2"}) {
@@ -280,38 +259,40 @@ std::string verifySm2Signature(const TestEnvironment& env, const std::string& ba
         }
     }
     const fs::path signature = env.root() / "sig.der";
-    std::string output;
-    if (offset.empty() ||
-        runCommand("openssl asn1parse -inform DER -in " + quoted(der) + " -noout -strparse " +
-                       offset + " -out " + quoted(signature),
-                   &output) != 0) {
-        return "no signature value: " + output;
+    if (offset.empty()) {
+        return "no signature value: no OCTET STRING";
+    }
+    const auto value = runCommand("openssl asn1parse -inform DER -in " + quoted(der) +
+                                  " -noout -strparse " + offset + " -out " + quoted(signature));
+    if (value.status != 0) {
+        return "no signature value: " + value.output;
     }
     // The content, without judging the signature (cms cannot: the signature
     // is over Z and the content).
     const fs::path content = env.root() / "content.bin";
-    if (runCommand("openssl cms -verify -inform DER -noverify -nosigs -binary -in " + quoted(der) +
-                       " -out " + quoted(content),
-                   &output) != 0) {
-        return "cms content: " + output;
+    const auto carried =
+        runCommand("openssl cms -verify -inform DER -noverify -nosigs -binary -in " + quoted(der) +
+                   " -out " + quoted(content));
+    if (carried.status != 0) {
+        return "cms content: " + carried.output;
     }
-    if (readBytes(content) != packet) {
+    if (readFile(content) != packet) {
         return "the signed content is not the packet";
     }
     // The signature over the packet, with the certificate's public key.
     const fs::path cert = writeBytes(env, "signer.der", certificate);
     const fs::path publicKey = env.root() / "signer.pub.pem";
     const fs::path packetFile = writeBytes(env, "packet.bin", packet);
-    if (runCommand("openssl x509 -inform DER -in " + quoted(cert) + " -pubkey -noout -out " +
-                       quoted(publicKey),
-                   &output) != 0) {
-        return "x509 -pubkey: " + output;
+    const auto extracted = runCommand("openssl x509 -inform DER -in " + quoted(cert) +
+                                      " -pubkey -noout -out " + quoted(publicKey));
+    if (extracted.status != 0) {
+        return "x509 -pubkey: " + extracted.output;
     }
-    if (runCommand("openssl pkeyutl -verify -pubin -inkey " + quoted(publicKey) +
-                       " -rawin -digest sm3 -pkeyopt distid:1234567812345678 -in " +
-                       quoted(packetFile) + " -sigfile " + quoted(signature),
-                   &output) != 0) {
-        return "pkeyutl -verify: " + output;
+    const auto verified = runCommand("openssl pkeyutl -verify -pubin -inkey " + quoted(publicKey) +
+                                     " -rawin -digest sm3 -pkeyopt distid:1234567812345678 -in " +
+                                     quoted(packetFile) + " -sigfile " + quoted(signature));
+    if (verified.status != 0) {
+        return "pkeyutl -verify: " + verified.output;
     }
     return {};
 }
@@ -320,16 +301,16 @@ ByteString signedDataCertificate(const TestEnvironment& env, const std::string& 
     const fs::path der = decodeSignature(env, base64, "p7cert");
     const fs::path pem = env.root() / "p7certs.pem";
     const fs::path cert = env.root() / "p7cert.cer";
-    std::string output;
-    if (runCommand(
-            "openssl pkcs7 -inform DER -in " + quoted(der) + " -print_certs -out " + quoted(pem),
-            &output) != 0 ||
-        runCommand("openssl x509 -in " + quoted(pem) + " -outform DER -out " + quoted(cert),
-                   &output) != 0) {
-        ADD_FAILURE() << output;
+    auto run = runCommand("openssl pkcs7 -inform DER -in " + quoted(der) + " -print_certs -out " +
+                          quoted(pem));
+    if (run.status == 0) {
+        run = runCommand("openssl x509 -in " + quoted(pem) + " -outform DER -out " + quoted(cert));
+    }
+    if (run.status != 0) {
+        ADD_FAILURE() << run.output;
         return {};
     }
-    return readBytes(cert);
+    return readFile(cert);
 }
 
 }  // namespace orva::api::test

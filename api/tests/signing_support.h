@@ -56,13 +56,9 @@ struct DisplayShow {
 };
 std::vector<DisplayShow> displayLog(const TestEnvironment& env);
 
-// Runs a shell command; its exit status, with stdout and stderr in output.
-int runCommand(const std::string& command, std::string* output = nullptr);
-
-// Files in the test's folder.
+// A file in the test's folder; its path.
 fs::path writeBytes(const TestEnvironment& env, const std::string& name,
                     const std::vector<std::uint8_t>& bytes);
-std::vector<std::uint8_t> readBytes(const fs::path& path);
 
 // The base64 PKCS#7 decoded to DER by `openssl base64 -d -A`.
 fs::path decodeSignature(const TestEnvironment& env, const std::string& base64,

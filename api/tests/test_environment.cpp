@@ -3,9 +3,7 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
-#include <fstream>
 #include <sstream>
-#include <stdexcept>
 
 namespace orva::api::test {
 
@@ -13,26 +11,18 @@ namespace {
 
 constexpr const char* kVariables[] = {"ORVA_SOFTKEY_DIR", "ORVA_REGISTRY", "TMPDIR"};
 
-fs::path makeTempFolder() {
-    std::string pattern = (fs::temp_directory_path() / "orva-api-test-XXXXXX").string();
-    if (!mkdtemp(pattern.data())) {
-        throw std::runtime_error("mkdtemp failed");
-    }
-    return pattern;
-}
-
 }  // namespace
 
-TestEnvironment::TestEnvironment() : root_(makeTempFolder()) {
+TestEnvironment::TestEnvironment() {
     for (const char* name : kVariables) {
         const char* value = getenv(name);
         saved_.emplace_back(name, value ? std::optional<std::string>(value) : std::nullopt);
     }
-    fs::create_directories(root_ / "softkey");
-    fs::create_directories(root_ / "tmp");
-    setenv("ORVA_SOFTKEY_DIR", (root_ / "softkey").c_str(), 1);
-    setenv("ORVA_REGISTRY", (root_ / "registry.reg").c_str(), 1);
-    setenv("TMPDIR", (root_ / "tmp").c_str(), 1);
+    fs::create_directories(root() / "softkey");
+    fs::create_directories(root() / "tmp");
+    setenv("ORVA_SOFTKEY_DIR", (root() / "softkey").c_str(), 1);
+    setenv("ORVA_REGISTRY", (root() / "registry.reg").c_str(), 1);
+    setenv("TMPDIR", (root() / "tmp").c_str(), 1);
 }
 
 TestEnvironment::~TestEnvironment() {
@@ -43,8 +33,6 @@ TestEnvironment::~TestEnvironment() {
             unsetenv(name.c_str());
         }
     }
-    std::error_code ec;
-    fs::remove_all(root_, ec);
 }
 
 void TestEnvironment::plugKey(const std::string& serial) {
@@ -76,7 +64,7 @@ void TestEnvironment::startTrace() {
 
 std::vector<std::string> TestEnvironment::trace() const {
     std::vector<std::string> calls;
-    std::istringstream lines(readFile(root_ / "softkey/trace.log"));
+    std::istringstream lines(readLog(root() / "softkey/trace.log"));
     for (std::string line; std::getline(lines, line);) {
         calls.push_back(line);
     }
@@ -96,11 +84,7 @@ void TestEnvironment::setRegistry(std::string_view text) {
 }
 
 void TestEnvironment::writeFile(const fs::path& relative, std::string_view text) const {
-    std::ofstream out(root_ / relative, std::ios::binary | std::ios::trunc);
-    out << text;
-    if (!out) {
-        throw std::runtime_error("cannot write " + (root_ / relative).string());
-    }
+    orva::testing::writeFile(root() / relative, text);
 }
 
 fs::path binFolder() {
@@ -111,11 +95,8 @@ fs::path makerCopies(std::string_view folder) {
     return fs::path(ORVA_API_TEST_MAKERS) / folder;
 }
 
-std::string readFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
+std::string readLog(const fs::path& path) {
+    return fs::exists(path) ? readText(path) : std::string();
 }
 
 }  // namespace orva::api::test

@@ -12,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "orva/testing/support.h"
 #include "store.h"
 #include "token.h"
 #include "win32/module.h"
@@ -19,6 +20,11 @@
 namespace orva::api::test {
 
 namespace fs = std::filesystem;
+
+using orva::testing::readFile;
+using orva::testing::readText;
+using orva::testing::runCommand;
+using orva::testing::writeFile;
 
 struct ModuleFree {
     void operator()(HMODULE module) const noexcept { FreeLibrary(module); }
@@ -36,8 +42,8 @@ class TestEnvironment {
     TestEnvironment(const TestEnvironment&) = delete;
     TestEnvironment& operator=(const TestEnvironment&) = delete;
 
-    const fs::path& root() const noexcept { return root_; }
-    softkey::Store store() const { return softkey::Store(root_ / "softkey"); }
+    const fs::path& root() const noexcept { return dir_.path(); }
+    softkey::Store store() const { return softkey::Store(root() / "softkey"); }
 
     // A key plugged in with kTestPin as its (changed) PIN.
     void plugKey(const std::string& serial);
@@ -62,7 +68,7 @@ class TestEnvironment {
     void writeFile(const fs::path& relative, std::string_view text) const;
 
   private:
-    fs::path root_;
+    orva::testing::TempDir dir_{"orva-api-test"};
     std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
 };
 
@@ -71,7 +77,7 @@ fs::path binFolder();
 // The folder of one set of test copies of the maker's libraries.
 fs::path makerCopies(std::string_view folder);
 
-// Reads a whole file; empty when it cannot be read.
-std::string readFile(const fs::path& path);
+// A log the code under test appends to: empty while it has written none.
+std::string readLog(const fs::path& path);
 
 }  // namespace orva::api::test

@@ -78,11 +78,9 @@ class UsbKeySign : public ::testing::Test {
     }
 
     std::string asn1(const std::string& base64) {
-        std::string parsed;
-        runCommand("openssl asn1parse -inform DER -in '" +
-                       decodeSignature(env_, base64, "parse").string() + "'",
-                   &parsed);
-        return parsed;
+        return runCommand("openssl asn1parse -inform DER -in '" +
+                          decodeSignature(env_, base64, "parse").string() + "'")
+            .output;
     }
 
     TestEnvironment env_;
@@ -189,7 +187,7 @@ TEST_F(UsbKeySign, OutputFileModeWritesTheBase64OnlyInOneCall) {
     const fs::path file = attachment("invoice.pdf", "%PDF-1.4 invoice");
     const fs::path p7 = env_.root() / "invoice.p7";
     ASSERT_EQ(signToFile("", "", p7, file.c_str()), kSuccess);
-    const std::string text = readFile(p7);
+    const std::string text = readText(p7);
     EXPECT_EQ(text.find('\0'), std::string::npos);
     EXPECT_EQ(verifySm2Signature(env_, text,
                                  expectedPacket(PacketForm::binary, kXml, kDisplay, file.string(),
@@ -206,7 +204,7 @@ TEST_F(UsbKeySign, OutputFileModeWithRsaReplacesAnOldFile) {
     env_.writeFile("out.p7", "an older signature that is much longer than nothing");
     ASSERT_EQ(signToFile("CN=Zhang San,OU=Unit,O=Bank", "SHA512", p7, file.c_str()), kSuccess);
     EXPECT_EQ(
-        verifyRsaSignature(env_, readFile(p7),
+        verifyRsaSignature(env_, readText(p7),
                            expectedPacket(PacketForm::binary, kXml, kDisplay, file.string(), "A")),
         "");
 }
@@ -465,7 +463,7 @@ TEST_F(UsbKeySign, AFailedSignatureLeavesTheFileAsItWas) {
     EXPECT_EQ(signToFile("", "", existing, file.c_str()), kUserCancel);
     EXPECT_EQ(signToFile("", "", fresh, file.c_str()), kUserCancel);
     EXPECT_EQ(signToFile("Nobody", "", existing, file.c_str()), kNoMatchCertificate);
-    EXPECT_EQ(readFile(existing), "the signature of yesterday");
+    EXPECT_EQ(readText(existing), "the signature of yesterday");
     EXPECT_FALSE(fs::exists(fresh));
     // No temporary file is left beside them.
     for (const auto& entry : fs::directory_iterator(env_.root())) {

@@ -152,7 +152,7 @@ TEST_F(OutputFileTest, AMissingFileExistsOnlyWhileTheSignatureIsPending) {
         ASSERT_EQ(out.reserve(p.string()), kSuccess);
         ASSERT_EQ(out.write("TUlJ"), kSuccess);
     }
-    EXPECT_EQ(test::readFile(p), "TUlJ");
+    EXPECT_EQ(test::readText(p), "TUlJ");
 }
 
 TEST_F(OutputFileTest, AnExistingFileIsReplacedWholeWithItsPermissions) {
@@ -161,10 +161,10 @@ TEST_F(OutputFileTest, AnExistingFileIsReplacedWholeWithItsPermissions) {
     ASSERT_EQ(chmod(p.c_str(), 0640), 0);
     OutputFile out;
     ASSERT_EQ(out.reserve(p.string()), kSuccess);
-    EXPECT_EQ(test::readFile(p), "a much longer old text");
+    EXPECT_EQ(test::readText(p), "a much longer old text");
     EXPECT_EQ(out.write(""), kInvalidParameter);
     ASSERT_EQ(out.write("TUlJ"), kSuccess);
-    EXPECT_EQ(test::readFile(p), "TUlJ");
+    EXPECT_EQ(test::readText(p), "TUlJ");
     struct stat status {};
     ASSERT_EQ(stat(p.c_str(), &status), 0);
     EXPECT_EQ(status.st_mode & 07777, 0640u);
@@ -177,7 +177,7 @@ TEST_F(OutputFileTest, ALinkKeepsLeadingToTheReplacedFile) {
     ASSERT_EQ(out.reserve(file("link.p7").string()), kSuccess);
     ASSERT_EQ(out.write("TUlJ"), kSuccess);
     EXPECT_TRUE(test::fs::is_symlink(file("link.p7")));
-    EXPECT_EQ(test::readFile(file("target.p7")), "TUlJ");
+    EXPECT_EQ(test::readText(file("target.p7")), "TUlJ");
 }
 
 TEST_F(OutputFileTest, OnlyARegularFileInAnExistingFolderIsTaken) {

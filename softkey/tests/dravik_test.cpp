@@ -228,21 +228,19 @@ class DravikTest : public ::testing::Test {
     // Writes the public key of a file as PEM for openssl; its argument.
     std::string publicPem(const Session& s, std::uint32_t privateFid) {
         writeFile(temp_.dir().file("pub.der"), spkiOf(s.readPublicFile(privateFid + 1)));
-        const auto run =
-            openssl(temp_.dir(), "pkey -pubin -inform DER -in " + temp_.dir().arg("pub.der") +
-                                     " -out " + temp_.dir().arg("pub.pem"));
+        const auto run = openssl("pkey -pubin -inform DER -in " + temp_.dir().arg("pub.der") +
+                                 " -out " + temp_.dir().arg("pub.pem"));
         EXPECT_EQ(run.status, 0) << run.output;
         return temp_.dir().arg("pub.pem");
     }
 
     bool sm2Verifies(const std::string& pub, const Bytes& data, const Bytes& rs) {
         writeFile(temp_.dir().file("data"), data);
-        writeFile(temp_.dir().file("sig.der"), test::derSignature(rs));
-        const auto run = openssl(temp_.dir(),
-                                 "pkeyutl -verify -rawin -digest sm3 -pkeyopt "
-                                 "distid:1234567812345678 -pubin -inkey " +
-                                     pub + " -in " + temp_.dir().arg("data") + " -sigfile " +
-                                     temp_.dir().arg("sig.der"));
+        writeFile(temp_.dir().file("sig.der"), test::derSignatureFromRs(rs));
+        const auto run = openssl(
+            "pkeyutl -verify -rawin -digest sm3 -pkeyopt "
+            "distid:1234567812345678 -pubin -inkey " +
+            pub + " -in " + temp_.dir().arg("data") + " -sigfile " + temp_.dir().arg("sig.der"));
         return run.status == 0;
     }
 
@@ -250,9 +248,8 @@ class DravikTest : public ::testing::Test {
                      const Bytes& signature) {
         writeFile(temp_.dir().file("data"), data);
         writeFile(temp_.dir().file("sig"), signature);
-        const auto run =
-            openssl(temp_.dir(), "dgst -" + digest + " -verify " + pub + " -signature " +
-                                     temp_.dir().arg("sig") + " " + temp_.dir().arg("data"));
+        const auto run = openssl("dgst -" + digest + " -verify " + pub + " -signature " +
+                                 temp_.dir().arg("sig") + " " + temp_.dir().arg("data"));
         return run.status == 0;
     }
 
@@ -700,10 +697,9 @@ TEST_F(DravikTest, DigestAndDataSignaturesVerifyWithOpenssl) {
     ASSERT_EQ(sign(8, kAlgSm2, sm2, DRV_SIGN_DIGEST, digest), DRV_OK);
     writeFile(temp_.dir().file("digest"), digest);
     writeFile(temp_.dir().file("sig.der"),
-              test::derSignature(Bytes(sig.begin(), sig.begin() + 64)));
-    const auto run = openssl(temp_.dir(), "pkeyutl -verify -pubin -inkey " + sm2Pub + " -in " +
-                                              temp_.dir().arg("digest") + " -sigfile " +
-                                              temp_.dir().arg("sig.der"));
+              test::derSignatureFromRs(Bytes(sig.begin(), sig.begin() + 64)));
+    const auto run = openssl("pkeyutl -verify -pubin -inkey " + sm2Pub + " -in " +
+                             temp_.dir().arg("digest") + " -sigfile " + temp_.dir().arg("sig.der"));
     EXPECT_EQ(run.status, 0) << run.output;
     EXPECT_EQ(sign(8, kAlgSm2, sm2, DRV_SIGN_DIGEST, Bytes(31, 1)), DRV_E_BAD_ARGUMENT);
 

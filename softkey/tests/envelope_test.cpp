@@ -64,7 +64,7 @@ class EnvelopeTest : public ::testing::Test {
     // The private scalar as openssl prints it, as 32 bytes.
     Bytes opensslScalar(const SecureString& pem) {
         writeFile(dir_.file("scalar.pem"), pemText(pem));
-        const auto run = openssl(dir_, "pkey -in " + dir_.arg("scalar.pem") + " -text -noout");
+        const auto run = openssl("pkey -in " + dir_.arg("scalar.pem") + " -text -noout");
         EXPECT_EQ(run.status, 0) << run.output;
         const std::size_t from = run.output.find("priv:");
         const std::size_t to = run.output.find("pub:");
@@ -95,13 +95,13 @@ class EnvelopeTest : public ::testing::Test {
         writeFile(dir_.file("sig.pem"), pemText(signatureKey));
         writeFile(dir_.file("session"), session);
         writeFile(dir_.file("pair"), keyPair);
-        const auto a = openssl(dir_, "pkeyutl -encrypt -inkey " + dir_.arg("sig.pem") + " -in " +
-                                         dir_.arg("session") + " -out " + dir_.arg("a"));
+        const auto a = openssl("pkeyutl -encrypt -inkey " + dir_.arg("sig.pem") + " -in " +
+                               dir_.arg("session") + " -out " + dir_.arg("a"));
         EXPECT_EQ(a.status, 0) << a.output;
         const std::string mode =
             word == kEnvelopeSm4Ecb ? "-sm4-ecb" : "-sm4-cbc -iv " + std::string(32, '0');
-        const auto b = openssl(dir_, "enc " + mode + " -nopad -K " + toHex(session) + " -in " +
-                                         dir_.arg("pair") + " -out " + dir_.arg("b"));
+        const auto b = openssl("enc " + mode + " -nopad -K " + toHex(session) + " -in " +
+                               dir_.arg("pair") + " -out " + dir_.arg("b"));
         EXPECT_EQ(b.status, 0) << b.output;
         return Envelope{readFile(dir_.file("a")), readFile(dir_.file("b")), kKeyBits};
     }
@@ -140,15 +140,15 @@ TEST_F(EnvelopeTest, OpensslReadsWhatWeSeal) {
         const Envelope e = sealEnvelope(publicKeyPem(signature), word, newKey);
         writeFile(dir_.file("a"), e.sessionKey);
         writeFile(dir_.file("b"), e.keyPair);
-        const auto a = openssl(dir_, "pkeyutl -decrypt -inkey " + dir_.arg("sig.pem") + " -in " +
-                                         dir_.arg("a") + " -out " + dir_.arg("session"));
+        const auto a = openssl("pkeyutl -decrypt -inkey " + dir_.arg("sig.pem") + " -in " +
+                               dir_.arg("a") + " -out " + dir_.arg("session"));
         ASSERT_EQ(a.status, 0) << a.output;
         const Bytes session = readFile(dir_.file("session"));
         ASSERT_EQ(session.size(), 16u);
         const std::string mode =
             word == kEnvelopeSm4Ecb ? "-sm4-ecb" : "-sm4-cbc -iv " + std::string(32, '0');
-        const auto b = openssl(dir_, "enc -d " + mode + " -nopad -K " + toHex(session) + " -in " +
-                                         dir_.arg("b") + " -out " + dir_.arg("pair"));
+        const auto b = openssl("enc -d " + mode + " -nopad -K " + toHex(session) + " -in " +
+                               dir_.arg("b") + " -out " + dir_.arg("pair"));
         ASSERT_EQ(b.status, 0) << b.output;
         EXPECT_EQ(readFile(dir_.file("pair")), expected) << word;
     }

@@ -13,7 +13,7 @@
 namespace orva::softkey {
 namespace {
 
-using test::derSignature;
+using test::derSignatureFromRs;
 using test::fromHex;
 using test::openssl;
 using test::pemText;
@@ -47,7 +47,7 @@ class KeyCryptoTest : public ::testing::Test {
 
     // A key made by the openssl command line.
     SecureString opensslKey(const std::string& genpkeyArgs) {
-        const auto run = openssl(dir_, "genpkey " + genpkeyArgs + " -out " + dir_.arg("ext.pem"));
+        const auto run = openssl("genpkey " + genpkeyArgs + " -out " + dir_.arg("ext.pem"));
         EXPECT_EQ(run.status, 0) << run.output;
         return secure(test::readText(dir_.file("ext.pem")));
     }
@@ -55,8 +55,8 @@ class KeyCryptoTest : public ::testing::Test {
     // 04 || X || Y as openssl reads it from the key's public half.
     Bytes opensslSm2Point(const SecureString& privatePem) {
         writeKeys(privatePem, "point");
-        const auto run = openssl(dir_, "pkey -pubin -in " + dir_.arg("point.pub.pem") +
-                                           " -outform DER -out " + dir_.arg("point.der"));
+        const auto run = openssl("pkey -pubin -in " + dir_.arg("point.pub.pem") +
+                                 " -outform DER -out " + dir_.arg("point.der"));
         EXPECT_EQ(run.status, 0) << run.output;
         const Bytes der = readFile(dir_.file("point.der"));
         // The subject public key is the last 65 bytes of the DER.
@@ -82,10 +82,10 @@ class KeyCryptoTest : public ::testing::Test {
     bool opensslVerifiesSm2Data(const std::string& pubArg, const Bytes& data, const Bytes& rs,
                                 const std::string& id = "1234567812345678") {
         writeFile(dir_.file("data"), data);
-        writeFile(dir_.file("sig.der"), derSignature(rs));
-        const auto run = openssl(dir_, "pkeyutl -verify -rawin -digest sm3 -pkeyopt distid:" + id +
-                                           " -pubin -inkey " + pubArg + " -in " + dir_.arg("data") +
-                                           " -sigfile " + dir_.arg("sig.der"));
+        writeFile(dir_.file("sig.der"), derSignatureFromRs(rs));
+        const auto run =
+            openssl("pkeyutl -verify -rawin -digest sm3 -pkeyopt distid:" + id + " -pubin -inkey " +
+                    pubArg + " -in " + dir_.arg("data") + " -sigfile " + dir_.arg("sig.der"));
         return run.status == 0;
     }
 
@@ -131,12 +131,12 @@ TEST_F(KeyCryptoTest, RsaLayoutsMatchTheKeysModulus) {
         EXPECT_EQ(algorithmOf(pair.privatePem), storedAlg);
 
         const std::string pub = writeKeys(pair.privatePem);
-        const auto modulus = openssl(dir_, "rsa -pubin -in " + pub + " -modulus -noout");
+        const auto modulus = openssl("rsa -pubin -in " + pub + " -modulus -noout");
         ASSERT_EQ(modulus.status, 0) << modulus.output;
         ASSERT_EQ(modulus.output.rfind("Modulus=", 0), 0u);
         const Bytes n = fromHex(modulus.output.substr(8, modulus.output.find('\n') - 8));
         ASSERT_EQ(n.size(), static_cast<std::size_t>(bits / 8));
-        const auto text = openssl(dir_, "pkey -pubin -in " + pub + " -text -noout");
+        const auto text = openssl("pkey -pubin -in " + pub + " -text -noout");
         EXPECT_NE(text.output.find("Exponent: 65537"), std::string::npos) << text.output;
 
         Bytes expectedFile = {static_cast<std::uint8_t>(bits >> 8), 0x00};
@@ -152,7 +152,7 @@ TEST_F(KeyCryptoTest, PublicPemIsTheKeysPublicHalf) {
     for (const SecureString& pem :
          {generateKeyPair(kAlgSm2).privatePem, rsaKey(kAlgRsa1024).privatePem}) {
         writeFile(dir_.file("priv.pem"), pemText(pem));
-        const auto run = openssl(dir_, "pkey -in " + dir_.arg("priv.pem") + " -pubout");
+        const auto run = openssl("pkey -in " + dir_.arg("priv.pem") + " -pubout");
         ASSERT_EQ(run.status, 0) << run.output;
         EXPECT_EQ(publicKeyPem(pem), run.output);
     }
@@ -192,8 +192,8 @@ TEST_F(KeyCryptoTest, RefusesWhatTheKeyCannotHold) {
 
     // Encrypted keys are refused without asking for a pass phrase.
     writeFile(dir_.file("plain.pem"), pemText(generateKeyPair(kAlgSm2).privatePem));
-    const auto run = openssl(dir_, "pkcs8 -topk8 -v2 aes-256-cbc -passout pass:secret -in " +
-                                       dir_.arg("plain.pem") + " -out " + dir_.arg("enc.pem"));
+    const auto run = openssl("pkcs8 -topk8 -v2 aes-256-cbc -passout pass:secret -in " +
+                             dir_.arg("plain.pem") + " -out " + dir_.arg("enc.pem"));
     ASSERT_EQ(run.status, 0) << run.output;
     EXPECT_THROW(algorithmOf(secure(test::readText(dir_.file("enc.pem")))), CryptoError);
 
@@ -252,15 +252,15 @@ TEST_F(KeyCryptoTest, Sm2DigestSignaturesSignTheDigestAsGiven) {
     const Bytes rs = sm2SignDigest(key, digest);
     ASSERT_EQ(rs.size(), 64u);
     writeFile(dir_.file("digest"), digest);
-    writeFile(dir_.file("sig.der"), derSignature(rs));
+    writeFile(dir_.file("sig.der"), derSignatureFromRs(rs));
     const std::string verify = "pkeyutl -verify -pubin -inkey " + pub + " -in " +
                                dir_.arg("digest") + " -sigfile " + dir_.arg("sig.der");
-    const auto good = openssl(dir_, verify);
+    const auto good = openssl(verify);
     EXPECT_EQ(good.status, 0) << good.output;
 
     digest[0] ^= 0x80;
     writeFile(dir_.file("digest"), digest);
-    EXPECT_NE(openssl(dir_, verify).status, 0);
+    EXPECT_NE(openssl(verify).status, 0);
 }
 
 TEST_F(KeyCryptoTest, Sm2SigningRefusesBadInput) {
@@ -288,8 +288,8 @@ TEST_F(KeyCryptoTest, RsaSignaturesVerifyForEveryHash) {
             const Bytes sig = rsaSignData(pair.privatePem, hashId, data);
             EXPECT_EQ(sig.size(), algId == kAlgRsa2048 ? 256u : 128u);
             writeFile(dir_.file("sig"), sig);
-            const auto run = openssl(dir_, "dgst -" + name + " -verify " + pub + " -signature " +
-                                               dir_.arg("sig") + " " + dir_.arg("data"));
+            const auto run = openssl("dgst -" + name + " -verify " + pub + " -signature " +
+                                     dir_.arg("sig") + " " + dir_.arg("data"));
             EXPECT_EQ(run.status, 0) << run.output;
         }
     }
@@ -300,7 +300,7 @@ TEST_F(KeyCryptoTest, RsaSignaturesVerifyForEveryHash) {
 TEST_F(KeyCryptoTest, RsaSm3SignaturesCarryTheSm3DigestInfo) {
     const Bytes data = bytesOf("pay 12.34 to 6222 0000 1111");
     writeFile(dir_.file("data"), data);
-    const auto digest = openssl(dir_, "dgst -sm3 -r " + dir_.arg("data"));
+    const auto digest = openssl("dgst -sm3 -r " + dir_.arg("data"));
     ASSERT_EQ(digest.status, 0) << digest.output;
     std::string hex = digest.output.substr(0, 64);
     std::transform(hex.begin(), hex.end(), hex.begin(), ::toupper);
@@ -310,11 +310,11 @@ TEST_F(KeyCryptoTest, RsaSm3SignaturesCarryTheSm3DigestInfo) {
         const KeyPair& pair = rsaKey(algId);
         const std::string pub = writeKeys(pair.privatePem);
         writeFile(dir_.file("sig"), rsaSignData(pair.privatePem, 8, data));
-        const auto recover = openssl(dir_, "pkeyutl -verifyrecover -pubin -inkey " + pub +
-                                               " -pkeyopt rsa_padding_mode:pkcs1 -in " +
-                                               dir_.arg("sig") + " -out " + dir_.arg("info"));
+        const auto recover = openssl("pkeyutl -verifyrecover -pubin -inkey " + pub +
+                                     " -pkeyopt rsa_padding_mode:pkcs1 -in " + dir_.arg("sig") +
+                                     " -out " + dir_.arg("info"));
         ASSERT_EQ(recover.status, 0) << recover.output;
-        const auto parse = openssl(dir_, "asn1parse -inform DER -in " + dir_.arg("info"));
+        const auto parse = openssl("asn1parse -inform DER -in " + dir_.arg("info"));
         ASSERT_EQ(parse.status, 0) << parse.output;
         EXPECT_NE(parse.output.find("OBJECT            :sm3"), std::string::npos) << parse.output;
         EXPECT_NE(parse.output.find("prim: NULL"), std::string::npos) << parse.output;
@@ -344,17 +344,16 @@ TEST_F(KeyCryptoTest, EncryptionInteroperatesWithOpenssl) {
         // Ours to openssl, through the public PEM and through the private one.
         for (const SecureString& target : {secure(publicKeyPem(key)), key}) {
             writeFile(dir_.file("cipher"), encryptToPublicKey(target, plain));
-            const auto run =
-                openssl(dir_, "pkeyutl -decrypt -inkey " + dir_.arg("key.pem") + " -in " +
-                                  dir_.arg("cipher") + " -out " + dir_.arg("plain"));
+            const auto run = openssl("pkeyutl -decrypt -inkey " + dir_.arg("key.pem") + " -in " +
+                                     dir_.arg("cipher") + " -out " + dir_.arg("plain"));
             ASSERT_EQ(run.status, 0) << run.output;
             EXPECT_EQ(readFile(dir_.file("plain")), plain);
         }
 
         // openssl's to ours.
         writeFile(dir_.file("plain"), plain);
-        const auto run = openssl(dir_, "pkeyutl -encrypt -pubin -inkey " + pub + " -in " +
-                                           dir_.arg("plain") + " -out " + dir_.arg("cipher"));
+        const auto run = openssl("pkeyutl -encrypt -pubin -inkey " + pub + " -in " +
+                                 dir_.arg("plain") + " -out " + dir_.arg("cipher"));
         ASSERT_EQ(run.status, 0) << run.output;
         const SecureBytes back = decryptWithPrivateKey(key, readFile(dir_.file("cipher")));
         EXPECT_EQ(Bytes(back.begin(), back.end()), plain);

@@ -21,13 +21,14 @@
 #include <vector>
 
 #include "maker/qzalglib.h"
+#include "orva/testing/support.h"
 #include "win32/errors.h"
 #include "win32/module.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-using Bytes = std::vector<std::uint8_t>;
+using orva::testing::Bytes;
 
 // The library's exports, in the order they are listed for it.
 constexpr const char* kExports[] = {
@@ -80,43 +81,14 @@ constexpr std::string_view kWorking[] = {
 
 // ---- helpers ----
 
-std::string shellQuote(std::string_view text) {
-    std::string quoted = "'";
-    for (char c : text) {
-        if (c == '\'') {
-            quoted += "'\\''";
-        } else {
-            quoted += c;
-        }
-    }
-    return quoted + "'";
-}
-
-struct CommandResult {
-    int status = -1;
-    std::string output;  // stdout and stderr together
-};
-
-struct PipeClose {
-    void operator()(FILE* f) const noexcept { pclose(f); }
-};
-
-CommandResult run(const std::string& command) {
-    CommandResult result;
-    FILE* pipe = popen((command + " 2>&1").c_str(), "r");
-    if (pipe == nullptr) {
-        return result;
-    }
-    std::unique_ptr<FILE, PipeClose> owner(pipe);
-    std::array<char, 4096> chunk{};
-    std::size_t n = 0;
-    while ((n = std::fread(chunk.data(), 1, chunk.size(), pipe)) > 0) {
-        result.output.append(chunk.data(), n);
-    }
-    const int status = pclose(owner.release());
-    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return result;
-}
+using orva::testing::CommandResult;
+using orva::testing::fromHex;
+using orva::testing::readFile;
+using orva::testing::runCommand;
+using orva::testing::shellQuote;
+using orva::testing::TempDir;
+using orva::testing::toHex;
+using orva::testing::writeFile;
 
 std::string openssl(const std::string& arguments) {
     return shellQuote(QZA_TEST_OPENSSL) + " " + arguments;
@@ -124,48 +96,9 @@ std::string openssl(const std::string& arguments) {
 
 // Runs a command that must succeed and returns its output.
 std::string runOk(const std::string& command) {
-    const CommandResult result = run(command);
+    const CommandResult result = runCommand(command);
     EXPECT_EQ(result.status, 0) << command << "\n" << result.output;
     return result.output;
-}
-
-void writeFile(const fs::path& path, const void* data, std::size_t size) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(static_cast<const char*>(data), static_cast<std::streamsize>(size));
-    ASSERT_TRUE(out.good()) << path;
-}
-
-void writeFile(const fs::path& path, std::string_view text) {
-    writeFile(path, text.data(), text.size());
-}
-
-Bytes readFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    EXPECT_TRUE(in.good()) << path;
-    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-Bytes fromHex(std::string_view hex) {
-    Bytes out;
-    for (std::size_t i = 0; i + 1 < hex.size(); i += 2) {
-        out.push_back(
-            static_cast<std::uint8_t>(std::stoi(std::string(hex.substr(i, 2)), nullptr, 16)));
-    }
-    return out;
-}
-
-std::string toHex(const std::uint8_t* data, std::size_t size) {
-    static constexpr char kDigits[] = "0123456789abcdef";
-    std::string hex;
-    for (std::size_t i = 0; i < size; ++i) {
-        hex += kDigits[data[i] >> 4];
-        hex += kDigits[data[i] & 0x0F];
-    }
-    return hex;
-}
-
-std::string toHex(const Bytes& bytes) {
-    return toHex(bytes.data(), bytes.size());
 }
 
 // Bytes that differ from one position to the next and from one call to the next.
@@ -205,30 +138,6 @@ class Guarded {
     Bytes bytes_;
 };
 
-// A fresh folder per test for the files the openssl program reads and writes.
-class TempDir {
-  public:
-    TempDir() {
-        std::string templ = (fs::temp_directory_path() / "qzalglib_test.XXXXXX").string();
-        if (mkdtemp(templ.data()) == nullptr) {
-            throw std::runtime_error("mkdtemp failed for " + templ);
-        }
-        path_ = templ;
-    }
-    ~TempDir() {
-        std::error_code ignored;
-        fs::remove_all(path_, ignored);
-    }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-
-    const fs::path& path() const { return path_; }
-    std::string file(std::string_view name) const { return shellQuote((path_ / name).string()); }
-
-  private:
-    fs::path path_;
-};
-
 struct ModuleFree {
     void operator()(HMODULE module) const noexcept { FreeLibrary(module); }
 };
@@ -249,7 +158,7 @@ TEST(QzaExports, EveryListedNameResolvesByNameThroughTheLoader) {
 TEST(QzaExports, ExportsNothingElse) {
     const std::string path = std::string(QZA_TEST_BIN_DIR) + "/QZAlgLib.so";
     const CommandResult nm =
-        run(shellQuote(QZA_TEST_NM) + " -D --defined-only " + shellQuote(path));
+        runCommand(shellQuote(QZA_TEST_NM) + " -D --defined-only " + shellQuote(path));
     ASSERT_EQ(nm.status, 0) << nm.output;
     std::vector<std::string> found;
     std::istringstream lines(nm.output);
@@ -313,8 +222,8 @@ TEST(QzaBase64, MatchesTheOpensslProgramAcrossInternalBlockSizes) {
     // 768 bytes is where the encoder starts a new block.
     for (std::size_t size : {1u, 2u, 3u, 255u, 256u, 767u, 768u, 769u, 770u, 1536u, 4000u}) {
         const Bytes data = pattern(size, static_cast<std::uint32_t>(size));
-        writeFile(dir.path() / "in", data.data(), data.size());
-        std::string expected = runOk(openssl("base64 -A -in " + dir.file("in")));
+        writeFile(dir.path() / "in", data);
+        std::string expected = runOk(openssl("base64 -A -in " + dir.arg("in")));
         while (!expected.empty() && expected.back() == '\n') {
             expected.pop_back();
         }
@@ -392,11 +301,11 @@ TEST(QzaHash, EveryIdMatchesTheOpensslProgram) {
     TempDir dir;
     for (std::size_t size : {0u, 1u, 1000u}) {
         const Bytes data = pattern(size, 7);
-        writeFile(dir.path() / "in", data.data(), data.size());
+        writeFile(dir.path() / "in", data);
         for (const Case& c : kCases) {
             EXPECT_EQ(QZA_GetHashValueSize(c.alg), c.size) << c.dgstName;
-            runOk(openssl(std::string("dgst -") + c.dgstName + " -binary -out " + dir.file("md") +
-                          " " + dir.file("in")));
+            runOk(openssl(std::string("dgst -") + c.dgstName + " -binary -out " + dir.arg("md") +
+                          " " + dir.arg("in")));
             EXPECT_EQ(hash(c.alg, data), readFile(dir.path() / "md")) << c.dgstName << " " << size;
         }
     }
@@ -432,10 +341,10 @@ struct Sm2Key {
 
 Sm2Key makeSm2Key(const TempDir& dir, std::string_view name) {
     Sm2Key key;
-    key.pem = dir.file(std::string(name) + ".pem");
+    key.pem = dir.arg(std::string(name) + ".pem");
     runOk(openssl("genpkey -algorithm EC -pkeyopt ec_paramgen_curve:SM2 -out " + key.pem));
     runOk(openssl("pkey -in " + key.pem + " -pubout -outform DER -out " +
-                  dir.file(std::string(name) + ".pub")));
+                  dir.arg(std::string(name) + ".pub")));
     // The SubjectPublicKeyInfo ends with the uncompressed point 04 || X || Y.
     const Bytes spki = readFile(dir.path() / (std::string(name) + ".pub"));
     if (spki.size() >= 65 && spki[spki.size() - 65] == 0x04) {
@@ -458,10 +367,11 @@ Bytes sm3za(const Bytes& x, const Bytes& y) {
 
 // Does the openssl program accept sig as an SM2 signature over the digest e?
 bool opensslVerifiesDigest(const TempDir& dir, const Sm2Key& key, const Bytes& e) {
-    writeFile(dir.path() / "e", e.data(), e.size());
+    writeFile(dir.path() / "e", e);
     // Without -rawin, pkeyutl takes its input as the digest itself.
-    const CommandResult r = run(openssl("pkeyutl -verify -in " + dir.file("e") + " -sigfile " +
-                                        dir.file("sig") + " -inkey " + key.pem));
+    const CommandResult r =
+        runCommand(openssl("pkeyutl -verify -in " + dir.arg("e") + " -sigfile " + dir.arg("sig") +
+                           " -inkey " + key.pem));
     return r.status == 0 && r.output.find("Signature Verified Successfully") != std::string::npos;
 }
 
@@ -472,7 +382,7 @@ TEST(QzaSm3Za, IsTheZTheOpensslProgramSignsWithUnderTheDefaultId) {
     const std::string message = "transfer 100.00 to account 6222 0000 1111 2222";
     writeFile(dir.path() / "msg", message);
     runOk(openssl("pkeyutl -sign -rawin -digest sm3 -pkeyopt distid:1234567812345678 -inkey " +
-                  key.pem + " -in " + dir.file("msg") + " -out " + dir.file("sig")));
+                  key.pem + " -in " + dir.arg("msg") + " -out " + dir.arg("sig")));
 
     const auto digestOf = [&](const Bytes& z) {
         Bytes input = z;
@@ -568,9 +478,9 @@ TEST(QzaSm4, MatchesTheOpensslProgramBothWays) {
     const std::string keyHex = toHex(key);
     for (std::size_t size : {16u, 48u, 4096u}) {
         const Bytes plain = pattern(size, static_cast<std::uint32_t>(size));
-        writeFile(dir.path() / "plain", plain.data(), plain.size());
-        runOk(openssl("enc -sm4-ecb -nopad -K " + keyHex + " -in " + dir.file("plain") + " -out " +
-                      dir.file("cipher")));
+        writeFile(dir.path() / "plain", plain);
+        runOk(openssl("enc -sm4-ecb -nopad -K " + keyHex + " -in " + dir.arg("plain") + " -out " +
+                      dir.arg("cipher")));
         const Bytes expected = readFile(dir.path() / "cipher");
         EXPECT_EQ(sm4(QZA_SYMM_MODE_ENCRYPT, key, plain), expected) << size;
         EXPECT_EQ(sm4(QZA_SYMM_MODE_DECRYPT, key, expected), plain) << size;
@@ -694,7 +604,7 @@ class QzaDecodeX509Cert : public testing::Test {
   protected:
     void SetUp() override {
         runOk(openssl("genpkey -algorithm EC -pkeyopt ec_paramgen_curve:P-256 -out " +
-                      dir_.file("key.pem")));
+                      dir_.arg("key.pem")));
         // 1.2.3.4.5 gets a name in the openssl program only, so that the
         // library sees an attribute it does not know.
         writeFile(dir_.path() / "utf8.cnf",
@@ -707,9 +617,9 @@ class QzaDecodeX509Cert : public testing::Test {
 
     Bytes makeCert(const std::string& subject, std::string_view config = "utf8.cnf",
                    std::string_view extra = "") {
-        const std::string out = dir_.file("cert.der");
-        runOk(openssl("req -x509 -new -utf8 -days 1 -key " + dir_.file("key.pem") + " -config " +
-                      dir_.file(config) + " " + std::string(extra) + " -subj " +
+        const std::string out = dir_.arg("cert.der");
+        runOk(openssl("req -x509 -new -utf8 -days 1 -key " + dir_.arg("key.pem") + " -config " +
+                      dir_.arg(config) + " " + std::string(extra) + " -subj " +
                       shellQuote(subject) + " -outform DER -out " + out));
         return readFile(dir_.path() / "cert.der");
     }
@@ -755,8 +665,8 @@ TEST_F(QzaDecodeX509Cert, ValuesAreUtf8WithoutEscaping) {
 TEST_F(QzaDecodeX509Cert, BmpStringValuesAreConverted) {
     const Bytes der = makeCert("/C=CN/O=Orva/CN=王五", "bmp.cnf");
     // The premise: the openssl program did store them as BMPString.
-    writeFile(dir_.path() / "bmp.der", der.data(), der.size());
-    EXPECT_NE(runOk(openssl("asn1parse -inform DER -in " + dir_.file("bmp.der"))).find("BMPSTRING"),
+    writeFile(dir_.path() / "bmp.der", der);
+    EXPECT_NE(runOk(openssl("asn1parse -inform DER -in " + dir_.arg("bmp.der"))).find("BMPSTRING"),
               std::string::npos);
     EXPECT_EQ(decode(der), "CN=王五,O=Orva,C=CN");
 }

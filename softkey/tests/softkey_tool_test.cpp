@@ -2,11 +2,8 @@
 // checked through the store's own readers, QZAlgLib's certificate decoder and the
 // openssl command line.
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <spawn.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 
 #include <cstdlib>
 #include <optional>
@@ -24,8 +21,6 @@
 #include "token.h"
 #include "user.h"
 
-extern char** environ;
-
 namespace orva::softkey {
 namespace {
 
@@ -33,11 +28,7 @@ using test::readText;
 using test::TempDir;
 using test::writeFile;
 
-struct Result {
-    int exit = -1;
-    std::string out;
-    std::string err;
-};
+using Result = orva::testing::ProgramResult;
 
 constexpr const char* kSubject = "CN=Zhang San,OU=Unit,O=Bank";
 constexpr const char* kCaSubject = "CN=ORVA Softkey Test CA,O=ORVA Softkey";
@@ -80,36 +71,9 @@ class SoftkeyToolTest : public ::testing::Test {
         }
     }
 
-    // Runs the built tool with stdout and stderr captured in files.
+    // Runs the built tool with stdout and stderr kept apart.
     Result run(const std::vector<std::string>& args) const {
-        const std::string outPath = dir_.file("tool.out");
-        const std::string errPath = dir_.file("tool.err");
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                         0600);
-        posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                         0600);
-        std::vector<char*> argv{const_cast<char*>(SOFTKEY_TOOL)};
-        for (const std::string& arg : args) {
-            argv.push_back(const_cast<char*>(arg.c_str()));
-        }
-        argv.push_back(nullptr);
-        Result result;
-        pid_t pid = 0;
-        const int spawned =
-            posix_spawn(&pid, SOFTKEY_TOOL, &actions, nullptr, argv.data(), environ);
-        posix_spawn_file_actions_destroy(&actions);
-        if (spawned != 0) {
-            ADD_FAILURE() << "cannot run " << SOFTKEY_TOOL;
-            return result;
-        }
-        int status = 0;
-        ::waitpid(pid, &status, 0);
-        result.exit = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        result.out = readText(outPath);
-        result.err = readText(errPath);
-        return result;
+        return orva::testing::runProgram(SOFTKEY_TOOL, args);
     }
 
     // Runs a command that must succeed; its output.
@@ -132,7 +96,7 @@ class SoftkeyToolTest : public ::testing::Test {
     Store store() const { return Store(dir_.file("store")); }
 
     std::string openssl(const std::string& args) const {
-        const auto run = test::openssl(dir_, args);
+        const auto run = test::openssl(args);
         EXPECT_EQ(run.status, 0) << args << "\n" << run.output;
         return run.output;
     }

@@ -86,14 +86,13 @@ TEST(EncodeRsaPublicKey, ZeroBytesOnlyBeforeAHighBit) {
 TEST(EncodeRsaPublicKey, SameBytesAsOpenssl) {
     const test::TempDir dir;
     for (const char* bits : {"1024", "2048"}) {
-        ASSERT_EQ(
-            test::openssl(dir, std::string("genpkey -algorithm RSA -pkeyopt rsa_keygen_bits:") +
-                                   bits + " -out " + dir.arg("k.pem"))
-                .status,
-            0);
+        ASSERT_EQ(test::openssl(std::string("genpkey -algorithm RSA -pkeyopt rsa_keygen_bits:") +
+                                bits + " -out " + dir.arg("k.pem"))
+                      .status,
+                  0);
         const auto run =
-            test::openssl(dir, "rsa -in " + dir.arg("k.pem") +
-                                   " -RSAPublicKey_out -outform DER -out " + dir.arg("pub.der"));
+            test::openssl("rsa -in " + dir.arg("k.pem") + " -RSAPublicKey_out -outform DER -out " +
+                          dir.arg("pub.der"));
         ASSERT_EQ(run.status, 0) << run.output;
 
         const BioPtr bio(BIO_new_file(dir.file("k.pem").c_str(), "r"));

@@ -40,7 +40,7 @@ Bytes concat(Bytes head, std::span<const std::uint8_t> tail) {
 
 // Keys and certificates made by the openssl program once per process; what we
 // build is checked by it too.
-class Pkcs7SignedData : public testing::Test {
+class Pkcs7SignedData : public ::testing::Test {
   protected:
     static void SetUpTestSuite() { dir_ = std::make_unique<test::TempDir>(); }
     static void TearDownTestSuite() {
@@ -51,7 +51,7 @@ class Pkcs7SignedData : public testing::Test {
     static std::string arg(const std::string& name) { return dir_->arg(name); }
 
     static void run(const std::string& args) {
-        const auto result = test::openssl(*dir_, args);
+        const auto result = test::openssl(args);
         ASSERT_EQ(result.status, 0) << "openssl " << args << "\n" << result.output;
     }
 
@@ -148,9 +148,9 @@ class Pkcs7SignedData : public testing::Test {
     // and must give back exactly the content.
     static void expectCmsVerifies(std::span<const std::uint8_t> content, bool signature = true) {
         std::filesystem::remove(dir_->file("got.bin"));
-        const auto result = test::openssl(
-            *dir_, "cms -verify -inform DER -in " + arg("p7.der") + " -noverify -binary " +
-                       (signature ? "" : "-nosigs ") + "-out " + arg("got.bin"));
+        const auto result =
+            test::openssl("cms -verify -inform DER -in " + arg("p7.der") + " -noverify -binary " +
+                          (signature ? "" : "-nosigs ") + "-out " + arg("got.bin"));
         ASSERT_EQ(result.status, 0) << result.output;
         EXPECT_EQ(test::readFile(dir_->file("got.bin")), Bytes(content.begin(), content.end()));
     }
@@ -159,7 +159,7 @@ class Pkcs7SignedData : public testing::Test {
     // checked by pkeyutl over the content with the certificate's public key.
     static void expectSm2Verifies(const Signer& s, std::span<const std::uint8_t> content) {
         test::writeFile(dir_->file("content.bin"), content);
-        const auto parsed = test::openssl(*dir_, "asn1parse -inform DER -in " + arg("p7.der"));
+        const auto parsed = test::openssl("asn1parse -inform DER -in " + arg("p7.der"));
         std::istringstream lines(parsed.output);
         std::string offset;
         for (std::string line; std::getline(lines, line);) {
@@ -171,9 +171,9 @@ class Pkcs7SignedData : public testing::Test {
         run("asn1parse -inform DER -in " + arg("p7.der") + " -strparse " + offset +
             " -noout -out " + arg("sig.der"));
         const auto verified =
-            test::openssl(*dir_, "pkeyutl -verify -pubin -inkey '" + s.publicKey +
-                                     "' -rawin -digest sm3 -pkeyopt distid:" + std::string(kSm2Id) +
-                                     " -in " + arg("content.bin") + " -sigfile " + arg("sig.der"));
+            test::openssl("pkeyutl -verify -pubin -inkey '" + s.publicKey +
+                          "' -rawin -digest sm3 -pkeyopt distid:" + std::string(kSm2Id) + " -in " +
+                          arg("content.bin") + " -sigfile " + arg("sig.der"));
         EXPECT_EQ(verified.status, 0) << verified.output;
     }
 
@@ -261,7 +261,7 @@ TEST_F(Pkcs7SignedData, Sm2StructureAndSignatureCheckWithOpenssl) {
 
     // Object identifiers in order: signedData, the SM3 digest set, data, the
     // certificate's own, then the SignerInfo's SM3 digest and SM2 algorithm.
-    const auto structure = test::openssl(*dir_, "asn1parse -inform DER -in " + arg("p7.der"));
+    const auto structure = test::openssl("asn1parse -inform DER -in " + arg("p7.der"));
     ASSERT_EQ(structure.status, 0) << structure.output;
     std::vector<std::string> objects;
     std::istringstream lines(structure.output);

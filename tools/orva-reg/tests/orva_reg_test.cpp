@@ -1,88 +1,35 @@
 // orva-reg end to end: the built program on a registry file of each test's
 // own, checked through its output and through the Reg* functions.
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
+#include "orva/testing/support.h"
 #include "win32/errors.h"
 #include "win32/registry.h"
 
-extern char** environ;
-
 namespace {
 
-struct Result {
-    int exit = -1;
-    std::string out;
-    std::string err;
-};
+using orva::testing::readText;
+using orva::testing::TempDir;
+using orva::testing::writeFile;
+using Result = orva::testing::ProgramResult;
 
 class OrvaRegTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "orva-reg-tool-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        dir_ = pattern;
-        registry_ = dir_ + "/registry.reg";
+        registry_ = dir_.file("registry.reg");
         ::setenv("ORVA_REGISTRY", registry_.c_str(), 1);
     }
-    void TearDown() override {
-        ::unsetenv("ORVA_REGISTRY");
-        std::error_code ignored;
-        std::filesystem::remove_all(dir_, ignored);
-    }
+    void TearDown() override { ::unsetenv("ORVA_REGISTRY"); }
 
-    std::string read(const std::string& path) const {
-        std::ifstream in(path, std::ios::binary);
-        std::ostringstream text;
-        text << in.rdbuf();
-        return text.str();
-    }
-    void write(const std::string& path, const std::string& text) const {
-        std::ofstream(path, std::ios::binary) << text;
-    }
-
-    // Runs orva-reg with stdout and stderr captured in files.
+    // Runs the built orva-reg with stdout and stderr kept apart.
     Result run(const std::vector<std::string>& args) const {
-        const std::string outPath = dir_ + "/stdout";
-        const std::string errPath = dir_ + "/stderr";
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                         0644);
-        posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                         0644);
-        std::vector<char*> argv{const_cast<char*>(ORVA_REG_PROGRAM)};
-        for (const std::string& arg : args) {
-            argv.push_back(const_cast<char*>(arg.c_str()));
-        }
-        argv.push_back(nullptr);
-        Result result;
-        pid_t pid = 0;
-        const int spawned =
-            posix_spawn(&pid, ORVA_REG_PROGRAM, &actions, nullptr, argv.data(), environ);
-        posix_spawn_file_actions_destroy(&actions);
-        if (spawned != 0) {
-            ADD_FAILURE() << "cannot run " << ORVA_REG_PROGRAM;
-            return result;
-        }
-        int status = 0;
-        ::waitpid(pid, &status, 0);
-        result.exit = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        result.out = read(outPath);
-        result.err = read(errPath);
-        return result;
+        return orva::testing::runProgram(ORVA_REG_PROGRAM, args);
     }
     void runOk(const std::vector<std::string>& args) const {
         const Result result = run(args);
@@ -98,7 +45,7 @@ class OrvaRegTest : public ::testing::Test {
         return true;
     }
 
-    std::string dir_;
+    TempDir dir_{"orva-reg-tool"};
     std::string registry_;
 };
 
@@ -268,14 +215,14 @@ TEST_F(OrvaRegTest, ViewsKeepTheirOwnKeys) {
 TEST_F(OrvaRegTest, ImportAndExport) {
     runOk({"add", "HKLM\\SOFTWARE\\Imp\\Old", "/v", "gone", "/d", "x"});
     runOk({"add", "HKLM\\SOFTWARE\\Imp\\Doomed\\Below"});
-    const std::string import = dir_ + "/in.reg";
-    write(import,
-          "Windows Registry Editor Version 5.00\r\n\r\n"
-          "[-HKEY_LOCAL_MACHINE\\SOFTWARE\\Imp\\Doomed]\r\n\r\n"
-          "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Imp\\Old]\r\n"
-          "\"gone\"=-\r\n"
-          "\"count\"=dword:00000003\r\n"
-          "\"blob\"=hex:de,ad,\\\r\n  be,ef\r\n");
+    const std::string import = dir_.file("in.reg");
+    writeFile(import,
+              "Windows Registry Editor Version 5.00\r\n\r\n"
+              "[-HKEY_LOCAL_MACHINE\\SOFTWARE\\Imp\\Doomed]\r\n\r\n"
+              "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Imp\\Old]\r\n"
+              "\"gone\"=-\r\n"
+              "\"count\"=dword:00000003\r\n"
+              "\"blob\"=hex:de,ad,\\\r\n  be,ef\r\n");
     runOk({"import", import});
     EXPECT_FALSE(hasKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\Imp\\Doomed"));
     const Result old = run({"query", "HKLM\\SOFTWARE\\Imp\\Old"});
@@ -284,57 +231,58 @@ TEST_F(OrvaRegTest, ImportAndExport) {
               "    blob    REG_BINARY    DEADBEEF\n\n");
 
     // A bad import names its file and line and changes nothing.
-    const std::string before = read(registry_);
-    const std::string bad = dir_ + "/bad.reg";
-    write(bad, "REGEDIT4\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Imp\\New]\n\"a\"=\"1\"\n\"b\"=hex:1,2,\n");
+    const std::string before = readText(registry_);
+    const std::string bad = dir_.file("bad.reg");
+    writeFile(bad,
+              "REGEDIT4\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Imp\\New]\n\"a\"=\"1\"\n\"b\"=hex:1,2,\n");
     const Result refused = run({"import", bad});
     EXPECT_EQ(refused.exit, 1);
     EXPECT_NE(refused.err.find(bad + ":4: hex list ends with a comma"), std::string::npos)
         << refused.err;
-    EXPECT_EQ(read(registry_), before);
-    EXPECT_EQ(run({"import", dir_ + "/missing.reg"}).exit, 1);
+    EXPECT_EQ(readText(registry_), before);
+    EXPECT_EQ(run({"import", dir_.file("missing.reg")}).exit, 1);
 
     // Export, refuse to overwrite without /y, and re-import elsewhere.
-    const std::string exported = dir_ + "/out.reg";
+    const std::string exported = dir_.file("out.reg");
     runOk({"export", "HKLM\\SOFTWARE\\Imp", exported});
-    const std::string text = read(exported);
+    const std::string text = readText(exported);
     EXPECT_TRUE(text.starts_with("REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Imp]\n")) << text;
-    write(exported, "mine");
+    writeFile(exported, "mine");
     const Result exists = run({"export", "HKLM\\SOFTWARE\\Imp", exported});
     EXPECT_EQ(exists.exit, 1);
     EXPECT_NE(exists.err.find("/y"), std::string::npos);
-    EXPECT_EQ(read(exported), "mine");
+    EXPECT_EQ(readText(exported), "mine");
     runOk({"export", "HKLM\\SOFTWARE\\Imp", exported, "/y"});
-    EXPECT_EQ(read(exported), text);
-    EXPECT_EQ(run({"export", "HKLM\\SOFTWARE\\Nope", dir_ + "/none.reg"}).exit, 1);
-    EXPECT_FALSE(std::filesystem::exists(dir_ + "/none.reg"));
+    EXPECT_EQ(readText(exported), text);
+    EXPECT_EQ(run({"export", "HKLM\\SOFTWARE\\Nope", dir_.file("none.reg")}).exit, 1);
+    EXPECT_FALSE(std::filesystem::exists(dir_.file("none.reg")));
 
-    const std::string other = dir_ + "/other.reg";
+    const std::string other = dir_.file("other.reg");
     runOk({"--registry", other, "import", exported});
-    const std::string again = dir_ + "/again.reg";
+    const std::string again = dir_.file("again.reg");
     runOk({"--registry=" + other, "export", "HKLM\\SOFTWARE\\Imp", again});
-    EXPECT_EQ(read(again), text);
+    EXPECT_EQ(readText(again), text);
 }
 
 TEST_F(OrvaRegTest, AMalformedRegistryIsNamedWithItsLineAndKept) {
     const std::string broken = "REGEDIT4\n\n[HKEY_CURRENT_USER\\A]\n\"v\"=dword:xyz\n";
-    write(registry_, broken);
+    writeFile(registry_, broken);
     for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
              {"query", "HKCU\\A"},
              {"add", "HKCU\\A", "/v", "w", "/d", "1"},
              {"delete", "HKCU\\A"},
-             {"export", "HKCU\\A", dir_ + "/out.reg"},
+             {"export", "HKCU\\A", dir_.file("out.reg")},
              {"import", registry_},
          }) {
         const Result result = run(args);
         EXPECT_EQ(result.exit, 1) << args[0];
         EXPECT_NE(result.err.find(registry_ + ":4: dword:"), std::string::npos) << result.err;
-        EXPECT_EQ(read(registry_), broken);
+        EXPECT_EQ(readText(registry_), broken);
     }
 }
 
 TEST_F(OrvaRegTest, TheRegistryOptionOverridesTheEnvironment) {
-    const std::string chosen = dir_ + "/chosen/registry.reg";
+    const std::string chosen = dir_.file("chosen/registry.reg");
     runOk({"--registry", chosen, "add", "HKCU\\Where", "/ve", "/d", "chosen"});
     EXPECT_TRUE(std::filesystem::exists(chosen));
     EXPECT_FALSE(std::filesystem::exists(registry_));
