@@ -1,0 +1,96 @@
+#pragma once
+
+// The command vocabulary of the three front ends: every command a page can
+// name, which front ends offer it, the export it ends in and the form of its
+// result. The rows stand in the host's order of matching (first match wins).
+
+#include <array>
+#include <cstddef>
+#include <string_view>
+
+namespace orva::frontend {
+
+// Which front ends offer a command (a bit set).
+enum FrontEnd : unsigned {
+    kHost = 1u << 0,
+    kPlugin = 1u << 1,
+    kControl = 1u << 2,
+    kAllFrontEnds = kHost | kPlugin | kControl,
+};
+
+enum class ResultForm {
+    text,      // the export's text on 0, else the code
+    code,      // the code alone, 0 included
+    number,    // an int the export writes, on 0; else the code
+    constant,  // a fixed text; no export
+    piece,     // the next piece of a long host reply
+    value,     // one of the plug-in's kept values
+};
+
+struct CommandRow {
+    std::string_view name;        // as pages write it; matched case-sensitively
+    unsigned offeredBy;           // FrontEnd bits
+    std::string_view exportName;  // without "QZAPI_"; empty when none is called
+    ResultForm result;
+};
+
+inline constexpr std::array<CommandRow, 40> kCommandSet = {{
+    {"GetMediaID", kAllFrontEnds, "GetDevSN", ResultForm::text},
+    {"GetDriverVersion", kAllFrontEnds, "GetDriverVer", ResultForm::text},
+    {"GMGetAdminKeyInfo", kAllFrontEnds, "GMGetAdminKeyInfo", ResultForm::text},
+    {"GetPublicKeyC", kAllFrontEnds, "GetPublicKeyC", ResultForm::text},
+    {"GMCreatePKCS10", kAllFrontEnds, "GMCreatePKCS10", ResultForm::text},
+    {"GMWritePKCS7", kAllFrontEnds, "GMWritePKCS7_Enc", ResultForm::code},
+    {"GMGetCertDN", kAllFrontEnds, "GMGetCertDN", ResultForm::text},
+    {"GMGetPublicKey", kAllFrontEnds, "GMGetPubkeyInfo", ResultForm::text},
+    {"GMGetPublicKeyC", kAllFrontEnds, "GMGetPubkeyInfoC", ResultForm::text},
+    {"GMDelTempKey", kAllFrontEnds, "GMDelTempKey", ResultForm::code},
+    {"GetVersion", kAllFrontEnds, "", ResultForm::constant},
+    {"CustInitCard", kAllFrontEnds, "CustInitCard", ResultForm::code},
+    {"ChangePin", kAllFrontEnds, "ChangePIN", ResultForm::code},
+    {"GetCharsetList", kAllFrontEnds, "GetCharset", ResultForm::text},
+    {"SetCharset", kAllFrontEnds, "SetCharset", ResultForm::code},
+    {"GetLanguageList", kAllFrontEnds, "GetDevLanguageList", ResultForm::text},
+    {"SetLanguage", kAllFrontEnds, "SetDevLanguage", ResultForm::code},
+    {"SetWarningMsg", kAllFrontEnds, "SetWarningTips", ResultForm::code},
+    {"GMUsbKeySign", kAllFrontEnds, "GMUsbKeySign", ResultForm::text},
+    {"GMUsbKeySignFile", kAllFrontEnds, "GMUsbKeySign", ResultForm::code},
+    {"GMWritePKCS7_Enc", kAllFrontEnds, "GMWritePKCS7_Enc", ResultForm::code},
+    {"GMGetTemKey", kAllFrontEnds, "GMGetTemKey", ResultForm::text},
+    {"GMBankEncGetRand", kAllFrontEnds, "GMBankGetRand", ResultForm::text},
+    {"GMGetPKCS7", kAllFrontEnds, "GMGetPKCS7", ResultForm::text},
+    // 0 when containers were deleted, 1 when none had to be: a code either way.
+    {"GMJudgeAndDelOlderDN", kAllFrontEnds, "GMJudgeAndDelOlderDN", ResultForm::code},
+    // The path comes back in the ANSI code page and goes out in UTF-8.
+    {"NSChooseFile", kHost, "ChooseFile", ResultForm::text},
+    {"NSChooseFileExt", kAllFrontEnds, "ChooseFileExt", ResultForm::text},
+    {"NSFileToTokenExt", kAllFrontEnds, "FileToTokenExt", ResultForm::text},
+    {"GMUsbKeySignFileExt", kAllFrontEnds, "GMUsbKeySignFileExt", ResultForm::text},
+    {"GetSignFileContent", kAllFrontEnds, "GetSignFileContent", ResultForm::text},
+    {"GetCSPInfo", kAllFrontEnds, "GetCSPInfo", ResultForm::text},
+    {"GetPublicKeyNum", kAllFrontEnds, "GetPublicKeyNum", ResultForm::number},
+    {"RegisterCert", kAllFrontEnds, "RegisterCert", ResultForm::code},
+    {"UnRegisterCert", kAllFrontEnds, "UnRegisterCert", ResultForm::code},
+    {"GetDataPackage", kHost, "", ResultForm::piece},
+    {"GetLongValue", kPlugin, "", ResultForm::value},
+    {"GetStrValue1", kPlugin, "", ResultForm::value},
+    {"GetStrValue2", kPlugin, "", ResultForm::value},
+    {"GetStrValue3", kPlugin, "", ResultForm::value},
+    {"FreeBuffer", kPlugin, "", ResultForm::value},
+}};
+
+// How many commands a front end offers.
+constexpr std::size_t commandCount(FrontEnd frontEnd) {
+    std::size_t count = 0;
+    for (const CommandRow& row : kCommandSet) {
+        if ((row.offeredBy & frontEnd) != 0) {
+            ++count;
+        }
+    }
+    return count;
+}
+
+// The host's version text, and the plug-in's.
+inline constexpr std::string_view kFrontEndVersion = "1.0.0.0";
+
+}  // namespace orva::frontend

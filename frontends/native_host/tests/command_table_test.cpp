@@ -1,0 +1,37 @@
+// The host's table against the shared vocabulary.
+
+#include <gtest/gtest.h>
+
+#include "command_set.h"
+#include "commands.h"
+
+namespace orva::native_host {
+namespace {
+
+TEST(HostCommandTable, HoldsTheHostsCommandsInTheSharedOrder) {
+    auto command = hostCommands().begin();
+    for (const frontend::CommandRow& row : frontend::kCommandSet) {
+        if ((row.offeredBy & frontend::kHost) == 0) {
+            continue;
+        }
+        ASSERT_NE(command, hostCommands().end());
+        EXPECT_EQ(command->name, row.name);
+        // Only the piece command has no handler of its own.
+        EXPECT_EQ(command->handler == nullptr, row.result == frontend::ResultForm::piece)
+            << row.name;
+        ++command;
+    }
+    EXPECT_EQ(command, hostCommands().end());
+}
+
+TEST(HostCommandTable, MatchesWholeNamesCaseSensitively) {
+    EXPECT_NE(findHostCommand("GMUsbKeySign"), nullptr);
+    EXPECT_EQ(findHostCommand("GMUsbKeySign")->name, "GMUsbKeySign");
+    EXPECT_EQ(findHostCommand("GMUsbKeySignFile")->name, "GMUsbKeySignFile");
+    EXPECT_EQ(findHostCommand("gmusbkeysign"), nullptr);
+    EXPECT_EQ(findHostCommand("GMUsbKeySig"), nullptr);
+    EXPECT_EQ(findHostCommand(""), nullptr);
+}
+
+}  // namespace
+}  // namespace orva::native_host

@@ -1,0 +1,89 @@
+#!/usr/bin/env bash
+# The main job: a bank's page signs a transaction on a software USB key, the
+# way a browser extension does it through the native-messaging host, and the
+# signature is checked with openssl. Everything lives in a temporary folder.
+#   tools/demo.sh [BIN]    BIN: the built programs (default build/default/bin)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bin=$(realpath "${1:-build/default/bin}")
+work=$(mktemp -d /tmp/orva-demo-XXXXXX)
+trap 'rm -rf "$work"' EXIT
+mkdir -p "$work/tmp"
+export ORVA_SOFTKEY_DIR=$work/softkey ORVA_REGISTRY=$work/registry.reg TMPDIR=$work/tmp ORVA_ACP=65001
+export PATH=$bin:$PATH
+subject='CN=Zhang San,OU=Retail,O=Demo Bank'
+step() { printf '\n\033[1m== %s\033[0m\n' "$*"; }
+
+step "1. A software USB key with an SM2 container and a certificate from the test CA"
+softkey create --sn SK0000000001 >/dev/null
+softkey provision --sn SK0000000001 --alg sm2 --type 3 --subject "$subject" >/dev/null
+# The person at the key types the PIN when asked and presses the button.
+softkey user --pin 12345678
+softkey show SK0000000001 | grep -E '^(serial|pin tries left|container|  +(signature key|signature certificate)):' \
+    | sed 's/^ */   /'
+
+step "2. orva-setup: the registry entries for $bin and the host manifest for Chromium"
+orva-setup register | sed 's/^/   /'
+orva-setup manifest --user-data-dir "$work/profile" | sed 's/^/   manifest: /'
+
+step "3. The page's requests, framed as the browser frames them, to orva_xr_usbkey_extension"
+python3 - "$bin/orva_xr_usbkey_extension" "$subject" "$work/p7.b64" <<'PY'
+import json, struct, subprocess, sys
+host, subject, out = sys.argv[1:4]
+requests = [
+    {"CmdType": "GetVersion"},
+    {"CmdType": "GetMediaID"},
+    {"CmdType": "GMUsbKeySign", "SignerDN": subject, "HashName": "SM3",
+     "xmlMsg": "<Transfer><Payee>\u674e\u56db</Payee><Amount>1,250.00 CNY</Amount></Transfer>",
+     "keyMsg": "\u8f6c\u8d26\u7ed9\u674e\u56db 1,250.00 \u5143", "NewVal": ""},
+]
+frames = b"".join(struct.pack("<I", len(body)) + body
+                  for body in (json.dumps(r, ensure_ascii=False).encode() for r in requests))
+answer = subprocess.run([host], input=frames, capture_output=True, timeout=60).stdout
+for request in requests:
+    length = struct.unpack("<I", answer[:4])[0]
+    reply = json.loads(answer[4:4 + length])
+    answer = answer[4 + length:]
+    shown = json.dumps(request, ensure_ascii=False)
+    print("   -> %s\n   <- %s" % (shown, json.dumps(reply, ensure_ascii=False)[:110] + " ..."
+                                  if len(json.dumps(reply)) > 110 else json.dumps(reply)))
+signature = reply["Resp"]
+if not signature.startswith("MII"):
+    sys.exit("the host answered " + signature)
+with open(out, "w") as f:
+    f.write(signature)
+PY
+
+step "4. The signature: PKCS#7 SignedData, base64"
+fold -w 100 "$work/p7.b64" | sed 's/^/   /'
+echo
+echo "   (the host turned both texts into GB18030, the charset it starts with, and the key was told GBK)"
+
+step "5. openssl checks it"
+cd "$work"
+softkey ca > ca.pem
+openssl base64 -d -A -in p7.b64 -out p7.der
+echo "   structure:$(openssl asn1parse -inform DER -in p7.der |
+    grep -oE ':(pkcs7-signedData|pkcs7-data|sm3|sm2)$' | sort -u | tr '\n' ' ' | tr -d :)"
+openssl pkcs7 -inform DER -in p7.der -print_certs -out signer.pem
+openssl verify -CAfile ca.pem signer.pem | sed 's/^/   certificate: /'
+offset=$(openssl asn1parse -inform DER -in p7.der | grep 'prim: OCTET STRING' | tail -1 | cut -d: -f1)
+openssl asn1parse -inform DER -in p7.der -noout -strparse "$offset" -out signature.der
+openssl cms -verify -inform DER -noverify -nosigs -binary -in p7.der -out content.bin 2>/dev/null
+openssl x509 -in signer.pem -pubkey -noout -out signer.pub
+openssl pkeyutl -verify -pubin -inkey signer.pub -rawin -digest sm3 \
+    -pkeyopt distid:1234567812345678 -in content.bin -sigfile signature.der | sed 's/^/   SM2 over the signed packet: /'
+cd - >/dev/null
+
+step "6. What the key showed its user"
+softkey display | sed 's/^/   /'
+
+step "7. The same from a real browser: headless Chromium, the repository's extension"
+if command -v chromium >/dev/null || [ -x /usr/lib/chromium/chromium ]; then
+    python3 frontends/native_host/tests/chromium_test.py --bin "$bin" \
+        --extension frontends/native_host/extension 2>&1 | sed 's/^/   /'
+else
+    echo "   skipped: Chromium is not installed"
+fi
+
+printf '\nDone: a transaction was signed on a software key through the native host, and openssl verified it.\n'
