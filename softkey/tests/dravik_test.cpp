@@ -66,19 +66,13 @@ Bytes concat(std::initializer_list<Bytes> parts) {
     return out;
 }
 
-// ---- to-be-signed packets ----
-
 Bytes header(std::uint32_t form, std::uint8_t tag, std::size_t length) {
     if (form == 2) {
-        return {tag,
-                0,
-                0,
-                0,
-                0,
-                static_cast<std::uint8_t>(length >> 24),
-                static_cast<std::uint8_t>(length >> 16),
-                static_cast<std::uint8_t>(length >> 8),
-                static_cast<std::uint8_t>(length)};
+        Bytes out = {tag, 0, 0, 0, 0};
+        for (int shift = 24; shift >= 0; shift -= 8) {
+            out.push_back(static_cast<std::uint8_t>(length >> shift));
+        }
+        return out;
     }
     char text[16];
     std::snprintf(text, sizeof text, "%02x%010zu", tag, length);
@@ -98,8 +92,6 @@ Bytes packet(std::uint32_t form, const Bytes& transaction, const Bytes& display,
     const Bytes body = form == 2 ? concat({t, f, d}) : concat({t, d, f});
     return concat({header(form, 0x11, body.size()), body});
 }
-
-// ---- public keys as openssl reads them ----
 
 Bytes derLength(std::size_t n) {
     if (n < 0x80) {
@@ -133,17 +125,23 @@ Bytes spkiOf(const Bytes& file) {
     return der(0x30, concat({algorithm, der(0x03, concat({Bytes{0}, rsaKey}))}));
 }
 
-// ---- a device session as the token API library opens one ----
+// The slots a context lists, with room for 32.
+std::vector<std::uint32_t> slotList(void* context) {
+    std::uint32_t slots[32] = {};
+    std::uint32_t count = 32;
+    EXPECT_EQ(NDGetSlotList(context, 32, slots, &count), DRV_OK);
+    return std::vector<std::uint32_t>(slots, slots + std::min(count, 32u));
+}
+
+using Walk = std::vector<std::pair<std::uint32_t, std::string>>;
 
 class Session {
   public:
     Session() {
         EXPECT_EQ(NDEstablishContext(&context_), DRV_OK);
-        std::uint32_t slots[32] = {};
-        std::uint32_t count = 32;
-        EXPECT_EQ(NDGetSlotList(context_, 32, slots, &count), DRV_OK);
-        EXPECT_EQ(count, 1u);
-        EXPECT_EQ(NDOpen(context_, slots[0], &device_), DRV_OK);
+        const auto slots = slotList(context_);
+        EXPECT_EQ(slots.size(), 1u);
+        EXPECT_EQ(NDOpen(context_, slots.empty() ? 0 : slots[0], &device_), DRV_OK);
         EXPECT_EQ(NDBeginTransaction(device_), DRV_OK);
         EXPECT_EQ(QZExternAuth(device_, DRV_DEVICE_AUTH_KEY), DRV_OK);
     }
@@ -165,8 +163,8 @@ class Session {
     }
 
     // The container walk; the names come with it.
-    std::vector<std::pair<std::uint32_t, std::string>> walk() const {
-        std::vector<std::pair<std::uint32_t, std::string>> out;
+    Walk walk() const {
+        Walk out;
         for (std::uint32_t first = 1;; first = 0) {
             std::uint32_t index = 0;
             char name[DRV_CONTAINER_NAME_ROOM] = {};
@@ -265,7 +263,12 @@ class DravikTest : public ::testing::Test {
     TempStore temp_;
 };
 
-// ---- exports ----
+// The default key with a session open on it.
+class DravikSessionTest : public DravikTest {
+  protected:
+    bool keyMade_ = (makeKey(), true);
+    Session s;
+};
 
 TEST(DravikExports, AllNamesResolveInOrderAndNoOtherIsExported) {
     const auto list = test::exportList(kExportList);
@@ -286,25 +289,15 @@ TEST(DravikExports, AllNamesResolveInOrderAndNoOtherIsExported) {
     EXPECT_EQ(test::exportedNames(SOFTKEY_TEST_BIN_DIR "/Dravik.so"), names);
 }
 
-// ---- sessions ----
-
 TEST_F(DravikTest, SlotListCountsThePluggedInKeys) {
     void* context = nullptr;
     ASSERT_EQ(NDEstablishContext(&context), DRV_OK);
-    std::uint32_t slots[32] = {};
-    std::uint32_t count = 32;
-    ASSERT_EQ(NDGetSlotList(context, 32, slots, &count), DRV_OK);
-    EXPECT_EQ(count, 0u) << "no store at all is no key";
-
-    makeKey("SK-B");
-    makeKey("SK-A");
-    makeKey("SK-C");
+    EXPECT_TRUE(slotList(context).empty()) << "no store at all is no key";
+    for (const char* serial : {"SK-B", "SK-A", "SK-C"}) {
+        makeKey(serial);
+    }
     store().unplug("SK-C");
-    count = 32;
-    ASSERT_EQ(NDGetSlotList(context, 32, slots, &count), DRV_OK);
-    ASSERT_EQ(count, 2u);
-    EXPECT_EQ(slots[0], 1u);
-    EXPECT_EQ(slots[1], 2u);
+    ASSERT_EQ(slotList(context), (std::vector<std::uint32_t>{1, 2}));
 
     // Slot ids follow the serials' order.
     void* device = nullptr;
@@ -316,7 +309,7 @@ TEST_F(DravikTest, SlotListCountsThePluggedInKeys) {
 
     // Less room than keys: the room is filled, the count says how many there are.
     std::uint32_t one[2] = {0, 0xEEEEEEEE};
-    count = 1;
+    std::uint32_t count = 1;
     ASSERT_EQ(NDGetSlotList(context, 32, one, &count), DRV_OK);
     EXPECT_EQ(count, 2u);
     EXPECT_EQ(one[1], 0xEEEEEEEEu) << "written past the room";
@@ -330,9 +323,7 @@ TEST_F(DravikTest, UnknownAndReleasedHandlesAreRefused) {
     makeKey();
     void* context = nullptr;
     ASSERT_EQ(NDEstablishContext(&context), DRV_OK);
-    std::uint32_t slots[32] = {};
-    std::uint32_t count = 32;
-    ASSERT_EQ(NDGetSlotList(context, 32, slots, &count), DRV_OK);
+    ASSERT_EQ(slotList(context).size(), 1u);
     void* device = nullptr;
     ASSERT_EQ(NDOpen(context, 1, &device), DRV_OK);
     EXPECT_EQ(NDOpen(device, 1, &device), DRV_E_INVALID_HANDLE) << "a device is not a context";
@@ -345,12 +336,12 @@ TEST_F(DravikTest, UnknownAndReleasedHandlesAreRefused) {
     EXPECT_EQ(QZReadSN(nullptr, serial), DRV_E_INVALID_HANDLE);
     EXPECT_EQ(NDReleaseContext(context), DRV_OK);
     EXPECT_EQ(NDReleaseContext(context), DRV_E_INVALID_HANDLE);
+    std::uint32_t slots[32] = {};
+    std::uint32_t count = 32;
     EXPECT_EQ(NDGetSlotList(context, 32, slots, &count), DRV_E_INVALID_HANDLE);
 }
 
-TEST_F(DravikTest, APulledOutKeyFailsEveryCallUntilPluggedBackIn) {
-    makeKey();
-    Session s;
+TEST_F(DravikSessionTest, APulledOutKeyFailsEveryCallUntilPluggedBackIn) {
     char serial[DRV_SERIAL_ROOM] = {};
     store().unplug("SK0001");
     EXPECT_EQ(QZReadSN(*s, serial), DRV_E_DEVICE_REMOVED);
@@ -363,27 +354,20 @@ TEST_F(DravikTest, APulledOutKeyFailsEveryCallUntilPluggedBackIn) {
     // Pulled between the slot list and the open.
     void* context = nullptr;
     ASSERT_EQ(NDEstablishContext(&context), DRV_OK);
-    std::uint32_t slots[32] = {};
-    std::uint32_t count = 32;
-    ASSERT_EQ(NDGetSlotList(context, 32, slots, &count), DRV_OK);
+    ASSERT_EQ(slotList(context).size(), 1u);
     store().unplug("SK0001");
     void* device = nullptr;
-    EXPECT_EQ(NDOpen(context, slots[0], &device), DRV_E_DEVICE_REMOVED);
+    EXPECT_EQ(NDOpen(context, 1, &device), DRV_E_DEVICE_REMOVED);
     NDReleaseContext(context);
 }
 
 TEST_F(DravikTest, FaultsPullKeysFailCallsAndRefuseAuthentication) {
     makeKey();
     faults(R"({"pulled": "before"})");
-    {
-        void* context = nullptr;
-        ASSERT_EQ(NDEstablishContext(&context), DRV_OK);
-        std::uint32_t slots[32] = {};
-        std::uint32_t count = 32;
-        ASSERT_EQ(NDGetSlotList(context, 32, slots, &count), DRV_OK);
-        EXPECT_EQ(count, 0u);
-        NDReleaseContext(context);
-    }
+    void* context = nullptr;
+    ASSERT_EQ(NDEstablishContext(&context), DRV_OK);
+    EXPECT_TRUE(slotList(context).empty());
+    NDReleaseContext(context);
     EXPECT_EQ(store().placeOf("SK0001"), KeyPlace::removed);
     store().plug("SK0001");
 
@@ -399,13 +383,10 @@ TEST_F(DravikTest, FaultsPullKeysFailCallsAndRefuseAuthentication) {
     store().plug("SK0001");
 
     faults(R"({"fail": {"QZReadSN": {"status": "0x6A88", "count": 1}}, "refuseExternAuth": true})");
-    void* context = nullptr;
     ASSERT_EQ(NDEstablishContext(&context), DRV_OK);
-    std::uint32_t slots[32] = {};
-    std::uint32_t count = 32;
-    ASSERT_EQ(NDGetSlotList(context, 32, slots, &count), DRV_OK);
+    ASSERT_EQ(slotList(context).size(), 1u);
     void* device = nullptr;
-    ASSERT_EQ(NDOpen(context, slots[0], &device), DRV_OK);
+    ASSERT_EQ(NDOpen(context, 1, &device), DRV_OK);
     EXPECT_EQ(QZExternAuth(device, DRV_DEVICE_AUTH_KEY), DRV_E_AUTH_FAILED);
     char serial[DRV_SERIAL_ROOM] = {};
     EXPECT_EQ(QZReadSN(device, serial), 0x6A88u);
@@ -414,15 +395,14 @@ TEST_F(DravikTest, FaultsPullKeysFailCallsAndRefuseAuthentication) {
     NDReleaseContext(context);
 }
 
-TEST_F(DravikTest, AWriteFaultLeavesTheKeyAsItWas) {
-    makeKey();
-    Session s;
-    const Bytes before = readFile(store().keyPath("SK0001", KeyPlace::present).string());
+TEST_F(DravikSessionTest, AWriteFaultLeavesTheKeyAsItWas) {
+    const std::string path = store().keyPath("SK0001", KeyPlace::present).string();
+    const Bytes before = readFile(path);
     faults(R"({"failWrites": true})");
     std::uint32_t index = 0;
     EXPECT_EQ(QZNewContainer(*s, "c", 0, &index), DRV_E_WRITE_FAILED);
     EXPECT_EQ(s.verify("000000"), DRV_E_WRITE_FAILED) << "a try was counted but not kept";
-    EXPECT_EQ(readFile(store().keyPath("SK0001", KeyPlace::present).string()), before);
+    EXPECT_EQ(readFile(path), before);
     char serial[DRV_SERIAL_ROOM] = {};
     EXPECT_EQ(QZReadSN(*s, serial), DRV_OK) << "reading needs no write";
 }
@@ -437,11 +417,7 @@ TEST_F(DravikTest, TheTraceRecordsEveryEntry) {
                                         "NDClose", "NDReleaseContext"}));
 }
 
-// ---- containers ----
-
-TEST_F(DravikTest, WalksSurviveDeletionAndIndexesStay) {
-    makeKey();
-    Session s;
+TEST_F(DravikSessionTest, WalksSurviveDeletionAndIndexesStay) {
     EXPECT_TRUE(s.walk().empty());
     for (const char* name : {"a", "b", "c", "d"}) {
         std::uint32_t index = 0;
@@ -467,15 +443,12 @@ TEST_F(DravikTest, WalksSurviveDeletionAndIndexesStay) {
     // A new container takes the lowest free index; the others keep theirs.
     ASSERT_EQ(QZNewContainer(*s, "e", 0, &index), DRV_OK);
     EXPECT_EQ(index, 2u);
-    EXPECT_EQ(s.walk(),
-              (std::vector<std::pair<std::uint32_t, std::string>>{{1, "a"}, {2, "e"}, {4, "d"}}));
+    EXPECT_EQ(s.walk(), (Walk{{1, "a"}, {2, "e"}, {4, "d"}}));
     EXPECT_EQ(QZNewContainer(*s, "a", 0, &index), DRV_E_EXISTS);
     EXPECT_EQ(QZDelContainer(*s, 3), DRV_E_NOT_FOUND);
 }
 
-TEST_F(DravikTest, DeletingSeveralIsAllOrNothing) {
-    makeKey();
-    Session s;
+TEST_F(DravikSessionTest, DeletingSeveralIsAllOrNothing) {
     for (const char* name : {"a", "b", "c"}) {
         std::uint32_t index = 0;
         ASSERT_EQ(QZNewContainer(*s, name, 0, &index), DRV_OK);
@@ -487,13 +460,11 @@ TEST_F(DravikTest, DeletingSeveralIsAllOrNothing) {
     EXPECT_EQ(QZDelMultiContainers(*s, missing, 2), DRV_E_NOT_FOUND);
     EXPECT_EQ(s.walk().size(), 3u);
     EXPECT_EQ(QZDelMultiContainers(*s, some, 3), DRV_OK) << "an index named twice";
-    EXPECT_EQ(s.walk(), (std::vector<std::pair<std::uint32_t, std::string>>{{2, "b"}}));
+    EXPECT_EQ(s.walk(), (Walk{{2, "b"}}));
     EXPECT_EQ(QZDelMultiContainers(*s, nullptr, 1), DRV_E_BAD_ARGUMENT);
 }
 
-TEST_F(DravikTest, ContainerRecordsAndCertificateFiles) {
-    makeKey();
-    Session s;
+TEST_F(DravikSessionTest, ContainerRecordsAndCertificateFiles) {
     const std::uint32_t fid = makeSigner(s, "signer", kAlgSm2, 3);
     DRV_CONTAINER_INFO info;
     std::memset(&info, 0xCC, sizeof info);
@@ -547,9 +518,7 @@ TEST_F(DravikTest, ContainerRecordsAndCertificateFiles) {
     EXPECT_EQ(count, 0u);
 }
 
-TEST_F(DravikTest, ANameWithoutRoomOrEndIsRefused) {
-    makeKey();
-    Session s;
+TEST_F(DravikSessionTest, ANameWithoutRoomOrEndIsRefused) {
     std::uint32_t index = 0;
     const std::string longest(kContainerNameMaxChars, 'n');
     EXPECT_EQ(QZNewContainer(*s, longest.c_str(), 0, &index), DRV_OK);
@@ -563,11 +532,13 @@ TEST_F(DravikTest, ANameWithoutRoomOrEndIsRefused) {
     EXPECT_EQ(QZNewContainer(*s, "full", 0, &index), DRV_E_NO_SPACE);
 }
 
-// ---- the PIN ----
+TEST_F(DravikSessionTest, ARightPinGivesTheTriesBackAndWrongOnesCountDownToALock) {
+    EXPECT_EQ(s.verify("000000"), DRV_E_WRONG_PIN(5));
+    EXPECT_EQ(s.verify("000000"), DRV_E_WRONG_PIN(4));
+    EXPECT_EQ(s.verify(), DRV_OK);
+    EXPECT_EQ(key().pin.triesLeft, kTries);
+    EXPECT_EQ(QZVerifyPIN(*s, 1, kPin, 6, nullptr, 0), DRV_E_BAD_ARGUMENT) << "not the user PIN";
 
-TEST_F(DravikTest, WrongPinsCountDownToALock) {
-    makeKey();
-    Session s;
     for (std::uint32_t left = kTries - 1; left >= 1; --left) {
         EXPECT_EQ(s.verify("000000"), DRV_E_WRONG_PIN(left));
     }
@@ -577,16 +548,6 @@ TEST_F(DravikTest, WrongPinsCountDownToALock) {
     std::uint32_t tries = 99;
     EXPECT_EQ(QZChangePIN(*s, 2, kPin, 6, "135790", 6, &tries), DRV_E_PIN_LOCKED);
     EXPECT_EQ(tries, 0u);
-}
-
-TEST_F(DravikTest, ARightPinGivesTheTriesBack) {
-    makeKey();
-    Session s;
-    EXPECT_EQ(s.verify("000000"), DRV_E_WRONG_PIN(5));
-    EXPECT_EQ(s.verify("000000"), DRV_E_WRONG_PIN(4));
-    EXPECT_EQ(s.verify(), DRV_OK);
-    EXPECT_EQ(key().pin.triesLeft, kTries);
-    EXPECT_EQ(QZVerifyPIN(*s, 1, kPin, 6, nullptr, 0), DRV_E_BAD_ARGUMENT) << "not the user PIN";
 }
 
 TEST_F(DravikTest, TheDefaultPinMustBeChangedBeforeUse) {
@@ -606,9 +567,7 @@ TEST_F(DravikTest, TheDefaultPinMustBeChangedBeforeUse) {
         << "no new PIN and nobody to type one";
 }
 
-TEST_F(DravikTest, WithoutAPinTheUserTypesItOrCancels) {
-    makeKey();
-    Session s;
+TEST_F(DravikSessionTest, WithoutAPinTheUserTypesItOrCancels) {
     EXPECT_EQ(s.verify(nullptr), DRV_E_CANCELLED) << "a user with no PIN to type";
     user(R"({"pin": "246810"})");
     EXPECT_EQ(s.verify(nullptr), DRV_OK);
@@ -625,9 +584,7 @@ TEST_F(DravikTest, WithoutAPinTheUserTypesItOrCancels) {
     EXPECT_EQ(s.verify("8642"), DRV_OK);
 }
 
-TEST_F(DravikTest, TheCacheServesFlagOneUntilCleared) {
-    makeKey();
-    Session s;
+TEST_F(DravikSessionTest, TheCacheServesFlagOneUntilCleared) {
     EXPECT_EQ(s.verify(nullptr, 1), DRV_E_CANCELLED) << "nothing cached yet";
     ASSERT_EQ(s.verify(), DRV_OK);
     EXPECT_EQ(s.verify(nullptr, 1), DRV_OK);
@@ -642,9 +599,7 @@ TEST_F(DravikTest, TheCacheServesFlagOneUntilCleared) {
     EXPECT_EQ(other.verify(nullptr, 1), DRV_E_CANCELLED);
 }
 
-TEST_F(DravikTest, InitialisationWipesTheKeyUnlessTheAdminKeyForbids) {
-    makeKey();
-    Session s;
+TEST_F(DravikSessionTest, InitialisationWipesTheKeyUnlessTheAdminKeyForbids) {
     makeSigner(s, "c", kAlgSm2, 2);
     for (int i = 0; i < 3; ++i) {
         s.verify("000000");
@@ -669,11 +624,7 @@ TEST_F(DravikTest, InitialisationWipesTheKeyUnlessTheAdminKeyForbids) {
     EXPECT_EQ(QZInitADF(*s, 0, 0, nullptr, 0, 0, nullptr, 0, 0), DRV_E_CANCELLED);
 }
 
-// ---- signatures ----
-
-TEST_F(DravikTest, DigestAndDataSignaturesVerifyWithOpenssl) {
-    makeKey();
-    Session s;
+TEST_F(DravikSessionTest, DigestAndDataSignaturesVerifyWithOpenssl) {
     const std::uint32_t sm2 = makeSigner(s, "sm2", kAlgSm2, 4);
     const std::uint32_t rsa = makeSigner(s, "rsa", kAlgRsa1024, 4);
     const Bytes data = bytesOf("to-be-signed request info");
@@ -721,7 +672,7 @@ TEST_F(DravikTest, DigestAndDataSignaturesVerifyWithOpenssl) {
 }
 
 // The transaction the key shows: prepare (op 3), then show, PIN, button, sign (op 5).
-class TransactionTest : public DravikTest {
+class DravikTransactionTest : public DravikTest {
   protected:
     void SetUp() override {
         makeKey();
@@ -772,17 +723,7 @@ class TransactionTest : public DravikTest {
     std::uint32_t sigLen_ = 1024;
 };
 
-TEST_F(TransactionTest, PreparingAnswersPreparedAndLeavesTheSignatureAlone) {
-    sig_.fill(0x77);
-    sigLen_ = 1024;
-    EXPECT_EQ(prepare(2, transaction_), DRV_PREPARED);
-    EXPECT_EQ(sigLen_, 1024u);
-    EXPECT_EQ(sig_[0], 0x77);
-    EXPECT_TRUE(displayLog().empty()) << "preparing shows nothing";
-    EXPECT_EQ(prepare(2, Bytes{}), DRV_E_BAD_TRANSACTION);
-}
-
-TEST_F(TransactionTest, AConfirmedTransactionSignsThePacketShown) {
+TEST_F(DravikTransactionTest, AConfirmedTransactionSignsThePacketShown) {
     const Bytes file = bytesOf("%PDF contract");
     ASSERT_EQ(prepare(2, transaction_), DRV_PREPARED);
     const Bytes signed_ = packet(2, transaction_, display_, file);
@@ -808,7 +749,7 @@ TEST_F(TransactionTest, AConfirmedTransactionSignsThePacketShown) {
     EXPECT_EQ(confirm(2, signed_), DRV_E_CONDITIONS);
 }
 
-TEST_F(TransactionTest, TheTextFormSignsWithRsaAndTheHashGiven) {
+TEST_F(DravikTransactionTest, TheTextFormSignsWithRsaAndTheHashGiven) {
     charset_ = 1;
     tips_ = "\xC8\xB7\xC8\xCF";                      // GBK for "确认"
     const Bytes display = {0xD6, 0xA7, 0xB8, 0xB6};  // GBK for "支付"
@@ -827,7 +768,7 @@ TEST_F(TransactionTest, TheTextFormSignsWithRsaAndTheHashGiven) {
     EXPECT_EQ(json::string(log[0].get(), "warning"), "\xE7\xA1\xAE\xE8\xAE\xA4");
 }
 
-TEST_F(TransactionTest, EveryButtonOutcomeHasItsStatusAndLogLine) {
+TEST_F(DravikTransactionTest, EveryButtonOutcomeHasItsStatusAndLogLine) {
     const std::vector<std::tuple<const char*, std::uint32_t, const char*>> cases = {
         {R"({"pin": "246810", "button": "cancel"})", DRV_E_CANCELLED, "cancelled"},
         {R"({"pin": "246810", "button": "timeout"})", DRV_E_TIMEOUT, "timeout"},
@@ -859,7 +800,7 @@ TEST_F(TransactionTest, EveryButtonOutcomeHasItsStatusAndLogLine) {
     EXPECT_EQ(signOnce(), DRV_OK);
 }
 
-TEST_F(TransactionTest, ALockedPinStopsTheSignature) {
+TEST_F(DravikTransactionTest, ALockedPinStopsTheSignature) {
     store().update("SK0001", true, [](Token& t) { t.pin.triesLeft = 1; });
     user(R"({"pin": "999999"})");
     EXPECT_EQ(signOnce(), DRV_E_PIN_LOCKED);
@@ -868,7 +809,7 @@ TEST_F(TransactionTest, ALockedPinStopsTheSignature) {
     EXPECT_EQ(signOnce(), DRV_E_PIN_LOCKED);
 }
 
-TEST_F(TransactionTest, BadPacketsAreRefusedBeforeAnythingIsShown) {
+TEST_F(DravikTransactionTest, BadPacketsAreRefusedBeforeAnythingIsShown) {
     EXPECT_EQ(confirm(2, packet(2, transaction_, display_)), DRV_E_CONDITIONS)
         << "confirmed without a preparation";
 
@@ -904,7 +845,14 @@ TEST_F(TransactionTest, BadPacketsAreRefusedBeforeAnythingIsShown) {
     EXPECT_TRUE(displayLog().empty());
 }
 
-TEST_F(TransactionTest, ThePreparationBelongsToTheSession) {
+TEST_F(DravikTransactionTest, PreparingShowsAndSignsNothingAndBelongsToTheSession) {
+    sig_.fill(0x77);
+    EXPECT_EQ(prepare(2, transaction_), DRV_PREPARED);
+    EXPECT_EQ(sigLen_, 1024u);
+    EXPECT_EQ(sig_[0], 0x77);
+    EXPECT_TRUE(displayLog().empty()) << "preparing shows nothing";
+    EXPECT_EQ(prepare(2, Bytes{}), DRV_E_BAD_TRANSACTION);
+
     ASSERT_EQ(prepare(2, transaction_), DRV_PREPARED);
     QZClearPINCache(**session_, DRV_DEVICE_AUTH_KEY);
     EXPECT_EQ(confirm(2, packet(2, transaction_, display_)), DRV_E_CONDITIONS);
@@ -915,11 +863,7 @@ TEST_F(TransactionTest, ThePreparationBelongsToTheSession) {
     EXPECT_EQ(confirm(2, packet(2, transaction_, display_)), DRV_E_CONDITIONS);
 }
 
-// ---- key files ----
-
-TEST_F(DravikTest, GeneratedKeysKeepTheirTwoLayouts) {
-    makeKey();
-    Session s;
+TEST_F(DravikSessionTest, GeneratedKeysKeepTheirTwoLayouts) {
     std::uint32_t fid = 0;
     ASSERT_EQ(QZGetFreePriKeyFID(*s, &fid), DRV_OK);
     EXPECT_EQ(fid, 1u);
@@ -971,9 +915,7 @@ TEST_F(DravikTest, GeneratedKeysKeepTheirTwoLayouts) {
     EXPECT_EQ(QZAsymGenerateKeyPair(*s, 7, 4, 5, block, &len, 1), DRV_E_BAD_ARGUMENT);
 }
 
-TEST_F(DravikTest, EncipheredPublicKeysAreOpaqueAndStable) {
-    makeKey();
-    Session s;
+TEST_F(DravikSessionTest, EncipheredPublicKeysAreOpaqueAndStable) {
     const std::uint32_t fid = makeSigner(s, "c", kAlgSm2, 3);
     std::uint8_t out[2048];
     std::uint32_t len = sizeof out;
@@ -981,8 +923,8 @@ TEST_F(DravikTest, EncipheredPublicKeysAreOpaqueAndStable) {
     EXPECT_EQ(len % 16, 0u);
     EXPECT_GE(len, 68u);
     const Bytes first(out, out + len);
-    EXPECT_EQ(std::search(first.begin(), first.end(), s.readPublicFile(fid + 1).begin() + 2,
-                          s.readPublicFile(fid + 1).begin() + 34),
+    const Bytes pub = s.readPublicFile(fid + 1);
+    EXPECT_EQ(std::search(first.begin(), first.end(), pub.begin() + 2, pub.begin() + 34),
               first.end())
         << "the public key shows through";
     len = sizeof out;
@@ -1006,9 +948,7 @@ TEST_F(DravikTest, EncipheredPublicKeysAreOpaqueAndStable) {
     EXPECT_EQ(QZGetEncPubKey_New(*s, 1, ids, 0, random.data(), out, &len), DRV_E_BAD_ARGUMENT);
 }
 
-TEST_F(DravikTest, AnEnvelopedKeyPairIsInstalledOnceForItsRandom) {
-    makeKey();
-    Session s;
+TEST_F(DravikSessionTest, AnEnvelopedKeyPairIsInstalledOnceForItsRandom) {
     const std::uint32_t sigFid = makeSigner(s, "c", kAlgSm2, 3);
     publicPem(s, sigFid);
     const std::string sigPub = test::readText(temp_.dir().file("pub.pem"));
@@ -1055,15 +995,14 @@ TEST_F(DravikTest, AnEnvelopedKeyPairIsInstalledOnceForItsRandom) {
     EXPECT_EQ(import(fid + 2, sigFid, envelope.sessionKey, {}), DRV_E_SECURITY);
 }
 
-// ---- what the key tells about itself ----
-
 TEST_F(DravikTest, FixedSizeAnswersStayInTheirRoom) {
-    makeKey(std::string(kSerialMaxChars, 'S'));
+    const std::string longest(kSerialMaxChars, 'S');
+    makeKey(longest);
     Session s;
     std::array<char, DRV_SERIAL_ROOM + 1> serial;
     serial.fill('#');
     ASSERT_EQ(QZReadSN(*s, serial.data()), DRV_OK);
-    EXPECT_EQ(std::string(serial.data()), std::string(kSerialMaxChars, 'S'));
+    EXPECT_EQ(std::string(serial.data()), longest);
     EXPECT_EQ(serial[DRV_SERIAL_ROOM], '#');
 
     std::array<std::uint8_t, DRV_ADMIN_RECORD_ROOM + 1> record;
@@ -1073,7 +1012,7 @@ TEST_F(DravikTest, FixedSizeAnswersStayInTheirRoom) {
     EXPECT_EQ(text.size(), 24u);
     EXPECT_EQ(text.substr(2, 2), "00");
     EXPECT_EQ(record[DRV_ADMIN_RECORD_ROOM], '#');
-    store().update(std::string(kSerialMaxChars, 'S'), true, [](Token& t) { t.adminState = 2; });
+    store().update(longest, true, [](Token& t) { t.adminState = 2; });
     ASSERT_EQ(QZGetAdminKeyInfo(*s, record.data()), DRV_OK);
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(record.data())).substr(2, 2), "01");
 
@@ -1082,13 +1021,10 @@ TEST_F(DravikTest, FixedSizeAnswersStayInTheirRoom) {
     EXPECT_EQ(QZGetRandomForEnc(*s, 17, random.data()), DRV_E_BAD_ARGUMENT);
     ASSERT_EQ(QZGetRandomForEnc(*s, 15, random.data()), DRV_OK);
     EXPECT_EQ(random[15], '#');
-    EXPECT_EQ(key(std::string(kSerialMaxChars, 'S')).randomForEnc,
-              Bytes(random.begin(), random.begin() + 15));
+    EXPECT_EQ(key(longest).randomForEnc, Bytes(random.begin(), random.begin() + 15));
 }
 
-TEST_F(DravikTest, TheTemporaryKeyNeedsThePinAndItsRoom) {
-    makeKey();
-    Session s;
+TEST_F(DravikSessionTest, TheTemporaryKeyNeedsThePinAndItsRoom) {
     std::uint8_t out[DRV_TEMP_KEY_ROOM];
     std::uint32_t len = sizeof out;
     EXPECT_EQ(QZGetTemKey(*s, out, &len), DRV_E_SECURITY);

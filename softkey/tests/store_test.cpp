@@ -54,12 +54,20 @@ std::uint32_t statusOf(const std::function<void()>& f) {
     return DRV_OK;
 }
 
+// The kind of store error f throws, if any.
+std::optional<StoreErrorKind> storeErrorOf(const std::function<void()>& f) {
+    try {
+        f();
+    } catch (const StoreError& e) {
+        return e.kind;
+    }
+    return std::nullopt;
+}
+
 ino_t inodeOf(const std::string& path) {
     struct stat st {};
     return ::stat(path.c_str(), &st) == 0 ? st.st_ino : 0;
 }
-
-// ---- the key's JSON form ----
 
 TEST(TokenJson, RoundTripKeepsEverythingButThePinText) {
     Token t = sampleToken();
@@ -93,30 +101,30 @@ TEST(TokenJson, MalformedFilesAreRefused) {
     const auto set = [](cJSON* o, const char* name, cJSON* value) {
         cJSON_ReplaceItemInObject(o, name, value);
     };
+    // The good file with one member of the top object (""), the PIN or the container replaced.
+    const auto with = [&](const std::string& in, const char* name, cJSON* value) {
+        return mutate([&](cJSON* r) {
+            set(in.empty()          ? r
+                : in == "container" ? container(r)
+                                    : cJSON_GetObjectItem(r, "pin"),
+                name, value);
+        });
+    };
     const std::vector<std::pair<const char*, std::string>> cases = {
         {"not JSON", "{"},
         {"trailing text", good + "x"},
-        {"serial with a slash",
-         mutate([&](cJSON* r) { set(r, "serial", cJSON_CreateString("a/b")); })},
+        {"serial with a slash", with("", "serial", cJSON_CreateString("a/b"))},
         {"no pin", mutate([](cJSON* r) { cJSON_DeleteItemFromObject(r, "pin"); })},
-        {"tries above max", mutate([&](cJSON* r) {
-             set(cJSON_GetObjectItem(r, "pin"), "triesLeft", cJSON_CreateNumber(7));
-         })},
-        {"fractional tries", mutate([&](cJSON* r) {
-             set(cJSON_GetObjectItem(r, "pin"), "triesLeft", cJSON_CreateNumber(2.5));
-         })},
-        {"short device key",
-         mutate([&](cJSON* r) { set(r, "deviceKey", cJSON_CreateString("00")); })},
-        {"bad hex", mutate([&](cJSON* r) { set(r, "tempKey", cJSON_CreateString("0g")); })},
-        {"temp key too long", mutate([&](cJSON* r) {
-             set(r, "tempKey", cJSON_CreateString(std::string(130, 'a').c_str()));
-         })},
-        {"index 0", mutate([&](cJSON* r) { set(container(r), "index", cJSON_CreateNumber(0)); })},
-        {"index 256",
-         mutate([&](cJSON* r) { set(container(r), "index", cJSON_CreateNumber(256)); })},
-        {"name too long", mutate([&](cJSON* r) {
-             set(container(r), "name", cJSON_CreateString(std::string(260, 'n').c_str()));
-         })},
+        {"tries above max", with("pin", "triesLeft", cJSON_CreateNumber(7))},
+        {"fractional tries", with("pin", "triesLeft", cJSON_CreateNumber(2.5))},
+        {"short device key", with("", "deviceKey", cJSON_CreateString("00"))},
+        {"bad hex", with("", "tempKey", cJSON_CreateString("0g"))},
+        {"temp key too long",
+         with("", "tempKey", cJSON_CreateString(std::string(130, 'a').c_str()))},
+        {"index 0", with("container", "index", cJSON_CreateNumber(0))},
+        {"index 256", with("container", "index", cJSON_CreateNumber(256))},
+        {"name too long",
+         with("container", "name", cJSON_CreateString(std::string(260, 'n').c_str()))},
         {"same index twice", mutate([&](cJSON* r) {
              cJSON* copy = cJSON_Duplicate(container(r), true);
              set(copy, "name", cJSON_CreateString("other"));
@@ -158,8 +166,6 @@ TEST(TokenJson, EncodingsRoundTripAndRejectBadText) {
     EXPECT_FALSE(fromHex("abc"));
     EXPECT_EQ(fromHex("ABcd"), (Bytes{0xAB, 0xCD}));
 }
-
-// ---- the key's rules ----
 
 TEST(TokenRules, ContainersTakeTheLowestFreeIndexAndKeepTheirs) {
     Token t = newToken("SK1", "1234");
@@ -212,18 +218,15 @@ TEST(TokenRules, BindingSetsTheContainerWords) {
     setCertificate(t, index, DRV_FILE_EXCH_CERT, Bytes{1, 2, 3});
 
     const auto w = containerWords(index, t.containers.at(index));
-    EXPECT_EQ(w[0], index);
-    EXPECT_EQ(w[1], 2u);   // usage
-    EXPECT_EQ(w[2], 10u);  // signature algorithm
-    EXPECT_EQ(w[3], 10u);  // exchange algorithm
-    EXPECT_EQ(w[5], 1u);   // signature key present
-    EXPECT_EQ(w[6], 0u);   // no signature certificate
-    EXPECT_EQ(w[8], 1u);   // exchange key present
-    EXPECT_EQ(w[9], 1u);   // exchange certificate present
-    EXPECT_EQ(w[10], 3u);  // key word = signature private-key file
-    EXPECT_EQ(w[11], 4u);  // signature public-key file
-    EXPECT_EQ(w[17], 8u);  // exchange public-key file
-    EXPECT_EQ(w[22], 3u);  // type = the usage bound with
+    // Words: 0 index, 1 usage, 2/3 signature/exchange algorithm, 5/6 signature key/certificate
+    // present, 8/9 exchange key/certificate present, 10 key word = signature private-key file,
+    // 11 signature public-key file, 17 exchange public-key file, 22 type = the usage bound with.
+    const std::vector<std::pair<std::size_t, std::uint32_t>> words = {
+        {0, index}, {1, 2}, {2, 10}, {3, 10}, {5, 1},  {6, 0},
+        {8, 1},     {9, 1}, {10, 3}, {11, 4}, {17, 8}, {22, 3}};
+    for (const auto& [word, value] : words) {
+        EXPECT_EQ(w[word], value) << "word " << word;
+    }
 
     // A key bound elsewhere cannot move; a new key replaces the slot's old one.
     const std::uint32_t other = addContainer(t, "other");
@@ -258,10 +261,14 @@ TEST(TokenRules, SerialsAreSafeFileNames) {
     }
 }
 
-// ---- the store ----
-
 class StoreTest : public ::testing::Test {
   protected:
+    // Creates the sample key; the path of its file.
+    std::string createSample() {
+        store_.create(sampleToken());
+        return store_.keyPath("SK0001", KeyPlace::present).string();
+    }
+
     TempStore temp_;
     Store& store_ = temp_.store();
 };
@@ -274,21 +281,12 @@ TEST_F(StoreTest, KeysMoveBetweenPresentAndRemoved) {
     EXPECT_EQ(store_.serials(KeyPlace::present), (std::vector<std::string>{"SK1", "SK2"}));
     EXPECT_EQ(store_.serials(KeyPlace::removed), (std::vector<std::string>{"SK3"}));
 
-    try {
-        store_.create(sampleToken("SK3"));
-        FAIL() << "a serial was taken twice";
-    } catch (const StoreError& e) {
-        EXPECT_EQ(e.kind, StoreErrorKind::exists);
-    }
+    EXPECT_EQ(storeErrorOf([&] { store_.create(sampleToken("SK3")); }), StoreErrorKind::exists)
+        << "a serial was taken twice";
 
     store_.unplug("SK1");
     EXPECT_EQ(store_.placeOf("SK1"), KeyPlace::removed);
-    try {
-        store_.readPresent("SK1");
-        FAIL();
-    } catch (const StoreError& e) {
-        EXPECT_EQ(e.kind, StoreErrorKind::notPresent);
-    }
+    EXPECT_EQ(storeErrorOf([&] { store_.readPresent("SK1"); }), StoreErrorKind::notPresent);
     EXPECT_EQ(store_.read("SK1").serial, "SK1");
     store_.plug("SK1");
     store_.plug("SK1");
@@ -299,8 +297,7 @@ TEST_F(StoreTest, KeysMoveBetweenPresentAndRemoved) {
 }
 
 TEST_F(StoreTest, ChangesReplaceTheFileAtomically) {
-    store_.create(sampleToken());
-    const std::string path = store_.keyPath("SK0001", KeyPlace::present).string();
+    const std::string path = createSample();
     const ino_t before = inodeOf(path);
 
     store_.update("SK0001", true, [](Token& t) { t.label = "changed"; });
@@ -321,17 +318,14 @@ TEST_F(StoreTest, ChangesReplaceTheFileAtomically) {
 }
 
 TEST_F(StoreTest, FailedOrAbortedChangesLeaveTheOldKey) {
-    store_.create(sampleToken());
-    const std::string path = store_.keyPath("SK0001", KeyPlace::present).string();
+    const std::string path = createSample();
     const Bytes original = readFile(path);
 
     store_.setFailWrites(true);
-    try {
-        store_.update("SK0001", true, [](Token& t) { t.label = "lost"; });
-        FAIL() << "a write fault was not reported";
-    } catch (const StoreError& e) {
-        EXPECT_EQ(e.kind, StoreErrorKind::writeFailed);
-    }
+    EXPECT_EQ(
+        storeErrorOf([&] { store_.update("SK0001", true, [](Token& t) { t.label = "lost"; }); }),
+        StoreErrorKind::writeFailed)
+        << "a write fault was not reported";
     store_.setFailWrites(false);
     EXPECT_EQ(readFile(path), original);
 
@@ -352,8 +346,7 @@ TEST_F(StoreTest, FailedOrAbortedChangesLeaveTheOldKey) {
 }
 
 TEST_F(StoreTest, AWriterKilledHoldingTheLockLeavesTheKeyAndFreesTheLock) {
-    store_.create(sampleToken());
-    const std::string path = store_.keyPath("SK0001", KeyPlace::present).string();
+    const std::string path = createSample();
     const Bytes original = readFile(path);
     const pid_t child = fork();
     ASSERT_GE(child, 0);
@@ -400,20 +393,12 @@ TEST_F(StoreTest, TwoProcessesChangingOneKeyLoseNothing) {
 }
 
 TEST_F(StoreTest, AMalformedKeyIsAnErrorAndIsNeverOverwritten) {
-    store_.create(sampleToken());
-    const std::string path = store_.keyPath("SK0001", KeyPlace::present).string();
+    const std::string path = createSample();
     const std::string broken = "{\"serial\": \"SK0001\", \"pin\": 5}";
     test::writeFile(path, broken);
-    for (const auto& call : std::vector<std::function<void()>>{
-             [&] { store_.read("SK0001"); },
-             [&] { store_.update("SK0001", true, [](Token& t) { t.label = "x"; }); }}) {
-        try {
-            call();
-            FAIL() << "a malformed key was accepted";
-        } catch (const StoreError& e) {
-            EXPECT_EQ(e.kind, StoreErrorKind::malformed);
-        }
-    }
+    EXPECT_EQ(storeErrorOf([&] { store_.read("SK0001"); }), StoreErrorKind::malformed);
+    EXPECT_EQ(storeErrorOf([&] { store_.update("SK0001", true, [](Token& t) { t.label = "x"; }); }),
+              StoreErrorKind::malformed);
     EXPECT_EQ(test::readText(path), broken);
 
     // A file holding another key's serial is malformed too.
@@ -422,8 +407,6 @@ TEST_F(StoreTest, AMalformedKeyIsAnErrorAndIsNeverOverwritten) {
     test::writeFile(path, std::string_view(json.data(), json.size()));
     EXPECT_THROW(store_.read("SK0001"), StoreError);
 }
-
-// ---- the scripted user and the display log ----
 
 TEST_F(StoreTest, TheScriptedUserDefaultsToConfirmAndKeysOverrideFields) {
     ScriptedUser user = scriptedUser(store_, "SK1");
@@ -452,7 +435,7 @@ TEST_F(StoreTest, TheScriptedUserDefaultsToConfirmAndKeysOverrideFields) {
     }
 }
 
-TEST(DisplayText, DecodesInTheCharsetGivenOrNotAtAll) {
+TEST(DisplayText, DecodesInTheCharsetGivenOrNotAtAllAndLogsBoth) {
     const Bytes gbk = {0xD6, 0xD0, 0xCE, 0xC4};  // "中文"
     EXPECT_EQ(decodeCharset(gbk, 1), "\xE4\xB8\xAD\xE6\x96\x87");
     EXPECT_EQ(decodeCharset(gbk, 3), "\xE4\xB8\xAD\xE6\x96\x87");
@@ -460,9 +443,8 @@ TEST(DisplayText, DecodesInTheCharsetGivenOrNotAtAll) {
     EXPECT_FALSE(decodeCharset(Bytes{0xD6}, 1)) << "a cut character";
     EXPECT_FALSE(decodeCharset(Bytes{'a'}, 4));
     EXPECT_EQ(decodeCharset(Bytes{}, 2), "");
-}
 
-TEST(DisplayText, ALogLineHoldsBytesAndDecodedText) {
+    // A log line holds the bytes and the decoded text.
     DisplayShow show{.serial = "SK1",
                      .language = 2,
                      .charset = 2,
@@ -483,8 +465,6 @@ TEST(DisplayText, ALogLineHoldsBytesAndDecodedText) {
     EXPECT_EQ(json::uint(doc.get(), "form"), 1u);
     EXPECT_EQ(json::string(doc.get(), "outcome"), "signed");
 }
-
-// ---- faults ----
 
 TEST_F(StoreTest, CountedFailuresAndPullOutsAreSpent) {
     temp_.put("faults.json", R"({"fail": {"QZReadSN": "0x6A82", "QZGetTemKey":
