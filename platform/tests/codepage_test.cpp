@@ -86,37 +86,50 @@ std::u16string allScalarValues(bool withPrivateUse) {
     return text;
 }
 
-// --- UTF-8 -------------------------------------------------------------------
+struct Pair {
+    UINT codePage;
+    std::string multi;
+    std::u16string wide;
+};
 
-TEST(CodepageUtf8, ConvertsCjkAndSupplementaryCharactersBothWays) {
-    EXPECT_EQ(toWide(CP_UTF8, kTradeUtf8), kTrade);
-    EXPECT_EQ(toMulti(CP_UTF8, kTrade), kTradeUtf8);
-    EXPECT_EQ(toWide(CP_UTF8, "\xF0\xA0\x80\x80"), u"\xD840\xDC00");   // U+20000
-    EXPECT_EQ(toMulti(CP_UTF8, u"\xD83D\xDE00"), "\xF0\x9F\x98\x80");  // U+1F600
-}
-
-TEST(CodepageUtf8, AcceptsEveryLengthBoundary) {
-    const struct {
-        std::string utf8;
-        std::u16string utf16;
-    } cases[] = {
-        {"\x7F", u"\x007F"},
-        {"\xC2\x80", u"\x0080"},
-        {"\xDF\xBF", u"\x07FF"},
-        {"\xE0\xA0\x80", u"\x0800"},
-        {"\xED\x9F\xBF", u"\xD7FF"},
-        {"\xEE\x80\x80", u"\xE000"},
-        {"\xEF\xBF\xBF", u"\xFFFF"},
-        {"\xF0\x90\x80\x80", u"\xD800\xDC00"},
-        {"\xF4\x8F\xBF\xBF", u"\xDBFF\xDFFF"},
+TEST(Codepage, ValidTextConvertsBothWaysLenientAndStrict) {
+    const Pair cases[] = {
+        {CP_UTF8, kTradeUtf8, kTrade},
+        {CP_UTF8, "\xF0\xA0\x80\x80", u"\xD840\xDC00"},  // U+20000
+        {CP_UTF8, "\xF0\x9F\x98\x80", u"\xD83D\xDE00"},  // U+1F600
+        {CP_UTF8, "\x7F", u"\x007F"},
+        {CP_UTF8, "\xC2\x80", u"\x0080"},
+        {CP_UTF8, "\xDF\xBF", u"\x07FF"},
+        {CP_UTF8, "\xE0\xA0\x80", u"\x0800"},
+        {CP_UTF8, "\xED\x9F\xBF", u"\xD7FF"},
+        {CP_UTF8, "\xEE\x80\x80", u"\xE000"},
+        {CP_UTF8, "\xEF\xBF\xBF", u"\xFFFF"},
+        {CP_UTF8, "\xF0\x90\x80\x80", u"\xD800\xDC00"},
+        {CP_UTF8, "\xF4\x8F\xBF\xBF", u"\xDBFF\xDFFF"},
+        {CP_GBK, kTradeGbk, kTrade},
+        {CP_GBK, "A\x80\x31", u"A\u20AC1"},  // euro: one byte
+        {CP_GB18030, kTradeGbk, kTrade},
+        {CP_GB18030, "\xA2\xE3", u"\u20AC"},          // euro: two bytes, unlike GBK
+        {CP_GB18030, "\x81\x30\x81\x30", u"\u0080"},  // first four-byte sequence
+        {CP_GB18030, "\x81\x30\x84\x36", u"\u00A5"},
+        {CP_GB18030, "\x84\x31\xA4\x37", u"\uFFFD"},
+        {CP_GB18030, "\x90\x30\x81\x30", u"\xD800\xDC00"},  // U+10000
+        {CP_GB18030, "\x95\x32\x82\x36", u"\xD840\xDC00"},  // U+20000
+        {CP_GB18030, "\x94\x39\xFC\x36", u"\xD83D\xDE00"},  // U+1F600
+        {CP_GB18030, "\xE3\x32\x9A\x35", u"\xDBFF\xDFFF"},  // U+10FFFF
     };
-    for (const auto& c : cases) {
-        EXPECT_EQ(toWide(CP_UTF8, c.utf8, MB_ERR_INVALID_CHARS), c.utf16);
-        EXPECT_EQ(toMulti(CP_UTF8, c.utf16, WC_ERR_INVALID_CHARS), c.utf8);
+    for (const Pair& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.codePage << " " << testing::PrintToString(c.multi));
+        EXPECT_EQ(toWide(c.codePage, c.multi), c.wide);
+        EXPECT_EQ(toWide(c.codePage, c.multi, MB_ERR_INVALID_CHARS), c.wide);
+        EXPECT_EQ(toMulti(c.codePage, c.wide), c.multi);
+        if (c.codePage != CP_GBK) {  // GBK refuses WC_ERR_INVALID_CHARS
+            EXPECT_EQ(toMulti(c.codePage, c.wide, WC_ERR_INVALID_CHARS), c.multi);
+        }
     }
 }
 
-TEST(CodepageUtf8, EncodesEveryScalarValueAsIconvDoes) {
+TEST(Codepage, Utf8EncodesEveryScalarValueAsIconvDoes) {
     const std::u16string all = allScalarValues(true);
     std::string expected(all.size() * 3, '\0');
     iconv_t cd = iconv_open("UTF-8", "UTF-16LE");
@@ -133,153 +146,84 @@ TEST(CodepageUtf8, EncodesEveryScalarValueAsIconvDoes) {
     EXPECT_EQ(toWide(CP_UTF8, expected, MB_ERR_INVALID_CHARS), all);
 }
 
-TEST(CodepageUtf8, EachMaximalInvalidSubpartBecomesOneReplacement) {
-    const struct {
-        std::string utf8;
-        std::u16string utf16;
-    } cases[] = {
-        {"\x80", u"\uFFFD"},
-        {"\xFF", u"\uFFFD"},
-        {"\xC0\xAF", u"\uFFFD\uFFFD"},                      // overlong '/'
-        {"\xE0\x80\xAF", u"\uFFFD\uFFFD\uFFFD"},            // overlong, 3 bytes
-        {"\xED\xA0\x80", u"\uFFFD\uFFFD\uFFFD"},            // surrogate D800
-        {"\xF4\x90\x80\x80", u"\uFFFD\uFFFD\uFFFD\uFFFD"},  // above U+10FFFF
-        {"\xF5\x80", u"\uFFFD\uFFFD"},
-        {"\xE4\xB8"
-         "A",
-         u"\uFFFD"
-         "A"},                          // cut short by a new character
-        {"A\xF0\x9F\x98", u"A\uFFFD"},  // truncated at the end
-        {"\x61\xF1\x80\x80\xE1\x80\xC2\x62\x80\x63\x80\xBF\x64",
-         u"a\uFFFD\uFFFD\uFFFDb\uFFFDc\uFFFD\uFFFDd"},
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(toWide(CP_UTF8, c.utf8), c.utf16);
-        EXPECT_EQ(toWideFailure(CP_UTF8, c.utf8, MB_ERR_INVALID_CHARS), kNoTranslation);
-    }
-}
-
-TEST(CodepageUtf8, UnpairedSurrogatesBecomeReplacementUnlessStrict) {
-    const std::u16string cases[] = {u"a\xD800",
-                                    u"\xDC00"
-                                    "b",
-                                    u"\xD800\xD800\xDC00", u"\xDC00\xD800"};
-    const std::string expected[] = {"a\xEF\xBF\xBD",
-                                    "\xEF\xBF\xBD"
-                                    "b",
-                                    "\xEF\xBF\xBD\xF0\x90\x80\x80", "\xEF\xBF\xBD\xEF\xBF\xBD"};
-    for (std::size_t i = 0; i < std::size(cases); ++i) {
-        EXPECT_EQ(toMulti(CP_UTF8, cases[i]), expected[i]);
-        EXPECT_EQ(toMultiFailure(CP_UTF8, cases[i], WC_ERR_INVALID_CHARS), kNoTranslation);
-    }
-}
-
-// --- GBK (936) ----------------------------------------------------------------
-
-TEST(CodepageGbk, ConvertsCjkAndTheEuroSign) {
-    EXPECT_EQ(toMulti(CP_GBK, kTrade), kTradeGbk);
-    EXPECT_EQ(toWide(CP_GBK, kTradeGbk), kTrade);
-    EXPECT_EQ(toMulti(CP_GBK, u"A\u20AC1"),
-              "A\x80"
-              "1");
-    EXPECT_EQ(toWide(CP_GBK,
-                     "A\x80"
-                     "1"),
-              u"A\u20AC1");
-}
-
-TEST(CodepageGbk, CharactersWithoutMappingBecomeTheDefaultChar) {
-    BOOL used = TRUE;
-    EXPECT_EQ(toMulti(CP_GBK, u"\u4E2D", 0, nullptr, &used), "\xD6\xD0");
-    EXPECT_EQ(used, FALSE);
-
-    used = FALSE;
-    EXPECT_EQ(toMulti(CP_GBK, u"a\u00A5b", 0, nullptr, &used), "a?b");
-    EXPECT_EQ(used, TRUE);
-    EXPECT_EQ(toMulti(CP_GBK, u"a\u00A5b", 0, "*", nullptr), "a*b");
-    // A supplementary character is one character: one default char, not two.
-    EXPECT_EQ(toMulti(CP_GBK,
-                      u"\xD840\xDC00"
-                      "a"),
-              "?a");
-    // GBK has no U+FFFD, so an unpaired surrogate takes the default char too.
-    used = FALSE;
-    EXPECT_EQ(toMulti(CP_GBK, u"\xDC00\u4E2D", 0, "#", &used), "#\xD6\xD0");
-    EXPECT_EQ(used, TRUE);
-}
-
-TEST(CodepageGbk, BadOrTruncatedSequenceConsumesOneByte) {
-    EXPECT_EQ(toWide(CP_GBK,
-                     "\xFF"
-                     "a"),
-              u"\uFFFD"
-              "a");
-    EXPECT_EQ(toWide(CP_GBK, "\xD6\x30"),
-              u"\uFFFD"
-              "0");                                  // bad trail byte is kept
-    EXPECT_EQ(toWide(CP_GBK, "a\xD6"), u"a\uFFFD");  // lead byte at the end
-    EXPECT_EQ(toWideFailure(CP_GBK, "a\xD6", MB_ERR_INVALID_CHARS), kNoTranslation);
-    EXPECT_EQ(toWideFailure(CP_GBK, "\xFF", MB_ERR_INVALID_CHARS), kNoTranslation);
-}
-
-TEST(CodepageGbk, TakesOnlyTheFlagsWindowsTakes) {
-    EXPECT_EQ(toMultiFailure(CP_GBK, u"a", WC_ERR_INVALID_CHARS), kBadFlags);
-    EXPECT_EQ(toMulti(CP_GBK, u"a\u00A5", WC_NO_BEST_FIT_CHARS), "a?");
-}
-
-// --- GB18030 (54936) --------------------------------------------------------------
-
-TEST(CodepageGb18030, ConvertsTwoAndFourByteSequences) {
-    const struct {
-        std::string gb;
-        std::u16string utf16;
-    } cases[] = {
-        {kTradeGbk, kTrade},
-        {"\xA2\xE3", u"\u20AC"},          // euro: two bytes, unlike GBK
-        {"\x81\x30\x81\x30", u"\u0080"},  // first four-byte sequence
-        {"\x81\x30\x84\x36", u"\u00A5"},
-        {"\x84\x31\xA4\x37", u"\uFFFD"},
-        {"\x90\x30\x81\x30", u"\xD800\xDC00"},  // U+10000
-        {"\x95\x32\x82\x36", u"\xD840\xDC00"},  // U+20000
-        {"\x94\x39\xFC\x36", u"\xD83D\xDE00"},  // U+1F600
-        {"\xE3\x32\x9A\x35", u"\xDBFF\xDFFF"},  // U+10FFFF
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(toMulti(CP_GB18030, c.utf16, WC_ERR_INVALID_CHARS), c.gb);
-        EXPECT_EQ(toWide(CP_GB18030, c.gb, MB_ERR_INVALID_CHARS), c.utf16);
-    }
-}
-
-TEST(CodepageGb18030, EveryCharacterOutsidePrivateUseRoundTrips) {
+TEST(Codepage, Gb18030EveryCharacterOutsidePrivateUseRoundTrips) {
     // Long enough to cross every internal chunk boundary many times.
     const std::u16string all = allScalarValues(false);
     EXPECT_EQ(toWide(CP_GB18030, toMulti(CP_GB18030, all, WC_ERR_INVALID_CHARS)), all);
 }
 
-TEST(CodepageGb18030, BadOrTruncatedSequenceConsumesOneByte) {
-    EXPECT_EQ(toWide(CP_GB18030,
-                     "\x80"
-                     "a"),
-              u"\uFFFD"
-              "a");
-    EXPECT_EQ(toWide(CP_GB18030, "a\x81\x30\x81"),
-              u"a\uFFFD"
-              "0\uFFFD");
-    // Past U+10FFFF: well formed, but maps to nothing.
-    EXPECT_EQ(toWide(CP_GB18030, "\xE3\x32\x9A\x36"),
-              u"\uFFFD"
-              "2\uFFFD"
-              "6");
-    EXPECT_EQ(toWideFailure(CP_GB18030, "\xE3\x32\x9A\x36", MB_ERR_INVALID_CHARS), kNoTranslation);
-    EXPECT_EQ(toWideFailure(CP_GB18030, "a\x81\x30", MB_ERR_INVALID_CHARS), kNoTranslation);
+// UTF-8: each maximal invalid subpart is one U+FFFD. GBK and GB18030: a bad or
+// truncated sequence consumes one byte.
+TEST(Codepage, InvalidBytesBecomeReplacementUnlessStrict) {
+    const Pair cases[] = {
+        {CP_UTF8, "\x80", u"\uFFFD"},
+        {CP_UTF8, "\xFF", u"\uFFFD"},
+        {CP_UTF8, "\xC0\xAF", u"\uFFFD\uFFFD"},                      // overlong '/'
+        {CP_UTF8, "\xE0\x80\xAF", u"\uFFFD\uFFFD\uFFFD"},            // overlong, 3 bytes
+        {CP_UTF8, "\xED\xA0\x80", u"\uFFFD\uFFFD\uFFFD"},            // surrogate D800
+        {CP_UTF8, "\xF4\x90\x80\x80", u"\uFFFD\uFFFD\uFFFD\uFFFD"},  // above U+10FFFF
+        {CP_UTF8, "\xF5\x80", u"\uFFFD\uFFFD"},
+        {CP_UTF8, "\xE4\xB8\x41", u"\uFFFDA"},   // cut short by a new character
+        {CP_UTF8, "A\xF0\x9F\x98", u"A\uFFFD"},  // truncated at the end
+        {CP_UTF8, "\x61\xF1\x80\x80\xE1\x80\xC2\x62\x80\x63\x80\xBF\x64",
+         u"a\uFFFD\uFFFD\uFFFDb\uFFFDc\uFFFD\uFFFDd"},
+        {CP_GBK, "\xFF", u"\uFFFD"},
+        {CP_GBK, "\xFF\x61", u"\uFFFDa"},
+        {CP_GBK, "\xD6\x30", u"\uFFFD\x30"},  // bad trail byte is kept
+        {CP_GBK, "a\xD6", u"a\uFFFD"},        // lead byte at the end
+        {CP_GB18030, "\x80\x61", u"\uFFFDa"},
+        {CP_GB18030, "a\x81\x30", u"a\uFFFD\x30"},
+        {CP_GB18030, "a\x81\x30\x81", u"a\uFFFD\x30\uFFFD"},
+        {CP_GB18030, "\xE3\x32\x9A\x36", u"\uFFFD\x32\uFFFD\x36"},  // past U+10FFFF
+    };
+    for (const Pair& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.codePage << " " << testing::PrintToString(c.multi));
+        EXPECT_EQ(toWide(c.codePage, c.multi), c.wide);
+        EXPECT_EQ(toWideFailure(c.codePage, c.multi, MB_ERR_INVALID_CHARS), kNoTranslation);
+    }
 }
 
-TEST(CodepageGb18030, UnpairedSurrogateBecomesReplacementUnlessStrict) {
-    EXPECT_EQ(toMulti(CP_GB18030, u"a\xD800"), "a\x84\x31\xA4\x37");
-    EXPECT_EQ(toMultiFailure(CP_GB18030, u"a\xD800", WC_ERR_INVALID_CHARS), kNoTranslation);
+TEST(Codepage, UnpairedSurrogatesBecomeReplacementUnlessStrict) {
+    const Pair cases[] = {
+        {CP_UTF8, "a\xEF\xBF\xBD", u"a\xD800"},
+        {CP_UTF8, "\xEF\xBF\xBD\x62", u"\xDC00\x62"},
+        {CP_UTF8, "\xEF\xBF\xBD\xF0\x90\x80\x80", u"\xD800\xD800\xDC00"},
+        {CP_UTF8, "\xEF\xBF\xBD\xEF\xBF\xBD", u"\xDC00\xD800"},
+        {CP_GB18030, "a\x84\x31\xA4\x37", u"a\xD800"},
+    };
+    for (const Pair& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.codePage << " " << testing::PrintToString(c.multi));
+        EXPECT_EQ(toMulti(c.codePage, c.wide), c.multi);
+        EXPECT_EQ(toMultiFailure(c.codePage, c.wide, WC_ERR_INVALID_CHARS), kNoTranslation);
+    }
 }
 
-TEST(CodepageGb18030, RefusesDefaultCharArguments) {
+TEST(Codepage, GbkCharactersWithoutMappingBecomeTheDefaultChar) {
+    const struct {
+        std::u16string in;
+        LPCSTR defaultChar;
+        std::string out;
+        std::optional<BOOL> used;  // nullopt: no usedDefault pointer
+    } cases[] = {
+        {u"\u4E2D", nullptr, "\xD6\xD0", FALSE},
+        {u"a\u00A5b", nullptr, "a?b", TRUE},
+        {u"a\u00A5b", "*", "a*b", std::nullopt},
+        // A supplementary character is one character: one default char, not two.
+        {u"\xD840\xDC00\x61", nullptr, "?a", std::nullopt},
+        // GBK has no U+FFFD, so an unpaired surrogate takes the default char too.
+        {u"\xDC00\u4E2D", "#", "#\xD6\xD0", TRUE},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.out));
+        BOOL used = c.used ? !*c.used : FALSE;
+        EXPECT_EQ(toMulti(CP_GBK, c.in, 0, c.defaultChar, c.used ? &used : nullptr), c.out);
+        if (c.used) {
+            EXPECT_EQ(used, *c.used);
+        }
+    }
+}
+
+TEST(Codepage, Utf8AndGb18030RefuseDefaultCharArguments) {
     char out[8];
     BOOL used = FALSE;
     for (const UINT codePage : {CP_UTF8, CP_GB18030}) {
@@ -289,8 +233,6 @@ TEST(CodepageGb18030, RefusesDefaultCharArguments) {
                   kBadParameter);
     }
 }
-
-// --- lengths and buffers ---------------------------------------------------------
 
 TEST(CodepageLengths, MinusOneConvertsAndCountsTheNul) {
     char16_t wide[4] = {u'x', u'x', u'x', u'x'};
@@ -348,23 +290,27 @@ TEST(CodepageLengths, NeverWritesHalfACharacter) {
 }
 
 TEST(CodepageLengths, BadLengthsAndPointersAreInvalidParameters) {
+    const struct {
+        int inLength;
+        bool nullIn;
+        bool nullOut;
+        int outLength;
+    } cases[] = {
+        {0, false, false, 8},  {-2, false, false, 8}, {-7, false, false, 8},
+        {1, false, false, -1}, {1, true, false, 8},   {1, false, true, 8},
+    };
     char16_t wide[8];
     char multi[8];
-    EXPECT_EQ(failure(MultiByteToWideChar(CP_UTF8, 0, "a", 0, wide, 8)), kBadParameter);
-    EXPECT_EQ(failure(MultiByteToWideChar(CP_UTF8, 0, "a", -2, wide, 8)), kBadParameter);
-    EXPECT_EQ(failure(MultiByteToWideChar(CP_UTF8, 0, "a", 1, wide, -1)), kBadParameter);
-    EXPECT_EQ(failure(MultiByteToWideChar(CP_UTF8, 0, nullptr, 1, wide, 8)), kBadParameter);
-    EXPECT_EQ(failure(MultiByteToWideChar(CP_UTF8, 0, "a", 1, nullptr, 8)), kBadParameter);
-    EXPECT_EQ(failure(WideCharToMultiByte(CP_UTF8, 0, u"a", 0, multi, 8, nullptr, nullptr)),
-              kBadParameter);
-    EXPECT_EQ(failure(WideCharToMultiByte(CP_UTF8, 0, u"a", -7, multi, 8, nullptr, nullptr)),
-              kBadParameter);
-    EXPECT_EQ(failure(WideCharToMultiByte(CP_UTF8, 0, u"a", 1, multi, -1, nullptr, nullptr)),
-              kBadParameter);
-    EXPECT_EQ(failure(WideCharToMultiByte(CP_UTF8, 0, nullptr, 1, multi, 8, nullptr, nullptr)),
-              kBadParameter);
-    EXPECT_EQ(failure(WideCharToMultiByte(CP_UTF8, 0, u"a", 1, nullptr, 8, nullptr, nullptr)),
-              kBadParameter);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.inLength << c.nullIn << c.nullOut << c.outLength);
+        EXPECT_EQ(failure(MultiByteToWideChar(CP_UTF8, 0, c.nullIn ? nullptr : "a", c.inLength,
+                                              c.nullOut ? nullptr : wide, c.outLength)),
+                  kBadParameter);
+        EXPECT_EQ(failure(WideCharToMultiByte(CP_UTF8, 0, c.nullIn ? nullptr : u"a", c.inLength,
+                                              c.nullOut ? nullptr : multi, c.outLength, nullptr,
+                                              nullptr)),
+                  kBadParameter);
+    }
 }
 
 TEST(CodepageLengths, SameBufferForInputAndOutputIsRefused) {
@@ -376,8 +322,6 @@ TEST(CodepageLengths, SameBufferForInputAndOutputIsRefused) {
               kBadParameter);
 }
 
-// --- code pages and flags ------------------------------------------------------
-
 TEST(CodepageSupport, UnsupportedCodePageIsAnInvalidParameter) {
     for (const UINT codePage : {1u, 437u, 1252u, 20936u, 65000u}) {
         EXPECT_EQ(toWideFailure(codePage, "a"), kBadParameter);
@@ -385,13 +329,15 @@ TEST(CodepageSupport, UnsupportedCodePageIsAnInvalidParameter) {
     }
 }
 
-TEST(CodepageSupport, UnknownFlagsAreRefused) {
+TEST(CodepageSupport, OnlyTheFlagsWindowsTakesAreAccepted) {
     for (const UINT codePage : {CP_UTF8, CP_GBK, CP_GB18030}) {
         EXPECT_EQ(toWideFailure(codePage, "a", 0x1 /* precomposed */), kBadFlags);
         EXPECT_EQ(toWideFailure(codePage, "a", WC_ERR_INVALID_CHARS), kBadFlags);
         EXPECT_EQ(toMultiFailure(codePage, u"a", MB_ERR_INVALID_CHARS), kBadFlags);
     }
     EXPECT_EQ(toMultiFailure(CP_UTF8, u"a", WC_NO_BEST_FIT_CHARS), kBadFlags);
+    EXPECT_EQ(toMultiFailure(CP_GBK, u"a", WC_ERR_INVALID_CHARS), kBadFlags);
+    EXPECT_EQ(toMulti(CP_GBK, u"a\u00A5", WC_NO_BEST_FIT_CHARS), "a?");
 }
 
 // Each test starts with ORVA_ACP unset and leaves it as it found it.
