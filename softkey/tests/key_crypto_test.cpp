@@ -52,21 +52,16 @@ class KeyCryptoTest : public ::testing::Test {
         return secure(test::readText(dir_.file("ext.pem")));
     }
 
-    // 04 || X || Y as openssl reads it from the key's public half.
-    Bytes opensslSm2Point(const SecureString& privatePem) {
+    // Against 04 || X || Y as openssl reads it: the last 65 bytes of the public key's DER.
+    void expectSm2Layouts(const SecureString& privatePem, const Bytes& publicFile,
+                          const Bytes& block) {
         writeKeys(privatePem, "point");
         const auto run = openssl("pkey -pubin -in " + dir_.arg("point.pub.pem") +
                                  " -outform DER -out " + dir_.arg("point.der"));
-        EXPECT_EQ(run.status, 0) << run.output;
+        ASSERT_EQ(run.status, 0) << run.output;
         const Bytes der = readFile(dir_.file("point.der"));
-        // The subject public key is the last 65 bytes of the DER.
-        return der.size() < 65 ? Bytes{} : Bytes(der.end() - 65, der.end());
-    }
-
-    void expectSm2Layouts(const SecureString& privatePem, const Bytes& publicFile,
-                          const Bytes& block) {
-        const Bytes point = opensslSm2Point(privatePem);
-        ASSERT_EQ(point.size(), 65u);
+        ASSERT_GE(der.size(), 65u);
+        const Bytes point(der.end() - 65, der.end());
         ASSERT_EQ(point[0], 0x04);
         Bytes file = {0x01, 0x00};
         file.insert(file.end(), point.begin() + 1, point.begin() + 33);
@@ -92,21 +87,16 @@ class KeyCryptoTest : public ::testing::Test {
     TempDir dir_;
 };
 
-// --- key pairs and the layouts the key hands out ---
-
-TEST_F(KeyCryptoTest, Sm2LayoutsMatchTheKeysPoint) {
+TEST_F(KeyCryptoTest, Sm2LayoutsMatchTheKeysPointEvenWithALeadingZero) {
     const KeyPair pair = generateKeyPair(kAlgSm2);
     EXPECT_EQ(algorithmOf(pair.privatePem), kAlgSm2);
     ASSERT_EQ(pair.publicFile.size(), 68u);
     ASSERT_EQ(pair.generationBlock.size(), 68u);
     expectSm2Layouts(pair.privatePem, pair.publicFile, pair.generationBlock);
-    // Recomputed from the stored key: the same bytes.
     EXPECT_EQ(publicKeyFile(pair.privatePem), pair.publicFile);
     EXPECT_EQ(generationBlock(pair.privatePem), pair.generationBlock);
-}
 
-TEST_F(KeyCryptoTest, Sm2CoordinatesWithLeadingZeroKeepTheirWidth) {
-    // About one key in 128 has a coordinate below 2^248.
+    // About one key in 128 has a coordinate below 2^248: it keeps its width.
     std::optional<KeyPair> found;
     for (int i = 0; i < 5000 && !found; ++i) {
         KeyPair pair = generateKeyPair(kAlgSm2);
@@ -208,9 +198,7 @@ TEST_F(KeyCryptoTest, RefusesWhatTheKeyCannotHold) {
     EXPECT_THROW(publicKeyFile(truncated), CryptoError);
 }
 
-// --- SM2 signatures ---
-
-TEST_F(KeyCryptoTest, Sm2DataSignaturesVerifyWithTheDefaultId) {
+TEST_F(KeyCryptoTest, Sm2SignaturesVerifyWithTheDefaultIdAndDigestsAsGiven) {
     const SecureString key = generateKeyPair(kAlgSm2).privatePem;
     const std::string pub = writeKeys(key);
     for (const Bytes& data :
@@ -224,12 +212,25 @@ TEST_F(KeyCryptoTest, Sm2DataSignaturesVerifyWithTheDefaultId) {
         changed.back() ^= 1;
         EXPECT_FALSE(opensslVerifiesSm2Data(pub, changed, rs));
     }
-}
 
-TEST_F(KeyCryptoTest, Sm2SignatureHalvesWithLeadingZeroKeepTheirWidth) {
-    const SecureString key = generateKeyPair(kAlgSm2).privatePem;
-    const std::string pub = writeKeys(key);
-    // About one signature in 128 has r or s below 2^248.
+    // A digest is signed as given.
+    Bytes digest(32);
+    for (std::size_t i = 0; i < digest.size(); ++i) {
+        digest[i] = static_cast<std::uint8_t>(i * 7 + 1);
+    }
+    const Bytes digestRs = sm2SignDigest(key, digest);
+    ASSERT_EQ(digestRs.size(), 64u);
+    writeFile(dir_.file("digest"), digest);
+    writeFile(dir_.file("sig.der"), derSignatureFromRs(digestRs));
+    const std::string verify = "pkeyutl -verify -pubin -inkey " + pub + " -in " +
+                               dir_.arg("digest") + " -sigfile " + dir_.arg("sig.der");
+    const auto good = openssl(verify);
+    EXPECT_EQ(good.status, 0) << good.output;
+    digest[0] ^= 0x80;
+    writeFile(dir_.file("digest"), digest);
+    EXPECT_NE(openssl(verify).status, 0);
+
+    // About one signature in 128 has r or s below 2^248: it keeps its width.
     for (std::uint32_t i = 0; i < 5000; ++i) {
         const Bytes data = {static_cast<std::uint8_t>(i), static_cast<std::uint8_t>(i >> 8)};
         const Bytes rs = sm2SignData(key, data);
@@ -242,38 +243,19 @@ TEST_F(KeyCryptoTest, Sm2SignatureHalvesWithLeadingZeroKeepTheirWidth) {
     FAIL() << "no signature with a short half";
 }
 
-TEST_F(KeyCryptoTest, Sm2DigestSignaturesSignTheDigestAsGiven) {
-    const SecureString key = generateKeyPair(kAlgSm2).privatePem;
-    const std::string pub = writeKeys(key);
-    Bytes digest(32);
-    for (std::size_t i = 0; i < digest.size(); ++i) {
-        digest[i] = static_cast<std::uint8_t>(i * 7 + 1);
-    }
-    const Bytes rs = sm2SignDigest(key, digest);
-    ASSERT_EQ(rs.size(), 64u);
-    writeFile(dir_.file("digest"), digest);
-    writeFile(dir_.file("sig.der"), derSignatureFromRs(rs));
-    const std::string verify = "pkeyutl -verify -pubin -inkey " + pub + " -in " +
-                               dir_.arg("digest") + " -sigfile " + dir_.arg("sig.der");
-    const auto good = openssl(verify);
-    EXPECT_EQ(good.status, 0) << good.output;
-
-    digest[0] ^= 0x80;
-    writeFile(dir_.file("digest"), digest);
-    EXPECT_NE(openssl(verify).status, 0);
-}
-
-TEST_F(KeyCryptoTest, Sm2SigningRefusesBadInput) {
-    const SecureString key = generateKeyPair(kAlgSm2).privatePem;
+TEST_F(KeyCryptoTest, SigningRefusesBadInput) {
+    const SecureString sm2 = generateKeyPair(kAlgSm2).privatePem;
     for (const std::size_t size : {0u, 20u, 31u, 33u, 64u}) {
-        EXPECT_THROW(sm2SignDigest(key, Bytes(size, 1)), CryptoError) << size;
+        EXPECT_THROW(sm2SignDigest(sm2, Bytes(size, 1)), CryptoError) << size;
     }
     const SecureString& rsa = rsaKey(kAlgRsa1024).privatePem;
     EXPECT_THROW(sm2SignDigest(rsa, Bytes(32, 1)), CryptoError);
     EXPECT_THROW(sm2SignData(rsa, bytesOf("x")), CryptoError);
+    for (const std::uint32_t hashId : {0u, 1u, 2u, 3u, 9u, 0xffffffffu}) {
+        EXPECT_THROW(rsaSignData(rsa, hashId, bytesOf("x")), CryptoError) << hashId;
+    }
+    EXPECT_THROW(rsaSignData(sm2, 5, bytesOf("x")), CryptoError);
 }
-
-// --- RSA signatures ---
 
 TEST_F(KeyCryptoTest, RsaSignaturesVerifyForEveryHash) {
     const std::map<std::uint32_t, std::string> hashes = {
@@ -319,20 +301,9 @@ TEST_F(KeyCryptoTest, RsaSm3SignaturesCarryTheSm3DigestInfo) {
         EXPECT_NE(parse.output.find("OBJECT            :sm3"), std::string::npos) << parse.output;
         EXPECT_NE(parse.output.find("prim: NULL"), std::string::npos) << parse.output;
         EXPECT_NE(parse.output.find("[HEX DUMP]:" + hex), std::string::npos) << parse.output;
-        // The DigestInfo and nothing more.
         EXPECT_EQ(readFile(dir_.file("info")).size(), 18u + 32u);
     }
 }
-
-TEST_F(KeyCryptoTest, RsaSigningRefusesBadInput) {
-    const SecureString& key = rsaKey(kAlgRsa1024).privatePem;
-    for (const std::uint32_t hashId : {0u, 1u, 2u, 3u, 9u, 0xffffffffu}) {
-        EXPECT_THROW(rsaSignData(key, hashId, bytesOf("x")), CryptoError) << hashId;
-    }
-    EXPECT_THROW(rsaSignData(generateKeyPair(kAlgSm2).privatePem, 5, bytesOf("x")), CryptoError);
-}
-
-// --- encryption ---
 
 TEST_F(KeyCryptoTest, EncryptionInteroperatesWithOpenssl) {
     const SecureString sm2 = generateKeyPair(kAlgSm2).privatePem;
@@ -350,7 +321,6 @@ TEST_F(KeyCryptoTest, EncryptionInteroperatesWithOpenssl) {
             EXPECT_EQ(readFile(dir_.file("plain")), plain);
         }
 
-        // openssl's to ours.
         writeFile(dir_.file("plain"), plain);
         const auto run = openssl("pkeyutl -encrypt -pubin -inkey " + pub + " -in " +
                                  dir_.arg("plain") + " -out " + dir_.arg("cipher"));

@@ -112,8 +112,22 @@ class SoftkeyToolTest : public ::testing::Test {
         if (!store().placeOf(serial)) {
             ok({"create", "--sn", serial});
         }
-        return trimmed(
-            ok({"provision", "--sn", serial, "--alg", alg, "--type", "3", "--subject", kSubject}));
+        return trimmed(ok(provision(serial, alg)));
+    }
+
+    static std::vector<std::string> provision(const std::string& serial, const std::string& alg,
+                                              const std::string& subject = kSubject,
+                                              const std::string& type = "3") {
+        return {"provision", "--sn", serial, "--alg", alg, "--type", type, "--subject", subject};
+    }
+
+    std::string subjectOf(const std::string& name, const std::string& inform = "PEM") const {
+        return openssl("x509 -inform " + inform + " -in " + dir_.arg(name) +
+                       " -noout -subject -nameopt RFC2253");
+    }
+
+    bool caVerifies(const std::string& ca, const std::string& name) const {
+        return openssl("verify -CAfile " + ca + " " + dir_.arg(name)) == dir_.file(name) + ": OK\n";
     }
 
     TempDir dir_;
@@ -146,23 +160,13 @@ TEST_F(SoftkeyToolTest, HelpForEveryCommandAndUsageErrors) {
     fails({"create", "--default-pin=yes"}, 2, "takes no value");
     fails({"show"}, 2, "usage: softkey show");
     fails({"show", "A", "B"}, 2, "usage: softkey show");
-    fails({"provision", "--sn", "A", "--alg", "dsa", "--type", "3", "--subject", "CN=x"}, 2,
-          "--alg must be sm2, rsa1024 or rsa2048");
+    fails(provision("A", "dsa", "CN=x"), 2, "--alg must be sm2, rsa1024 or rsa2048");
     fails({"create", "--capacity", "256"}, 2, "--capacity must be a number from 1 to 255");
-}
-
-TEST_F(SoftkeyToolTest, StoreComesFromDirElseTheEnvironment) {
-    const std::string other = dir_.file("other");
-    ok({"--dir", other, "create", "--sn", "D1"});
-    ok({"create", "--sn", "D2", "--dir=" + other});
-    ok({"create", "--sn", "E1"});
-    EXPECT_EQ(Store(other).serials(KeyPlace::present), (std::vector<std::string>{"D1", "D2"}));
-    EXPECT_EQ(store().serials(KeyPlace::present), std::vector<std::string>{"E1"});
 }
 
 // --- keys --------------------------------------------------------------------
 
-TEST_F(SoftkeyToolTest, CreateListPlugUnplugDelete) {
+TEST_F(SoftkeyToolTest, CreateListPlugUnplugDeleteAndPins) {
     EXPECT_EQ(ok({"create", "--sn", "KEY-1", "--label", "Desk key"}), "KEY-1\n");
     const std::string generated = trimmed(ok({"create"}));
     EXPECT_TRUE(std::regex_match(generated, std::regex("SK[0-9]{10}"))) << generated;
@@ -183,9 +187,7 @@ TEST_F(SoftkeyToolTest, CreateListPlugUnplugDelete) {
     EXPECT_FALSE(store().placeOf(generated));
     fails({"show", generated}, 1, "no key");
     fails({"plug", "NOPE"}, 1, "no key");
-}
 
-TEST_F(SoftkeyToolTest, CreateSetsThePinAndItsDefaultState) {
     ok({"create", "--sn", "OWNED", "--pin", "246810"});
     ok({"create", "--sn", "FRESH", "--default-pin", "--capacity", "2"});
     const Token owned = store().read("OWNED");
@@ -195,6 +197,14 @@ TEST_F(SoftkeyToolTest, CreateSetsThePinAndItsDefaultState) {
     EXPECT_TRUE(pinMatches(fresh, "12345678"));
     EXPECT_TRUE(fresh.pin.isDefault);
     EXPECT_EQ(fresh.capacity, 2u);
+
+    // The store comes from --dir, else the environment.
+    const std::string other = dir_.file("other");
+    ok({"--dir", other, "create", "--sn", "D1"});
+    ok({"create", "--sn", "D2", "--dir=" + other});
+    EXPECT_EQ(Store(other).serials(KeyPlace::present), (std::vector<std::string>{"D1", "D2"}));
+    EXPECT_EQ(store().serials(KeyPlace::present),
+              (std::vector<std::string>{"FRESH", "KEY-1", "OWNED"}));
 }
 
 TEST_F(SoftkeyToolTest, KeySettingsReachTheStore) {
@@ -229,7 +239,7 @@ TEST_F(SoftkeyToolTest, KeySettingsReachTheStore) {
 
 // --- provisioning and certificates ---------------------------------------------
 
-TEST_F(SoftkeyToolTest, ProvisionedCertificatesComeFromTheTestCa) {
+TEST_F(SoftkeyToolTest, ProvisionedCertificatesComeFromThePrivateTestCa) {
     const std::string ca = save("ca.pem", ok({"ca"}));
     struct Case {
         const char* alg;
@@ -246,7 +256,7 @@ TEST_F(SoftkeyToolTest, ProvisionedCertificatesComeFromTheTestCa) {
                   std::string("subject=") + kSubject + "\nissuer=" + kCaSubject + "\n");
         EXPECT_EQ(openssl("x509 -in " + cert + " -noout -subject"),
                   "subject=O = Bank, OU = Unit, CN = Zhang San\n");
-        EXPECT_EQ(openssl("verify -CAfile " + ca + " " + cert), dir_.file("cert.pem") + ": OK\n");
+        EXPECT_TRUE(caVerifies(ca, "cert.pem"));
 
         // The certificate is the stored key's, and the key file matches the key.
         const std::string key =
@@ -267,6 +277,15 @@ TEST_F(SoftkeyToolTest, ProvisionedCertificatesComeFromTheTestCa) {
             << container.name;
     }
     EXPECT_EQ(ok({"ca"}), readText(dir_.file("ca.pem")));  // made once, then kept
+
+    struct stat st {};
+    ASSERT_EQ(::stat(dir_.file("store/ca/ca.key").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    EXPECT_NE(openssl("x509 -in " + ca + " -noout -ext basicConstraints,keyUsage")
+                  .find("Certificate Sign"),
+              std::string::npos);
+    writeFile(dir_.file("store/ca/ca.key"), std::string_view("not a key"));
+    fails({"ca"}, 1, "is damaged");
 }
 
 TEST_F(SoftkeyToolTest, ProvisionWithExchangeKeyAndOwnName) {
@@ -286,8 +305,7 @@ TEST_F(SoftkeyToolTest, ProvisionWithExchangeKeyAndOwnName) {
                                                  "bank-container", "--slot", "exchange"}));
     EXPECT_NE(openssl("x509 -in " + cert + " -noout -ext keyUsage").find("Key Encipherment"),
               std::string::npos);
-    EXPECT_EQ(openssl("verify -CAfile " + save("ca.pem", ok({"ca"})) + " " + cert),
-              dir_.file("enc.pem") + ": OK\n");
+    EXPECT_TRUE(caVerifies(save("ca.pem", ok({"ca"})), "enc.pem"));
 }
 
 TEST_F(SoftkeyToolTest, ProvisionKeepsUtf8SubjectsAndShowsThem) {
@@ -324,8 +342,7 @@ TEST_F(SoftkeyToolTest, QzAlgLibReadsBackTheSubjectAsWritten) {
          {"CN=Zhang San,OU=Unit,O=Bank", "CN=张三,OU=个人,O=银行,L=北京,C=CN",
           "E=zs@example.com,CN=Zhang San", "CN=Only"}) {
         SCOPED_TRACE(subject);
-        const std::string index = trimmed(
-            ok({"provision", "--sn", "Q", "--alg", "sm2", "--type", "3", "--subject", subject}));
+        const std::string index = trimmed(ok(provision("Q", "sm2", subject)));
         const Bytes der = store()
                               .read("Q")
                               .containers.at(static_cast<std::uint32_t>(std::stoul(index)))
@@ -343,36 +360,17 @@ TEST_F(SoftkeyToolTest, ProvisionRefusalsChangeNothing) {
     ok({"create", "--sn", "F", "--capacity", "1"});
     provisioned("F", "sm2");
     const SecureString before = tokenToJson(store().read("F"));
-    fails({"provision", "--sn", "F", "--alg", "sm2", "--type", "3", "--subject", kSubject}, 1,
-          "no more containers");
-    fails({"provision", "--sn", "F", "--alg", "sm2", "--type", "5", "--subject", kSubject}, 2,
-          "--type");
-    fails({"provision", "--sn", "F", "--alg", "sm2", "--type", "3", "--subject", "CN"}, 2,
-          "not NAME=value");
-    fails({"provision", "--sn", "F", "--alg", "sm2", "--type", "3", "--subject", "XX=1"}, 2,
-          "unknown subject attribute");
-    fails({"provision", "--sn", "F", "--alg", "sm2", "--type", "3", "--subject", "C=China"}, 2,
-          "does not suit");
+    fails(provision("F", "sm2"), 1, "no more containers");
+    fails(provision("F", "sm2", kSubject, "5"), 2, "--type");
+    fails(provision("F", "sm2", "CN"), 2, "not NAME=value");
+    fails(provision("F", "sm2", "XX=1"), 2, "unknown subject attribute");
+    fails(provision("F", "sm2", "C=China"), 2, "does not suit");
     EXPECT_EQ(tokenToJson(store().read("F")), before);
-    fails({"provision", "--sn", "NONE", "--alg", "sm2", "--type", "3", "--subject", kSubject}, 1,
-          "no key NONE");
+    fails(provision("NONE", "sm2"), 1, "no key NONE");
     fails({"export-key", "--sn", "F", "--container", "9", "--slot", "sign"}, 1,
           "has no container '9'");
     fails({"export-key", "--sn", "F", "--container", "1", "--slot", "exchange"}, 1,
           "no exchange key");
-}
-
-TEST_F(SoftkeyToolTest, CaKeyIsPrivateAndDamageIsReported) {
-    ok({"ca"});
-    struct stat st {};
-    ASSERT_EQ(::stat(dir_.file("store/ca/ca.key").c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0600u);
-    const std::string ca = save("ca.pem", ok({"ca"}));
-    EXPECT_NE(openssl("x509 -in " + ca + " -noout -ext basicConstraints,keyUsage")
-                  .find("Certificate Sign"),
-              std::string::npos);
-    writeFile(dir_.file("store/ca/ca.key"), std::string_view("not a key"));
-    fails({"ca"}, 1, "is damaged");
 }
 
 // --- issuing for requests -------------------------------------------------------
@@ -400,8 +398,7 @@ TEST_F(SoftkeyToolTest, IssuesForRsaRequestsInEveryInputForm) {
     const std::string cert = trimmed(ok({"issue", dir_.file("r.pem"), "--format", "der"}));
     writeFile(dir_.file("cert.der"), *fromBase64(cert));
     openssl("x509 -inform DER -in " + dir_.arg("cert.der") + " -out " + dir_.arg("cert.pem"));
-    EXPECT_EQ(openssl("verify -CAfile " + ca + " " + dir_.arg("cert.pem")),
-              dir_.file("cert.pem") + ": OK\n");
+    EXPECT_TRUE(caVerifies(ca, "cert.pem"));
     EXPECT_EQ(openssl("x509 -in " + dir_.arg("cert.pem") + " -noout -pubkey"),
               openssl("pkey -in " + dir_.arg("r.key") + " -pubout"));
 }
@@ -414,9 +411,7 @@ TEST_F(SoftkeyToolTest, IssuesForSm2RequestsSignedWithTheStandardUserId) {
             dir_.arg("good.der"));
     const std::string cert = trimmed(ok({"issue", dir_.file("good.der"), "--format", "der"}));
     writeFile(dir_.file("cert.der"), *fromBase64(cert));
-    EXPECT_EQ(openssl("x509 -inform DER -in " + dir_.arg("cert.der") +
-                      " -noout -subject -nameopt RFC2253"),
-              std::string("subject=") + kSubject + "\n");
+    EXPECT_EQ(subjectOf("cert.der", "DER"), std::string("subject=") + kSubject + "\n");
 
     // Another user id, or a damaged signature, is refused.
     openssl("req -new -key " + dir_.arg("sm2.key") +
@@ -467,11 +462,8 @@ TEST_F(SoftkeyToolTest, EnvelopesOpenWithTheContainersSignatureKey) {
                       readText(dir_.file("new.pem")));
             EXPECT_EQ(openssl("x509 -in " + dir_.arg("new.pem") + " -noout -pubkey"),
                       publicKeyPem(newKey));
-            EXPECT_EQ(
-                openssl("x509 -in " + dir_.arg("new.pem") + " -noout -subject -nameopt RFC2253"),
-                std::string("subject=") + kSubject + "\n");
-            EXPECT_EQ(openssl("verify -CAfile " + ca + " " + dir_.arg("new.pem")),
-                      dir_.file("new.pem") + ": OK\n");
+            EXPECT_EQ(subjectOf("new.pem"), std::string("subject=") + kSubject + "\n");
+            EXPECT_TRUE(caVerifies(ca, "new.pem"));
             struct stat st {};
             ASSERT_EQ(::stat(dir_.file("new.key").c_str(), &st), 0);
             EXPECT_EQ(st.st_mode & 0777, 0600u);
@@ -488,16 +480,13 @@ TEST_F(SoftkeyToolTest, EnvelopeNeedsASignatureKey) {
     fails({"envelope", "--sn", "N", "--container", "1", "--alg", "209"}, 2,
           "--alg must be 208 or 210");
     // Without a signature certificate the subject comes from the option or the name.
-    const std::string index = trimmed(
-        ok({"provision", "--sn", "N", "--alg", "sm2", "--type", "3", "--subject", kSubject}));
+    const std::string index = trimmed(ok(provision("N", "sm2")));
     s.update("N", false, [](Token& t) { t.containers.at(2).signature.certificate.clear(); });
     ok({"envelope", "--sn", "N", "--container", index, "--out-cert", dir_.file("c.pem")});
-    EXPECT_EQ(openssl("x509 -in " + dir_.arg("c.pem") + " -noout -subject -nameopt RFC2253"),
-              "subject=CN=" + store().read("N").containers.at(2).name + "\n");
+    EXPECT_EQ(subjectOf("c.pem"), "subject=CN=" + store().read("N").containers.at(2).name + "\n");
     ok({"envelope", "--sn", "N", "--container", index, "--subject", "CN=Own,O=Bank", "--out-cert",
         dir_.file("c.pem")});
-    EXPECT_EQ(openssl("x509 -in " + dir_.arg("c.pem") + " -noout -subject -nameopt RFC2253"),
-              "subject=CN=Own,O=Bank\n");
+    EXPECT_EQ(subjectOf("c.pem"), "subject=CN=Own,O=Bank\n");
 }
 
 // --- the person at the key, faults, trace ---------------------------------------------
