@@ -25,9 +25,6 @@ namespace {
 
 using namespace std::string_view_literals;
 using Bytes = std::vector<BYTE>;
-using exportRegistryText;
-using importRegistryText;
-using RegistryTextError;
 
 Bytes bytesOf(std::string_view text) {
     return Bytes(text.begin(), text.end());
@@ -113,11 +110,6 @@ class RegistryTest : public ::testing::Test {
     static LSTATUS setText(HKEY key, const char* name, std::string_view text) {
         return set(key, name, REG_SZ, bytesOf(text));
     }
-    static Stored sz(std::string_view text) {
-        Bytes data = bytesOf(text);
-        data.push_back(0);
-        return {REG_SZ, data};
-    }
     static std::optional<Stored> get(HKEY key, const char* name) {
         Stored stored;
         DWORD size = 0;
@@ -159,12 +151,6 @@ class RegistryTest : public ::testing::Test {
             }
             names.emplace_back(name.data(), length);
         }
-    }
-    static LSTATUS probe(HKEY key, const char* name) { return probe(key, name); }
-    static LSTATUS enumKey(HKEY key, DWORD index) {
-        char name[256];
-        DWORD length = sizeof name;
-        return RegEnumKeyExA(key, index, name, &length, nullptr, nullptr, nullptr, nullptr);
     }
     bool keyExists(HKEY root, const char* subkey) {
         Key key;
@@ -295,14 +281,14 @@ TEST_F(RegistryTest, HandWrittenFilesInTheAcceptedVariantsParse) {
               "\"s\"=\"two\"\n");
     Key key;
     ASSERT_EQ(open(HKEY_LOCAL_MACHINE, "software\\a\\b\\c", key, KEY_READ), ERROR_SUCCESS);
-    EXPECT_EQ(get(key, "s"), sz("two"));
+    EXPECT_EQ(get(key, "s"), (Stored{REG_SZ, bytesOf("two\0"sv)}));
     EXPECT_EQ(get(key, "d"), (Stored{REG_DWORD, bytesOf("\x1f\0\0\0"sv)}));
     EXPECT_EQ(get(key, "h"), (Stored{REG_BINARY, bytesOf("\x01\x02\x03"sv)}));
     EXPECT_EQ(get(key, "h2"), (Stored{REG_MULTI_SZ, bytesOf("a\0\0"sv)}));
     EXPECT_TRUE(keyExists(HKEY_LOCAL_MACHINE, "SOFTWARE\\A\\B"));
     Key classes;
     ASSERT_EQ(open(HKEY_CLASSES_ROOT, ".txt", classes, KEY_READ), ERROR_SUCCESS);
-    EXPECT_EQ(get(classes, nullptr), sz("txtfile"));
+    EXPECT_EQ(get(classes, nullptr), (Stored{REG_SZ, bytesOf("txtfile\0"sv)}));
 
     // An empty file is an empty registry.
     writeText(file_, "");
@@ -357,7 +343,7 @@ TEST_F(RegistryTest, QueryFollowsTheBufferRules) {
     EXPECT_EQ(RegQueryValueExA(key, nullptr, nullptr, nullptr, nullptr, &size),
               ERROR_FILE_NOT_FOUND);
     ASSERT_EQ(setText(key, nullptr, "def"), ERROR_SUCCESS);
-    EXPECT_EQ(get(key, ""), sz("def"));
+    EXPECT_EQ(get(key, ""), (Stored{REG_SZ, bytesOf("def\0"sv)}));
 
     // An empty value answers a size query with 0 and fits a null buffer.
     ASSERT_EQ(set(key, "void", REG_BINARY, {}), ERROR_SUCCESS);
@@ -518,7 +504,7 @@ TEST_F(RegistryTest, The32BitViewMapsSoftwareToWow6432Node) {
               ERROR_SUCCESS);
     Key app;
     ASSERT_EQ(open(vendor32, "App", app, KEY_READ), ERROR_SUCCESS);
-    EXPECT_EQ(get(app, "bits"), sz("32"));
+    EXPECT_EQ(get(app, "bits"), (Stored{REG_SZ, bytesOf("32\0"sv)}));
 
     // SOFTWARE itself, other roots and other HKLM keys are shared by both views.
     Key user32;
@@ -534,8 +520,13 @@ TEST_F(RegistryTest, The32BitViewMapsSoftwareToWow6432Node) {
 
 TEST_F(RegistryTest, ClassesRootIsStoredUnderLocalMachineSoftwareClasses) {
     // Before anything is registered HKEY_CLASSES_ROOT reads as empty.
-    EXPECT_EQ(enumKey(HKEY_CLASSES_ROOT, 0), ERROR_NO_MORE_ITEMS);
-    EXPECT_EQ(probe(HKEY_CLASSES_ROOT, nullptr), ERROR_FILE_NOT_FOUND);
+    char name[64];
+    DWORD length = sizeof name;
+    EXPECT_EQ(
+        RegEnumKeyExA(HKEY_CLASSES_ROOT, 0, name, &length, nullptr, nullptr, nullptr, nullptr),
+        ERROR_NO_MORE_ITEMS);
+    EXPECT_EQ(RegQueryValueExA(HKEY_CLASSES_ROOT, nullptr, nullptr, nullptr, nullptr, nullptr),
+              ERROR_FILE_NOT_FOUND);
 
     {
         Key clsid;
@@ -588,7 +579,8 @@ TEST_F(RegistryTest, HandlesAreCheckedNeverTrusted) {
         EXPECT_EQ(RegDeleteValueA(bad, "v"), ERROR_INVALID_HANDLE);
         EXPECT_EQ(RegDeleteKeyA(bad, "x"), ERROR_INVALID_HANDLE);
         EXPECT_EQ(RegDeleteTreeA(bad, "x"), ERROR_INVALID_HANDLE);
-        EXPECT_EQ(enumKey(bad, 0), ERROR_INVALID_HANDLE);
+        EXPECT_EQ(RegEnumKeyExA(bad, 0, name, &length, nullptr, nullptr, nullptr, nullptr),
+                  ERROR_INVALID_HANDLE);
         EXPECT_EQ(RegEnumValueA(bad, 0, name, &length, nullptr, nullptr, nullptr, nullptr),
                   ERROR_INVALID_HANDLE);
         EXPECT_EQ(RegCloseKey(bad), ERROR_INVALID_HANDLE);
@@ -620,8 +612,12 @@ TEST_F(RegistryTest, EachOperationNeedsItsAccessRight) {
 
     Key setOnly;
     ASSERT_EQ(open(HKEY_CURRENT_USER, "Software\\Acl", setOnly, KEY_SET_VALUE), ERROR_SUCCESS);
-    EXPECT_EQ(probe(setOnly, "v"), ERROR_ACCESS_DENIED);
-    EXPECT_EQ(enumKey(setOnly, 0), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(RegQueryValueExA(setOnly, "v", nullptr, nullptr, nullptr, nullptr),
+              ERROR_ACCESS_DENIED);
+    char name[16];
+    DWORD length = sizeof name;
+    EXPECT_EQ(RegEnumKeyExA(setOnly, 0, name, &length, nullptr, nullptr, nullptr, nullptr),
+              ERROR_ACCESS_DENIED);
     EXPECT_EQ(RegDeleteTreeA(setOnly, "Child"), ERROR_ACCESS_DENIED);
     EXPECT_EQ(setText(setOnly, "w", "ok"), ERROR_SUCCESS);
 
@@ -695,11 +691,15 @@ TEST_F(RegistryTest, HandlesOfDeletedKeysAnswerKeyDeleted) {
     ASSERT_EQ(RegOpenKeyExA(child, nullptr, 0, KEY_READ, &closedLater), ERROR_SUCCESS);
 
     ASSERT_EQ(RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\Gone"), ERROR_SUCCESS);
+    char name[16];
+    DWORD length = sizeof name;
     Key out;
     for (HKEY stale : {static_cast<HKEY>(parent), static_cast<HKEY>(child)}) {
-        EXPECT_EQ(probe(stale, "v"), ERROR_KEY_DELETED);
+        EXPECT_EQ(RegQueryValueExA(stale, "v", nullptr, nullptr, nullptr, nullptr),
+                  ERROR_KEY_DELETED);
         EXPECT_EQ(setText(stale, "v", "2"), ERROR_KEY_DELETED);
-        EXPECT_EQ(enumKey(stale, 0), ERROR_KEY_DELETED);
+        EXPECT_EQ(RegEnumKeyExA(stale, 0, name, &length, nullptr, nullptr, nullptr, nullptr),
+                  ERROR_KEY_DELETED);
         EXPECT_EQ(open(stale, nullptr, out), ERROR_KEY_DELETED);
         EXPECT_EQ(create(stale, "New", out), ERROR_KEY_DELETED);
     }
@@ -715,7 +715,8 @@ TEST_F(RegistryTest, HandlesOfDeletedKeysAnswerKeyDeleted) {
     ASSERT_EQ(open(HKEY_CURRENT_USER, "Software\\Gone\\Child", survivor), ERROR_SUCCESS);
     writeText(file_, "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Gone]\n");
     EXPECT_EQ(setText(survivor, "v", "1"), ERROR_KEY_DELETED);
-    EXPECT_EQ(probe(survivor, "v"), ERROR_KEY_DELETED);
+    EXPECT_EQ(RegQueryValueExA(survivor, "v", nullptr, nullptr, nullptr, nullptr),
+              ERROR_KEY_DELETED);
 
     // Emptying a key deletes the keys below it, not the key itself.
     Key kept;
@@ -781,7 +782,7 @@ TEST_F(RegistryTest, AMalformedFileFailsReadsAndIsNeverOverwritten) {
         SCOPED_TRACE(std::string(c.text.substr(0, 80)));
         writeText(file_, c.text);
 
-        RegistryTextError error;
+        orva::platform::RegistryTextError error;
         ASSERT_EQ(orva::platform::checkRegistryFile(&error), ERROR_REGISTRY_CORRUPT);
         EXPECT_EQ(error.file, file_);
         EXPECT_EQ(error.line, c.line);
@@ -789,13 +790,17 @@ TEST_F(RegistryTest, AMalformedFileFailsReadsAndIsNeverOverwritten) {
 
         Key key;
         EXPECT_EQ(open(HKEY_LOCAL_MACHINE, "A", key, KEY_READ), ERROR_REGISTRY_CORRUPT);
-        EXPECT_EQ(probe(HKEY_LOCAL_MACHINE, "a"), ERROR_REGISTRY_CORRUPT);
-        EXPECT_EQ(enumKey(HKEY_USERS, 0), ERROR_REGISTRY_CORRUPT);
+        EXPECT_EQ(RegQueryValueExA(HKEY_LOCAL_MACHINE, "a", nullptr, nullptr, nullptr, nullptr),
+                  ERROR_REGISTRY_CORRUPT);
+        char name[16];
+        DWORD length = sizeof name;
+        EXPECT_EQ(RegEnumKeyExA(HKEY_USERS, 0, name, &length, nullptr, nullptr, nullptr, nullptr),
+                  ERROR_REGISTRY_CORRUPT);
         EXPECT_EQ(setText(HKEY_LOCAL_MACHINE, "a", "b"), ERROR_REGISTRY_CORRUPT);
         EXPECT_EQ(create(HKEY_LOCAL_MACHINE, "New", key), ERROR_REGISTRY_CORRUPT);
         EXPECT_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE, "A"), ERROR_REGISTRY_CORRUPT);
         EXPECT_EQ(RegDeleteTreeA(HKEY_LOCAL_MACHINE, nullptr), ERROR_REGISTRY_CORRUPT);
-        EXPECT_EQ(importRegistryText("REGEDIT4\n[HKEY_USERS\\X]\n", 0, &error),
+        EXPECT_EQ(orva::platform::importRegistryText("REGEDIT4\n[HKEY_USERS\\X]\n", 0, &error),
                   ERROR_REGISTRY_CORRUPT);
         EXPECT_EQ(error.file, file_);
         EXPECT_EQ(fileText(), c.text) << "the malformed file must stay as it was";
@@ -875,8 +880,9 @@ TEST_F(RegistryTest, AFailedWriteLeavesTheOldFileIntact) {
 
     Key key;
     ASSERT_EQ(open(HKEY_CURRENT_USER, "Software\\Safe", key, KEY_READ), ERROR_SUCCESS);
-    EXPECT_EQ(get(key, "kept"), sz("yes"));
-    EXPECT_EQ(probe(HKEY_CURRENT_USER, "lost"), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(get(key, "kept"), (Stored{REG_SZ, bytesOf("yes\0"sv)}));
+    EXPECT_EQ(RegQueryValueExA(HKEY_CURRENT_USER, "lost", nullptr, nullptr, nullptr, nullptr),
+              ERROR_FILE_NOT_FOUND);
     EXPECT_EQ(setText(HKEY_CURRENT_USER, "later", "yes"), ERROR_SUCCESS) << "writes work again";
 }
 
@@ -891,7 +897,8 @@ TEST_F(RegistryTest, AFolderThatCannotExistIsAnEmptyRegistryThatRefusesWrites) {
 
     // A registry path that is a folder is not a registry.
     useFile(dir_);
-    EXPECT_EQ(probe(HKEY_LOCAL_MACHINE, "x"), ERROR_REGISTRY_IO_FAILED);
+    EXPECT_EQ(RegQueryValueExA(HKEY_LOCAL_MACHINE, "x", nullptr, nullptr, nullptr, nullptr),
+              ERROR_REGISTRY_IO_FAILED);
 }
 
 TEST_F(RegistryTest, EachCallReadsTheFileItIsPointedAt) {
@@ -901,13 +908,13 @@ TEST_F(RegistryTest, EachCallReadsTheFileItIsPointedAt) {
     EXPECT_FALSE(get(HKEY_CURRENT_USER, "where").has_value());
     ASSERT_EQ(setText(HKEY_CURRENT_USER, "where", "second"), ERROR_SUCCESS);
     useFile(file_);
-    EXPECT_EQ(get(HKEY_CURRENT_USER, "where"), sz("first"));
+    EXPECT_EQ(get(HKEY_CURRENT_USER, "where"), (Stored{REG_SZ, bytesOf("first\0"sv)}));
 
     // A file replaced from outside, even with the same size, is read again.
     writeText(file_, "REGEDIT4\n\n[HKEY_CURRENT_USER]\n\"where\"=\"other\"\n");
-    EXPECT_EQ(get(HKEY_CURRENT_USER, "where"), sz("other"));
+    EXPECT_EQ(get(HKEY_CURRENT_USER, "where"), (Stored{REG_SZ, bytesOf("other\0"sv)}));
     writeText(file_, "REGEDIT4\n\n[HKEY_CURRENT_USER]\n\"where\"=\"again\"\n");
-    EXPECT_EQ(get(HKEY_CURRENT_USER, "where"), sz("again"));
+    EXPECT_EQ(get(HKEY_CURRENT_USER, "where"), (Stored{REG_SZ, bytesOf("again\0"sv)}));
 }
 
 // ---- import and export
@@ -922,15 +929,15 @@ TEST_F(RegistryTest, ImportAppliesAllOrNothingAndExportReparses) {
         ASSERT_EQ(create(HKEY_LOCAL_MACHINE, "SOFTWARE\\Imp\\Doomed\\Below", doomed),
                   ERROR_SUCCESS);
     }
-    RegistryTextError error;
-    ASSERT_EQ(importRegistryText("REGEDIT4\n"
-                                 "[-HKEY_LOCAL_MACHINE\\SOFTWARE\\Imp\\Doomed]\n"
-                                 "[-HKEY_LOCAL_MACHINE\\SOFTWARE\\Imp\\NeverWas]\n"
-                                 "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Imp\\Old]\n"
-                                 "\"drop\"=-\n"
-                                 "\"absent\"=-\n"
-                                 "\"new\"=dword:00000002\n",
-                                 0, &error),
+    orva::platform::RegistryTextError error;
+    ASSERT_EQ(orva::platform::importRegistryText("REGEDIT4\n"
+                                                 "[-HKEY_LOCAL_MACHINE\\SOFTWARE\\Imp\\Doomed]\n"
+                                                 "[-HKEY_LOCAL_MACHINE\\SOFTWARE\\Imp\\NeverWas]\n"
+                                                 "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Imp\\Old]\n"
+                                                 "\"drop\"=-\n"
+                                                 "\"absent\"=-\n"
+                                                 "\"new\"=dword:00000002\n",
+                                                 0, &error),
               ERROR_SUCCESS)
         << error.reason;
     EXPECT_FALSE(keyExists(HKEY_LOCAL_MACHINE, "SOFTWARE\\Imp\\Doomed"));
@@ -940,36 +947,41 @@ TEST_F(RegistryTest, ImportAppliesAllOrNothingAndExportReparses) {
 
     // A bad line anywhere changes nothing, and says where.
     const std::string before = fileText();
-    EXPECT_EQ(importRegistryText("REGEDIT4\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Imp\\More]\n"
-                                 "\"ok\"=\"1\"\n\"bad\"=dword:xyz\n",
-                                 0, &error),
-              ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(
+        orva::platform::importRegistryText("REGEDIT4\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Imp\\More]\n"
+                                           "\"ok\"=\"1\"\n\"bad\"=dword:xyz\n",
+                                           0, &error),
+        ERROR_INVALID_PARAMETER);
     EXPECT_EQ(error.line, 4u);
     EXPECT_TRUE(error.file.empty());
     EXPECT_EQ(fileText(), before);
-    EXPECT_EQ(importRegistryText("REGEDIT4\n[-HKEY_CURRENT_USER]\n", 0, &error),
+    EXPECT_EQ(orva::platform::importRegistryText("REGEDIT4\n[-HKEY_CURRENT_USER]\n", 0, &error),
               ERROR_INVALID_PARAMETER);
 
     // Import in the 32-bit view.
-    ASSERT_EQ(importRegistryText("REGEDIT4\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Imp32]\n@=\"x\"\n",
-                                 KEY_WOW64_32KEY, &error),
-              ERROR_SUCCESS);
+    ASSERT_EQ(
+        orva::platform::importRegistryText(
+            "REGEDIT4\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Imp32]\n@=\"x\"\n", KEY_WOW64_32KEY, &error),
+        ERROR_SUCCESS);
     EXPECT_TRUE(keyExists(HKEY_LOCAL_MACHINE, "SOFTWARE\\Wow6432Node\\Imp32"));
 
     // An export imported into an empty registry exports the same text.
     std::string exported;
-    ASSERT_EQ(exportRegistryText(HKEY_LOCAL_MACHINE, "SOFTWARE\\Imp", 0, &exported, &error),
+    ASSERT_EQ(orva::platform::exportRegistryText(HKEY_LOCAL_MACHINE, "SOFTWARE\\Imp", 0, &exported,
+                                                 &error),
               ERROR_SUCCESS);
     EXPECT_TRUE(exported.starts_with("REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Imp]\n"))
         << exported;
     useFile(dir_ + "/other.reg");
-    ASSERT_EQ(importRegistryText(exported, 0, &error), ERROR_SUCCESS);
+    ASSERT_EQ(orva::platform::importRegistryText(exported, 0, &error), ERROR_SUCCESS);
     std::string again;
-    ASSERT_EQ(exportRegistryText(HKEY_LOCAL_MACHINE, "SOFTWARE\\Imp", 0, &again, &error),
-              ERROR_SUCCESS);
+    ASSERT_EQ(
+        orva::platform::exportRegistryText(HKEY_LOCAL_MACHINE, "SOFTWARE\\Imp", 0, &again, &error),
+        ERROR_SUCCESS);
     EXPECT_EQ(again, exported);
-    EXPECT_EQ(exportRegistryText(HKEY_LOCAL_MACHINE, "SOFTWARE\\Nope", 0, &again, &error),
-              ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(
+        orva::platform::exportRegistryText(HKEY_LOCAL_MACHINE, "SOFTWARE\\Nope", 0, &again, &error),
+        ERROR_FILE_NOT_FOUND);
 }
 
 }  // namespace
