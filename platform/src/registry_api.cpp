@@ -59,6 +59,21 @@ LSTATUS target(HKEY key, LPCSTR subkey, reg::KeyRef* base, reg::KeyPath* path) {
     return reg::appendSubkey(*path, subkey);
 }
 
+// target(), then the 32-bit view's mapping when samDesired asks for it.
+LSTATUS targetInView(HKEY key, LPCSTR subkey, REGSAM samDesired, reg::KeyRef* base,
+                     reg::KeyPath* path) {
+    bool wow32 = false;
+    LSTATUS status = reg::viewOf(samDesired, &wow32);
+    if (status != ERROR_SUCCESS) {
+        return status;
+    }
+    status = target(key, subkey, base, path);
+    if (status == ERROR_SUCCESS && wow32) {
+        reg::mapTo32BitView(*path);
+    }
+    return status;
+}
+
 std::string_view valueName(LPCSTR name) {
     return name == nullptr ? std::string_view() : std::string_view(name);
 }
@@ -104,19 +119,11 @@ LSTATUS openKey(HKEY hKey, LPCSTR lpSubKey, REGSAM samDesired, PHKEY phkResult) 
         return ERROR_INVALID_PARAMETER;
     }
     *phkResult = nullptr;
-    bool wow32 = false;
-    LSTATUS status = reg::viewOf(samDesired, &wow32);
-    if (status != ERROR_SUCCESS) {
-        return status;
-    }
     reg::KeyRef base;
     reg::KeyPath path;
-    status = target(hKey, lpSubKey, &base, &path);
+    LSTATUS status = targetInView(hKey, lpSubKey, samDesired, &base, &path);
     if (status != ERROR_SUCCESS) {
         return status;
-    }
-    if (wow32) {
-        reg::mapTo32BitView(path);
     }
     const reg::Snapshot snapshot = reg::readRegistry();
     if (snapshot.status != ERROR_SUCCESS) {
@@ -139,19 +146,11 @@ LSTATUS createKey(HKEY hKey, LPCSTR lpSubKey, REGSAM samDesired, PHKEY phkResult
         return ERROR_INVALID_PARAMETER;
     }
     *phkResult = nullptr;
-    bool wow32 = false;
-    LSTATUS status = reg::viewOf(samDesired, &wow32);
-    if (status != ERROR_SUCCESS) {
-        return status;
-    }
     reg::KeyRef base;
     reg::KeyPath path;
-    status = target(hKey, lpSubKey, &base, &path);
+    LSTATUS status = targetInView(hKey, lpSubKey, samDesired, &base, &path);
     if (status != ERROR_SUCCESS) {
         return status;
-    }
-    if (wow32) {
-        reg::mapTo32BitView(path);
     }
     // Opening an existing key needs neither the lock nor a writable folder.
     const reg::Snapshot snapshot = reg::readRegistry();
