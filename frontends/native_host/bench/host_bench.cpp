@@ -7,11 +7,6 @@
 //     of the same number of bytes in this process.
 // Usage: host_bench [--requests N] [--signs N] [--megabytes M]
 
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -26,9 +21,13 @@
 #include <string_view>
 #include <vector>
 
-extern char** environ;
+#include "host_process.h"
+#include "orva/testing/support.h"
 
 namespace {
+
+// The host over two pipes, as the tests run it.
+using Host = orva::native_host::test::HostProcess;
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
@@ -40,21 +39,10 @@ double millis(Clock::duration d) {
 // A temporary folder, removed at the end.
 class Folder {
   public:
-    Folder() {
-        std::string pattern = (fs::temp_directory_path() / "orva-bench-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) == nullptr) {
-            throw std::runtime_error("mkdtemp failed");
-        }
-        root_ = pattern;
-    }
-    ~Folder() {
-        std::error_code ignored;
-        fs::remove_all(root_, ignored);
-    }
-    const fs::path& root() const { return root_; }
+    fs::path root() const { return dir_.path(); }
 
   private:
-    fs::path root_;
+    orva::testing::TempDir dir_;
 };
 
 void runTool(const std::string& command) {
@@ -62,87 +50,6 @@ void runTool(const std::string& command) {
         throw std::runtime_error("failed: " + command);
     }
 }
-
-// The host over two pipes.
-class Host {
-  public:
-    explicit Host(const std::vector<std::string>& extraEnvironment) {
-        std::vector<std::string> texts;
-        for (char** e = environ; *e != nullptr; ++e) {
-            texts.emplace_back(*e);
-        }
-        texts.insert(texts.end(), extraEnvironment.begin(), extraEnvironment.end());
-        std::vector<char*> envp;
-        for (std::string& t : texts) {
-            envp.push_back(t.data());
-        }
-        envp.push_back(nullptr);
-        int in[2];
-        int out[2];
-        if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0) {
-            throw std::runtime_error("pipe failed");
-        }
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, in[0], 0);
-        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-        std::string program = std::string(ORVA_BIN_DIR) + "/orva_xr_usbkey_extension";
-        char* argv[] = {program.data(), nullptr};
-        if (::posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv, envp.data()) != 0) {
-            throw std::runtime_error("cannot start the host");
-        }
-        posix_spawn_file_actions_destroy(&actions);
-        ::close(in[0]);
-        ::close(out[1]);
-        input_ = in[1];
-        output_ = out[0];
-    }
-    ~Host() {
-        ::close(input_);
-        int status = 0;
-        ::waitpid(pid_, &status, 0);
-        ::close(output_);
-    }
-
-    std::string request(std::string_view body) {
-        std::string frame(4, '\0');
-        const auto length = static_cast<std::uint32_t>(body.size());
-        for (int i = 0; i < 4; ++i) {
-            frame[i] = static_cast<char>((length >> (8 * i)) & 0xFF);
-        }
-        frame.append(body);
-        for (std::size_t done = 0; done < frame.size();) {
-            const ssize_t n = ::write(input_, frame.data() + done, frame.size() - done);
-            if (n <= 0) {
-                throw std::runtime_error("write failed");
-            }
-            done += static_cast<std::size_t>(n);
-        }
-        unsigned char header[4];
-        readExactly(reinterpret_cast<char*>(header), 4);
-        const std::uint32_t replyLength = header[0] | (header[1] << 8) | (header[2] << 16) |
-                                          (static_cast<std::uint32_t>(header[3]) << 24);
-        std::string reply(replyLength, '\0');
-        readExactly(reply.data(), reply.size());
-        return reply;
-    }
-
-  private:
-    void readExactly(char* to, std::size_t count) {
-        while (count > 0) {
-            const ssize_t n = ::read(output_, to, count);
-            if (n <= 0) {
-                throw std::runtime_error("the host ended");
-            }
-            to += n;
-            count -= static_cast<std::size_t>(n);
-        }
-    }
-
-    pid_t pid_ = -1;
-    int input_ = -1;
-    int output_ = -1;
-};
 
 struct Timing {
     double perSecond;
@@ -184,8 +91,8 @@ void longResult(const Folder& folder, std::size_t bytes) {
         << "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Wow6432Node\\Microsoft\\Cryptography\\"
            "Defaults\\Provider\\Korvane CSP ORVA V1.0]\n\"Image Path\"=\""
         << ORVA_FAKE_API_COMPLETE << "/qzcore3.so\"\n";
-    Host host({"ORVA_REGISTRY=" + (folder.root() / "fake.reg").string(),
-               "ORVA_FAKE_API_DIR=" + (folder.root() / "fake").string()});
+    Host host({{"ORVA_REGISTRY", (folder.root() / "fake.reg").string()},
+               {"ORVA_FAKE_API_DIR", (folder.root() / "fake").string()}});
     host.request("{\"CmdType\":\"GetVersion\"}");
 
     const std::string ask =
@@ -252,9 +159,9 @@ int run(int argc, char** argv) {
     runTool(env + bin + "/orva-setup register");
 
     {
-        Host host({"ORVA_SOFTKEY_DIR=" + (folder.root() / "softkey").string(),
-                   "ORVA_REGISTRY=" + (folder.root() / "registry.reg").string(),
-                   "TMPDIR=" + folder.root().string()});
+        Host host({{"ORVA_SOFTKEY_DIR", (folder.root() / "softkey").string()},
+                   {"ORVA_REGISTRY", (folder.root() / "registry.reg").string()},
+                   {"TMPDIR", folder.root().string()}});
         host.request("{\"CmdType\":\"GetMediaID\"}");  // bind and warm up
         const Timing media =
             measure(host, "{\"CmdType\":\"GetMediaID\"}", requests, "\"Resp\":\"SK0000000001\"");
