@@ -74,6 +74,17 @@ LSTATUS targetInView(HKEY key, LPCSTR subkey, REGSAM samDesired, reg::KeyRef* ba
     return status;
 }
 
+// The registry as the file holds it now, and the key a handle names in it
+// (null for a predefined root that does not exist yet). The key lives as long
+// as the snapshot.
+LSTATUS readKey(const reg::KeyRef& ref, reg::Snapshot* snapshot, const reg::Key** key) {
+    *snapshot = reg::readRegistry();
+    if (snapshot->status != ERROR_SUCCESS) {
+        return snapshot->status;
+    }
+    return reg::findKey(ref, *snapshot->hive, key);
+}
+
 std::string_view valueName(LPCSTR name) {
     return name == nullptr ? std::string_view() : std::string_view(name);
 }
@@ -207,12 +218,9 @@ LSTATUS queryValue(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDWORD lp
     if (status != ERROR_SUCCESS) {
         return status;
     }
-    const reg::Snapshot snapshot = reg::readRegistry();
-    if (snapshot.status != ERROR_SUCCESS) {
-        return snapshot.status;
-    }
+    reg::Snapshot snapshot;
     const reg::Key* key = nullptr;
-    status = reg::findKey(ref, *snapshot.hive, &key);
+    status = readKey(ref, &snapshot, &key);
     if (status != ERROR_SUCCESS) {
         return status;
     }
@@ -414,12 +422,9 @@ LSTATUS enumKey(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchName, LPDWO
     if (status != ERROR_SUCCESS) {
         return status;
     }
-    const reg::Snapshot snapshot = reg::readRegistry();
-    if (snapshot.status != ERROR_SUCCESS) {
-        return snapshot.status;
-    }
+    reg::Snapshot snapshot;
     const reg::Key* key = nullptr;
-    status = reg::findKey(ref, *snapshot.hive, &key);
+    status = readKey(ref, &snapshot, &key);
     if (status != ERROR_SUCCESS) {
         return status;
     }
@@ -461,12 +466,9 @@ LSTATUS enumValue(HKEY hKey, DWORD dwIndex, LPSTR lpValueName, LPDWORD lpcchValu
     if (status != ERROR_SUCCESS) {
         return status;
     }
-    const reg::Snapshot snapshot = reg::readRegistry();
-    if (snapshot.status != ERROR_SUCCESS) {
-        return snapshot.status;
-    }
+    reg::Snapshot snapshot;
     const reg::Key* key = nullptr;
-    status = reg::findKey(ref, *snapshot.hive, &key);
+    status = readKey(ref, &snapshot, &key);
     if (status != ERROR_SUCCESS) {
         return status;
     }
