@@ -14,8 +14,11 @@
 #include <utility>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "crypto_test_support.h"
 #include "store.h"
+#include "win32/module.h"
 
 namespace orva::softkey::test {
 
@@ -99,6 +102,28 @@ inline std::set<std::string> exportedNames(const std::string& library) {
         names.insert("(nm failed)");
     }
     return names;
+}
+
+// Loads "<bin>/<library>.dll" as the token API library does, resolves every
+// name of the list in order, has each stub answer notSupported, and checks that
+// nm sees exactly these names exported by "<library>.so".
+inline void expectExactExports(const std::string& library,
+                               const std::vector<std::pair<std::string, bool>>& list,
+                               std::uint32_t notSupported) {
+    const std::string base = std::string(SOFTKEY_TEST_BIN_DIR) + "/" + library;
+    HMODULE module = LoadLibraryA((base + ".dll").c_str());
+    ASSERT_NE(module, nullptr) << orva_platform_last_load_error();
+    std::set<std::string> names;
+    for (const auto& [name, working] : list) {
+        names.insert(name);
+        const FARPROC proc = GetProcAddress(module, name.c_str());
+        ASSERT_NE(proc, nullptr) << name;
+        if (!working) {
+            EXPECT_EQ(reinterpret_cast<std::uint32_t (*)()>(proc)(), notSupported) << name;
+        }
+    }
+    FreeLibrary(module);
+    EXPECT_EQ(exportedNames(base + ".so"), names);
 }
 #endif
 
