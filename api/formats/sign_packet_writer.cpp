@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <new>
-#include <stdexcept>
 #include <optional>
+#include <stdexcept>
 #include <string>
 
 #include "base64_codec.h"

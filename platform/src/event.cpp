@@ -20,9 +20,9 @@
 namespace {
 
 struct Event {
-    sem_t* sem = nullptr;   // the named semaphore, or &local; null until opened
-    sem_t local{};          // storage of an unnamed event
-    std::string semName;    // empty for an unnamed event
+    sem_t* sem = nullptr;  // the named semaphore, or &local; null until opened
+    sem_t local{};         // storage of an unnamed event
+    std::string semName;   // empty for an unnamed event
     bool manualReset = false;
     bool createdHere = false;  // the creator removes the name when it closes
 

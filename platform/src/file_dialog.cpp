@@ -8,8 +8,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <optional>
@@ -28,7 +28,7 @@ thread_local DWORD extendedError = 0;
 constexpr size_t kMaxAnswer = 64 * 1024;
 
 class Fd {
-public:
+  public:
     explicit Fd(int fd = -1) noexcept : fd_(fd) {}
     Fd(const Fd&) = delete;
     Fd& operator=(const Fd&) = delete;
@@ -41,19 +41,19 @@ public:
         fd_ = -1;
     }
 
-private:
+  private:
     int fd_;
 };
 
 class SpawnActions {
-public:
+  public:
     SpawnActions() { posix_spawn_file_actions_init(&actions_); }
     SpawnActions(const SpawnActions&) = delete;
     SpawnActions& operator=(const SpawnActions&) = delete;
     ~SpawnActions() { posix_spawn_file_actions_destroy(&actions_); }
     posix_spawn_file_actions_t* get() { return &actions_; }
 
-private:
+  private:
     posix_spawn_file_actions_t actions_;
 };
 
@@ -236,4 +236,6 @@ ORVA_API_ENTRY BOOL GetOpenFileNameA(LPOPENFILENAMEA lpofn) {
     }
 }
 
-ORVA_API_ENTRY DWORD CommDlgExtendedError(void) { return extendedError; }
+ORVA_API_ENTRY DWORD CommDlgExtendedError(void) {
+    return extendedError;
+}

@@ -5,6 +5,10 @@ namespace {
 thread_local DWORD lastError = ERROR_SUCCESS;
 }  // namespace
 
-ORVA_API_ENTRY void SetLastError(DWORD dwErrCode) { lastError = dwErrCode; }
+ORVA_API_ENTRY void SetLastError(DWORD dwErrCode) {
+    lastError = dwErrCode;
+}
 
-ORVA_API_ENTRY DWORD GetLastError(void) { return lastError; }
+ORVA_API_ENTRY DWORD GetLastError(void) {
+    return lastError;
+}

@@ -87,7 +87,9 @@ namespace {
 int processHeap;
 }  // namespace
 
-ORVA_API_ENTRY HANDLE GetProcessHeap(void) { return &processHeap; }
+ORVA_API_ENTRY HANDLE GetProcessHeap(void) {
+    return &processHeap;
+}
 
 ORVA_API_ENTRY LPVOID HeapAlloc(HANDLE hHeap, DWORD dwFlags, SIZE_T dwBytes) {
     if (hHeap != &processHeap) {

@@ -14,7 +14,7 @@ namespace {
 namespace fs = std::filesystem;
 
 class FileDialog : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         dir_ = fs::temp_directory_path() / ("orva-dialog-" + std::to_string(getpid()));
         fs::create_directories(dir_);
@@ -103,8 +103,7 @@ TEST_F(FileDialog, ShortBufferReportsTheSizeNeeded) {
 }
 
 TEST_F(FileDialog, OwnerKeepsItsEnabledStateAfterTheDialog) {
-    HWND owner = CreateWindowExA(0, "Owner", "", 0, 0, 0, 1, 1, nullptr, nullptr, nullptr,
-                                 nullptr);
+    HWND owner = CreateWindowExA(0, "Owner", "", 0, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr);
     answer("echo '" + file_.string() + "'");
     char buffer[MAX_PATH] = {};
     OPENFILENAMEA ofn = request(buffer, sizeof buffer);

@@ -13,7 +13,7 @@
 namespace {
 
 class ScopedEnv {
-public:
+  public:
     ScopedEnv(const char* name, const char* value) : name_(name) {
         if (const char* old = std::getenv(name)) {
             old_ = old;
@@ -23,7 +23,7 @@ public:
     }
     ~ScopedEnv() { hadOld_ ? setenv(name_.c_str(), old_.c_str(), 1) : unsetenv(name_.c_str()); }
 
-private:
+  private:
     std::string name_, old_;
     bool hadOld_ = false;
 };

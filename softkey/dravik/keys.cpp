@@ -8,8 +8,8 @@
 
 #include "envelope.h"
 #include "key_crypto.h"
-#include "orva/openssl_ptr.h"
 #include "operations.h"
+#include "orva/openssl_ptr.h"
 
 namespace orva::dravik {
 

@@ -51,8 +51,8 @@ typedef struct _FILETIME {
     DWORD dwHighDateTime;
 } FILETIME, *PFILETIME;
 
-ORVA_API_ENTRY LSTATUS RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions,
-                                     REGSAM samDesired, PHKEY phkResult);
+ORVA_API_ENTRY LSTATUS RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM samDesired,
+                                     PHKEY phkResult);
 ORVA_API_ENTRY LSTATUS RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR lpClass,
                                        DWORD dwOptions, REGSAM samDesired,
                                        const SECURITY_ATTRIBUTES* lpSecurityAttributes,
