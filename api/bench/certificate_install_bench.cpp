@@ -1,0 +1,185 @@
+// Timing program for QZAPI_GMWritePKCS7_Enc (not a test): an SM2 certificate
+// installed through the export into a software key, alone and with an
+// envelope's key pair, set against OpenSSL decoding the same certificate text
+// (base64, PKCS#7, X.509) with nothing written. Every round installs into a
+// fresh container; making it (key pair, request, certificate, envelope) is not
+// timed.
+//
+//   certificate_install_bench [--rounds N]    (N up to 16, default 10)
+
+#include <openssl/evp.h>
+#include <openssl/pkcs7.h>
+#include <stdio.h>
+#include <stdlib.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "base64_codec.h"
+#include "orva/openssl_ptr.h"
+#include "orva_api.h"
+#include "win32/module.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+constexpr const char* kSerial = "BENCH1";
+constexpr const char* kPin = "12345678";
+
+std::string run(const std::string& command) {
+    std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), pclose);
+    if (!pipe) {
+        throw std::runtime_error("cannot run " + command);
+    }
+    std::string output;
+    char chunk[4096];
+    while (const std::size_t n = fread(chunk, 1, sizeof chunk, pipe.get())) {
+        output.append(chunk, n);
+    }
+    if (pclose(pipe.release()) != 0) {
+        throw std::runtime_error("failed: " + command);
+    }
+    while (!output.empty() && output.back() == '\n') {
+        output.pop_back();
+    }
+    return output;
+}
+
+fs::path ownFolder() {
+    return fs::canonical("/proc/self/exe").parent_path();
+}
+
+// A store of its own with one key; each round's container is made on it.
+class BenchStore {
+  public:
+    BenchStore() {
+        std::string pattern = (fs::temp_directory_path() / "orva-bench-XXXXXX").string();
+        if (mkdtemp(pattern.data()) == nullptr) {
+            throw std::runtime_error("mkdtemp failed");
+        }
+        root_ = pattern;
+        fs::create_directories(root_ / "tmp");
+        setenv("ORVA_SOFTKEY_DIR", (root_ / "store").c_str(), 1);
+        setenv("ORVA_REGISTRY", (root_ / "registry.reg").c_str(), 1);
+        setenv("TMPDIR", (root_ / "tmp").c_str(), 1);
+        tool_ = "'" + (ownFolder() / "softkey").string() + "'";
+        run(tool_ + " create --sn " + kSerial + " --pin " + kPin + " --capacity 255");
+        run(tool_ + " user --pin " + kPin);
+    }
+    ~BenchStore() {
+        std::error_code ec;
+        fs::remove_all(root_, ec);
+    }
+
+    // A container awaiting its certificate: the certificate (PKCS#7, base64)
+    // and an envelope sealed to its key.
+    struct Round {
+        std::string certificate;
+        std::string envelope;
+    };
+    Round round(int i) const {
+        const std::string name = "round-" + std::to_string(i);
+        const std::string key = (root_ / (name + ".key")).string();
+        const std::string request = (root_ / (name + ".csr")).string();
+        run(tool_ + " provision --sn " + kSerial + " --alg sm2 --type 3 --no-certificate --name " +
+            name);
+        run(tool_ + " export-key --sn " + kSerial + " --slot sign --container " + name + " > '" +
+            key + "'");
+        run("openssl req -new -key '" + key + "' -subj /CN=" + name + " -out '" + request +
+            "' -sm3 -sigopt distid:1234567812345678");
+        return {run(tool_ + " issue '" + request + "'"),
+                run(tool_ + " envelope --sn " + kSerial + " --container " + name)};
+    }
+
+  private:
+    fs::path root_;
+    std::string tool_;
+};
+
+using InstallExport = decltype(&QZAPI_GMWritePKCS7_Enc);
+
+struct Library {
+    HMODULE module = nullptr;
+    InstallExport install = nullptr;
+    Library() {
+        module = LoadLibraryA((ownFolder() / "ORVA_API.dll").c_str());
+        if (module == nullptr) {
+            throw std::runtime_error("cannot load ORVA_API");
+        }
+        install = reinterpret_cast<InstallExport>(GetProcAddress(module, "QZAPI_GMWritePKCS7_Enc"));
+    }
+    ~Library() { FreeLibrary(module); }
+};
+
+double milliseconds(Clock::time_point start) {
+    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+// What the parse amounts to without the library: decode the text and the
+// PKCS#7, and take its first certificate's DER.
+void decodeWithOpenssl(const std::string& base64) {
+    const auto der = orva::api::base64Decode(base64);
+    const unsigned char* in = der->data();
+    const orva::Pkcs7Ptr p7(d2i_PKCS7(nullptr, &in, static_cast<long>(der->size())));
+    if (!p7 || i2d_X509(sk_X509_value(p7->d.sign->cert, 0), nullptr) <= 0) {
+        throw std::runtime_error("the issued text does not decode");
+    }
+}
+
+void report(const char* what, std::vector<double>& times) {
+    std::sort(times.begin(), times.end());
+    printf("%-48s median %8.3f ms   min %8.3f ms   max %8.3f ms\n", what, times[times.size() / 2],
+           times.front(), times.back());
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    // A key holds 49 key pairs: an envelope round takes two, a plain one one.
+    constexpr int kMaxRounds = 16;
+    int rounds = 10;
+    for (int i = 1; i + 1 < argc; i += 2) {
+        if (std::strcmp(argv[i], "--rounds") == 0) {
+            rounds = std::clamp(std::atoi(argv[i + 1]), 1, kMaxRounds);
+        }
+    }
+    try {
+        const BenchStore store;
+        const Library api;
+        std::vector<double> plain;
+        std::vector<double> withEnvelope;
+        std::vector<double> bare;
+        for (int i = 0; i < 2 * rounds; ++i) {
+            const BenchStore::Round round = store.round(i);
+            const bool envelope = i % 2 == 1;
+            auto start = Clock::now();
+            for (int k = 0; k < 100; ++k) {
+                decodeWithOpenssl(round.certificate);
+            }
+            bare.push_back(milliseconds(start) / 100);
+            start = Clock::now();
+            const int code = api.install(round.certificate.c_str(),
+                                         envelope ? round.envelope.c_str() : nullptr, nullptr);
+            (envelope ? withEnvelope : plain).push_back(milliseconds(start));
+            if (code != 0) {
+                throw std::runtime_error("the export answered " + std::to_string(code));
+            }
+        }
+        printf("%d rounds each\n", rounds);
+        report("SM2 certificate through the export", plain);
+        report("SM2 certificate and envelope through the export", withEnvelope);
+        report("the same text decoded by bare OpenSSL", bare);
+    } catch (const std::exception& e) {
+        fprintf(stderr, "certificate_install_bench: %s\n", e.what());
+        return 1;
+    }
+    return 0;
+}
