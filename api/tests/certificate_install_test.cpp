@@ -278,6 +278,8 @@ TEST_F(CertificateInstall, EnvelopeFailuresComeWithTheirCodes) {
          true},
         {"PIN entry cancelled", envelope, nullptr, R"({"button": "cancel"})", nullptr, kUserCancel,
          true},
+        {"PIN refused", envelope, nullptr, nullptr, R"({"fail": {"QZVerifyPIN": "0x6F00"}})",
+         kDeletePublicKeyError, true},
         {"binding refused", envelope, nullptr, nullptr,
          R"({"fail": {"QZBindPriKeyToContainer": "0x6A82"}})", kAddAsymKeyToContainerError, true},
         {"no free key file", envelope, nullptr, nullptr,
