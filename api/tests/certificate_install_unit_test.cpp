@@ -22,53 +22,44 @@ using orva::testing::readFile;
 using orva::testing::readText;
 using orva::testing::runCommand;
 using orva::testing::TempDir;
-using orva::testing::writeFile;
 
-// Certificates made once per program: a CA, a user certificate it issued with
-// digitalSignature, one without any key usage, one for CRL signing only, and
-// one over 4096 bytes.
+// Made once per program by openssl: a CA, a user certificate it issued for
+// digitalSignature, the same key's certificate without extensions, one for CRL
+// signing only, one over 4096 bytes, and a P-384 one.
+constexpr const char* kMakeCertificates = R"(set -e
+ec() { openssl genpkey -algorithm EC -pkeyopt ec_paramgen_curve:$1 -out $2.key; }
+ec P-256 ca; ec P-256 user; ec P-384 p384
+openssl req -x509 -new -key ca.key -subj /CN=CA -addext keyUsage=critical,keyCertSign,cRLSign -out ca.pem
+openssl req -new -key user.key -subj /CN=User -out user.csr
+echo keyUsage=critical,digitalSignature > user.ext
+echo keyUsage=cRLSign > crl.ext
+echo subjectAltName=DNS:$(head -c 4200 /dev/zero | tr '\0' a) > big.ext
+for n in user crl big; do
+  openssl x509 -req -in user.csr -CA ca.pem -CAkey ca.key -set_serial 7 -extfile $n.ext -out $n.pem
+done
+openssl x509 -req -in user.csr -signkey user.key -out plain.pem
+openssl req -new -key p384.key -subj /CN=P384 | openssl x509 -req -signkey p384.key -out p384.pem
+openssl crl2pkcs7 -nocrl -certfile ca.pem -certfile user.pem -outform DER -out ca-first.p7
+openssl crl2pkcs7 -nocrl -certfile ca.pem -outform DER -out ca-only.p7
+openssl ec -in user.key -pubout -outform DER -out user.pub
+for n in ca user crl big plain p384; do openssl x509 -in $n.pem -outform DER -out $n.der; done
+)";
+
 class Certificates {
   public:
     Certificates() {
-        writeFile(dir_.file("user.ext"), std::string_view("keyUsage=critical,digitalSignature\n"));
-        writeFile(dir_.file("crl.ext"), std::string_view("keyUsage=cRLSign\n"));
-        writeFile(dir_.file("big.ext"), "subjectAltName=DNS:" + std::string(4200, 'a') + "\n");
-        run("openssl genpkey -algorithm EC -pkeyopt ec_paramgen_curve:P-256 -out ca.key");
-        run("openssl genpkey -algorithm EC -pkeyopt ec_paramgen_curve:P-256 -out user.key");
-        run("openssl genpkey -algorithm EC -pkeyopt ec_paramgen_curve:P-384 -out p384.key");
-        run("openssl req -x509 -new -key ca.key -subj /CN=CA -days 2 "
-            "-addext keyUsage=critical,keyCertSign,cRLSign -out ca.pem");
-        run("openssl req -new -key user.key -subj /CN=User -out user.csr");
-        run("openssl req -new -key p384.key -subj /CN=P384 -out p384.csr");
-        for (const char* name : {"user", "crl", "big"}) {
-            run(std::string("openssl x509 -req -in user.csr -CA ca.pem -CAkey ca.key -set_serial 7 "
-                            "-days 2 -extfile ") +
-                name + ".ext -out " + name + ".pem");
+        const auto made = runCommand("cd " + dir_.arg("") + " && " + kMakeCertificates);
+        if (made.status != 0) {
+            throw std::runtime_error(made.output);
         }
-        run("openssl x509 -req -in user.csr -signkey user.key -days 2 -out plain.pem");
-        run("openssl x509 -req -in p384.csr -signkey p384.key -days 2 -out p384.pem");
-        run("openssl crl2pkcs7 -nocrl -certfile ca.pem -certfile user.pem -outform DER -out "
-            "ca-first.p7");
-        run("openssl crl2pkcs7 -nocrl -certfile ca.pem -outform DER -out ca-only.p7");
-        run("openssl ec -in user.key -pubout -outform DER -out user.pub");
     }
 
-    Bytes der(const std::string& name) const {
-        run("openssl x509 -in " + name + ".pem -outform DER -out " + name + ".der");
-        return readFile(dir_.file(name + ".der"));
-    }
+    Bytes der(const std::string& name) const { return file(name + ".der"); }
     std::string base64(const std::string& name) const { return base64Encode(der(name)); }
     Bytes file(const std::string& name) const { return readFile(dir_.file(name)); }
     std::string text(const std::string& name) const { return readText(dir_.file(name)); }
 
   private:
-    void run(const std::string& command) const {
-        const auto result = runCommand("cd " + dir_.arg("") + " && " + command);
-        if (result.status != 0) {
-            throw std::runtime_error(command + ": " + result.output);
-        }
-    }
-
     TempDir dir_{"orva-install-certs"};
 };
 
