@@ -281,7 +281,8 @@ TEST_F(CertificateInstall, EnvelopeFailuresComeWithTheirCodes) {
             env.setFaults(c.faults);
         }
         EXPECT_EQ(install(bank().der(kSm2), c.envelope.c_str(), c.random), c.code) << c.what;
-        const softkey::Container& target = container(env.key("SN1"), kSm2);
+        const softkey::Token key = env.key("SN1");
+        const softkey::Container& target = container(key, kSm2);
         EXPECT_EQ(target.signature.certificate.empty(), !c.written) << c.what;
         EXPECT_EQ(target.exchange.hasKey(), c.code == kSuccess) << c.what;
         // A change that stays on the key is announced, even after a failure.
