@@ -9,16 +9,12 @@
 #include <string_view>
 #include <type_traits>
 
+#include "orva/registry_key.h"
 #include "win32/errors.h"
 
 namespace orva::frontend {
 
 namespace {
-
-struct RegistryKeyClose {
-    void operator()(HKEY key) const noexcept { RegCloseKey(key); }
-};
-using RegistryKey = std::unique_ptr<std::remove_pointer_t<HKEY>, RegistryKeyClose>;
 
 // Appends text to the NUL-terminated text in buffer; false, and the buffer as
 // it was, when the result and its NUL would not fit.
