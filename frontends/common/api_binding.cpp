@@ -9,6 +9,7 @@
 #include <string_view>
 #include <type_traits>
 
+#include "orva/module_folder.h"
 #include "orva/registry_key.h"
 #include "win32/errors.h"
 
@@ -91,18 +92,15 @@ int ApiBinding::loadApiLibrary(HMODULE module, const char* folder) noexcept {
             return 0;
         }
     } else if (module != nullptr) {
-        const DWORD length =
-            GetModuleFileNameA(module, path.data(), static_cast<DWORD>(path.size()));
-        if (length == 0 || length >= path.size()) {
-            // The module's path is unknown (or cut): go on with the bare name.
-            path.fill('\0');
-        } else {
-            if (!cutAfterLastSeparator(path.data())) {
-                return 0;
-            }
-            if (!appendBounded(path.data(), path.size(), kApiLibraryName)) {
-                return 0;
-            }
+        // A module path that is unknown (or would be cut) leaves the bare name.
+        const ModuleFolder beside = moduleFolder(module, static_cast<DWORD>(path.size()));
+        if (beside.outcome == ModuleFolder::Outcome::noFolder) {
+            return 0;
+        }
+        if (beside.outcome == ModuleFolder::Outcome::found &&
+            (!appendBounded(path.data(), path.size(), beside.folder) ||
+             !appendBounded(path.data(), path.size(), kApiLibraryName))) {
+            return 0;
         }
     }
     library_ = LoadLibraryExA(path[0] != '\0' ? path.data() : kApiLibraryName, nullptr,
