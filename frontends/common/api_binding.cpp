@@ -47,20 +47,20 @@ int locateApiFolder(char* buffer, std::size_t size, REGSAM view) noexcept {
     if (buffer == nullptr || size == 0) {
         return 0;
     }
-    // 1. The key path, in a path buffer of its own.
+    // The key path, in a path buffer of its own.
     std::array<char, kPathRoom> keyPath{};
     if (!appendBounded(keyPath.data(), keyPath.size(), kProviderKeyParent) ||
         !appendBounded(keyPath.data(), keyPath.size(), kProviderName)) {
         return 0;
     }
-    // 2. Open it; it closes on every path below.
+    // Open it; it closes on every path below.
     HKEY opened = nullptr;
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyPath.data(), 0, KEY_READ | view, &opened) !=
         ERROR_SUCCESS) {
         return 0;
     }
     const RegistryKey key(opened);
-    // 3. The value's bytes, whatever its type, taken as text.
+    // The value's bytes, whatever its type, taken as text.
     DWORD dataSize =
         static_cast<DWORD>(std::min<std::size_t>(size, std::numeric_limits<DWORD>::max()));
     const LSTATUS status = RegQueryValueExA(key.get(), kImagePathValue, nullptr, nullptr,
@@ -70,11 +70,11 @@ int locateApiFolder(char* buffer, std::size_t size, REGSAM view) noexcept {
         return 0;
     }
     if (status != ERROR_SUCCESS) {
-        // 4. Not readable: the empty folder, so the bare name is loaded.
+        // Not readable: the empty folder, so the bare name is loaded.
         buffer[0] = '\0';
         return 1;
     }
-    // 5. Terminate within the buffer; a value that fills it leaves no room.
+    // Terminate within the buffer; a value that fills it leaves no room.
     if (dataSize == 0 || buffer[dataSize - 1] != '\0') {
         if (dataSize >= size) {
             return 0;
