@@ -212,6 +212,9 @@ def page_steps(attachment):
             "xmlMsg": XML, "keyMsg": DISPLAY, "NewVal": ""}
     long = dict(sign, NewVal=attachment)
     return [
+        # The first host to start fails (see count_host_starts): the port closes.
+        {"name": "hostGone", "port": "gone", "request": {"CmdType": "GetVersion"}},
+        {"name": "afterHostGone", "port": "gone", "request": {"CmdType": "GetVersion"}},
         # One message each, on a host of its own; a long result comes joined.
         {"name": "version", "request": {"CmdType": "GetVersion"}},
         {"name": "media", "request": {"CmdType": "GetMediaID"}},
@@ -241,6 +244,7 @@ def page_steps(attachment):
 
 # The replies known to the byte; the signatures are checked with openssl.
 EXACT_REPLIES = {
+    "hostGone": {"Error": "host not available"},
     "version": VERSION,
     "media": {"CmdType": "GetMediaID", "Resp": SERIAL},
     "unknown": {"CmdType": "NoSuchCommand", "Resp": ""},
@@ -313,11 +317,14 @@ def install_extension(built, root):
 
 
 def count_host_starts(profile, run, host):
-    """Points the host manifest at a wrapper that notes each start of the host."""
+    """Points the host manifest at a wrapper that notes each start of the host;
+    the first start fails, as a host that cannot run would."""
     starts = os.path.join(run.root, "host-starts")
     wrapper = os.path.join(run.root, "host-wrapper.sh")
     with open(wrapper, "w") as out:
-        out.write("#!/bin/sh\necho started >> '%s'\nexec '%s' \"$@\"\n" % (starts, host))
+        out.write("#!/bin/sh\necho started >> '%s'\n" % starts +
+                  "[ \"$(wc -l < '%s')\" -eq 1 ] && exit 1\n" % starts +
+                  "exec '%s' \"$@\"\n" % host)
     os.chmod(wrapper, 0o755)
     path = os.path.join(profile, "NativeMessagingHosts", "orva_xr_usbkey_extension.json")
     with open(path) as manifest_file:
@@ -465,6 +472,7 @@ def check_page(run, report, attachment):
         fail("the page failed: " + report["error"])
     for name, want in EXACT_REPLIES.items():
         expect(name, outcome(report, name), want)
+    expect("afterHostGone", report["steps"]["afterHostGone"], {"error": "disconnected"})
 
     # GBK at start: the key got GB18030 bytes.
     for name, verify in (("sm2Gbk", verify_sm2), ("rsa", verify_rsa)):
