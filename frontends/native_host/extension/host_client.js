@@ -37,12 +37,18 @@ class UsbKeyHost {
     });
   }
 
+  // Closing our end fires no onDisconnect here: the request in flight ends now.
   disconnect() {
     if (this.port) {
       this.port.disconnect();
       this.port = null;
     }
     this.closed = true;
+    const waiting = this.waiting;
+    this.waiting = null;
+    if (waiting) {
+      waiting.reject(new Error('host port closed'));
+    }
   }
 
   // The host's reply to one request. A closed port is not opened again: the
