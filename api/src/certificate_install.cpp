@@ -14,7 +14,7 @@
 #include "install_targets.h"
 #include "key_envelope.h"
 #include "orva_api.h"
-#include "product_names.h"
+#include "orva_registration.h"
 #include "server_random.h"
 #include "status_event.h"
 #include "token_status.h"
