@@ -22,61 +22,35 @@
 #include <vector>
 
 #include "base64_codec.h"
+#include "bench_support.h"
 #include "orva/openssl_ptr.h"
 #include "orva_api.h"
 #include "win32/module.h"
 
 namespace {
 
-namespace fs = std::filesystem;
+using orva::bench::ownFolder;
+using orva::bench::run;
 using Clock = std::chrono::steady_clock;
 
 constexpr const char* kSerial = "BENCH1";
 constexpr const char* kPin = "12345678";
 
-std::string run(const std::string& command) {
-    std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), pclose);
-    if (!pipe) {
-        throw std::runtime_error("cannot run " + command);
-    }
-    std::string output;
-    char chunk[4096];
-    while (const std::size_t n = fread(chunk, 1, sizeof chunk, pipe.get())) {
-        output.append(chunk, n);
-    }
-    if (pclose(pipe.release()) != 0) {
-        throw std::runtime_error("failed: " + command);
-    }
+// A command's output without its last line break.
+std::string runLine(const std::string& command) {
+    std::string output = orva::bench::run(command);
     while (!output.empty() && output.back() == '\n') {
         output.pop_back();
     }
     return output;
 }
 
-fs::path ownFolder() {
-    return fs::canonical("/proc/self/exe").parent_path();
-}
-
 // A store of its own with one key; each round's container is made on it.
 class BenchStore {
   public:
     BenchStore() {
-        std::string pattern = (fs::temp_directory_path() / "orva-bench-XXXXXX").string();
-        if (mkdtemp(pattern.data()) == nullptr) {
-            throw std::runtime_error("mkdtemp failed");
-        }
-        root_ = pattern;
-        fs::create_directories(root_ / "tmp");
-        setenv("ORVA_SOFTKEY_DIR", (root_ / "store").c_str(), 1);
-        setenv("ORVA_REGISTRY", (root_ / "registry.reg").c_str(), 1);
-        setenv("TMPDIR", (root_ / "tmp").c_str(), 1);
-        tool_ = "'" + (ownFolder() / "softkey").string() + "'";
         run(tool_ + " create --sn " + kSerial + " --pin " + kPin + " --capacity 255");
         run(tool_ + " user --pin " + kPin);
-    }
-    ~BenchStore() {
-        std::error_code ec;
-        fs::remove_all(root_, ec);
     }
 
     // A container awaiting its certificate: the certificate (PKCS#7, base64)
@@ -87,21 +61,21 @@ class BenchStore {
     };
     Round round(int i) const {
         const std::string name = "round-" + std::to_string(i);
-        const std::string key = (root_ / (name + ".key")).string();
-        const std::string request = (root_ / (name + ".csr")).string();
+        const std::string key = (folder_.root() / (name + ".key")).string();
+        const std::string request = (folder_.root() / (name + ".csr")).string();
         run(tool_ + " provision --sn " + kSerial + " --alg sm2 --type 3 --no-certificate --name " +
             name);
         run(tool_ + " export-key --sn " + kSerial + " --slot sign --container " + name + " > '" +
             key + "'");
         run("openssl req -new -key '" + key + "' -subj /CN=" + name + " -out '" + request +
             "' -sm3 -sigopt distid:1234567812345678");
-        return {run(tool_ + " issue '" + request + "'"),
-                run(tool_ + " envelope --sn " + kSerial + " --container " + name)};
+        return {runLine(tool_ + " issue '" + request + "'"),
+                runLine(tool_ + " envelope --sn " + kSerial + " --container " + name)};
     }
 
   private:
-    fs::path root_;
-    std::string tool_;
+    orva::bench::BenchFolder folder_;
+    std::string tool_ = folder_.tool();
 };
 
 using InstallExport = decltype(&QZAPI_GMWritePKCS7_Enc);
