@@ -1,70 +1,76 @@
 #pragma once
 
-// What the timing programs share: commands run through the shell, the folder
-// the program was built into, and a folder of their own for the software key's
-// store, the registry file and temporary files.
+// What the timing programs share: their own folder, a temporary folder that
+// holds their key store and registry, and ORVA_API.so loaded the way a front
+// end loads it.
 
-#include <stdio.h>
 #include <stdlib.h>
 
 #include <filesystem>
-#include <memory>
 #include <stdexcept>
 #include <string>
 
+#include "win32/module.h"
+
 namespace orva::bench {
 
-namespace fs = std::filesystem;
-
-// A shell command's standard output; throws when it fails.
-inline std::string run(const std::string& command) {
-    std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), pclose);
-    if (!pipe) {
-        throw std::runtime_error("cannot run " + command);
-    }
-    std::string output;
-    char chunk[4096];
-    while (const std::size_t n = fread(chunk, 1, sizeof chunk, pipe.get())) {
-        output.append(chunk, n);
-    }
-    if (pclose(pipe.release()) != 0) {
-        throw std::runtime_error("failed: " + command);
-    }
-    return output;
+inline std::filesystem::path ownFolder() {
+    return std::filesystem::canonical("/proc/self/exe").parent_path();
 }
 
-inline fs::path ownFolder() {
-    return fs::canonical("/proc/self/exe").parent_path();
-}
-
-// A fresh folder that ORVA_SOFTKEY_DIR, ORVA_REGISTRY and TMPDIR point into for
-// the program's run; removed at its end.
+// A new folder under the temporary folder with ORVA_SOFTKEY_DIR, ORVA_REGISTRY
+// and TMPDIR pointing into it; removed with everything in it at the end.
 class BenchFolder {
   public:
     BenchFolder() {
-        std::string pattern = (fs::temp_directory_path() / "orva-bench-XXXXXX").string();
+        std::string pattern =
+            (std::filesystem::temp_directory_path() / "orva-bench-XXXXXX").string();
         if (mkdtemp(pattern.data()) == nullptr) {
             throw std::runtime_error("mkdtemp failed");
         }
         root_ = pattern;
-        fs::create_directories(root_ / "tmp");
+        std::filesystem::create_directories(root_ / "tmp");
         setenv("ORVA_SOFTKEY_DIR", (root_ / "store").c_str(), 1);
         setenv("ORVA_REGISTRY", (root_ / "registry.reg").c_str(), 1);
         setenv("TMPDIR", (root_ / "tmp").c_str(), 1);
     }
     ~BenchFolder() {
         std::error_code ec;
-        fs::remove_all(root_, ec);
+        std::filesystem::remove_all(root_, ec);
     }
     BenchFolder(const BenchFolder&) = delete;
     BenchFolder& operator=(const BenchFolder&) = delete;
 
-    const fs::path& root() const noexcept { return root_; }
-    // The softkey tool beside the program, quoted for the shell.
-    std::string tool() const { return "'" + (ownFolder() / "softkey").string() + "'"; }
+    const std::filesystem::path& root() const noexcept { return root_; }
 
   private:
-    fs::path root_;
+    std::filesystem::path root_;
+};
+
+// ORVA_API.so from the program's folder, and one of its exports.
+template <class Export>
+class ApiExport {
+  public:
+    explicit ApiExport(const char* name)
+        : module_(LoadLibraryA((ownFolder() / "ORVA_API.dll").c_str())) {
+        if (module_ == nullptr) {
+            throw std::runtime_error("cannot load ORVA_API");
+        }
+        call_ = reinterpret_cast<Export>(GetProcAddress(module_, name));
+        if (call_ == nullptr) {
+            FreeLibrary(module_);
+            throw std::runtime_error(std::string("no export ") + name);
+        }
+    }
+    ~ApiExport() { FreeLibrary(module_); }
+    ApiExport(const ApiExport&) = delete;
+    ApiExport& operator=(const ApiExport&) = delete;
+
+    Export operator*() const noexcept { return call_; }
+
+  private:
+    HMODULE module_ = nullptr;
+    Export call_ = nullptr;
 };
 
 }  // namespace orva::bench

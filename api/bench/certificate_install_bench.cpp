@@ -29,8 +29,6 @@
 
 namespace {
 
-using orva::bench::ownFolder;
-using orva::bench::run;
 using Clock = std::chrono::steady_clock;
 
 constexpr const char* kSerial = "BENCH1";
@@ -38,7 +36,18 @@ constexpr const char* kPin = "12345678";
 
 // A command's output without its last line break.
 std::string runLine(const std::string& command) {
-    std::string output = orva::bench::run(command);
+    std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), pclose);
+    if (!pipe) {
+        throw std::runtime_error("cannot run " + command);
+    }
+    std::string output;
+    char chunk[4096];
+    while (const std::size_t n = fread(chunk, 1, sizeof chunk, pipe.get())) {
+        output.append(chunk, n);
+    }
+    if (pclose(pipe.release()) != 0) {
+        throw std::runtime_error("failed: " + command);
+    }
     while (!output.empty() && output.back() == '\n') {
         output.pop_back();
     }
@@ -49,8 +58,8 @@ std::string runLine(const std::string& command) {
 class BenchStore {
   public:
     BenchStore() {
-        run(tool_ + " create --sn " + kSerial + " --pin " + kPin + " --capacity 255");
-        run(tool_ + " user --pin " + kPin);
+        runLine(tool_ + " create --sn " + kSerial + " --pin " + kPin + " --capacity 255");
+        runLine(tool_ + " user --pin " + kPin);
     }
 
     // A container awaiting its certificate: the certificate (PKCS#7, base64)
@@ -63,35 +72,22 @@ class BenchStore {
         const std::string name = "round-" + std::to_string(i);
         const std::string key = (folder_.root() / (name + ".key")).string();
         const std::string request = (folder_.root() / (name + ".csr")).string();
-        run(tool_ + " provision --sn " + kSerial + " --alg sm2 --type 3 --no-certificate --name " +
-            name);
-        run(tool_ + " export-key --sn " + kSerial + " --slot sign --container " + name + " > '" +
-            key + "'");
-        run("openssl req -new -key '" + key + "' -subj /CN=" + name + " -out '" + request +
-            "' -sm3 -sigopt distid:1234567812345678");
+        runLine(tool_ + " provision --sn " + kSerial +
+                " --alg sm2 --type 3 --no-certificate --name " + name);
+        runLine(tool_ + " export-key --sn " + kSerial + " --slot sign --container " + name +
+                " > '" + key + "'");
+        runLine("openssl req -new -key '" + key + "' -subj /CN=" + name + " -out '" + request +
+                "' -sm3 -sigopt distid:1234567812345678");
         return {runLine(tool_ + " issue '" + request + "'"),
                 runLine(tool_ + " envelope --sn " + kSerial + " --container " + name)};
     }
 
   private:
     orva::bench::BenchFolder folder_;
-    std::string tool_ = folder_.tool();
+    std::string tool_ = "'" + (orva::bench::ownFolder() / "softkey").string() + "'";
 };
 
-using InstallExport = decltype(&QZAPI_GMWritePKCS7_Enc);
-
-struct Library {
-    HMODULE module = nullptr;
-    InstallExport install = nullptr;
-    Library() {
-        module = LoadLibraryA((ownFolder() / "ORVA_API.dll").c_str());
-        if (module == nullptr) {
-            throw std::runtime_error("cannot load ORVA_API");
-        }
-        install = reinterpret_cast<InstallExport>(GetProcAddress(module, "QZAPI_GMWritePKCS7_Enc"));
-    }
-    ~Library() { FreeLibrary(module); }
-};
+using Library = orva::bench::ApiExport<decltype(&QZAPI_GMWritePKCS7_Enc)>;
 
 double milliseconds(Clock::time_point start) {
     return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
@@ -127,7 +123,7 @@ int main(int argc, char** argv) {
     }
     try {
         const BenchStore store;
-        const Library api;
+        const Library api("QZAPI_GMWritePKCS7_Enc");
         std::vector<double> plain;
         std::vector<double> withEnvelope;
         std::vector<double> bare;
@@ -140,8 +136,8 @@ int main(int argc, char** argv) {
             }
             bare.push_back(milliseconds(start) / 100);
             start = Clock::now();
-            const int code = api.install(round.certificate.c_str(),
-                                         envelope ? round.envelope.c_str() : nullptr, nullptr);
+            const int code = (*api)(round.certificate.c_str(),
+                                    envelope ? round.envelope.c_str() : nullptr, nullptr);
             (envelope ? withEnvelope : plain).push_back(milliseconds(start));
             if (code != 0) {
                 throw std::runtime_error("the export answered " + std::to_string(code));

@@ -27,7 +27,6 @@
 #include <vector>
 
 #include "base64_codec.h"
-#include "bench_support.h"
 #include "orva/openssl_ptr.h"
 #include "orva_api.h"
 #include "win32/module.h"
@@ -35,8 +34,6 @@
 namespace {
 
 namespace fs = std::filesystem;
-using orva::bench::ownFolder;
-using orva::bench::run;
 using Clock = std::chrono::steady_clock;
 using orva::EvpMdCtxPtr;
 using orva::EvpPkeyPtr;
@@ -47,10 +44,40 @@ constexpr const char* kSm2Name = "bench-sm2";
 constexpr const char* kRsaName = "bench-rsa";
 constexpr const char* kDisplay = "Pay 1,024 bytes?";
 
+std::string run(const std::string& command) {
+    std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), pclose);
+    if (!pipe) {
+        throw std::runtime_error("cannot run " + command);
+    }
+    std::string output;
+    char chunk[4096];
+    while (const std::size_t n = fread(chunk, 1, sizeof chunk, pipe.get())) {
+        output.append(chunk, n);
+    }
+    if (pclose(pipe.release()) != 0) {
+        throw std::runtime_error("failed: " + command);
+    }
+    return output;
+}
+
+fs::path ownFolder() {
+    return fs::canonical("/proc/self/exe").parent_path();
+}
+
 // A store with one key holding an SM2 and an RSA-2048 signer.
 class BenchStore {
   public:
     BenchStore() {
+        std::string pattern = (fs::temp_directory_path() / "orva-bench-XXXXXX").string();
+        if (mkdtemp(pattern.data()) == nullptr) {
+            throw std::runtime_error("mkdtemp failed");
+        }
+        root_ = pattern;
+        fs::create_directories(root_ / "tmp");
+        setenv("ORVA_SOFTKEY_DIR", (root_ / "store").c_str(), 1);
+        setenv("ORVA_REGISTRY", (root_ / "registry.reg").c_str(), 1);
+        setenv("TMPDIR", (root_ / "tmp").c_str(), 1);
+        tool_ = "'" + (ownFolder() / "softkey").string() + "'";
         run(tool_ + " create --sn " + kSerial + " --pin " + kPin);
         run(tool_ + " provision --sn " + kSerial + " --alg sm2 --type 3 --subject 'CN=Bench SM2'" +
             " --name " + kSm2Name);
@@ -58,8 +85,12 @@ class BenchStore {
             " --alg rsa2048 --type 3 --subject 'CN=Bench RSA' --name " + kRsaName);
         run(tool_ + " user --pin " + kPin);
     }
+    ~BenchStore() {
+        std::error_code ec;
+        fs::remove_all(root_, ec);
+    }
 
-    const fs::path& root() const noexcept { return folder_.root(); }
+    const fs::path& root() const noexcept { return root_; }
 
     EvpPkeyPtr privateKey(const char* container) const {
         const std::string pem = run(tool_ + " export-key --sn " + kSerial + " --container " +
@@ -73,8 +104,8 @@ class BenchStore {
     }
 
   private:
-    orva::bench::BenchFolder folder_;
-    std::string tool_ = folder_.tool();
+    fs::path root_;
+    std::string tool_;
 };
 
 using SignExport = decltype(&QZAPI_GMUsbKeySign);
