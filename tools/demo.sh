@@ -1,3 +1,4 @@
+#!/usr/bin/env bash
 # The main job: a bank's page enrols a software USB key and signs a
 # transaction with it, the way a browser extension does it through the
 # native-messaging host; openssl checks the signature and the encryption key
@@ -61,7 +62,7 @@ cd "$work"
 softkey issue request.b64 > certificate.b64
 container=$(softkey show SK0000000001 --json |
     python3 -c 'import json, sys; print(json.load(sys.stdin)["containers"][0]["index"])')
-softkey envelope --container "$container" > envelope.txt
+softkey envelope --container "$container" --subject "$subject" > envelope.txt
 echo "   certificate: $(cut -c1-60 certificate.b64)... (PKCS#7, base64)"
 echo "   envelope:    $(cut -c1-60 envelope.txt)... (certificate||algorithm||A||B||C)"
 cd - >/dev/null
