@@ -209,42 +209,5 @@ TEST_F(SoftkeyHostTest, TheUsersAnswerComesBackAsItsCode) {
     EXPECT_EQ(sign("CN=Nobody", "SM3"), "-405");
 }
 
-TEST_F(SoftkeyHostTest, EnrolmentInstallsTheIssuedCertificatesAndTheKeySignsWithThem) {
-    const std::string wang = "CN=Wang Wu,OU=Unit,O=Bank";
-    const std::string zhao = "CN=Zhao Liu,OU=Unit,O=Bank";
-    // The key pairs a certificate request leaves, and the requests for them.
-    const auto requestFor = [&](const char* name, const char* alg, const char* subject) {
-        expectRun(std::string("softkey provision --sn SK0000000001 --type 3 --no-certificate") +
-                  " --alg " + alg + " --name " + name);
-        expectRun(std::string("softkey export-key --slot sign --container ") + name + " > " + name +
-                  ".key");
-        expectRun(std::string("openssl req -new -key ") + name + ".key -subj '" + subject +
-                  "' -out " + name + ".csr" +
-                  (alg == std::string("sm2") ? " -sm3 -sigopt distid:1234567812345678" : ""));
-        std::string issued = expectRun(std::string("softkey issue ") + name + ".csr");
-        issued.pop_back();
-        return issued;
-    };
-    const std::string sm2 = requestFor("enrol-sm2", "sm2", "/O=Bank/OU=Unit/CN=Wang Wu");
-    const std::string rsa = requestFor("enrol-rsa", "rsa2048", "/O=Bank/OU=Unit/CN=Zhao Liu");
-    std::string envelope = expectRun("softkey envelope --container enrol-sm2");
-    envelope.pop_back();
-
-    EXPECT_EQ(resp("GMWritePKCS7_Enc", R"("SignCertP7":")" + sm2 + R"(","encData":")" + envelope +
-                                           R"(","servRand":"")"),
-              "0");
-    EXPECT_EQ(resp("GMWritePKCS7", R"("SignCertP7":")" + rsa + R"(")"), "0");
-    EXPECT_EQ(resp("GMWritePKCS7", R"("SignCertP7":")" + rsa + R"(")"), "-304");
-
-    EXPECT_EQ(verifySm2(sign(wang, "SM3")), "");
-    EXPECT_EQ(verifyRsa(sign(zhao, "SHA256")), "");
-    // The imported pair opens what openssl encrypts to its certificate.
-    expectRun("softkey export-cert --slot exchange --container enrol-sm2 > exchange.pem");
-    expectRun("softkey export-key --slot exchange --container enrol-sm2 > exchange.key");
-    folder_.write("secret", "key material");
-    expectRun("openssl pkeyutl -encrypt -certin -inkey exchange.pem -in secret -out sealed");
-    EXPECT_EQ(expectRun("openssl pkeyutl -decrypt -inkey exchange.key -in sealed"), "key material");
-}
-
 }  // namespace
 }  // namespace orva::native_host::test
