@@ -129,7 +129,6 @@ TEST(KeyEnvelope, FieldsAreCheckedByWhatTheyDecodeTo) {
         {"certificate only, trailing ||", "AQID||", KeyEnvelope{{1, 2, 3}, 0, {}, {}, {}}},
         {"empty algorithm field",
          "AQID||||BAU=", KeyEnvelope{{1, 2, 3}, kEnvelopeSm4Ecb, {4, 5}, {}, {}}},
-        {"algorithm 0100", "AQID||0100", KeyEnvelope{{1, 2, 3}, kEnvelopeSm4Cbc, {}, {}, {}}},
         {"certificate of exactly 4096 bytes", cert4096, KeyEnvelope{zeros4096, 0, {}, {}, {}}},
         {"5464 characters, 4098 bytes", cert4098, std::nullopt},
         {"5465 characters", cert4096 + "A", std::nullopt},
