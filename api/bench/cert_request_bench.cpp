@@ -15,20 +15,18 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
-#include <filesystem>
 #include <functional>
 #include <memory>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "bench_support.h"
 #include "orva/openssl_ptr.h"
 #include "orva_api.h"
-#include "win32/module.h"
 
 namespace {
 
-namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
 constexpr const char* kSerial = "BENCH1";
@@ -44,28 +42,12 @@ void run(const std::string& command) {
     }
 }
 
-fs::path ownFolder() {
-    return fs::canonical("/proc/self/exe").parent_path();
-}
-
 class BenchStore {
   public:
     BenchStore() {
-        std::string pattern = (fs::temp_directory_path() / "orva-bench-XXXXXX").string();
-        if (mkdtemp(pattern.data()) == nullptr) {
-            throw std::runtime_error("mkdtemp failed");
-        }
-        root_ = pattern;
-        setenv("ORVA_SOFTKEY_DIR", (root_ / "store").c_str(), 1);
-        setenv("ORVA_REGISTRY", (root_ / "registry.reg").c_str(), 1);
-        setenv("TMPDIR", root_.c_str(), 1);
-        tool_ = "'" + (ownFolder() / "softkey").string() + "'";
+        tool_ = "'" + (orva::bench::ownFolder() / "softkey").string() + "'";
         run(tool_ + " create --sn " + kSerial + " --pin " + kPin);
         run(tool_ + " user --pin " + kPin);
-    }
-    ~BenchStore() {
-        std::error_code ec;
-        fs::remove_all(root_, ec);
     }
 
     void emptyKey() const {
@@ -74,32 +56,19 @@ class BenchStore {
     }
 
   private:
-    fs::path root_;
+    orva::bench::BenchFolder folder_;
     std::string tool_;
 };
 
-using CreateExport = decltype(&QZAPI_GMCreatePKCS10);
-
-struct Library {
-    HMODULE module = nullptr;
-    CreateExport create = nullptr;
-    Library() {
-        module = LoadLibraryA((ownFolder() / "ORVA_API.dll").c_str());
-        if (module == nullptr) {
-            throw std::runtime_error("cannot load ORVA_API");
-        }
-        create = reinterpret_cast<CreateExport>(GetProcAddress(module, "QZAPI_GMCreatePKCS10"));
-    }
-    ~Library() { FreeLibrary(module); }
-};
+using Library = orva::bench::ApiExport<decltype(&QZAPI_GMCreatePKCS10)>;
 
 void createThroughExport(const Library& api, const char* description) {
     int length = 0;
-    if (const int code = api.create(description, nullptr, &length); code != 0) {
+    if (const int code = (*api)(description, nullptr, &length); code != 0) {
         throw std::runtime_error("size query answered " + std::to_string(code));
     }
     std::vector<char> buffer(static_cast<std::size_t>(length));
-    if (const int code = api.create(description, buffer.data(), &length); code != 0) {
+    if (const int code = (*api)(description, buffer.data(), &length); code != 0) {
         throw std::runtime_error("request answered " + std::to_string(code));
     }
 }
@@ -162,7 +131,7 @@ int main(int argc, char** argv) {
     }
     try {
         const BenchStore store;
-        const Library api;
+        const Library api("QZAPI_GMCreatePKCS10");
         const auto reset = [&] { store.emptyKey(); };
         const auto nothing = [] {};
         createThroughExport(api, kSm2Request);  // warm-up
