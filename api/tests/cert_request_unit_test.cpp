@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "bound_function_table.h"
@@ -143,6 +144,10 @@ TEST(BuildCertRequest, RefusesPublicKeysThatDoNotConvert) {
     }
 }
 
+decltype(&::QZAsymSign) realSign = nullptr;
+decltype(&::QZVerifyPIN) realVerifyPin = nullptr;
+std::uint32_t keepPinStatus = 0;
+
 // The real key behind the bound table, with one answer changed.
 class KeyAnswers : public ::testing::Test {
   protected:
@@ -161,25 +166,20 @@ class KeyAnswers : public ::testing::Test {
         return createCertRequests(nullptr, description, buffer.data(), &length);
     }
 
-    static inline decltype(&::QZAsymSign) realSign = nullptr;
-    static inline decltype(&::QZVerifyPIN) realVerifyPin = nullptr;
-    static inline std::uint32_t keepPinStatus = 0;
     test::TestEnvironment env_;
 };
 
+// The key's own signature with one bit flipped.
+template <class... Args>
+std::uint32_t flippedSignature(Args... args) {
+    const std::uint32_t status = realSign(args...);
+    const auto all = std::tie(args...);
+    std::get<14>(all)[*std::get<15>(all) / 2] ^= 0x01;
+    return status;
+}
+
 TEST_F(KeyAnswers, ASignatureThatDoesNotVerifyIsRefused) {
-    boundFunctions().dravik.QZAsymSign =
-        [](void* device, std::uint32_t hashId, std::uint32_t keyAlgId, std::uint32_t form,
-           std::uint32_t keyWord, std::int32_t language, std::int32_t charset, const char* tips,
-           std::uint32_t tipsLen, const char* keyMsg, std::uint32_t keyMsgLen, std::uint32_t op,
-           const std::uint8_t* data, std::uint32_t dataLen, std::uint8_t* signature,
-           std::uint32_t* signatureLen) {
-            const std::uint32_t status =
-                realSign(device, hashId, keyAlgId, form, keyWord, language, charset, tips, tipsLen,
-                         keyMsg, keyMsgLen, op, data, dataLen, signature, signatureLen);
-            signature[*signatureLen / 2] ^= 0x01;
-            return status;
-        };
+    boundFunctions().dravik.QZAsymSign = flippedSignature;
     EXPECT_EQ(create("DN(CN=A)HASH(SM3)KEYTYPE(SM2256)CERTTYPE(01)"), kMakeRequestError);
     EXPECT_EQ(create("DN(CN=A)HASH(SHA256)KEYTYPE(RSA1024)CERTTYPE(01)"), kMakeRequestError);
 }
