@@ -24,6 +24,7 @@ constexpr std::size_t kRsaBlockHeader = 2;
 constexpr std::size_t kRsaBlockTrailer = 5;  // 00, exponent length, exponent
 constexpr std::size_t kRsaExponentLengthFromEnd = 4;
 constexpr std::size_t kRsaMaxExponentLength = 4;
+constexpr long kUnusedBitsMask = 0x07;
 // The user id the key's Z value is made with.
 constexpr std::string_view kSm2UserId = "1234567812345678";
 
@@ -104,7 +105,9 @@ bool setSignature(X509_REQ& request, const Bytes& signature) {
                             static_cast<int>(signature.size())) != 1) {
         return false;
     }
-    bits->flags &= ~(ASN1_STRING_FLAG_BITS_LEFT | 0x07);
+    // Without the flag OpenSSL would count the last byte's trailing zero bits
+    // as unused; with it, the low bits (0 here) are the count.
+    bits->flags &= ~(ASN1_STRING_FLAG_BITS_LEFT | kUnusedBitsMask);
     bits->flags |= ASN1_STRING_FLAG_BITS_LEFT;
     X509_REQ_set0_signature(&request, bits.release());
     return true;
@@ -169,7 +172,7 @@ bool signSm2(void* device, std::uint32_t privateKeyFid, const CertRequestItem& i
     return i2d_ECDSA_SIG(sig.get(), &out) == size;
 }
 
-// The key verifies its own signature as a CA will: SM2 with the user id of
+// The key's signature checked as a CA will check it: SM2 with the user id of
 // its Z value.
 bool verifyRequest(X509_REQ& request, bool sm2) {
     if (sm2) {

@@ -24,7 +24,6 @@ constexpr const char* kSm2Description = "DN(CN=Alice)HASH(SM3)KEYTYPE(SM2256)CER
 struct Created {
     int code = 0;
     std::vector<std::string> requests;  // the base64 texts, split at "||"
-    int length = 0;
 };
 
 std::vector<std::string> splitRequests(const std::string& text) {
@@ -53,7 +52,7 @@ class CertRequest : public ::testing::Test {
                        : ORVA_API_FN(api_, QZAPI_GMCreatePKCS10)(description, buffer, length);
         };
         const TextResult result = callForText(call);
-        Created created{result.code, {}, result.length};
+        Created created{result.code, {}};
         if (result.code == kSuccess) {
             created.requests = splitRequests(result.text);
         }

@@ -45,8 +45,6 @@ TEST(RequestDescription, ParsesOrRefusesWithTheFirstError) {
          kSuccess,
          {"A|B|C 4 2048 3 5", "Alice|| 3 256 10 8"}},
         {"DN(CN=r)HASH(SHA1)KEYTYPE(RSA1024)CERTTYPE(02)", kSuccess, {"r|| 2 1024 2 4"}},
-        {"DN(CN=r)HASH(SHA384)KEYTYPE(RSA2048)CERTTYPE(01)", kSuccess, {"r|| 3 2048 3 6"}},
-        {"DN(CN=r)HASH(SHA512)KEYTYPE(RSA2048)CERTTYPE(01)", kSuccess, {"r|| 3 2048 3 7"}},
         // Blanks after the DN go, blanks inside it stay; OU and O in any order.
         {"DN(CN=Zhang San, O= Bank ,OU=Unit) HASH( SM3 )KEYTYPE(SM2256) CERTTYPE(03) ",
          kSuccess,
