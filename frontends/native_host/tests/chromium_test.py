@@ -28,6 +28,9 @@ LI_SI = "CN=Li Si,OU=Unit,O=Bank"
 XML = "<T><Payee>\u5f20\u4e09</Payee><Amount>100.00</Amount></T>"
 DISPLAY = "\u4ed8\u6b3e 100.00 \u5143"
 ATTACHMENT_BYTES = 700_000  # signs into a result of more than 1,000,000 bytes
+# An enrolment: a new SM2 and a new RSA key pair, one request each.
+CERT_REQ = ("DN(CN=Zhang San,OU=Unit,O=Bank)HASH(SM3)KEYTYPE(SM2256)CERTTYPE(01)||"
+            "DN(CN=Zhang San,OU=Unit,O=Bank)HASH(SHA256)KEYTYPE(RSA2048)CERTTYPE(03)")
 
 
 def fail(message):
@@ -113,6 +116,22 @@ def verify_sm2(run, name, base64_p7):
         return signed.read()
 
 
+def check_requests(run, name, resp):
+    """Each request verifies under its own new key and the test CA issues it."""
+    requests = resp.split("||")
+    if len(requests) != 2:
+        fail("%s: %r is not two requests" % (name, resp[:300]))
+    for index, (request, options) in enumerate(
+            zip(requests, (["-vfyopt", "distid:1234567812345678"], []))):
+        der = os.path.join(run.root, "%s%d.der" % (name, index))
+        with open(der, "wb") as out:
+            out.write(base64.b64decode(request))
+        verified = run.openssl("req", "-inform", "DER", "-in", der, "-noout", "-verify", *options)
+        if "verify OK" not in verified.stdout + verified.stderr:
+            fail("%s %d: openssl req -verify: %s" % (name, index, verified.stderr))
+        run.tool("softkey", "issue", der)
+
+
 def verify_rsa(run, name, base64_p7):
     der = os.path.join(run.root, name + ".p7")
     with open(der, "wb") as out:
@@ -159,6 +178,7 @@ def scenario(report_url, attachment):
         {"name": "utf8", "request": {"CmdType": "SetCharset", "CharSet": "utf-8"}},
         {"name": "sm2Utf8", "request": sign, "whole": True},
         {"name": "long", "request": dict(sign, NewVal=attachment), "whole": True},
+        {"name": "pkcs10", "request": {"CmdType": "GMCreatePKCS10", "CertReq": CERT_REQ}},
         # No usable CmdType: the host answers a frame of length 0, which the
         # browser does not pass on.
         {"name": "noCmdType", "request": {"cmd": "GetVersion"}, "timeoutMs": 2000},
@@ -328,6 +348,8 @@ def check_report(run, report, attachment):
         # The packet carries the file in base64.
         if base64.b64encode(attached.read()) not in verify_sm2(run, "long", long["resp"]):
             fail("long: the signed packet does not hold the attached file")
+
+    check_requests(run, "pkcs10", step(report, "pkcs10")["reply"]["Resp"])
 
     expect("noCmdType", step(report, "noCmdType")["reply"], None)
     expect("afterNoCmdType", step(report, "afterNoCmdType")["reply"],
