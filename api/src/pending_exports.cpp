@@ -29,14 +29,6 @@ extern "C" int QZAPI_GetSignFileContent(const char*, int, int, char*, int*) {
     return kPending;
 }
 
-// Certificate requests.
-extern "C" int QZAPI_GMCreatePKCS10(const char*, char*, int*) {
-    return kPending;
-}
-extern "C" int QZAPI_GMCreatePKCS10Ex(const char*, const char*, char*, int*) {
-    return kPending;
-}
-
 // Certificate and public-key queries.
 extern "C" int QZAPI_GMGetCertDN(char*, int*) {
     return kPending;

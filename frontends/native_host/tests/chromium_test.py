@@ -34,6 +34,11 @@ LI_SI = "CN=Li Si,OU=Unit,O=Bank"
 XML = "<T><Payee>\u5f20\u4e09</Payee><Amount>100.00</Amount></T>"
 DISPLAY = "\u4ed8\u6b3e 100.00 \u5143"
 ATTACHMENT_BYTES = 700_000  # signs into a result of more than 1,000,000 bytes
+# An enrolment: a new SM2 and a new RSA key pair, one request each; both
+# containers sign once their certificates are installed.
+WANG_WU = "CN=Wang Wu,OU=Unit,O=Bank"
+CERT_REQ = ("DN(%s)HASH(SM3)KEYTYPE(SM2256)CERTTYPE(01)||"
+            "DN(%s)HASH(SHA256)KEYTYPE(RSA2048)CERTTYPE(02)" % (WANG_WU, WANG_WU))
 PAGE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "bank_page.html")
 VERSION = {"CmdType": "GetVersion", "Resp": "1.0.0.0"}
 NOT_A_REQUEST = {"Error": "not a request"}
@@ -128,6 +133,22 @@ def verify_sm2(run, name, base64_p7):
         return signed.read()
 
 
+def check_requests(run, name, resp):
+    """Each request verifies under its own new key and the test CA issues it."""
+    requests = resp.split("||")
+    if len(requests) != 2:
+        fail("%s: %r is not two requests" % (name, resp[:300]))
+    for index, (request, options) in enumerate(
+            zip(requests, (["-vfyopt", "distid:1234567812345678"], []))):
+        der = os.path.join(run.root, "%s%d.der" % (name, index))
+        with open(der, "wb") as out:
+            out.write(base64.b64decode(request))
+        verified = run.openssl("req", "-inform", "DER", "-in", der, "-noout", "-verify", *options)
+        if "verify OK" not in verified.stdout + verified.stderr:
+            fail("%s %d: openssl req -verify: %s" % (name, index, verified.stderr))
+        run.tool("softkey", "issue", der)
+
+
 def verify_rsa(run, name, base64_p7):
     der = os.path.join(run.root, name + ".p7")
     with open(der, "wb") as out:
@@ -151,8 +172,15 @@ class Site:
         self.extension = extension
         self.runs = {}
         self.reports = {}
+        self.followers = {}
+        self.errors = []
         self.lock = threading.Lock()
         self.all_in = threading.Event()
+
+    def follow(self, name, follower, make_steps):
+        """When run NAME reports, run FOLLOWER gets the steps make_steps(report)
+        makes, before the page asks for them."""
+        self.followers[name] = (follower, make_steps)
 
     def add_run(self, name, steps, next_page=None):
         run = {"extension": self.extension, "steps": steps}
@@ -163,6 +191,13 @@ class Site:
     def report(self, name, body):
         with self.lock:
             self.reports[name] = json.loads(body)
+            if name in self.followers:
+                follower, make_steps = self.followers.pop(name)
+                try:
+                    self.add_run(follower, make_steps(self.reports[name]))
+                except BaseException as error:  # fail() exits; the page must go on
+                    self.errors.append("%s: %s" % (follower, error))
+                    self.add_run(follower, [])
             if self.reports.keys() == self.runs.keys():
                 self.all_in.set()
 
@@ -223,6 +258,7 @@ def page_steps(attachment):
         {"name": "sm2Gbk", "request": sign},
         {"name": "rsa", "request": dict(sign, SignerDN=LI_SI, HashName="SHA256")},
         {"name": "longJoined", "request": long},
+        {"name": "pkcs10", "request": {"CmdType": "GMCreatePKCS10", "CertReq": CERT_REQ}},
         # Not a request: the bridge answers, and starts no host.
         {"name": "notObject", "request": "GetVersion"},
         {"name": "array", "request": [{"CmdType": "GetVersion"}]},
@@ -240,6 +276,61 @@ def page_steps(attachment):
         {"name": "refusedOnPort", "port": "a", "request": {"CmdType": ["GetVersion"]}},
         {"name": "afterRefused", "port": "a", "request": {"CmdType": "GetVersion"}},
     ]
+
+
+def enrol_steps(run, report):
+    """The bank answers the page's certificate requests: the test CA issues
+    both, and the SM2 key pair gets an encryption key pair in an envelope.
+    The page installs them and signs with both new certificates."""
+    requests = report["steps"]["pkcs10"]["reply"]["Resp"].split("||")
+    issued = []
+    for index, request in enumerate(requests):
+        der = os.path.join(run.root, "enrol%d.der" % index)
+        with open(der, "wb") as out:
+            out.write(base64.b64decode(request))
+        issued.append(run.tool("softkey", "issue", der).strip())
+    key = json.loads(run.tool("softkey", "show", SERIAL, "--json"))
+    waiting = [c["index"] for c in key["containers"]
+               if c["signature"]["algorithmName"] == "sm2" and c["signature"]["certificate"] is None]
+    if len(waiting) != 1:
+        fail("enrol: %d SM2 containers wait for a certificate" % len(waiting))
+    run.enrolled = str(waiting[0])
+    envelope = run.tool("softkey", "envelope", "--container", run.enrolled, "--subject", WANG_WU)
+    sign = {"CmdType": "GMUsbKeySign", "SignerDN": WANG_WU, "HashName": "SM3", "xmlMsg": XML,
+            "keyMsg": DISPLAY, "NewVal": ""}
+    return [
+        {"name": "installSm2", "request": {"CmdType": "GMWritePKCS7_Enc", "SignCertP7": issued[0],
+                                           "encData": envelope.strip(), "servRand": ""}},
+        {"name": "installRsa", "request": {"CmdType": "GMWritePKCS7", "SignCertP7": issued[1]}},
+        {"name": "enrolledSm2", "request": sign},
+        {"name": "enrolledRsa", "request": dict(sign, HashName="SHA256")},
+    ]
+
+
+def check_enrolment(run, report):
+    """Both certificates installed; each new container signs, chained to the
+    test CA; the imported key pair opens what openssl seals to its certificate."""
+    for name in ("installSm2", "installRsa"):
+        expect(name, outcome(report, name)["Resp"], "0")
+    verify_sm2(run, "enrolledSm2", outcome(report, "enrolledSm2")["Resp"])
+    verify_rsa(run, "enrolledRsa", outcome(report, "enrolledRsa")["Resp"])
+    for name in ("enrolledSm2", "enrolledRsa"):
+        signer = run.openssl("pkcs7", "-inform", "DER", "-in", name + ".p7", "-print_certs",
+                             "-noout")
+        if "subject=O = Bank, OU = Unit, CN = Wang Wu" not in signer.stdout:
+            fail("%s: signed with another certificate: %s" % (name, signer.stdout))
+    for slot, out in (("export-cert", "exchange.pem"), ("export-key", "exchange.key")):
+        with open(os.path.join(run.root, out), "w") as f:
+            f.write(run.tool("softkey", slot, "--slot", "exchange", "--container", run.enrolled))
+    with open(os.path.join(run.root, "secret"), "w") as f:
+        f.write("key material")
+    sealed = run.openssl("pkeyutl", "-encrypt", "-certin", "-inkey", "exchange.pem", "-in",
+                         "secret", "-out", "sealed")
+    opened = run.openssl("pkeyutl", "-decrypt", "-inkey", "exchange.key", "-in", "sealed")
+    expect("exchange key pair", (sealed.returncode, opened.stdout), (0, "key material"))
+    # The type-2 container's certificate is made known to the system.
+    expect("registered", [line.split("\t")[0] for line in
+                          run.tool("softkey", "registered").splitlines()], [WANG_WU])
 
 
 # The replies known to the byte; the signatures are checked with openssl.
@@ -373,10 +464,14 @@ def run_test(chromium, options, root):
     pages = [("file", "file://" + file_page),
              ("unlisted", servers[2].origin + "/bank_page.html"),
              ("workerRefused", servers[1].origin + "/bank_page.html"),
-             ("bank", servers[0].origin + "/bank_page.html")]
+             ("bank", servers[0].origin + "/bank_page.html"),
+             ("enrol", servers[0].origin + "/bank_page.html")]
     urls = [page + "?run=" + runs + name for name, page in pages]
     for (name, _), next_page in zip(pages, urls[1:] + [None]):
-        site.add_run(name, steps if name == "bank" else REFUSED_STEPS, next_page)
+        if name != "enrol":
+            site.add_run(name, steps if name == "bank" else REFUSED_STEPS, next_page)
+    # The bank answers the page's certificate requests with the next run.
+    site.follow("bank", "enrol", lambda report: enrol_steps(run, report))
 
     flags = ["--headless", "--disable-gpu", "--disable-dev-shm-usage", "--disable-quic",
              "--no-first-run", "--no-default-browser-check", "--disable-background-networking",
@@ -413,10 +508,15 @@ def run_test(chromium, options, root):
         for server in servers:
             server.shutdown()
     print("reports after %.1f s" % (time.time() - started))
+    if site.errors:
+        fail("; ".join(site.errors))
     check_refused(site.reports)
     check_page(run, site.reports["bank"], attachment)
+    check_enrolment(run, site.reports["enrol"])
+    enrolment = json.loads(site.runs["enrol"])["steps"]
     with open(starts) as started_hosts:
-        expect("host starts", len(started_hosts.readlines()), expected_host_starts(steps))
+        expect("host starts", len(started_hosts.readlines()),
+               expected_host_starts(steps) + expected_host_starts(enrolment))
     print("PASS")
     return 0
 
@@ -503,11 +603,17 @@ def check_page(run, report, attachment):
     if attached_base64 not in verify_sm2(run, "longPieces", first["content"] + rest["content"]):
         fail("longPieces: the signed packet does not hold the attached file")
 
+    # An SM2 and an RSA key pair made on the key, each with its request.
+    requests = outcome(report, "pkcs10")
+    expect("pkcs10 CmdType", requests["CmdType"], "GMCreatePKCS10")
+    check_requests(run, "pkcs10", requests["Resp"])
+
     # What the person at the key read, in the charset the key was told.
     shown = [json.loads(line) for line in
              run.tool("softkey", "display", "--json").splitlines() if line.strip()]
     expect("shows", [(s["outcome"], s["charset"]) for s in shown],
-           [("signed", 1), ("signed", 1), ("signed", 1), ("signed", 2), ("signed", 2)])
+           [("signed", 1), ("signed", 1), ("signed", 1), ("signed", 2), ("signed", 2),
+            ("signed", 1), ("signed", 1)])  # the last two by the enrolled containers
     for s in shown:
         expect("display", s["display"], DISPLAY)
     expect("display bytes", base64.b64decode(shown[0]["displayBase64"]), DISPLAY.encode("gb18030"))
