@@ -7,7 +7,9 @@ signature with the openssl command line. Pages of origins that are not the
 bank's are opened beside it and must not reach the host.
 
 The page runs the steps it is given (see bank_page.html): a new road is more
-steps in page_steps() and more checks in check_page().
+steps in page_steps() and more checks in check_page(). The bank's certificate
+requests are answered by a second run, made from the first one's report: the
+page installs what the test CA issued and signs with it (enrol_steps()).
 
 Usage: chromium_test.py --bin BUILD_BIN --extension BUILT_EXTENSION_DIR
 Exit status 0 passed, 1 failed, 77 skipped (no Chromium, and not under CI)."""
