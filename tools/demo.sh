@@ -112,7 +112,8 @@ step "9. What the key showed its user"
 softkey display | sed 's/^/   /'
 
 step "10. The same from a real browser: headless Chromium opens a bank's page on 127.0.0.1"
-echo "   (its script signs through the built extension; pages of other origins are refused)"
+echo "   (its script signs, then enrols a new SM2 and RSA key pair and signs with them, through the"
+echo "   built extension; pages of other origins are refused)"
 if command -v chromium >/dev/null || [ -x /usr/lib/chromium/chromium ]; then
     python3 frontends/native_host/tests/chromium_test.py --bin "$bin" \
         --extension "$bin/extension" 2>&1 | sed 's/^/   /'
