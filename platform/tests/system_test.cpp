@@ -70,8 +70,9 @@ TEST(SystemDirectory, FollowsEnvironmentWithoutTrailingSlash) {
         const char* env;
         const char* expected;
     };
-    for (const Case& c : {Case{"/opt/sys/", "/opt/sys"}, Case{"/opt/sys", "/opt/sys"},
-                          Case{nullptr, "/usr/lib/orva/system"}, Case{"", "/usr/lib/orva/system"}}) {
+    for (const Case& c :
+         {Case{"/opt/sys/", "/opt/sys"}, Case{"/opt/sys", "/opt/sys"},
+          Case{nullptr, "/usr/lib/orva/system"}, Case{"", "/usr/lib/orva/system"}}) {
         ScopedEnv env("ORVA_SYSTEM_DIR", c.env);
         char buffer[64];
         EXPECT_EQ(GetSystemDirectoryA(buffer, sizeof buffer), std::strlen(c.expected));

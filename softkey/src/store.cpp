@@ -375,7 +375,7 @@ void Store::modifyText(
                 throw StoreError(StoreErrorKind::writeFailed,
                                  errnoText("unlink " + path.string(), errno));
             }
-            fsyncDir(root_);
+            fsyncDir(path.parent_path());
         }
         return;
     }

@@ -99,8 +99,7 @@ typedef SECURITY_STATUS (*NCRYPT_FINALIZE_KEY_FN)(NCRYPT_PROV_HANDLE hProvider,
 typedef SECURITY_STATUS (*NCRYPT_DELETE_KEY_FN)(NCRYPT_PROV_HANDLE hProvider,
                                                 NCRYPT_KEY_HANDLE hKey, DWORD dwFlags);
 typedef SECURITY_STATUS (*NCRYPT_FREE_PROVIDER_FN)(NCRYPT_PROV_HANDLE hProvider);
-typedef SECURITY_STATUS (*NCRYPT_FREE_KEY_FN)(NCRYPT_PROV_HANDLE hProvider,
-                                              NCRYPT_KEY_HANDLE hKey);
+typedef SECURITY_STATUS (*NCRYPT_FREE_KEY_FN)(NCRYPT_PROV_HANDLE hProvider, NCRYPT_KEY_HANDLE hKey);
 typedef SECURITY_STATUS (*NCRYPT_FREE_BUFFER_FN)(PVOID pvInput);
 typedef SECURITY_STATUS (*NCRYPT_ENCRYPT_FN)(NCRYPT_PROV_HANDLE hProvider, NCRYPT_KEY_HANDLE hKey,
                                              PBYTE pbInput, DWORD cbInput, void* pPaddingInfo,
@@ -117,22 +116,19 @@ typedef SECURITY_STATUS (*NCRYPT_ENUM_KEYS_FN)(NCRYPT_PROV_HANDLE hProvider, LPC
                                                NCryptKeyName** ppKeyName, PVOID* ppEnumState,
                                                DWORD dwFlags);
 typedef SECURITY_STATUS (*NCRYPT_IMPORT_KEY_FN)(NCRYPT_PROV_HANDLE hProvider,
-                                                NCRYPT_KEY_HANDLE hImportKey,
-                                                LPCWSTR pszBlobType,
+                                                NCRYPT_KEY_HANDLE hImportKey, LPCWSTR pszBlobType,
                                                 NCryptBufferDesc* pParameterList,
                                                 NCRYPT_KEY_HANDLE* phKey, PBYTE pbData,
                                                 DWORD cbData, DWORD dwFlags);
 typedef SECURITY_STATUS (*NCRYPT_EXPORT_KEY_FN)(NCRYPT_PROV_HANDLE hProvider,
                                                 NCRYPT_KEY_HANDLE hKey,
-                                                NCRYPT_KEY_HANDLE hExportKey,
-                                                LPCWSTR pszBlobType,
+                                                NCRYPT_KEY_HANDLE hExportKey, LPCWSTR pszBlobType,
                                                 NCryptBufferDesc* pParameterList, PBYTE pbOutput,
                                                 DWORD cbOutput, DWORD* pcbResult, DWORD dwFlags);
-typedef SECURITY_STATUS (*NCRYPT_SIGN_HASH_FN)(NCRYPT_PROV_HANDLE hProvider,
-                                               NCRYPT_KEY_HANDLE hKey, void* pPaddingInfo,
-                                               PBYTE pbHashValue, DWORD cbHashValue,
-                                               PBYTE pbSignature, DWORD cbSignature,
-                                               DWORD* pcbResult, DWORD dwFlags);
+typedef SECURITY_STATUS (*NCRYPT_SIGN_HASH_FN)(NCRYPT_PROV_HANDLE hProvider, NCRYPT_KEY_HANDLE hKey,
+                                               void* pPaddingInfo, PBYTE pbHashValue,
+                                               DWORD cbHashValue, PBYTE pbSignature,
+                                               DWORD cbSignature, DWORD* pcbResult, DWORD dwFlags);
 typedef SECURITY_STATUS (*NCRYPT_VERIFY_SIGNATURE_FN)(NCRYPT_PROV_HANDLE hProvider,
                                                       NCRYPT_KEY_HANDLE hKey, void* pPaddingInfo,
                                                       PBYTE pbHashValue, DWORD cbHashValue,
@@ -149,8 +145,7 @@ typedef SECURITY_STATUS (*NCRYPT_SECRET_AGREEMENT_FN)(NCRYPT_PROV_HANDLE hProvid
                                                       NCRYPT_SECRET_HANDLE* phAgreedSecret,
                                                       DWORD dwFlags);
 typedef SECURITY_STATUS (*NCRYPT_DERIVE_KEY_FN)(NCRYPT_PROV_HANDLE hProvider,
-                                                NCRYPT_SECRET_HANDLE hSharedSecret,
-                                                LPCWSTR pwszKDF,
+                                                NCRYPT_SECRET_HANDLE hSharedSecret, LPCWSTR pwszKDF,
                                                 NCryptBufferDesc* pParameterList,
                                                 PBYTE pbDerivedKey, DWORD cbDerivedKey,
                                                 DWORD* pcbResult, ULONG dwFlags);

@@ -122,12 +122,12 @@ typedef BOOL (*PFN_CPGenRandom)(HCRYPTPROV hProv, DWORD dwLen, BYTE* pbBuffer);
 typedef BOOL (*PFN_CPGetUserKey)(HCRYPTPROV hProv, DWORD dwKeySpec, HCRYPTKEY* phUserKey);
 typedef BOOL (*PFN_CPSetProvParam)(HCRYPTPROV hProv, DWORD dwParam, const BYTE* pbData,
                                    DWORD dwFlags);
-typedef BOOL (*PFN_CPGetProvParam)(HCRYPTPROV hProv, DWORD dwParam, BYTE* pbData,
-                                   DWORD* pcbDataLen, DWORD dwFlags);
+typedef BOOL (*PFN_CPGetProvParam)(HCRYPTPROV hProv, DWORD dwParam, BYTE* pbData, DWORD* pcbDataLen,
+                                   DWORD dwFlags);
 typedef BOOL (*PFN_CPSetHashParam)(HCRYPTPROV hProv, HCRYPTHASH hHash, DWORD dwParam,
                                    const BYTE* pbData, DWORD dwFlags);
-typedef BOOL (*PFN_CPGetHashParam)(HCRYPTPROV hProv, HCRYPTHASH hHash, DWORD dwParam,
-                                   BYTE* pbData, DWORD* pcbDataLen, DWORD dwFlags);
+typedef BOOL (*PFN_CPGetHashParam)(HCRYPTPROV hProv, HCRYPTHASH hHash, DWORD dwParam, BYTE* pbData,
+                                   DWORD* pcbDataLen, DWORD dwFlags);
 typedef BOOL (*PFN_CPDuplicateHash)(HCRYPTPROV hProv, HCRYPTHASH hHash, DWORD* pdwReserved,
                                     DWORD dwFlags, HCRYPTHASH* phHash);
 typedef BOOL (*PFN_CPDuplicateKey)(HCRYPTPROV hProv, HCRYPTKEY hKey, DWORD* pdwReserved,
