@@ -14,9 +14,9 @@ namespace {
 constexpr const char* kTraceSwitch = "trace";
 constexpr const char* kTraceFile = "trace.log";
 
-// The functions that read faults.json: Dravik's working entries and Pelnor's
-// registrations. A fault on any other name would never fire.
-constexpr std::array<std::string_view, 36> kFaultableFunctions = {
+// The functions that read faults.json: Dravik's working entries, Pelnor's
+// registrations and qzcore3's entry points. A fault on any other name would never fire.
+constexpr std::array<std::string_view, 61> kFaultableFunctions = {
     "NDEstablishContext",
     "NDReleaseContext",
     "NDTransmit",
@@ -53,6 +53,31 @@ constexpr std::array<std::string_view, 36> kFaultableFunctions = {
     "QZAsymImportKey_ORVA",
     "AuxRegUserCert",
     "AuxUnRegUserCert",
+    "CPAcquireContext",
+    "CPReleaseContext",
+    "CPGenKey",
+    "CPDeriveKey",
+    "CPDestroyKey",
+    "CPSetKeyParam",
+    "CPGetKeyParam",
+    "CPExportKey",
+    "CPImportKey",
+    "CPEncrypt",
+    "CPDecrypt",
+    "CPCreateHash",
+    "CPHashData",
+    "CPHashSessionKey",
+    "CPDestroyHash",
+    "CPSignHash",
+    "CPVerifySignature",
+    "CPGenRandom",
+    "CPGetUserKey",
+    "CPSetProvParam",
+    "CPGetProvParam",
+    "CPSetHashParam",
+    "CPGetHashParam",
+    "CPDuplicateHash",
+    "CPDuplicateKey",
 };
 
 std::string faultableFunction(std::string_view name) {
