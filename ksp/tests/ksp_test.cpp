@@ -368,16 +368,16 @@ TEST_F(Ksp, HashLengthChoosesTheAlgorithmAndFlagsTheDescription) {
         std::size_t hashBytes;
         DWORD flags;
         SECURITY_STATUS expected;
-        const char* createTrace;
+        const char* hashTrace;
         const char* signTrace;
     };
     const Case cases[] = {
-        {16, 0, 0, "CPCreateHash 0x00008003", "CPSignHash 2 QZKSP"},
-        {20, BCRYPT_PAD_PKCS1, 0, "CPCreateHash 0x00008004", "CPSignHash 2 QZKSP"},
-        {32, BCRYPT_PAD_PSS, 0, "CPCreateHash 0x0000800C", "CPSignHash 2 QZKSP_RSA_PSS"},
-        {36, NCRYPT_SILENT_FLAG, 0, "CPCreateHash 0x00008008", "CPSignHash 2 QZKSP"},
-        {48, 0x48, 0, "CPCreateHash 0x0000800D", "CPSignHash 2 QZKSP_RSA_PSS"},
-        {64, 0, 0, "CPCreateHash 0x0000800E", "CPSignHash 2 QZKSP"},
+        {16, 0, 0, "CPSignHash hash 0x00008003", "CPSignHash 2 QZKSP"},
+        {20, BCRYPT_PAD_PKCS1, 0, "CPSignHash hash 0x00008004", "CPSignHash 2 QZKSP"},
+        {32, BCRYPT_PAD_PSS, 0, "CPSignHash hash 0x0000800C", "CPSignHash 2 QZKSP_RSA_PSS"},
+        {36, NCRYPT_SILENT_FLAG, 0, "CPSignHash hash 0x00008008", "CPSignHash 2 QZKSP"},
+        {48, 0x48, 0, "CPSignHash hash 0x0000800D", "CPSignHash 2 QZKSP_RSA_PSS"},
+        {64, 0, 0, "CPSignHash hash 0x0000800E", "CPSignHash 2 QZKSP"},
         {28, 0, NTE_BAD_ALGID, nullptr, nullptr},
         {32, 0x1, NTE_BAD_FLAGS, nullptr, nullptr},
     };
@@ -386,7 +386,7 @@ TEST_F(Ksp, HashLengthChoosesTheAlgorithmAndFlagsTheDescription) {
         env.takeTrace();
         EXPECT_EQ(signHash(key, Bytes(c.hashBytes, 7), c.flags).status, c.expected);
         const auto trace = env.takeTrace();
-        for (const char* line : {c.createTrace, c.signTrace}) {
+        for (const char* line : {c.hashTrace, c.signTrace}) {
             if (line != nullptr) {
                 EXPECT_NE(std::find(trace.begin(), trace.end(), line), trace.end()) << line;
             }

@@ -48,42 +48,49 @@ std::size_t signatureSize(const KeyPair& key) {
 
 ORVA_API_ENTRY BOOL CPCreateHash(HCRYPTPROV hProv, ALG_ID Algid, HCRYPTKEY hKey, DWORD dwFlags,
                                  HCRYPTHASH* phHash) {
-    return runEntry("CPCreateHash", hexWord(Algid), [&](Call& call) {
-        call.handles().context(hProv);
-        if (phHash == nullptr) {
-            throw CspError(ERROR_INVALID_PARAMETER);
-        }
-        if (hKey != 0 || dwFlags != 0) {
-            throw CspError(NTE_BAD_FLAGS);
-        }
-        if (hashLength(Algid) == 0) {
-            throw CspError(NTE_BAD_ALGID);
-        }
-        *phHash = call.handles().addHash(HashRef{hProv, Algid, std::nullopt});
-    });
+    return runEntry(
+        "CPCreateHash", "",
+        [&](Call& call) {
+            call.handles().context(hProv);
+            if (phHash == nullptr) {
+                throw CspError(ERROR_INVALID_PARAMETER);
+            }
+            if (hKey != 0 || dwFlags != 0) {
+                throw CspError(NTE_BAD_FLAGS);
+            }
+            if (hashLength(Algid) == 0) {
+                throw CspError(NTE_BAD_ALGID);
+            }
+            *phHash = call.handles().addHash(HashRef{hProv, Algid, std::nullopt});
+        },
+        StoreChecks::no);
 }
 
 // HP_HASHVAL takes as many bytes as the hash algorithm makes.
 ORVA_API_ENTRY BOOL CPSetHashParam(HCRYPTPROV hProv, HCRYPTHASH hHash, DWORD dwParam,
                                    const BYTE* pbData, DWORD dwFlags) {
-    return runEntry("CPSetHashParam", std::to_string(dwParam), [&](Call& call) {
-        HashRef& hash = call.handles().hash(hProv, hHash);
-        if (dwFlags != 0) {
-            throw CspError(NTE_BAD_FLAGS);
-        }
-        if (dwParam != HP_HASHVAL) {
-            throw CspError(NTE_BAD_TYPE);
-        }
-        if (pbData == nullptr) {
-            throw CspError(ERROR_INVALID_PARAMETER);
-        }
-        hash.value = orva::qzcore3::Bytes(pbData, pbData + hashLength(hash.algorithm));
-    });
+    return runEntry(
+        "CPSetHashParam", "",
+        [&](Call& call) {
+            HashRef& hash = call.handles().hash(hProv, hHash);
+            if (dwFlags != 0) {
+                throw CspError(NTE_BAD_FLAGS);
+            }
+            if (dwParam != HP_HASHVAL) {
+                throw CspError(NTE_BAD_TYPE);
+            }
+            if (pbData == nullptr) {
+                throw CspError(ERROR_INVALID_PARAMETER);
+            }
+            hash.value = orva::qzcore3::Bytes(pbData, pbData + hashLength(hash.algorithm));
+        },
+        StoreChecks::no);
 }
 
 ORVA_API_ENTRY BOOL CPDestroyHash(HCRYPTPROV hProv, HCRYPTHASH hHash) {
-    return runEntry("CPDestroyHash", "",
-                    [&](Call& call) { call.handles().destroyHash(hProv, hHash); });
+    return runEntry(
+        "CPDestroyHash", "", [&](Call& call) { call.handles().destroyHash(hProv, hHash); },
+        StoreChecks::no);
 }
 
 ORVA_API_ENTRY BOOL CPSignHash(HCRYPTPROV hProv, HCRYPTHASH hHash, DWORD dwKeySpec,
@@ -92,6 +99,7 @@ ORVA_API_ENTRY BOOL CPSignHash(HCRYPTPROV hProv, HCRYPTHASH hHash, DWORD dwKeySp
     return runEntry("CPSignHash", std::to_string(dwKeySpec) + " " + describe(szDescription),
                     [&](Call& call) {
                         const HashRef& hash = call.handles().hash(hProv, hHash);
+                        call.note("hash " + hexWord(hash.algorithm));
                         Context& context = call.handles().context(hProv);
                         if (dwFlags != 0) {
                             throw CspError(NTE_BAD_FLAGS);

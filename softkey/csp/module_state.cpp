@@ -92,17 +92,30 @@ void HandleTables::destroyHash(HCRYPTPROV context, HCRYPTHASH handle) {
     hashes_.erase(handle);
 }
 
-Call::Call(const char* name, const std::string& arguments)
-    : lock_(moduleMutex()), store_(softkey::Store::fromEnvironment()) {
+Call::Call(const char* name, const std::string& arguments, StoreChecks checks)
+    : lock_(moduleMutex()), store_(softkey::Store::fromEnvironment()), name_(name) {
+    if (checks == StoreChecks::no) {
+        return;
+    }
     std::error_code ec;
-    if (std::filesystem::exists(store_.file(kTraceSwitch), ec)) {
+    tracing_ = std::filesystem::exists(store_.file(kTraceSwitch), ec);
+    if (tracing_) {
         store_.appendLine(kTraceFile,
                           arguments.empty() ? name : std::string(name) + " " + arguments);
     }
     const softkey::Faults faults = softkey::readFaults(store_);
     store_.setFailWrites(faults.failWrites);
+    if (faults.fail.count(name) == 0) {
+        return;
+    }
     if (const auto status = softkey::takeFailure(store_, name)) {
         throw CspError(static_cast<std::int32_t>(*status));
+    }
+}
+
+void Call::note(const std::string& text) {
+    if (tracing_) {
+        store_.appendLine(kTraceFile, name_ + " " + text);
     }
 }
 

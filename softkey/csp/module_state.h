@@ -73,23 +73,33 @@ class HandleTables {
     std::map<HCRYPTHASH, HashRef> hashes_;
 };
 
+// Whether an entry reads the store's trace switch and faults. The hash
+// objects' entries work in memory only, and are not worth the store's checks
+// on every signature.
+enum class StoreChecks { yes, no };
+
 // One entry point's run: holds the module's lock, writes the trace line when
 // the store's trace switch is on, and fires an injected failure first.
 class Call {
   public:
-    Call(const char* name, const std::string& arguments);
+    Call(const char* name, const std::string& arguments, StoreChecks checks = StoreChecks::yes);
     HandleTables& handles() noexcept;
     softkey::Store& store() noexcept { return store_; }
+    // One more trace line, for what is known only inside the entry.
+    void note(const std::string& text);
 
   private:
     std::unique_lock<std::mutex> lock_;
     softkey::Store store_;
+    std::string name_;
+    bool tracing_ = false;
 };
 
 // Runs body as entry point name: TRUE, or FALSE with the failure's code in
 // the last error. Nothing escapes.
 template <typename Body>
-BOOL runEntry(const char* name, const std::string& arguments, Body&& body) noexcept;
+BOOL runEntry(const char* name, const std::string& arguments, Body&& body,
+              StoreChecks checks = StoreChecks::yes) noexcept;
 
 void setLastErrorFromException() noexcept;
 
@@ -102,9 +112,10 @@ std::shared_ptr<LoadedKey> loadKey(const softkey::Store& store, const std::strin
 void fillBuffer(std::span<const std::uint8_t> data, BYTE* buffer, DWORD* size);
 
 template <typename Body>
-BOOL runEntry(const char* name, const std::string& arguments, Body&& body) noexcept {
+BOOL runEntry(const char* name, const std::string& arguments, Body&& body,
+              StoreChecks checks) noexcept {
     try {
-        Call call(name, arguments);
+        Call call(name, arguments, checks);
         body(call);
         return TRUE;
     } catch (...) {
