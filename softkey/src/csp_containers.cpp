@@ -4,9 +4,11 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <span>
 #include <system_error>
 
 #include "json.h"
+#include "orva/hex.h"
 
 namespace orva::softkey::csp {
 
@@ -17,41 +19,8 @@ namespace {
 constexpr const char* kCspDir = "csp";
 constexpr const char* kSuffix = ".json";
 
-std::string hex(std::string_view bytes) {
-    static constexpr char kDigits[] = "0123456789abcdef";
-    std::string out;
-    out.reserve(bytes.size() * 2);
-    for (const char c : bytes) {
-        const auto b = static_cast<unsigned char>(c);
-        out.push_back(kDigits[b >> 4]);
-        out.push_back(kDigits[b & 0x0F]);
-    }
-    return out;
-}
-
-std::optional<std::string> unhex(std::string_view text) {
-    if (text.size() % 2 != 0) {
-        return std::nullopt;
-    }
-    auto value = [](char c) -> int {
-        if (c >= '0' && c <= '9')
-            return c - '0';
-        if (c >= 'a' && c <= 'f')
-            return c - 'a' + 10;
-        if (c >= 'A' && c <= 'F')
-            return c - 'A' + 10;
-        return -1;
-    };
-    std::string out;
-    for (std::size_t i = 0; i < text.size(); i += 2) {
-        const int hi = value(text[i]);
-        const int lo = value(text[i + 1]);
-        if (hi < 0 || lo < 0) {
-            return std::nullopt;
-        }
-        out.push_back(static_cast<char>(hi << 4 | lo));
-    }
-    return out;
+std::span<const std::uint8_t> bytesOf(std::string_view text) {
+    return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
 }
 
 // Names of up to 259 bytes do not fit a file name as hex; their digest does.
@@ -59,7 +28,7 @@ std::string fileOf(std::string_view name) {
     unsigned char digest[SHA256_DIGEST_LENGTH];
     SHA256(reinterpret_cast<const unsigned char*>(name.data()), name.size(), digest);
     return std::string(kCspDir) + "/" +
-           hex(std::string_view(reinterpret_cast<const char*>(digest), sizeof digest)) + kSuffix;
+           toHex(std::span<const std::uint8_t>(digest, sizeof digest)) + kSuffix;
 }
 
 void ensureFolder(const Store& store) {
@@ -117,7 +86,7 @@ bool isValidContainerName(std::string_view name) noexcept {
 
 std::string containerToJson(const Container& container) {
     json::Ptr doc = json::object();
-    json::addString(doc.get(), "name", hex(container.name));
+    json::addString(doc.get(), "name", toHex(bytesOf(container.name)));
     addKey(doc.get(), "signature", container.signature);
     addKey(doc.get(), "exchange", container.exchange);
     const SecureString text = json::print(doc.get(), true);
@@ -127,12 +96,14 @@ std::string containerToJson(const Container& container) {
 Container containerFromJson(std::string_view text) {
     const json::Ptr doc = json::parse(text);
     const auto hexName = json::string(doc.get(), "name");
-    std::optional<std::string> name = hexName ? unhex(*hexName) : std::nullopt;
-    if (!name || !isValidContainerName(*name)) {
+    const std::optional<Bytes> name = hexName ? fromHex(*hexName) : std::nullopt;
+    Container container;
+    if (name) {
+        container.name.assign(name->begin(), name->end());
+    }
+    if (!name || !isValidContainerName(container.name)) {
         throw StoreError(StoreErrorKind::malformed, "container without a valid name");
     }
-    Container container;
-    container.name = std::move(*name);
     container.signature = readKey(doc.get(), "signature");
     container.exchange = readKey(doc.get(), "exchange");
     return container;

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "orva/hex.h"
 #include "router.h"
 
 using namespace orva::cng;
@@ -94,31 +95,12 @@ std::uint32_t number(const std::string& text) {
     return static_cast<std::uint32_t>(value);
 }
 
-Bytes fromHex(const std::string& text) {
-    if (text.size() % 2 != 0) {
-        throw UsageError("odd hex: " + text);
+Bytes hexArgument(const std::string& text) {
+    auto bytes = orva::fromHex(text);
+    if (!bytes) {
+        throw UsageError("not hex: " + text);
     }
-    Bytes out;
-    for (std::size_t i = 0; i < text.size(); i += 2) {
-        std::size_t used = 0;
-        const std::string pair = text.substr(i, 2);
-        const unsigned long value = std::stoul(pair, &used, 16);
-        if (used != 2) {
-            throw UsageError("bad hex: " + text);
-        }
-        out.push_back(static_cast<std::uint8_t>(value));
-    }
-    return out;
-}
-
-std::string toHex(const Bytes& bytes) {
-    std::string out;
-    char pair[3];
-    for (const std::uint8_t b : bytes) {
-        std::snprintf(pair, sizeof pair, "%02x", b);
-        out += pair;
-    }
-    return out;
+    return std::move(*bytes);
 }
 
 std::string defaultProvider(const char* argv0) {
@@ -138,7 +120,7 @@ int report(SECURITY_STATUS status) {
 int report(const Output& out) {
     const int code = report(out.status);
     if (out.status == 0) {
-        std::printf("%s\n", toHex(out.bytes).c_str());
+        std::printf("%s\n", orva::toHex(out.bytes).c_str());
     }
     return code;
 }
@@ -226,18 +208,18 @@ int run(const Arguments& args, const KspRouter& router) {
     }
     if (command == "sign") {
         return withKey(args.word(1), [&](const Key& key) {
-            return report(signHash(key, fromHex(args.word(2)), padding));
+            return report(signHash(key, hexArgument(args.word(2)), padding));
         });
     }
     if (command == "verify") {
         return withKey(args.word(1), [&](const Key& key) {
-            return report(
-                verifySignature(key, fromHex(args.word(2)), fromHex(args.word(3)), padding));
+            return report(verifySignature(key, hexArgument(args.word(2)), hexArgument(args.word(3)),
+                                          padding));
         });
     }
     if (command == "encrypt" || command == "decrypt") {
         return withKey(args.word(1), [&](const Key& key) {
-            const Bytes data = fromHex(args.word(2));
+            const Bytes data = hexArgument(args.word(2));
             return report(command == "encrypt" ? encrypt(key, data) : decrypt(key, data));
         });
     }
