@@ -82,6 +82,50 @@ constexpr BlobKind kBlobKinds[] = {
     {u"ECCPRIVATEBLOB", 0},         {u"ECCPUBLICBLOB", 14},
 };
 
+// What Encrypt and Decrypt check before anything else, in their order.
+SECURITY_STATUS checkCryptCall(NCRYPT_KEY_HANDLE hKey, PBYTE pbInput, DWORD cbInput,
+                               DWORD* pcbResult, DWORD dwFlags, DWORD maxInput,
+                               const KspKey** key) {
+    if (!ValidateKeyHandle(hKey)) {
+        return NTE_INVALID_HANDLE;
+    }
+    *key = keyOf(hKey);
+    if ((*key)->finalized == 0) {
+        return NTE_BAD_KEY_STATE;
+    }
+    if (pbInput == nullptr || cbInput == 0 || pcbResult == nullptr || cbInput > maxInput) {
+        return NTE_INVALID_PARAMETER;
+    }
+    if ((dwFlags & ~kCryptFlags) != 0) {
+        return NTE_BAD_FLAGS;
+    }
+    // Only PKCS#1 v1.5 is done; other paddings are refused, never replaced.
+    if ((dwFlags & (NCRYPT_PAD_OAEP_FLAG | NCRYPT_NO_PADDING_FLAG)) != 0) {
+        return NTE_NOT_SUPPORTED;
+    }
+    return 0;
+}
+
+// The module's answer to the caller: its length always, its bytes when they
+// fit. A length beyond what the module was given is the module's fault.
+SECURITY_STATUS handOut(BYTE* buffer, DWORD length, DWORD limit, bool reverse, PBYTE pbOutput,
+                        DWORD cbOutput, DWORD* pcbResult) {
+    if (length > limit) {
+        return NTE_INTERNAL_ERROR;
+    }
+    *pcbResult = length;
+    if (pbOutput != nullptr) {
+        if (cbOutput < length) {
+            return NTE_BUFFER_TOO_SMALL;
+        }
+        if (reverse) {
+            reverseBytes(buffer, length);
+        }
+        std::memcpy(pbOutput, buffer, length);
+    }
+    return 0;
+}
+
 }  // namespace
 
 SECURITY_STATUS QZKSPSignHash(NCRYPT_PROV_HANDLE /*hProvider*/, NCRYPT_KEY_HANDLE hKey,
@@ -167,22 +211,11 @@ SECURITY_STATUS QZKSPVerifySignature(NCRYPT_PROV_HANDLE /*hProvider*/, NCRYPT_KE
 SECURITY_STATUS QZKSPEncrypt(NCRYPT_PROV_HANDLE /*hProvider*/, NCRYPT_KEY_HANDLE hKey,
                              PBYTE pbInput, DWORD cbInput, void* /*pPaddingInfo*/, PBYTE pbOutput,
                              DWORD cbOutput, DWORD* pcbResult, DWORD dwFlags) {
-    if (!ValidateKeyHandle(hKey)) {
-        return NTE_INVALID_HANDLE;
-    }
-    const KspKey* key = keyOf(hKey);
-    if (key->finalized == 0) {
-        return NTE_BAD_KEY_STATE;
-    }
-    if (pbInput == nullptr || cbInput == 0 || pcbResult == nullptr || cbInput > kWorkBufferBytes) {
-        return NTE_INVALID_PARAMETER;
-    }
-    if ((dwFlags & ~kCryptFlags) != 0) {
-        return NTE_BAD_FLAGS;
-    }
-    // Only PKCS#1 v1.5 is done; other paddings are refused, never replaced.
-    if ((dwFlags & (NCRYPT_PAD_OAEP_FLAG | NCRYPT_NO_PADDING_FLAG)) != 0) {
-        return NTE_NOT_SUPPORTED;
+    const KspKey* key = nullptr;
+    if (const SECURITY_STATUS status =
+            checkCryptCall(hKey, pbInput, cbInput, pcbResult, dwFlags, kWorkBufferBytes, &key);
+        status != 0) {
+        return status;
     }
     BYTE buffer[kWorkBufferBytes] = {};
     std::memcpy(buffer, pbInput, cbInput);
@@ -193,38 +226,18 @@ SECURITY_STATUS QZKSPEncrypt(NCRYPT_PROV_HANDLE /*hProvider*/, NCRYPT_KEY_HANDLE
     if (!result.ok) {
         return mappedFailure(result);
     }
-    if (length > kWorkBufferBytes) {
-        return NTE_INTERNAL_ERROR;
-    }
-    *pcbResult = length;
-    if (pbOutput != nullptr) {
-        if (cbOutput < length) {
-            return NTE_BUFFER_TOO_SMALL;
-        }
-        reverseBytes(buffer, length);
-        std::memcpy(pbOutput, buffer, length);
-    }
-    return 0;
+    // The ciphertext leaves big-endian.
+    return handOut(buffer, length, kWorkBufferBytes, true, pbOutput, cbOutput, pcbResult);
 }
 
 SECURITY_STATUS QZKSPDecrypt(NCRYPT_PROV_HANDLE /*hProvider*/, NCRYPT_KEY_HANDLE hKey,
                              PBYTE pbInput, DWORD cbInput, void* /*pPaddingInfo*/, PBYTE pbOutput,
                              DWORD cbOutput, DWORD* pcbResult, DWORD dwFlags) {
-    if (!ValidateKeyHandle(hKey)) {
-        return NTE_INVALID_HANDLE;
-    }
-    const KspKey* key = keyOf(hKey);
-    if (key->finalized == 0) {
-        return NTE_BAD_KEY_STATE;
-    }
-    if (pbInput == nullptr || cbInput == 0 || pcbResult == nullptr) {
-        return NTE_INVALID_PARAMETER;
-    }
-    if ((dwFlags & ~kCryptFlags) != 0) {
-        return NTE_BAD_FLAGS;
-    }
-    if ((dwFlags & (NCRYPT_PAD_OAEP_FLAG | NCRYPT_NO_PADDING_FLAG)) != 0) {
-        return NTE_NOT_SUPPORTED;
+    const KspKey* key = nullptr;
+    if (const SECURITY_STATUS status =
+            checkCryptCall(hKey, pbInput, cbInput, pcbResult, dwFlags, 0xFFFFFFFFu, &key);
+        status != 0) {
+        return status;
     }
     if (!isRsa(key->algorithm)) {
         return NTE_INVALID_PARAMETER;
@@ -243,17 +256,7 @@ SECURITY_STATUS QZKSPDecrypt(NCRYPT_PROV_HANDLE /*hProvider*/, NCRYPT_KEY_HANDLE
     if (!result.ok) {
         return mappedFailure(result);
     }
-    if (length > cbInput) {
-        return NTE_INTERNAL_ERROR;
-    }
-    *pcbResult = length;
-    if (pbOutput != nullptr) {
-        if (cbOutput < length) {
-            return NTE_BUFFER_TOO_SMALL;
-        }
-        std::memcpy(pbOutput, buffer, length);
-    }
-    return 0;
+    return handOut(buffer, length, cbInput, false, pbOutput, cbOutput, pcbResult);
 }
 
 SECURITY_STATUS QZKSPExportKey(NCRYPT_PROV_HANDLE hProvider, NCRYPT_KEY_HANDLE hKey,

@@ -14,8 +14,11 @@ constexpr std::uint32_t kSecurityInfoBits = OWNER_SECURITY_INFORMATION |
                                             GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION |
                                             SACL_SECURITY_INFORMATION | LABEL_SECURITY_INFORMATION;
 
-// The property name, or nothing when it is longer than any property's.
+// The property name, or nothing when it is null or longer than any property's.
 std::optional<std::u16string_view> propertyName(LPCWSTR name) {
+    if (name == nullptr) {
+        return std::nullopt;
+    }
     const std::size_t length = boundedLength(name, kMaxPropertyNameChars);
     if (length > kMaxPropertyNameChars) {
         return std::nullopt;
@@ -88,10 +91,7 @@ SECURITY_STATUS QZKSPGetProviderProperty(NCRYPT_PROV_HANDLE hProvider, LPCWSTR p
     if (!ValidateProviderHandle(hProvider)) {
         return failWithoutSize(NTE_INVALID_HANDLE, pcbResult);
     }
-    if (pszProperty == nullptr || pcbResult == nullptr) {
-        return failWithoutSize(NTE_INVALID_PARAMETER, pcbResult);
-    }
-    const auto name = propertyName(pszProperty);
+    const auto name = pcbResult != nullptr ? propertyName(pszProperty) : std::nullopt;
     if (!name) {
         return failWithoutSize(NTE_INVALID_PARAMETER, pcbResult);
     }
@@ -129,10 +129,7 @@ SECURITY_STATUS QZKSPSetProviderProperty(NCRYPT_PROV_HANDLE hProvider, LPCWSTR p
     if (!ValidateProviderHandle(hProvider)) {
         return NTE_INVALID_HANDLE;
     }
-    if (pszProperty == nullptr || pbInput == nullptr) {
-        return NTE_INVALID_PARAMETER;
-    }
-    const auto name = propertyName(pszProperty);
+    const auto name = pbInput != nullptr ? propertyName(pszProperty) : std::nullopt;
     if (!name) {
         return NTE_INVALID_PARAMETER;
     }
@@ -151,10 +148,7 @@ SECURITY_STATUS QZKSPGetKeyProperty(NCRYPT_PROV_HANDLE hProvider, NCRYPT_KEY_HAN
     if (!ValidateProviderHandle(hProvider) || !ValidateKeyHandle(hKey)) {
         return failWithoutSize(NTE_INVALID_HANDLE, pcbResult);
     }
-    if (pszProperty == nullptr || pcbResult == nullptr) {
-        return failWithoutSize(NTE_INVALID_PARAMETER, pcbResult);
-    }
-    const auto name = propertyName(pszProperty);
+    const auto name = pcbResult != nullptr ? propertyName(pszProperty) : std::nullopt;
     if (!name) {
         return failWithoutSize(NTE_INVALID_PARAMETER, pcbResult);
     }
@@ -232,10 +226,7 @@ SECURITY_STATUS QZKSPSetKeyProperty(NCRYPT_PROV_HANDLE hProvider, NCRYPT_KEY_HAN
     if (!ValidateProviderHandle(hProvider) || !ValidateKeyHandle(hKey)) {
         return NTE_INVALID_HANDLE;
     }
-    if (pszProperty == nullptr || pbInput == nullptr) {
-        return NTE_INVALID_PARAMETER;
-    }
-    const auto name = propertyName(pszProperty);
+    const auto name = pbInput != nullptr ? propertyName(pszProperty) : std::nullopt;
     if (!name) {
         return NTE_INVALID_PARAMETER;
     }
