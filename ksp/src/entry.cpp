@@ -1,6 +1,8 @@
 // The provider's export, its function table, and the entries that carry
 // out nothing.
 
+#include <new>
+
 #include "ksp_entries.h"
 #include "ksp_internal.h"
 
@@ -12,34 +14,52 @@ namespace {
 // the table is handed out all the same.
 constexpr NTSTATUS kCacheNotFilled = 5;
 
+// What the router calls: the entry, with nothing thrown crossing into the
+// router (a failed allocation is NTE_NO_MEMORY).
+template <auto Entry>
+struct Guarded;
+
+template <typename... Args, SECURITY_STATUS (*Entry)(Args...)>
+struct Guarded<Entry> {
+    static SECURITY_STATUS call(Args... args) noexcept {
+        try {
+            return Entry(args...);
+        } catch (const std::bad_alloc&) {
+            return NTE_NO_MEMORY;
+        } catch (...) {
+            return NTE_INTERNAL_ERROR;
+        }
+    }
+};
+
 NCRYPT_KEY_STORAGE_FUNCTION_TABLE KspFunctionTable = {
     {1, 0},
-    QZKSPOpenProvider,
-    QZKSPOpenKey,
-    QZKSPCreatePersistedKey,
-    QZKSPGetProviderProperty,
-    QZKSPGetKeyProperty,
-    QZKSPSetProviderProperty,
-    QZKSPSetKeyProperty,
-    QZKSPFinalizeKey,
-    QZKSPDeleteKey,
-    QZKSPFreeProvider,
-    QZKSPFreeKey,
-    QZKSPFreeBuffer,
-    QZKSPEncrypt,
-    QZKSPDecrypt,
-    QZKSPIsAlgSupported,
-    QZKSPEnumAlgorithms,
-    QZKSPEnumKeys,
-    QZKSPImportKey,
-    QZKSPExportKey,
-    QZKSPSignHash,
-    QZKSPVerifySignature,
-    QZKSPPromptUser,
-    QZKSPNotifyChangeKey,
-    QZKSPSecretAgreement,
-    QZKSPDeriveKey,
-    QZKSPFreeSecret,
+    Guarded<QZKSPOpenProvider>::call,
+    Guarded<QZKSPOpenKey>::call,
+    Guarded<QZKSPCreatePersistedKey>::call,
+    Guarded<QZKSPGetProviderProperty>::call,
+    Guarded<QZKSPGetKeyProperty>::call,
+    Guarded<QZKSPSetProviderProperty>::call,
+    Guarded<QZKSPSetKeyProperty>::call,
+    Guarded<QZKSPFinalizeKey>::call,
+    Guarded<QZKSPDeleteKey>::call,
+    Guarded<QZKSPFreeProvider>::call,
+    Guarded<QZKSPFreeKey>::call,
+    Guarded<QZKSPFreeBuffer>::call,
+    Guarded<QZKSPEncrypt>::call,
+    Guarded<QZKSPDecrypt>::call,
+    Guarded<QZKSPIsAlgSupported>::call,
+    Guarded<QZKSPEnumAlgorithms>::call,
+    Guarded<QZKSPEnumKeys>::call,
+    Guarded<QZKSPImportKey>::call,
+    Guarded<QZKSPExportKey>::call,
+    Guarded<QZKSPSignHash>::call,
+    Guarded<QZKSPVerifySignature>::call,
+    Guarded<QZKSPPromptUser>::call,
+    Guarded<QZKSPNotifyChangeKey>::call,
+    Guarded<QZKSPSecretAgreement>::call,
+    Guarded<QZKSPDeriveKey>::call,
+    Guarded<QZKSPFreeSecret>::call,
 };
 
 }  // namespace

@@ -265,9 +265,12 @@ SECURITY_STATUS QZKSPEnumKeys(NCRYPT_PROV_HANDLE hProvider, LPCWSTR /*pszScope*/
         if (!result.ok) {
             releaseContext(context);
         } else {
-            {
+            try {
                 const std::lock_guard lock(stateMutex());
                 gEnumContextSet.insert(context);
+            } catch (...) {
+                releaseContext(context);
+                return NTE_NO_MEMORY;
             }
             *ppEnumState = reinterpret_cast<PVOID>(context);
         }

@@ -153,7 +153,10 @@ SECURITY_STATUS QZKSPCreatePersistedKey(NCRYPT_PROV_HANDLE hProvider, NCRYPT_KEY
     key->algorithm = rsa ? kRsa2048 : kEc256;
     key->lengthBits = rsa ? 2048 : 256;
     key->finalized = 0;
-    registerKey(key);
+    if (!registerKey(key)) {
+        ReleaseKeyObject(key);
+        return NTE_NO_MEMORY;
+    }
     *phKey = reinterpret_cast<NCRYPT_KEY_HANDLE>(key);
     return 0;
 }
@@ -228,7 +231,10 @@ SECURITY_STATUS QZKSPOpenKey(NCRYPT_PROV_HANDLE hProvider, NCRYPT_KEY_HANDLE* ph
         return status;
     }
     key->finalized = 1;
-    registerKey(key);
+    if (!registerKey(key)) {
+        ReleaseKeyObject(key);
+        return NTE_NO_MEMORY;
+    }
     *phKey = reinterpret_cast<NCRYPT_KEY_HANDLE>(key);
     return 0;
 }

@@ -151,9 +151,10 @@ bool ValidateKeyHandle(NCRYPT_KEY_HANDLE handle);
 KspProvider* providerOf(NCRYPT_PROV_HANDLE handle);
 KspKey* keyOf(NCRYPT_KEY_HANDLE handle);
 
-void registerProvider(KspProvider* provider);
+// False when the set could not grow; the caller still owns the object.
+bool registerProvider(KspProvider* provider) noexcept;
 void unregisterProvider(KspProvider* provider);
-void registerKey(KspKey* key);
+bool registerKey(KspKey* key) noexcept;
 void unregisterKey(KspKey* key);
 
 // A zeroed key object with a copy of name (null allowed), or an NTE_ code.

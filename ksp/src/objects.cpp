@@ -52,9 +52,14 @@ KspKey* keyOf(NCRYPT_KEY_HANDLE handle) {
     return reinterpret_cast<KspKey*>(handle);
 }
 
-void registerProvider(KspProvider* provider) {
-    const std::lock_guard lock(stateMutex());
-    gProviders.insert(provider);
+bool registerProvider(KspProvider* provider) noexcept {
+    try {
+        const std::lock_guard lock(stateMutex());
+        gProviders.insert(provider);
+        return true;
+    } catch (...) {
+        return false;
+    }
 }
 
 void unregisterProvider(KspProvider* provider) {
@@ -62,9 +67,14 @@ void unregisterProvider(KspProvider* provider) {
     gProviders.erase(provider);
 }
 
-void registerKey(KspKey* key) {
-    const std::lock_guard lock(stateMutex());
-    gKeys.insert(key);
+bool registerKey(KspKey* key) noexcept {
+    try {
+        const std::lock_guard lock(stateMutex());
+        gKeys.insert(key);
+        return true;
+    } catch (...) {
+        return false;
+    }
 }
 
 void unregisterKey(KspKey* key) {

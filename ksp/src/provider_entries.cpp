@@ -29,7 +29,10 @@ SECURITY_STATUS QZKSPOpenProvider(NCRYPT_PROV_HANDLE* phProvider, LPCWSTR pszPro
     provider->name = reinterpret_cast<LPWSTR>(provider + 1);
     provider->useContext = nullptr;
     std::memcpy(provider->name, pszProviderName, static_cast<std::size_t>(nameBytes));
-    registerProvider(provider);
+    if (!registerProvider(provider)) {
+        HeapFree(GetProcessHeap(), 0, provider);
+        return NTE_NO_MEMORY;
+    }
     *phProvider = reinterpret_cast<NCRYPT_PROV_HANDLE>(provider);
     return 0;
 }
