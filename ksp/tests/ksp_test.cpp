@@ -314,6 +314,13 @@ TEST_F(Ksp, FinalizeKeyGeneratesWhatWasAsked) {
         EXPECT_EQ(t->FinalizeKey(ph, h, 0), c.retried);
         t->FreeKey(ph, h);
     }
+    // Overwriting opens the existing container and replaces the key in it.
+    const Key first = rsaKey(u"replaced", 1024);
+    const Bytes before = exportKey(first, u"RSAPUBLICBLOB").bytes;
+    const Key second = made(u"replaced", {u"RSA", 1024, 0, NCRYPT_OVERWRITE_KEY_FLAG});
+    const Bytes after = exportKey(second, u"RSAPUBLICBLOB").bytes;
+    EXPECT_EQ(after.size(), before.size());
+    EXPECT_NE(after, before);
     NCRYPT_KEY_HANDLE anonymous = 0;
     ASSERT_EQ(t->CreatePersistedKey(ph, &anonymous, u"RSA", nullptr, 0, 0), 0);
     EXPECT_EQ(t->FinalizeKey(ph, anonymous, 0), NTE_INVALID_PARAMETER);
