@@ -232,6 +232,7 @@ TEST_F(Ksp, StaleSwappedAndNullHandlesAreRefused) {
 
 TEST_F(Ksp, CreatePersistedKeyChecksInOrder) {
     const Key existing = rsaKey(u"taken");
+    const Key reserved = rsaKey(u"CNGLENGTHS");
     struct Case {
         const char16_t* alg;
         std::u16string name;
@@ -253,6 +254,7 @@ TEST_F(Ksp, CreatePersistedKeyChecksInOrder) {
         {u"RSA", u"abc\u04161", 0, NTE_INVALID_PARAMETER},
         {u"RSA", u"taken", 0, NTE_EXISTS},
         {u"RSA", u"taken", NCRYPT_OVERWRITE_KEY_FLAG, 0},
+        {u"RSA", u"CNGLENGTHS", 0, 0},
         {u"RSA", u"cNgLeNgThS", 0, 0},
     };
     const DWORD contexts = liveContexts();
@@ -354,6 +356,7 @@ TEST_F(Ksp, OpenKeyReadsTheContainerAndReleasesOnFailure) {
             const Output name = getKeyProperty(*key, u"Algorithm Name");
             EXPECT_EQ(std::u16string(reinterpret_cast<const char16_t*>(name.bytes.data())),
                       c.algorithmName);
+            EXPECT_EQ(t->FinalizeKey(ph, key->handle(), 0), NTE_INVALID_HANDLE);
             const Output length = getKeyProperty(*key, u"Length");
             EXPECT_EQ(length.bytes, Bytes({static_cast<std::uint8_t>(c.length & 0xFF),
                                            static_cast<std::uint8_t>(c.length >> 8), 0, 0}));
