@@ -52,16 +52,22 @@ class ModuleHash {
     ModuleHash(const ModuleHash&) = delete;
     ModuleHash& operator=(const ModuleHash&) = delete;
 
-    CspResult create(ALG_ID algorithm, PBYTE value) {
+    // The hash algorithm comes from the value's length; the module's
+    // failures pass through as it reported them.
+    SECURITY_STATUS create(PBYTE value, DWORD length) {
+        const ALG_ID algorithm = hashAlgorithm(length);
+        if (algorithm == 0) {
+            return NTE_BAD_ALGID;
+        }
         HCRYPTHASH handle = 0;
         CspResult result =
             callCsp(gCsp.CPCreateHash, context_, algorithm, HCRYPTKEY{0}, DWORD{0}, &handle);
-        if (!result.ok) {
-            return result;
+        if (result.ok) {
+            handle_ = handle;
+            result = callCsp(gCsp.CPSetHashParam, context_, handle_, DWORD{HP_HASHVAL},
+                             static_cast<const BYTE*>(value), DWORD{0});
         }
-        handle_ = handle;
-        return callCsp(gCsp.CPSetHashParam, context_, handle_, DWORD{HP_HASHVAL},
-                       static_cast<const BYTE*>(value), DWORD{0});
+        return result.ok ? 0 : rawFailure(result);
     }
     HCRYPTHASH handle() const noexcept { return handle_; }
 
@@ -146,13 +152,9 @@ SECURITY_STATUS QZKSPSignHash(NCRYPT_PROV_HANDLE /*hProvider*/, NCRYPT_KEY_HANDL
     if (key->finalized == 0) {
         return NTE_BAD_KEY_STATE;
     }
-    const ALG_ID algorithm = hashAlgorithm(cbHashValue);
-    if (algorithm == 0) {
-        return NTE_BAD_ALGID;
-    }
     ModuleHash hash(key->cspContext);
-    if (const CspResult result = hash.create(algorithm, pbHashValue); !result.ok) {
-        return rawFailure(result);
+    if (const SECURITY_STATUS status = hash.create(pbHashValue, cbHashValue); status != 0) {
+        return status;
     }
     *pcbResult = cbSignature;
     const CspResult result = callCsp(gCsp.CPSignHash, HCRYPTPROV{key->cspContext}, hash.handle(),
@@ -189,13 +191,9 @@ SECURITY_STATUS QZKSPVerifySignature(NCRYPT_PROV_HANDLE /*hProvider*/, NCRYPT_KE
     if ((dwFlags & ~kSignFlags) != 0) {
         return NTE_BAD_FLAGS;
     }
-    const ALG_ID algorithm = hashAlgorithm(cbHashValue);
-    if (algorithm == 0) {
-        return NTE_BAD_ALGID;
-    }
     ModuleHash hash(key->cspContext);
-    if (const CspResult result = hash.create(algorithm, pbHashValue); !result.ok) {
-        return rawFailure(result);
+    if (const SECURITY_STATUS status = hash.create(pbHashValue, cbHashValue); status != 0) {
+        return status;
     }
     BYTE buffer[kWorkBufferBytes] = {};
     if (cbSignature != 0) {
