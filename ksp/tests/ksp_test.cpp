@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <set>
 #include <string>
@@ -139,6 +140,44 @@ TEST(KspCache, FailedWalkAnswersFiveAndIsWalkedAgain) {
     // Filled now: a failing module is not asked again.
     env.failNext("CPGetProvParam", static_cast<std::uint32_t>(NTE_BAD_KEYSET));
     EXPECT_EQ(entry(nullptr, &table, 0), 0);
+}
+
+TEST(KspCache, HoldsTheFirst64RecordsAndAnswersLengthsFromThem) {
+    struct Case {
+        int records;
+        bool withRsaSign;
+        std::size_t walkCalls;    // CPGetProvParam calls of the walk
+        SECURITY_STATUS lengths;  // "Lengths" of an RSA key
+    };
+    for (const Case c :
+         {Case{70, true, 64, 0}, Case{3, true, 4, 0}, Case{3, false, 4, NTE_NOT_SUPPORTED}}) {
+        SCOPED_TRACE(c.records);
+        const KspEnvironment env;
+        std::string list = "[";
+        for (int i = 0; i < c.records; ++i) {
+            const bool rsa = i == 0 && c.withRsaSign;
+            list += std::string(i ? "," : "") + "{\"id\": " + (rsa ? "9216" : "32780") +
+                    ", \"default\": 2048, \"min\": 512, \"max\": 4096, \"name\": \"a\"}";
+        }
+        testing::writeFile(env.store() / "csp-algorithms.json", list + "]");
+        env.traceOn();
+        const KspRouter router(env.providerPath().string());
+        EXPECT_EQ(router.interfaceStatus(), 0);
+        const auto trace = env.takeTrace();
+        EXPECT_EQ(std::count_if(trace.begin(), trace.end(),
+                                [](const std::string& line) {
+                                    return line.rfind("CPGetProvParam 22 ", 0) == 0;
+                                }),
+                  static_cast<long>(c.walkCalls));
+        const Provider provider(router);
+        std::optional<Key> key;
+        ASSERT_EQ(createKey(provider, u"lengths", {}, key), 0);
+        const Output lengths = getKeyProperty(*key, u"Lengths");
+        EXPECT_EQ(lengths.status, c.lengths);
+        if (c.lengths == 0) {
+            EXPECT_EQ(lengths.bytes, Bytes({0, 2, 0, 0, 0, 16, 0, 0, 0, 0, 0, 0, 0, 8, 0, 0}));
+        }
+    }
 }
 
 TEST(KspBinding, MissingEntryPointIsNeverCalled) {

@@ -4,6 +4,8 @@
 #include <openssl/rand.h>
 
 #include <cstring>
+#include <functional>
+#include <span>
 #include <string_view>
 
 #include "algorithms.h"
@@ -39,39 +41,44 @@ Context openContainer(Call& call, std::string_view name) {
     return context;
 }
 
-void enumContainers(Call& call, Context& context, BYTE* data, DWORD* size, DWORD flags) {
-    Cursor& cursor = context.containers;
+// One step of a walk: CRYPT_FIRST (or a first CRYPT_NEXT) takes what there is
+// now; a short buffer leaves the cursor where it is.
+template <typename Item>
+void walk(Cursor<Item>& cursor, DWORD flags, const std::function<std::vector<Item>()>& items,
+          const std::function<std::span<const std::uint8_t>(const Item&)>& bytes, BYTE* data,
+          DWORD* size) {
     if ((flags & CRYPT_FIRST) != 0 || !cursor.started) {
-        cursor.items = csp::containerNames(call.store());
+        cursor.items = items();
         cursor.next = 0;
         cursor.started = true;
     }
     if (cursor.next >= cursor.items.size()) {
         throw CspError(ERROR_NO_MORE_ITEMS);
     }
-    const std::string& name = cursor.items[cursor.next];
-    fillBuffer({reinterpret_cast<const std::uint8_t*>(name.c_str()), name.size() + 1}, data, size);
+    fillBuffer(bytes(cursor.items[cursor.next]), data, size);
     if (data != nullptr) {
         ++cursor.next;
     }
 }
 
-void enumAlgorithms(Context& context, BYTE* data, DWORD* size, DWORD flags) {
-    Cursor& cursor = context.algorithms;
-    if ((flags & CRYPT_FIRST) != 0 || !cursor.started) {
-        cursor.next = 0;
-        cursor.started = true;
-    }
-    const auto records = algorithmRecords();
-    if (cursor.next >= records.size()) {
-        throw CspError(ERROR_NO_MORE_ITEMS);
-    }
-    fillBuffer(
-        {reinterpret_cast<const std::uint8_t*>(&records[cursor.next]), sizeof(PROV_ENUMALGS_EX)},
+void enumContainers(Call& call, Context& context, BYTE* data, DWORD* size, DWORD flags) {
+    walk<std::string>(
+        context.containers, flags, [&] { return csp::containerNames(call.store()); },
+        [](const std::string& name) {
+            return std::span<const std::uint8_t>(
+                reinterpret_cast<const std::uint8_t*>(name.c_str()), name.size() + 1);
+        },
         data, size);
-    if (data != nullptr) {
-        ++cursor.next;
-    }
+}
+
+void enumAlgorithms(Call& call, Context& context, BYTE* data, DWORD* size, DWORD flags) {
+    walk<PROV_ENUMALGS_EX>(
+        context.algorithms, flags, [&] { return algorithmRecords(call.store()); },
+        [](const PROV_ENUMALGS_EX& record) {
+            return std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t*>(&record),
+                                                 sizeof record);
+        },
+        data, size);
 }
 
 }  // namespace
@@ -131,7 +138,7 @@ ORVA_API_ENTRY BOOL CPGetProvParam(HCRYPTPROV hProv, DWORD dwParam, BYTE* pbData
                                 enumContainers(call, context, pbData, pcbDataLen, dwFlags);
                                 return;
                             case PP_ENUMALGS_EX:
-                                enumAlgorithms(context, pbData, pcbDataLen, dwFlags);
+                                enumAlgorithms(call, context, pbData, pcbDataLen, dwFlags);
                                 return;
                             default:
                                 throw CspError(NTE_BAD_TYPE);

@@ -24,18 +24,20 @@ struct LoadedKey {
     std::optional<Bytes> certificate;  // DER
 };
 
-// A walk over the containers or the algorithms, per context.
+// A walk over the containers or the algorithms, per context: what there was
+// when it started, and where it stands.
+template <typename Item>
 struct Cursor {
     bool started = false;
-    std::vector<std::string> items;  // containers: the names when the walk started
+    std::vector<Item> items;
     std::size_t next = 0;
 };
 
 struct Context {
     std::optional<std::string> container;              // none: a verification context
     std::map<DWORD, std::shared_ptr<LoadedKey>> keys;  // by legacy key spec
-    Cursor containers;
-    Cursor algorithms;
+    Cursor<std::string> containers;
+    Cursor<PROV_ENUMALGS_EX> algorithms;
 };
 
 struct KeyRef {
