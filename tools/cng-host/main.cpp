@@ -67,7 +67,9 @@ Arguments parse(int argc, char** argv) {
     Arguments args;
     for (int i = 1; i < argc; ++i) {
         const std::string text = argv[i];
-        if (text.rfind("--", 0) == 0) {
+        if (text == "--help") {
+            args.options["help"] = "1";
+        } else if (text.rfind("--", 0) == 0) {
             const std::string name = text.substr(2);
             if (kFlagOptions.count(name) != 0) {
                 args.options[name] = "1";
@@ -80,7 +82,7 @@ Arguments parse(int argc, char** argv) {
             args.words.push_back(text);
         }
     }
-    if (args.words.empty()) {
+    if (args.words.empty() && args.options.count("help") == 0) {
         throw UsageError("no command");
     }
     return args;
@@ -240,6 +242,10 @@ int run(const Arguments& args, const KspRouter& router) {
 int main(int argc, char** argv) {
     try {
         const Arguments args = parse(argc, argv);
+        if (args.has("help")) {
+            std::fputs(kUsage, stdout);
+            return 0;
+        }
         const KspRouter router(args.option("provider", defaultProvider(argv[0])));
         return run(args, router);
     } catch (const UsageError& e) {
