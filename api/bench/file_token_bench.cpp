@@ -1,0 +1,191 @@
+// Timing program for QZAPI_FileToTokenExt (not a test): the token of a large
+// file (1 GiB by default), set against `openssl dgst -sm3` over the same file
+// in the same run, and the export's peak resident memory for that file and for
+// a 1 MiB one. The file is read once beforehand so that both run from the page
+// cache.
+//
+//   file_token_bench [--size-mb N]
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <random>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "orva_api.h"
+#include "win32/module.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+std::string run(const std::string& command) {
+    std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), pclose);
+    if (!pipe) {
+        throw std::runtime_error("cannot run " + command);
+    }
+    std::string output;
+    char chunk[4096];
+    while (const std::size_t n = fread(chunk, 1, sizeof chunk, pipe.get())) {
+        output.append(chunk, n);
+    }
+    if (pclose(pipe.release()) != 0) {
+        throw std::runtime_error("failed: " + command);
+    }
+    return output;
+}
+
+std::string quoted(const fs::path& path) {
+    return "'" + path.string() + "'";
+}
+
+fs::path ownFolder() {
+    return fs::canonical("/proc/self/exe").parent_path();
+}
+
+// A store with one key plugged in (the export wants one present).
+class BenchStore {
+  public:
+    BenchStore() {
+        std::string pattern = (fs::temp_directory_path() / "orva-bench-XXXXXX").string();
+        if (mkdtemp(pattern.data()) == nullptr) {
+            throw std::runtime_error("mkdtemp failed");
+        }
+        root_ = pattern;
+        setenv("ORVA_SOFTKEY_DIR", (root_ / "store").c_str(), 1);
+        setenv("ORVA_REGISTRY", (root_ / "registry.reg").c_str(), 1);
+        run(quoted(ownFolder() / "softkey") + " create --sn BENCH1 --pin 12345678 > /dev/null");
+    }
+    ~BenchStore() {
+        std::error_code ec;
+        fs::remove_all(root_, ec);
+    }
+    const fs::path& root() const noexcept { return root_; }
+
+  private:
+    fs::path root_;
+};
+
+// size MiB of one random MiB repeated.
+void writeFile(const fs::path& path, long mib) {
+    std::mt19937_64 random(42);
+    std::vector<std::uint64_t> block((1 << 20) / 8);
+    for (auto& word : block) {
+        word = random();
+    }
+    std::ofstream out(path, std::ios::binary);
+    for (long i = 0; i < mib; ++i) {
+        out.write(reinterpret_cast<const char*>(block.data()), std::streamsize(block.size() * 8));
+    }
+    if (!out) {
+        throw std::runtime_error("cannot write " + path.string());
+    }
+}
+
+struct ChildResult {
+    double seconds = 0;
+    long peakKib = 0;
+};
+
+// Runs work in a child process: its wall time and peak resident memory.
+ChildResult inChild(const std::function<void()>& work) {
+    const auto start = Clock::now();
+    const pid_t pid = fork();
+    if (pid < 0) {
+        throw std::runtime_error("fork failed");
+    }
+    if (pid == 0) {
+        try {
+            work();
+            _exit(0);
+        } catch (const std::exception& e) {
+            fprintf(stderr, "child: %s\n", e.what());
+            _exit(1);
+        }
+    }
+    int status = 0;
+    struct rusage usage {};
+    if (wait4(pid, &status, 0, &usage) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+        throw std::runtime_error("child failed");
+    }
+    return {std::chrono::duration<double>(Clock::now() - start).count(), usage.ru_maxrss};
+}
+
+// In a child: the library loaded and the file's token made.
+ChildResult tokenInChild(const fs::path& file) {
+    return inChild([&] {
+        const HMODULE module = LoadLibraryA((ownFolder() / "ORVA_API.dll").c_str());
+        if (module == nullptr) {
+            throw std::runtime_error("cannot load ORVA_API");
+        }
+        const auto token = reinterpret_cast<decltype(&QZAPI_FileToTokenExt)>(
+            GetProcAddress(module, "QZAPI_FileToTokenExt"));
+        std::vector<char> buffer(2048);
+        int length = static_cast<int>(buffer.size());
+        const int code = token(file.c_str(), buffer.data(), &length);
+        if (code != 0) {
+            throw std::runtime_error("QZAPI_FileToTokenExt answered " + std::to_string(code));
+        }
+        FreeLibrary(module);
+    });
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    long sizeMb = 1024;
+    for (int i = 1; i + 1 < argc; i += 2) {
+        if (std::strcmp(argv[i], "--size-mb") == 0) {
+            sizeMb = std::max(1L, std::atol(argv[i + 1]));
+        }
+    }
+    try {
+        const BenchStore store;
+        const fs::path large = store.root() / "large.bin";
+        const fs::path small = store.root() / "small.bin";
+        writeFile(large, sizeMb);
+        writeFile(small, 1);
+        run("cat " + quoted(large) + " > /dev/null");
+
+        const auto opensslSeconds = [&] {
+            const auto start = Clock::now();
+            run("openssl dgst -sm3 " + quoted(large) + " > /dev/null");
+            return std::chrono::duration<double>(Clock::now() - start).count();
+        };
+        // Each side twice, interleaved; the better time of each.
+        const double openssl1 = opensslSeconds();
+        const ChildResult export1 = tokenInChild(large);
+        const double openssl2 = opensslSeconds();
+        const ChildResult export2 = tokenInChild(large);
+        const ChildResult smallToken = tokenInChild(small);
+
+        const double opensslBest = std::min(openssl1, openssl2);
+        const double exportBest = std::min(export1.seconds, export2.seconds);
+        const double mib = double(sizeMb);
+        printf("| %ld MiB file | time | throughput | peak memory |\n|---|---|---|---|\n", sizeMb);
+        printf("| QZAPI_FileToTokenExt | %.2f s | %.0f MiB/s | %.1f MiB |\n", exportBest,
+               mib / exportBest, double(std::max(export1.peakKib, export2.peakKib)) / 1024);
+        printf("| openssl dgst -sm3 | %.2f s | %.0f MiB/s | |\n", opensslBest, mib / opensslBest);
+        printf("| QZAPI_FileToTokenExt, 1 MiB file | %.3f s | | %.1f MiB |\n", smallToken.seconds,
+               double(smallToken.peakKib) / 1024);
+        printf("\nexport / openssl throughput: %.2f\n", opensslBest / exportBest);
+        return 0;
+    } catch (const std::exception& e) {
+        fprintf(stderr, "file_token_bench: %s\n", e.what());
+        return 1;
+    }
+}
