@@ -6,10 +6,10 @@
 #include <span>
 #include <utility>
 
-#include "ansi_to_utf8.h"
 #include "base64_codec.h"
 #include "bound_function_table.h"
 #include "byte_buffer.h"
+#include "code_page_text.h"
 #include "regular_file.h"
 
 namespace orva::api {

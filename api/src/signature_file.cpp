@@ -6,7 +6,9 @@
 
 #include <array>
 #include <optional>
+#include <utility>
 
+#include "code_page_text.h"
 #include "signer_cn.h"
 #include "time_stamp_name.h"
 #include "win32/system.h"
@@ -72,6 +74,14 @@ Attempt writeInFolder(const std::string& folder, const std::string& stem, std::s
     return Attempt::folderUnusable;
 }
 
+// The signer's name as it starts a file name: made safe while it is UTF-8
+// (where every ASCII byte is a character of its own), then in the ANSI code
+// page, as every path the library handles.
+std::string signerFileName() {
+    std::optional<std::string> name = utf8ToAnsi(fileNameSafe(signerCn()));
+    return name ? std::move(*name) : fileNameSafe({});
+}
+
 std::string temporaryFolder() {
     std::array<char, MAX_PATH + 1> buffer{};
     const DWORD length = GetTempPathA(static_cast<DWORD>(buffer.size()), buffer.data());
@@ -92,7 +102,7 @@ ApiErrorCode writeSignatureFile(std::string_view signedPath, std::string_view te
     if (!stamp || stamp->size() < kMinuteDigits) {
         return kNoFile;
     }
-    const std::string stem = fileNameSafe(signerCn()) + "." + stamp->substr(0, kMinuteDigits) + ".";
+    const std::string stem = signerFileName() + "." + stamp->substr(0, kMinuteDigits) + ".";
     // The signed file's folder, up to and with its last '/'.
     const std::size_t slash = signedPath.rfind('/');
     const std::string folder = slash == std::string_view::npos

@@ -37,7 +37,7 @@ class SoftkeyHostTest : public ::testing::Test {
         return {{"ORVA_REGISTRY", (folder_.root() / "registry.reg").string()},
                 {"ORVA_SOFTKEY_DIR", (folder_.root() / "softkey").string()},
                 {"TMPDIR", folder_.root().string()},
-                {"ORVA_ACP", "65001"},
+                {"ORVA_ACP", acp_},
                 {"ORVA_FILE_DIALOG", dialog_}};
     }
 
@@ -159,6 +159,7 @@ class SoftkeyHostTest : public ::testing::Test {
     std::unique_ptr<HostProcess> host_;
     // The file dialog's command; empty: cancelled.
     std::string dialog_ = "exit 1";
+    std::string acp_ = "65001";
 
   private:
     void writeSignature(const std::string& base64) {
@@ -279,6 +280,37 @@ TEST_F(SoftkeyHostTest, AFileIsSignedIntoASignatureFileAndReadBackInPieces) {
     const std::string log = folder_.read("softkey/display.log");
     EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 1);
     EXPECT_EQ(base64Decoded(member(lastShown(), "displayBase64")), kDisplayGb);
+}
+
+TEST_F(SoftkeyHostTest, ASignatureFileIsNamedAfterTheSignerInTheAnsiCodePage) {
+    // "张三" in UTF-8 and in GBK.
+    const std::string zhang = "\xe5\xbc\xa0\xe4\xb8\x89";
+    expectRun("softkey provision --sn SK0000000001 --alg sm2 --type 3 --subject " +
+              shellQuote("CN=" + zhang + ",OU=Unit,O=Bank"));
+    folder_.write("a.txt", "A");
+    const struct {
+        const char* acp;
+        std::string onDisk;
+    } cases[] = {{"65001", zhang}, {"936", "\xd5\xc5\xc8\xfd"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.acp);
+        acp_ = c.acp;
+        host_.reset();
+        const std::string token =
+            tokenFields(resp("NSFileToTokenExt",
+                             R"("path":")" + (folder_.root() / "a.txt").string() + "\""))["TOKEN"];
+        const std::map<std::string, std::string> signature =
+            tokenFields(resp("GMUsbKeySignFileExt", R"("SignerDN":"","HashName":"SM3","xmlMsg":")" +
+                                                        kXml + R"(","keyMsg":")" + kDisplay +
+                                                        R"(","chooseFileToken":")" + token + "\""));
+        // The page reads the name in UTF-8; the file has it in the code page.
+        ASSERT_EQ(signature.count("FILENAME"), 1u);
+        const std::string name = signature.at("FILENAME");
+        EXPECT_EQ(name.substr(0, zhang.size() + 1), zhang + ".");
+        const fs::path onDisk = folder_.root() / (c.onDisk + name.substr(zhang.size()));
+        EXPECT_TRUE(fs::exists(onDisk)) << onDisk;
+        fs::remove(onDisk);
+    }
 }
 
 }  // namespace
