@@ -12,6 +12,7 @@
 #include <optional>
 #include <regex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "api_library.h"
@@ -53,12 +54,8 @@ class FileTokens : public ::testing::Test {
             return ORVA_API_FN(api_, QZAPI_FileToTokenExt)(path.c_str(), buffer, length);
         });
     }
-    TextResult chosen() {
-        int length = 2048;
-        std::string buffer(2048, '\0');
-        const int code = ORVA_API_FN(api_, QZAPI_ChooseFileExt)(buffer.data(), &length);
-        return {code, code == kSuccess ? std::string(buffer.c_str()) : "", length};
-    }
+    // The dialog is shown for the size query too.
+    TextResult chosen() { return callForText(ORVA_API_FN(api_, QZAPI_ChooseFileExt)); }
     // The signature file's token text, or the code.
     TextResult signFile(const std::string& digits) {
         int length = 2048;
@@ -106,123 +103,76 @@ class FileTokens : public ::testing::Test {
     ApiLibrary api_;
 };
 
-// Whether a token is still honoured: signing with it gets as far as the key,
-// whose user cancels (-100), or is refused before.
-TEST_F(FileTokens, WhenATokenIsHonoured) {
+// A token after its file or the records changed: honoured (the signature
+// reaches the key, whose user cancels) or refused.
+TEST_F(FileTokens, ATokenHoldsWhileItsFileAndRecordDo) {
     plugSigningKey(env_, {kSm2Zhang});
     env_.setUser(kCancelling);
-    struct Case {
+    const struct {
         const char* name;
-        std::function<int(FileTokens&)> run;
+        std::function<void(FileTokens&, const fs::path&)> after;
         int expected;
-    };
-    const Case cases[] = {
-        {"named file",
-         [](FileTokens& t) {
-             return t.signFile(t.digits(t.named(t.file("a", "A").string()))).code;
-         },
-         kUserCancel},
-        {"chosen file",
-         [](FileTokens& t) {
-             dialogAnswers(t.file("a", "A"));
-             return t.signFile(t.digits(t.chosen())).code;
-         },
-         kUserCancel},
-        {"a cancelled dialog ends the token before",
-         [](FileTokens& t) {
-             const std::string before = t.digits(t.named(t.file("a", "A").string()));
+    } cases[] = {
+        {"unchanged", [](FileTokens&, const fs::path&) {}, kUserCancel},
+        {"one byte appended", [](FileTokens&, const fs::path& p) { writeFile(p, "ABC"); },
+         kTokenInfoError},
+        {"same size, other content", [](FileTokens&, const fs::path& p) { writeFile(p, "AC"); },
+         kTokenInfoError},
+        {"deleted", [](FileTokens&, const fs::path& p) { fs::remove(p); }, kOpenFileError},
+        {"a cancelled dialog",
+         [](FileTokens& t, const fs::path&) {
              dialogAnswers(std::nullopt);
              EXPECT_EQ(t.chosen().code, kUserCancel);
-             return t.signFile(before).code;
          },
          kTokenInfoError},
-        {"a second choice ends the first",
-         [](FileTokens& t) {
-             dialogAnswers(t.file("a", "A"));
-             const std::string first = t.digits(t.chosen());
+        {"another file chosen",
+         [](FileTokens& t, const fs::path&) {
              dialogAnswers(t.file("b", "B"));
              EXPECT_EQ(t.signFile(t.digits(t.chosen())).code, kUserCancel);
-             return t.signFile(first).code;
          },
          kTokenInfoError},
-        {"one byte appended",
-         [](FileTokens& t) {
-             const std::string token = t.digits(t.named(t.file("a", "AB").string()));
-             t.file("a", "ABC");
-             return t.signFile(token).code;
-         },
-         kTokenInfoError},
-        {"same size, other content",
-         [](FileTokens& t) {
-             const std::string token = t.digits(t.named(t.file("a", "AB").string()));
-             t.file("a", "AC");
-             return t.signFile(token).code;
-         },
-         kTokenInfoError},
-        {"file deleted",
-         [](FileTokens& t) {
-             const fs::path path = t.file("a", "AB");
-             const std::string token = t.digits(t.named(path.string()));
-             fs::remove(path);
-             return t.signFile(token).code;
-         },
-         kOpenFileError},
-        {"63 digits", [](FileTokens& t) { return t.signFile(std::string(63, 'a')).code; },
-         kTokenInfoError},
-        {"a FIFO is refused at once",
-         [](FileTokens& t) {
-             const fs::path fifo = t.env_.root() / "fifo";
-             EXPECT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-             return t.named(fifo.string()).code;
-         },
-         kOpenFileError},
-        {"a folder", [](FileTokens& t) { return t.named(t.env_.root().string()).code; },
-         kOpenFileError},
-        {"a path longer than a record holds",
-         [](FileTokens& t) {
-             const std::string folder = std::string(200, 'd');
-             fs::create_directory(t.env_.root() / folder);
-             const fs::path path = t.file(folder + "/" + std::string(100, 'f'), "x");
-             EXPECT_GT(path.string().size(), 259u);
-             return t.named(path.string()).code;
-         },
-         kNoFile},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        EXPECT_EQ(c.run(*this), c.expected);
+        const fs::path path = file("a", "AB");
+        const std::string token = digits(named(path.string()));
+        c.after(*this, path);
+        EXPECT_EQ(signFile(token).code, c.expected);
     }
+    EXPECT_EQ(signFile(std::string(63, 'a')).code, kTokenInfoError);
     // Only the key's user saw anything, and nothing was signed.
     for (const DisplayShow& shown : displayLog(env_)) {
         EXPECT_EQ(shown.outcome, "cancelled");
+    }
+
+    // Paths refused without hanging or cutting.
+    const fs::path fifo = env_.root() / "fifo";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    fs::create_directory(env_.root() / std::string(200, 'd'));
+    const fs::path tooLong = file(std::string(200, 'd') + "/" + std::string(100, 'f'), "x");
+    ASSERT_GT(tooLong.string().size(), 259u);
+    const std::pair<fs::path, int> refused[] = {
+        {fifo, kOpenFileError}, {env_.root(), kOpenFileError}, {tooLong, kNoFile}};
+    for (const auto& [path, code] : refused) {
+        EXPECT_EQ(named(path.string()).code, code) << path;
     }
 }
 
 TEST_F(FileTokens, TheTokenTextNamesThePathAndSizeInUtf8) {
     plugSigningKey(env_, {kSm2Zhang});
-    // "合同" in UTF-8 and in GBK, each named under the code page it is in.
+    // "合同" in UTF-8, and in GBK named under code page 936.
     const std::string utf8 = "\xe5\x90\x88\xe5\x90\x8c.txt";
-    const std::string gbk = "\xba\xcf\xcd\xac.txt";
-    const struct {
-        const char* acp;
-        std::string name;
-    } cases[] = {{"65001", utf8}, {"936", gbk}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.acp);
-        setenv("ORVA_ACP", c.acp, 1);
-        const fs::path path = file(c.name, std::string(1000, 'x'));
-        const TextResult result = named(path.string());
+    const std::pair<const char*, std::string> cases[] = {{"65001", utf8},
+                                                         {"936", "\xba\xcf\xcd\xac.txt"}};
+    for (const auto& [acp, name] : cases) {
+        SCOPED_TRACE(acp);
+        setenv("ORVA_ACP", acp, 1);
+        const TextResult result = named(file(name, std::string(1000, 'x')).string());
         ASSERT_EQ(result.code, kSuccess);
         const TokenText text = decode(result.text);
         EXPECT_EQ(text.key, "FILEPATH");
         EXPECT_EQ(text.value, (env_.root() / utf8).string());
         EXPECT_EQ(text.size, "1000");
-        // The same file and path in the dialog: a plain digest, not the named one's.
-        dialogAnswers(path);
-        const TextResult choice = chosen();
-        ASSERT_EQ(choice.code, kSuccess);
-        EXPECT_NE(decode(choice.text).token, text.token);
-        EXPECT_EQ(decode(choice.text).value, text.value);
     }
 }
 
@@ -303,59 +253,24 @@ TEST_F(FileTokens, SignedFileVerifiesAndReadsBackInPieces) {
     // Shown twice (the size query, then the call); each signed once.
     EXPECT_EQ(displayLog(env_).size(), 2u);
 
-    // Read back in pieces of 60, joined: the signature file, which verifies.
-    std::string joined;
-    std::string marks;
-    for (std::size_t offset = 0; offset < signature.size(); offset += 60) {
-        const TextResult got = piece(text.token, 60, static_cast<int>(offset));
-        ASSERT_EQ(got.code, kSuccess) << offset;
-        marks += got.text.substr(0, 16);
-        joined += got.text.substr(16);
-    }
-    EXPECT_EQ(joined, signature);
-    EXPECT_EQ(marks.substr(0, 16), "MARK=0||CONTENT=");
-    EXPECT_EQ(marks.substr(marks.size() - 16), "MARK=2||CONTENT=");
-    EXPECT_EQ(verifySm2Signature(
-                  env_, joined,
-                  expectedPacket(PacketForm::binary, kXml, kDisplay, signedPath.string(), content),
-                  signingCertificate(kSm2Zhang)),
-              "");
-
-    // Pieces around the file's size S, and at its end.
+    // Pieces around the file's size S and at its end; offsets at and past it.
     const int size = static_cast<int>(signature.size());
     const struct {
         int max, offset;
         char mark;
-        int from, to;  // the bytes of the file it carries
-    } pieces[] = {
-        {size - 1, 0, '0', 0, size - 1},
-        {size - 1, size - 1, '2', size - 1, size},
-        {size, 0, '2', 0, size},
-        {size + 1, 0, '2', 0, size},
-        {INT_MAX, 0, '2', 0, size},
-        {1, 0, '0', 0, 1},
-        {1, 1, '1', 1, 2},
-        {1, size - 1, '2', size - 1, size},
-        {7, size - 7, '2', size - 7, size},
-        {8, size - 7, '2', size - 7, size},
-    };
+    } pieces[] = {{size - 1, 0, '0'}, {size - 1, size - 1, '2'}, {size, 0, '2'},
+                  {size + 1, 0, '2'}, {INT_MAX, 0, '2'},         {1, 0, '0'},
+                  {1, 1, '1'},        {1, size - 1, '2'},        {8, size - 7, '2'}};
     for (const auto& p : pieces) {
-        const TextResult got = piece(text.token, p.max, p.offset);
-        ASSERT_EQ(got.code, kSuccess) << p.max << " " << p.offset;
-        EXPECT_EQ(got.text, std::string("MARK=") + p.mark + "||CONTENT=" +
-                                signature.substr(static_cast<std::size_t>(p.from),
-                                                 static_cast<std::size_t>(p.to - p.from)))
+        EXPECT_EQ(piece(text.token, p.max, p.offset).text,
+                  std::string("MARK=") + p.mark + "||CONTENT=" +
+                      signature.substr(static_cast<std::size_t>(p.offset),
+                                       static_cast<std::size_t>(p.max)))
             << p.max << " " << p.offset;
     }
-    const struct {
-        int max, offset, code;
-    } refused[] = {{60, size, kInvalidParameter},
-                   {60, size + 1, kInvalidParameter},
-                   {0, 0, kInvalidParameter},
-                   {-1, 0, kInvalidParameter},
-                   {60, -1, kInvalidParameter}};
-    for (const auto& r : refused) {
-        EXPECT_EQ(piece(text.token, r.max, r.offset).code, r.code) << r.max << " " << r.offset;
+    const std::pair<int, int> refused[] = {{60, size}, {60, size + 1}, {0, 0}, {-1, 0}, {60, -1}};
+    for (const auto& [max, offset] : refused) {
+        EXPECT_EQ(piece(text.token, max, offset).code, kInvalidParameter) << max << " " << offset;
     }
     // The chosen file's token is not a signature file's.
     EXPECT_EQ(piece(digits, 60, 0).code, kTokenInfoError);
