@@ -143,10 +143,11 @@ grep -qF "$(base64 -w0 "$work/contract.pdf")" "$work/file.content" ||
 echo "   the signed packet holds the contract (base64)"
 softkey display | tail -1 | sed 's/^/   the key showed: /'
 
-step "8. The same from a real browser: headless Chromium, the repository's extension"
+step "8. The same from a real browser: headless Chromium opens a bank's page on 127.0.0.1"
+echo "   (its script signs a transaction and a file through the built extension; pages of other origins are refused)"
 if command -v chromium >/dev/null || [ -x /usr/lib/chromium/chromium ]; then
     python3 frontends/native_host/tests/chromium_test.py --bin "$bin" \
-        --extension frontends/native_host/extension 2>&1 | sed 's/^/   /'
+        --extension "$bin/extension" 2>&1 | sed 's/^/   /'
 else
     echo "   skipped: Chromium is not installed"
 fi
