@@ -43,6 +43,8 @@ struct FreeC {
     void operator()(char* p) const noexcept { free(p); }
 };
 
+}  // namespace
+
 bool writeAll(int fd, std::string_view text) noexcept {
     while (!text.empty()) {
         const ssize_t n = ::write(fd, text.data(), text.size());
@@ -56,8 +58,6 @@ bool writeAll(int fd, std::string_view text) noexcept {
     }
     return true;
 }
-
-}  // namespace
 
 ApiErrorCode OutputFile::reserve(std::string_view path) {
     const std::string name(path);

@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "code_page_text.h"
+#include "output_file.h"
 #include "signer_cn.h"
 #include "time_stamp_name.h"
 #include "win32/system.h"
@@ -27,20 +28,6 @@ constexpr mode_t kNewFileMode = 0666;
 
 // The outcome of one attempt at a folder.
 enum class Attempt { written, folderUnusable, writeFailed, noRandom };
-
-bool writeAll(int fd, std::string_view text) noexcept {
-    while (!text.empty()) {
-        const ssize_t n = ::write(fd, text.data(), text.size());
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            return false;
-        }
-        text.remove_prefix(static_cast<std::size_t>(n));
-    }
-    return true;
-}
 
 // A new file in folder ("" is the current one), created exclusively so that a
 // taken name or a planted link is never written through.
