@@ -2,7 +2,6 @@
 // orva-setup: what a page sees, what the key shows, and signatures checked
 // with the openssl command line.
 
-#include <algorithm>
 #include <map>
 #include <sstream>
 #include <string>
@@ -37,8 +36,7 @@ class SoftkeyHostTest : public ::testing::Test {
         return {{"ORVA_REGISTRY", (folder_.root() / "registry.reg").string()},
                 {"ORVA_SOFTKEY_DIR", (folder_.root() / "softkey").string()},
                 {"TMPDIR", folder_.root().string()},
-                {"ORVA_ACP", acp_},
-                {"ORVA_FILE_DIALOG", dialog_}};
+                {"ORVA_ACP", acp_}};
     }
 
     // A shell command in the test's folder, with its environment and the
@@ -157,8 +155,6 @@ class SoftkeyHostTest : public ::testing::Test {
 
     TestFolder folder_;
     std::unique_ptr<HostProcess> host_;
-    // The file dialog's command; empty: cancelled.
-    std::string dialog_ = "exit 1";
     std::string acp_ = "65001";
 
   private:
@@ -229,57 +225,6 @@ TEST_F(SoftkeyHostTest, TheUsersAnswerComesBackAsItsCode) {
     EXPECT_EQ(sign(kZhangSan, "SM3"), "-100");
     EXPECT_EQ(member(lastShown(), "outcome"), "cancelled");
     EXPECT_EQ(sign("CN=Nobody", "SM3"), "-405");
-}
-
-TEST_F(SoftkeyHostTest, AFileIsSignedIntoASignatureFileAndReadBackInPieces) {
-    expectRun("softkey provision --sn SK0000000001 --alg sm2 --type 3 --subject " +
-              shellQuote(kZhangSan));
-    const std::string content(3000, 'c');
-    folder_.write("contract.pdf", content);
-    const std::string path = (folder_.root() / "contract.pdf").string();
-
-    // The user chooses the file; then the page names it: the token it signs with.
-    dialog_ = "printf '%s\\n' " + shellQuote(path);
-    std::map<std::string, std::string> token = tokenFields(resp("NSChooseFileExt"));
-    EXPECT_EQ(token["FILEPATH"], path);
-    token = tokenFields(resp("NSFileToTokenExt", R"("path":")" + path + "\""));
-    EXPECT_EQ(token["FILEPATH"], path);
-    EXPECT_EQ(token["FILESIZE"], "3000");
-    ASSERT_EQ(token["TOKEN"].size(), 64u);
-
-    const std::string signatureToken =
-        resp("GMUsbKeySignFileExt", R"("SignerDN":"","HashName":"SM3","xmlMsg":")" + kXml +
-                                        R"(","keyMsg":")" + kDisplay + R"(","chooseFileToken":")" +
-                                        token["TOKEN"] + "\"");
-    const std::map<std::string, std::string> signature = tokenFields(signatureToken);
-    ASSERT_EQ(signature.count("FILENAME"), 1u) << signatureToken;
-    const std::string written = folder_.read(signature.at("FILENAME"));
-    EXPECT_EQ(signature.at("FILESIZE"), std::to_string(written.size()));
-
-    // Pieces of 1000 until the last, joined: the signature file.
-    std::string joined;
-    std::string marks;
-    for (std::size_t offset = 0; marks.empty() || marks.back() != '2'; offset += 1000) {
-        ASSERT_LT(offset, written.size());
-        const std::string piece =
-            resp("GetSignFileContent", R"("FileToken":")" + signature.at("TOKEN") +
-                                           R"(","MaxLength":1000,"FileOffset":)" +
-                                           std::to_string(offset));
-        ASSERT_EQ(piece.substr(0, 5), "MARK=") << piece;
-        marks += piece[5];
-        joined += piece.substr(16);
-    }
-    EXPECT_EQ(marks, std::string("0") + std::string((written.size() - 1) / 1000 - 1, '1') + "2");
-    EXPECT_EQ(joined, written);
-    EXPECT_EQ(verifySm2(joined), "");
-    // The packet carries the transaction and the file; the key showed the text once.
-    EXPECT_NE(signedContent().find(kXmlGb), std::string::npos);
-    folder_.write("content.b64", content);
-    EXPECT_NE(signedContent().find(expectRun("openssl base64 -A -in content.b64")),
-              std::string::npos);
-    const std::string log = folder_.read("softkey/display.log");
-    EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 1);
-    EXPECT_EQ(base64Decoded(member(lastShown(), "displayBase64")), kDisplayGb);
 }
 
 TEST_F(SoftkeyHostTest, ASignatureFileIsNamedAfterTheSignerInTheAnsiCodePage) {
