@@ -5,6 +5,8 @@
 // entry leaves no token, record or key behind.
 
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
 
 #include <algorithm>
 #include <array>
@@ -18,6 +20,7 @@
 #include "library_lifecycle.h"
 #include "orva_api.h"
 #include "orva_result_codes.h"
+#include "signature_file.h"
 #include "signing_support.h"
 #include "win32/module.h"
 
@@ -167,6 +170,26 @@ TEST_F(FileTokenInside, AFailingAlgorithmLibraryLeavesNothingBehind) {
     }
     // None of this counts as a failed open.
     EXPECT_EQ(fileTokenState().failedOpens, 0u);
+}
+
+TEST(SignatureFile, AShortWriteLeavesNoFileBehind) {
+    test::TestEnvironment env;
+    // Files may not grow past 100 bytes; the write fails instead of the process.
+    struct rlimit saved {};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    const auto oldHandler = signal(SIGXFSZ, SIG_IGN);
+    struct rlimit small = saved;
+    small.rlim_cur = 100;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    std::string written;
+    const ApiErrorCode code =
+        writeSignatureFile((env.root() / "a.txt").string(), std::string(1000, 'M'), written);
+    setrlimit(RLIMIT_FSIZE, &saved);
+    signal(SIGXFSZ, oldHandler);
+    EXPECT_EQ(code, kWriteFileError);
+    for (const auto& entry : test::fs::directory_iterator(env.root())) {
+        EXPECT_NE(entry.path().extension(), ".sig") << entry.path();
+    }
 }
 
 }  // namespace
