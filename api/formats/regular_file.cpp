@@ -23,33 +23,13 @@ std::optional<RegularFile> RegularFile::open(std::string_view path) {
     if (fd < 0) {
         return std::nullopt;
     }
-    RegularFile file(fd, 0);
+    RegularFile file(FileDescriptor(fd), 0);
     struct stat info {};
     if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size < 0) {
         return std::nullopt;
     }
     file.size_ = static_cast<std::uint64_t>(info.st_size);
     return file;
-}
-
-RegularFile::RegularFile(RegularFile&& other) noexcept
-    : fd_(std::exchange(other.fd_, -1)), size_(other.size_) {}
-
-RegularFile& RegularFile::operator=(RegularFile&& other) noexcept {
-    if (this != &other) {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-        fd_ = std::exchange(other.fd_, -1);
-        size_ = other.size_;
-    }
-    return *this;
-}
-
-RegularFile::~RegularFile() {
-    if (fd_ >= 0) {
-        ::close(fd_);
-    }
 }
 
 std::optional<Bytes> RegularFile::readAll() const {
@@ -74,8 +54,8 @@ std::optional<std::size_t> RegularFile::readAt(std::uint64_t offset,
             position > static_cast<std::uint64_t>(std::numeric_limits<::off_t>::max())) {
             return std::nullopt;
         }
-        const ::ssize_t got =
-            ::pread(fd_, out.data() + done, out.size() - done, static_cast<::off_t>(position));
+        const ::ssize_t got = ::pread(fd_.get(), out.data() + done, out.size() - done,
+                                      static_cast<::off_t>(position));
         if (got < 0) {
             if (errno == EINTR) {
                 continue;

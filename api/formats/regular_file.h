@@ -7,8 +7,10 @@
 #include <optional>
 #include <span>
 #include <string_view>
+#include <utility>
 
 #include "byte_buffer.h"
+#include "orva/file_descriptor.h"
 
 namespace orva::api {
 
@@ -16,12 +18,6 @@ class RegularFile {
   public:
     // None when the path cannot be opened, holds a NUL, or is not a regular file.
     static std::optional<RegularFile> open(std::string_view path);
-
-    RegularFile(RegularFile&& other) noexcept;
-    RegularFile& operator=(RegularFile&& other) noexcept;
-    RegularFile(const RegularFile&) = delete;
-    RegularFile& operator=(const RegularFile&) = delete;
-    ~RegularFile();
 
     // The size when it was opened.
     std::uint64_t size() const noexcept { return size_; }
@@ -36,9 +32,9 @@ class RegularFile {
     std::optional<std::size_t> readAt(std::uint64_t offset, std::span<std::uint8_t> out) const;
 
   private:
-    RegularFile(int fd, std::uint64_t size) noexcept : fd_(fd), size_(size) {}
+    RegularFile(FileDescriptor fd, std::uint64_t size) noexcept : fd_(std::move(fd)), size_(size) {}
 
-    int fd_ = -1;
+    FileDescriptor fd_;
     std::uint64_t size_ = 0;
 };
 

@@ -10,6 +10,7 @@
 #include "bound_function_table.h"
 #include "byte_buffer.h"
 #include "code_page_text.h"
+#include "orva/hex.h"
 #include "regular_file.h"
 
 namespace orva::api {
@@ -121,17 +122,6 @@ ApiErrorCode encryptDigest(Digest& digest) {
     return kSuccess;
 }
 
-std::string bytesToHex(std::span<const std::uint8_t> bytes) {
-    constexpr std::string_view kDigits = "0123456789abcdef";
-    std::string hex;
-    hex.reserve(2 * bytes.size());
-    for (const std::uint8_t b : bytes) {
-        hex.push_back(kDigits[b >> 4]);
-        hex.push_back(kDigits[b & 0x0F]);
-    }
-    return hex;
-}
-
 // The name part of a path. Folders end at '/' here: a backslash is an
 // ordinary character of a name on this system.
 std::string_view nameOf(std::string_view path) noexcept {
@@ -178,7 +168,7 @@ ApiErrorCode buildFileToken(FileTokenMode mode, std::string_view path, const Fil
         }
     }
     // 5-6. The digits and the text.
-    std::string token = bytesToHex(digest);
+    std::string token = toHex(digest);
     const bool byName = key == FileTokenKeyName::fileName;
     const std::string text = "TOKEN=" + token + "||" + (byName ? "FILENAME" : "FILEPATH") + "=" +
                              std::string(byName ? nameOf(*utf8Path) : *utf8Path) +

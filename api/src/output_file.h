@@ -13,9 +13,6 @@
 
 namespace orva::api {
 
-// Writes all of text to fd, through short writes and interruptions.
-bool writeAll(int fd, std::string_view text) noexcept;
-
 class OutputFile {
   public:
     // CheckOutputFileWritable without the truncation: an existing file must be

@@ -9,7 +9,8 @@
 #include <utility>
 
 #include "code_page_text.h"
-#include "output_file.h"
+#include "orva/file_descriptor.h"
+#include "orva/file_replacement.h"
 #include "signer_cn.h"
 #include "time_stamp_name.h"
 #include "win32/system.h"
@@ -42,16 +43,16 @@ Attempt writeInFolder(const std::string& folder, const std::string& stem, std::s
         if (candidate.size() > kSignaturePathLimit) {
             return Attempt::folderUnusable;
         }
-        const int fd = ::open(candidate.c_str(),
-                              O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, kNewFileMode);
-        if (fd < 0) {
+        FileDescriptor fd(::open(
+            candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, kNewFileMode));
+        if (!fd) {
             if (errno == EEXIST) {
                 continue;
             }
             return Attempt::folderUnusable;
         }
-        const bool written = writeAll(fd, text);
-        if (::close(fd) != 0 || !written) {
+        const bool written = writeAll(fd.get(), text);
+        if (!fd.close() || !written) {
             ::unlink(candidate.c_str());
             return Attempt::writeFailed;
         }
