@@ -142,11 +142,11 @@ ApiErrorCode drawFileTokenSalt(FileTokenSalt& salt) {
 
 ApiErrorCode buildFileToken(FileTokenMode mode, std::string_view path, const FileTokenSalt& salt,
                             FileTokenKeyName key, FileToken& out) {
-    // 1. A path the record can hold.
+    // Only a path the record can hold, never one cut short.
     if (path.empty() || path.size() > kFileTokenPathLimit) {
         return kNoFile;
     }
-    // 2. The file, then its path in UTF-8.
+    // A file that does not open is -329 even when its path would not convert.
     const std::optional<RegularFile> file = RegularFile::open(path);
     if (!file) {
         return kOpenFileError;
@@ -155,7 +155,7 @@ ApiErrorCode buildFileToken(FileTokenMode mode, std::string_view path, const Fil
     if (!utf8Path) {
         return kNoFile;
     }
-    // 3-4. The digest, streamed; a named file's encrypted.
+    // The digest, streamed; a named file's encrypted.
     Digest digest{};
     std::uint64_t read = 0;
     if (const ApiErrorCode code = digestFile(*utf8Path, *file, salt, digest, read);
@@ -167,7 +167,7 @@ ApiErrorCode buildFileToken(FileTokenMode mode, std::string_view path, const Fil
             return code;
         }
     }
-    // 5-6. The digits and the text.
+    // The text names the file by its path, or a signature file by its name.
     std::string token = toHex(digest);
     const bool byName = key == FileTokenKeyName::fileName;
     const std::string text = "TOKEN=" + token + "||" + (byName ? "FILENAME" : "FILEPATH") + "=" +
@@ -176,7 +176,6 @@ ApiErrorCode buildFileToken(FileTokenMode mode, std::string_view path, const Fil
     if (text.size() > kTokenTextLimit) {
         return kNoFile;
     }
-    // 7. In base64.
     std::string encoded = base64Encode(bytesOf(text));
     if (encoded.size() > kBase64TextLimit) {
         return kBase64EncodeError;
