@@ -6,20 +6,12 @@
 //
 //   file_token_bench [--size-mb N]
 
-#include <stdio.h>
-#include <stdlib.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <functional>
-#include <memory>
 #include <random>
 #include <stdexcept>
 #include <string>
@@ -27,7 +19,6 @@
 
 #include "bench_support.h"
 #include "orva_api.h"
-#include "win32/module.h"
 
 namespace {
 
@@ -41,29 +32,6 @@ using Clock = std::chrono::steady_clock;
 std::string quoted(const fs::path& path) {
     return "'" + path.string() + "'";
 }
-
-// A store with one key plugged in (the export wants one present).
-class BenchStore {
-  public:
-    BenchStore() {
-        std::string pattern = (fs::temp_directory_path() / "orva-bench-XXXXXX").string();
-        if (mkdtemp(pattern.data()) == nullptr) {
-            throw std::runtime_error("mkdtemp failed");
-        }
-        root_ = pattern;
-        setenv("ORVA_SOFTKEY_DIR", (root_ / "store").c_str(), 1);
-        setenv("ORVA_REGISTRY", (root_ / "registry.reg").c_str(), 1);
-        run(quoted(ownFolder() / "softkey") + " create --sn BENCH1 --pin 12345678 > /dev/null");
-    }
-    ~BenchStore() {
-        std::error_code ec;
-        fs::remove_all(root_, ec);
-    }
-    const fs::path& root() const noexcept { return root_; }
-
-  private:
-    fs::path root_;
-};
 
 // size MiB of one random MiB repeated.
 void writeFile(const fs::path& path, long mib) {
@@ -84,19 +52,13 @@ void writeFile(const fs::path& path, long mib) {
 // In a child: the library loaded and the file's token made.
 ChildResult tokenInChild(const fs::path& file) {
     return inChild([&] {
-        const HMODULE module = LoadLibraryA((ownFolder() / "ORVA_API.dll").c_str());
-        if (module == nullptr) {
-            throw std::runtime_error("cannot load ORVA_API");
-        }
-        const auto token = reinterpret_cast<decltype(&QZAPI_FileToTokenExt)>(
-            GetProcAddress(module, "QZAPI_FileToTokenExt"));
+        const orva::bench::ApiExport<decltype(&QZAPI_FileToTokenExt)> token("QZAPI_FileToTokenExt");
         std::vector<char> buffer(2048);
         int length = static_cast<int>(buffer.size());
-        const int code = token(file.c_str(), buffer.data(), &length);
+        const int code = (*token)(file.c_str(), buffer.data(), &length);
         if (code != 0) {
             throw std::runtime_error("QZAPI_FileToTokenExt answered " + std::to_string(code));
         }
-        FreeLibrary(module);
     });
 }
 
@@ -110,7 +72,9 @@ int main(int argc, char** argv) {
         }
     }
     try {
-        const BenchStore store;
+        // A key plugged in: the export wants one present.
+        const orva::bench::BenchFolder store;
+        run(quoted(ownFolder() / "softkey") + " create --sn BENCH1 --pin 12345678 > /dev/null");
         const fs::path large = store.root() / "large.bin";
         const fs::path small = store.root() / "small.bin";
         writeFile(large, sizeMb);
