@@ -36,18 +36,7 @@ constexpr const char* kPin = "12345678";
 
 // A command's output without its last line break.
 std::string runLine(const std::string& command) {
-    std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), pclose);
-    if (!pipe) {
-        throw std::runtime_error("cannot run " + command);
-    }
-    std::string output;
-    char chunk[4096];
-    while (const std::size_t n = fread(chunk, 1, sizeof chunk, pipe.get())) {
-        output.append(chunk, n);
-    }
-    if (pclose(pipe.release()) != 0) {
-        throw std::runtime_error("failed: " + command);
-    }
+    std::string output = orva::bench::run(command);
     while (!output.empty() && output.back() == '\n') {
         output.pop_back();
     }
