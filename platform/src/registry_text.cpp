@@ -432,11 +432,15 @@ void appendValue(std::string& out, const Value& value) {
     out += '=';
     std::string_view text;
     const Bytes& data = value.data;
-    if (value.type == REG_SZ && stringForm(data, &text)) {
+    // A text gains its terminator when read back (or, expandable, when
+    // written), so one that fills the size limit unterminated is written as
+    // its bytes: the parser takes at most kMaxValueSize either way.
+    const bool terminatorFits = stringForm(data, &text) && text.size() < kMaxValueSize;
+    if (value.type == REG_SZ && terminatorFits) {
         // Written without its terminator, read back with one: a REG_SZ set
         // without a NUL reads back terminated.
         appendQuoted(out, text);
-    } else if (value.type == REG_EXPAND_SZ && stringForm(data, &text)) {
+    } else if (value.type == REG_EXPAND_SZ && terminatorFits) {
         // Likewise terminated, as the hex of the text and its NUL.
         Bytes terminated(text.begin(), text.end());
         terminated.push_back(0);

@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -258,6 +259,42 @@ TEST_F(RegistryTest, EveryValueTypeRoundTripsThroughTheFile) {
         ASSERT_EQ(RegDeleteValueA(writable, "transient"), ERROR_SUCCESS);
     }
     EXPECT_EQ(readText(copy), text);
+}
+
+// Texts gain a terminator on their way through the file; at the 4 MiB limit
+// there is no room for one, and the value must still read back so that later
+// changes keep working.
+TEST_F(RegistryTest, ValuesOfExactlyTheSizeLimitReadBackAndLaterChangesWork) {
+    constexpr std::size_t kLimit = std::size_t{4} << 20;
+    struct LimitCase {
+        DWORD type;
+        std::size_t textSize;  // bytes of 'a'
+        bool terminated;       // set with a trailing NUL
+        std::size_t readBack;  // size read back; the text is unchanged
+    } const cases[] = {
+        {REG_SZ, kLimit, false, kLimit},        {REG_SZ, kLimit - 1, true, kLimit},
+        {REG_SZ, kLimit - 1, false, kLimit},  // gains its NUL, still within the limit
+        {REG_EXPAND_SZ, kLimit, false, kLimit}, {REG_EXPAND_SZ, kLimit - 1, false, kLimit},
+        {REG_BINARY, kLimit, false, kLimit},
+    };
+    Key key;
+    ASSERT_EQ(create(HKEY_LOCAL_MACHINE, "SOFTWARE\\Orva\\Limit", key), ERROR_SUCCESS);
+    for (const LimitCase& c : cases) {
+        Bytes data(c.textSize, 'a');
+        if (c.terminated) {
+            data.push_back(0);
+        }
+        ASSERT_EQ(set(key, "big", c.type, data), ERROR_SUCCESS) << c.type << ' ' << c.textSize;
+        ASSERT_EQ(setText(key, "after", "x"), ERROR_SUCCESS) << c.type << ' ' << c.textSize;
+        const std::optional<Stored> stored = get(key, "big");
+        ASSERT_TRUE(stored.has_value());
+        EXPECT_EQ(stored->type, c.type);
+        ASSERT_EQ(stored->data.size(), c.readBack) << c.type << ' ' << c.textSize;
+        EXPECT_EQ(std::count(stored->data.begin(), stored->data.end(), BYTE{'a'}),
+                  static_cast<std::ptrdiff_t>(c.textSize));
+        ASSERT_EQ(RegDeleteValueA(key, "big"), ERROR_SUCCESS);
+    }
+    EXPECT_EQ(set(key, "big", REG_BINARY, Bytes(kLimit + 1)), ERROR_INVALID_PARAMETER);
 }
 
 TEST_F(RegistryTest, HandWrittenFilesInTheAcceptedVariantsParse) {
