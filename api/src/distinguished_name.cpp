@@ -8,10 +8,22 @@ constexpr std::string_view kCnPrefix = "CN=";
 constexpr std::string_view kOuPrefix = "OU=";
 constexpr std::string_view kOPrefix = "O=";
 
-// The item that starts at the first occurrence of prefix, up to the next comma
-// or the end, prefix included; empty when prefix does not occur.
+// Where the first item named by prefix starts: at the start of the text or
+// just after a comma, never inside another item's value.
+std::size_t itemStart(std::string_view text, std::string_view prefix) noexcept {
+    for (std::size_t at = text.find(prefix); at != std::string_view::npos;
+         at = text.find(prefix, at + 1)) {
+        if (at == 0 || text[at - 1] == ',') {
+            return at;
+        }
+    }
+    return std::string_view::npos;
+}
+
+// That item up to the next comma or the end, prefix included; empty when
+// there is none.
 std::string_view itemFrom(std::string_view text, std::string_view prefix) noexcept {
-    const std::size_t start = text.find(prefix);
+    const std::size_t start = itemStart(text, prefix);
     if (start == std::string_view::npos) {
         return {};
     }
@@ -20,6 +32,10 @@ std::string_view itemFrom(std::string_view text, std::string_view prefix) noexce
 }
 
 }  // namespace
+
+bool hasCommonName(std::string_view text) noexcept {
+    return itemStart(text, kCnPrefix) != std::string_view::npos;
+}
 
 std::string_view commonNameValue(std::string_view text) noexcept {
     const std::string_view item = itemFrom(text, kCnPrefix);
@@ -34,7 +50,7 @@ ApiErrorCode matchDistinguishedName(std::string_view requested, std::string_view
     const std::string_view subjectOu = itemFrom(subject, kOuPrefix);
     const std::string_view subjectO = itemFrom(subject, kOPrefix);
     // The request's CN value; without "CN=" the whole request is one.
-    const bool requestHasCn = requested.find(kCnPrefix) != std::string_view::npos;
+    const bool requestHasCn = hasCommonName(requested);
     const std::string_view requestedCn = requestHasCn ? commonNameValue(requested) : requested;
 
     bool match = false;

@@ -11,13 +11,19 @@
 
 namespace orva::api {
 
-// The text after the first "CN=" up to the next comma or the end; empty when
-// there is none.
+// Items are recognised by their names only where an item starts: at the start
+// of the text or just after a comma.
+
+// Whether the text has a "CN=" item.
+bool hasCommonName(std::string_view text) noexcept;
+
+// The text after the first "CN=" item's name up to the next comma or the end;
+// empty when there is none.
 std::string_view commonNameValue(std::string_view text) noexcept;
 
 // 0 when the requested name matches the subject, with commonName := the
 // subject's CN value; -405 when it does not; -106 for a request with a comma
-// but no "CN=". A request without a comma matches every subject whose CN value
+// but no "CN=" item. A request without a comma matches every subject whose CN value
 // begins with it (case-sensitive); one with a comma must give the CN value
 // exactly, and any "OU=" or "O=" part it gives must equal the subject's.
 // Nothing else is written: the caller decides what a match means.

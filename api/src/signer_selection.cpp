@@ -120,7 +120,7 @@ ApiErrorCode selectSingleBinaryForm(void* device, std::string_view signerDn, Sig
                 // a common name is taken.
                 if (binaryForm && !found) {
                     const std::string subject = certificateSubject(certificate);
-                    if (subject.find("CN=") != std::string::npos) {
+                    if (hasCommonName(subject)) {
                         recorded = choiceOf(info, std::move(certificate),
                                             std::string(commonNameValue(subject)));
                         found = true;

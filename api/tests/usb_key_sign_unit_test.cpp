@@ -77,6 +77,32 @@ TEST(DistinguishedName, FailuresWriteNothing) {
     EXPECT_EQ(cn, "unchanged");
 }
 
+// Names are items only where an item starts; the same letters inside a value
+// are part of that value.
+TEST(DistinguishedName, ItemsAreRecognisedOnlyWhereAnItemStarts) {
+    const struct {
+        const char* requested;
+        const char* subject;
+        ApiErrorCode code;
+        const char* commonName;
+    } cases[] = {
+        {"Evil", "E=aCN=Evil,CN=Real,O=Bank", kNoMatchCertificate, ""},
+        {"Real", "E=aCN=Evil,CN=Real,O=Bank", kSuccess, "Real"},
+        {"CN=Real,O=Bank", "E=aCN=Evil,CN=Real,O=Bank", kSuccess, "Real"},
+        {"CN=ACMEO=x,O=x", "CN=ACMEO=x,O=Bank", kNoMatchCertificate, ""},
+        {"CN=ACMEO=x,O=Bank", "CN=ACMEO=x,O=Bank", kSuccess, "ACMEO=x"},
+        {"CN=A,O=Bank", "CN=A,XO=Bad,O=Bank", kSuccess, "A"},
+        {"CN=A,OU=Unit", "CN=A,XOU=Unit", kNoMatchCertificate, ""},
+        {"aCN=A,O=Bank", "CN=A,O=Bank", kInvalidParameter, ""},
+        {"O=Bank,CN=A", "CN=A,O=Bank", kSuccess, "A"},
+    };
+    for (const auto& c : cases) {
+        std::string cn;
+        EXPECT_EQ(matchDistinguishedName(c.requested, c.subject, cn), c.code) << c.requested;
+        EXPECT_EQ(cn, c.commonName) << c.requested;
+    }
+}
+
 TEST(SignerCn, IsBoundedAndNeverSplitsACharacter) {
     setSignerCn(std::string(300, 'a'));
     EXPECT_EQ(signerCn(), std::string(255, 'a'));
