@@ -12,6 +12,7 @@
 
 #include "orva/file_descriptor.h"
 #include "orva/file_replacement.h"
+#include "orva/file_version.h"
 
 namespace orva::platform::registry {
 
@@ -31,26 +32,6 @@ LSTATUS statusOfErrno(int error) noexcept {
             return ERROR_REGISTRY_IO_FAILED;
     }
 }
-
-// A file's identity and version. The cache keeps its file open, so the inode
-// number cannot be reused by a newer file while the entry lives.
-struct FileVersion {
-    dev_t device = 0;
-    ino_t inode = 0;
-    off_t size = 0;
-    timespec modified{};
-    timespec changed{};
-
-    static FileVersion of(const struct stat& st) noexcept {
-        return {st.st_dev, st.st_ino, st.st_size, st.st_mtim, st.st_ctim};
-    }
-    bool operator==(const FileVersion& other) const noexcept {
-        return device == other.device && inode == other.inode && size == other.size &&
-               modified.tv_sec == other.modified.tv_sec &&
-               modified.tv_nsec == other.modified.tv_nsec &&
-               changed.tv_sec == other.changed.tv_sec && changed.tv_nsec == other.changed.tv_nsec;
-    }
-};
 
 // The last file parsed, so that repeated reads of an unchanged file are cheap.
 struct Cache {

@@ -13,6 +13,9 @@
 
 #include "orva/file_descriptor.h"
 #include "orva/file_replacement.h"
+#include "orva/file_version.h"
+
+#include "key_cache.h"
 
 namespace orva::softkey {
 
@@ -44,19 +47,12 @@ void makeDir(const fs::path& dir) {
     }
 }
 
-// The whole file, or nothing when it does not exist.
-std::optional<SecureString> readWhole(const fs::path& path) {
-    const FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (fd.get() < 0) {
-        if (errno == ENOENT) {
-            return std::nullopt;
-        }
-        throw StoreError(StoreErrorKind::io, errnoText("open " + path.string(), errno));
-    }
+// The rest of an open file.
+SecureString readRest(int fd, const fs::path& path) {
     SecureString text;
     char buffer[4096];
     for (;;) {
-        const ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
         if (n < 0) {
             if (errno == EINTR) {
                 continue;
@@ -75,6 +71,27 @@ std::optional<SecureString> readWhole(const fs::path& path) {
     return text;
 }
 
+// The file opened for reading, or nothing when it does not exist.
+std::optional<FileDescriptor> openExisting(const fs::path& path) {
+    FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (fd.get() < 0) {
+        if (errno == ENOENT) {
+            return std::nullopt;
+        }
+        throw StoreError(StoreErrorKind::io, errnoText("open " + path.string(), errno));
+    }
+    return fd;
+}
+
+// The whole file, or nothing when it does not exist.
+std::optional<SecureString> readWhole(const fs::path& path) {
+    const auto fd = openExisting(path);
+    if (!fd) {
+        return std::nullopt;
+    }
+    return readRest(fd->get(), path);
+}
+
 Token parseKey(const SecureString& text, const std::string& serial, const fs::path& path) {
     try {
         Token token = tokenFromJson(std::string_view(text.data(), text.size()));
@@ -86,6 +103,29 @@ Token parseKey(const SecureString& text, const std::string& serial, const fs::pa
     } catch (const TokenError& e) {
         throw StoreError(StoreErrorKind::malformed, path.string() + ": " + e.what());
     }
+}
+
+// The key in a file, parsed once per version of the file; nothing when the
+// file does not exist.
+std::optional<ParsedKey> loadKey(const fs::path& path, const std::string& serial) {
+    auto fd = openExisting(path);
+    if (!fd) {
+        forgetKey(path.string());
+        return std::nullopt;
+    }
+    struct stat st {};
+    if (::fstat(fd->get(), &st) != 0) {
+        throw StoreError(StoreErrorKind::io, errnoText("stat " + path.string(), errno));
+    }
+    const FileVersion version = FileVersion::of(st);
+    if (auto cached = cachedKey(path.string(), version)) {
+        return cached;
+    }
+    ParsedKey parsed;
+    parsed.token = parseKey(readRest(fd->get(), path), serial, path);
+    parsed.json = tokenToJson(parsed.token);
+    rememberKey(path.string(), version, std::move(*fd), parsed);
+    return parsed;
 }
 
 // Locks held by this thread, by store: a change inside a change reuses the hold.
@@ -213,9 +253,8 @@ Token Store::read(const std::string& serial) const {
     if (isValidSerial(serial)) {
         // Present first: a key being pulled out is then found in removed/.
         for (const KeyPlace place : {KeyPlace::present, KeyPlace::removed}) {
-            const fs::path path = keyPath(serial, place);
-            if (const auto text = readWhole(path)) {
-                return parseKey(*text, serial, path);
+            if (auto key = loadKey(keyPath(serial, place), serial)) {
+                return std::move(key->token);
             }
         }
     }
@@ -224,9 +263,8 @@ Token Store::read(const std::string& serial) const {
 
 Token Store::readPresent(const std::string& serial) const {
     if (isValidSerial(serial)) {
-        const fs::path path = keyPath(serial, KeyPlace::present);
-        if (const auto text = readWhole(path)) {
-            return parseKey(*text, serial, path);
+        if (auto key = loadKey(keyPath(serial, KeyPlace::present), serial)) {
+            return std::move(key->token);
         }
         if (placeOf(serial) == KeyPlace::removed) {
             throw StoreError(StoreErrorKind::notPresent, "key " + serial + " is pulled out");
@@ -300,19 +338,26 @@ void Store::modify(const std::string& serial, bool mustBePresent,
         throw StoreError(StoreErrorKind::notPresent, "key " + serial + " is pulled out");
     }
     const fs::path path = keyPath(serial, *place);
-    const auto text = readWhole(path);
-    if (!text) {
+    auto key = loadKey(path, serial);
+    if (!key) {
         throw StoreError(StoreErrorKind::notFound, "no key " + serial);
     }
-    Token token = parseKey(*text, serial, path);
-    const SecureString before = tokenToJson(token);
-    change(token);
-    if (token.serial != serial) {
+    change(key->token);
+    if (key->token.serial != serial) {
         throw std::logic_error("a change may not rename a key");
     }
-    const SecureString after = tokenToJson(token);
-    if (after != before) {
-        writeAtomic(path, after, true);
+    SecureString after = tokenToJson(key->token);
+    if (after == key->json) {
+        return;
+    }
+    FileDescriptor written;
+    writeAtomic(path, after, true, &written);
+    // The file just written is what the next read finds, unless another
+    // process replaces it first (a new inode, so no match).
+    struct stat st {};
+    if (::fstat(written.get(), &st) == 0) {
+        key->json = std::move(after);
+        rememberKey(path.string(), FileVersion::of(st), std::move(written), std::move(*key));
     }
 }
 
@@ -363,14 +408,17 @@ void Store::appendLine(std::string_view name, std::string_view line) const {
     }
 }
 
-void Store::writeAtomic(const fs::path& path, std::string_view content, bool faultable) const {
+void Store::writeAtomic(const fs::path& path, std::string_view content, bool faultable,
+                        FileDescriptor* written) const {
     if (faultable && failWrites_) {
         throw StoreError(StoreErrorKind::writeFailed, "write fault: " + path.string());
     }
-    const ReplacementResult written = replaceFile(path.string(), content, NewFileMode{0600});
-    if (!written) {
-        throw StoreError(StoreErrorKind::writeFailed,
-                         errnoText(std::string(written.step) + " " + path.string(), written.error));
+    const ReplacementResult replaced =
+        replaceFile(path.string(), content, NewFileMode{0600}, written);
+    if (!replaced) {
+        throw StoreError(
+            StoreErrorKind::writeFailed,
+            errnoText(std::string(replaced.step) + " " + path.string(), replaced.error));
     }
 }
 

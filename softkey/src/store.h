@@ -7,7 +7,8 @@
 //   <root>/user.json, display.log, faults.json, registered.json, trace, trace.log
 // A change re-reads its file under the lock, writes "<file>.tmp.<pid>", fsyncs
 // it, renames it over the file and fsyncs the folder; readers never lock, since
-// a rename replaces a file whole.
+// a rename replaces a file whole. A process parses each key file once per
+// version of the file (key_cache.h).
 
 #include <cstdint>
 #include <filesystem>
@@ -20,6 +21,7 @@
 #include <utility>
 #include <vector>
 
+#include "orva/file_descriptor.h"
 #include "token.h"
 
 namespace orva::softkey {
@@ -121,8 +123,9 @@ class Store {
     void modify(const std::string& serial, bool mustBePresent,
                 const std::function<void(Token&)>& change);
     void ensureLayout() const;
-    void writeAtomic(const std::filesystem::path& path, std::string_view content,
-                     bool faultable) const;
+    // With written, the new file stays open there.
+    void writeAtomic(const std::filesystem::path& path, std::string_view content, bool faultable,
+                     FileDescriptor* written = nullptr) const;
     void move(const std::string& serial, KeyPlace to);
 
     std::filesystem::path root_;

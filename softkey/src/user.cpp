@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <chrono>
 #include <ctime>
+#include <limits>
 
 #include "json.h"
 
@@ -157,9 +158,14 @@ std::optional<std::string> decodeCharset(std::span<const std::uint8_t> text, std
         return std::nullopt;
     }
     const std::unique_ptr<iconv_t, IconvCloser> cd(new iconv_t(raw));
-    // Two-byte GBK characters become at most three bytes, four-byte GB18030 ones
-    // at most four: room for twice the input plus a little always suffices.
-    std::string out(text.size() * 2 + 8, '\0');
+    // The longest expansion is a single byte that becomes three (GBK's 0x80 is
+    // the euro sign); two-byte characters become at most three bytes and
+    // four-byte GB18030 ones at most four.
+    constexpr std::size_t kMaxExpansion = 3;
+    if (text.size() > (std::numeric_limits<std::size_t>::max() - 8) / kMaxExpansion) {
+        return std::nullopt;
+    }
+    std::string out(text.size() * kMaxExpansion + 8, '\0');
     char* in = const_cast<char*>(reinterpret_cast<const char*>(text.data()));
     std::size_t inLeft = text.size();
     char* dst = out.data();

@@ -395,6 +395,44 @@ TEST_F(StoreTest, TwoProcessesChangingOneKeyLoseNothing) {
     EXPECT_EQ(store_.read("SK0001").label, std::to_string(2 * kRounds));
 }
 
+// Reads after the first come from the process's parsed copy, but every kind
+// of change to the file shows at the next read.
+TEST_F(StoreTest, AKeyReadBeforeIsReadAgainWhenItsFileChanges) {
+    const std::string path = createSample();
+    EXPECT_EQ(store_.read("SK0001").label, "test key");
+
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        store_.update("SK0001", true, [](Token& t) { t.label = "by the child"; });
+        _exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_EQ(store_.readPresent("SK0001").label, "by the child");
+
+    // Replaced by a file of the same size (a new inode), then rewritten in place.
+    Token edited = sampleToken();
+    edited.label = "by the hand!";
+    const SecureString same = tokenToJson(edited);
+    ASSERT_EQ(same.size(), readFile(path).size());
+    test::writeFile(path + ".new", std::string_view(same.data(), same.size()));
+    ASSERT_EQ(::rename((path + ".new").c_str(), path.c_str()), 0);
+    EXPECT_EQ(store_.read("SK0001").label, "by the hand!");
+    edited.label = "in place";
+    const SecureString inPlace = tokenToJson(edited);
+    test::writeFile(path, std::string_view(inPlace.data(), inPlace.size()));
+    EXPECT_EQ(store_.read("SK0001").label, "in place");
+
+    // A change made here is read back without a new parse, and kept.
+    store_.update("SK0001", true, [](Token& t) { t.label = "here"; });
+    EXPECT_EQ(store_.read("SK0001").label, "here");
+    EXPECT_EQ(tokenFromJson(test::readText(path)).label, "here");
+
+    store_.erase("SK0001");
+    EXPECT_EQ(storeErrorOf([&] { store_.read("SK0001"); }), StoreErrorKind::notFound);
+}
+
 TEST_F(StoreTest, AMalformedKeyIsAnErrorAndIsNeverOverwritten) {
     const std::string path = createSample();
     const std::string broken = "{\"serial\": \"SK0001\", \"pin\": 5}";
@@ -446,6 +484,22 @@ TEST(DisplayText, DecodesInTheCharsetGivenOrNotAtAllAndLogsBoth) {
     EXPECT_FALSE(decodeCharset(Bytes{0xD6}, 1)) << "a cut character";
     EXPECT_FALSE(decodeCharset(Bytes{'a'}, 4));
     EXPECT_EQ(decodeCharset(Bytes{}, 2), "");
+
+    // Texts that expand the most still decode whole.
+    const std::string euro = "\xE2\x82\xAC";
+    const struct {
+        Bytes text;
+        std::int32_t charset;
+        std::string utf8;
+    } longest[] = {
+        {Bytes(9, 0x80), 1, euro + euro + euro + euro + euro + euro + euro + euro + euro},
+        {Bytes{0x80}, 1, euro},
+        {Bytes{0xA2, 0xE3, 0xA2, 0xE3, 0xA2, 0xE3}, 3, euro + euro + euro},
+        {Bytes{0x90, 0x30, 0x81, 0x30}, 3, "\xF0\x90\x80\x80"},  // U+10000
+    };
+    for (const auto& c : longest) {
+        EXPECT_EQ(decodeCharset(c.text, c.charset), c.utf8) << c.text.size() << " bytes";
+    }
 
     // A log line holds the bytes and the decoded text.
     DisplayShow show{.serial = "SK1",
