@@ -22,10 +22,10 @@ Call::Call(const char* name) : name_(name), store_(softkey::Store::fromEnvironme
     }
     faults_ = softkey::readFaults(store_);
     store_.setFailWrites(faults_.failWrites);
-    if (const auto status = softkey::takeFailure(store_, name_)) {
+    if (const auto status = softkey::takeFailure(store_, name_, &faults_)) {
         fail(*status);
     }
-    pullOut_ = softkey::takePullOut(store_, name_);
+    pullOut_ = softkey::takePullOut(store_, name_, &faults_);
 }
 
 Call::~Call() {

@@ -142,10 +142,12 @@ void writeFaults(Store& store, const Faults& faults) {
     });
 }
 
-std::optional<std::uint32_t> takeFailure(Store& store, std::string_view function) {
-    const Faults seen = readFaults(store);
-    const auto rule = seen.fail.find(function);
-    if (rule == seen.fail.end()) {
+std::optional<std::uint32_t> takeFailure(Store& store, std::string_view function,
+                                         const Faults* seen) {
+    const Faults read = seen != nullptr ? Faults{} : readFaults(store);
+    const Faults& current = seen != nullptr ? *seen : read;
+    const auto rule = current.fail.find(function);
+    if (rule == current.fail.end()) {
         return std::nullopt;
     }
     if (!rule->second.count) {
@@ -178,8 +180,8 @@ std::optional<std::uint32_t> takeFailure(Store& store, std::string_view function
     return fired;
 }
 
-std::optional<Faults> takePullOut(Store& store, std::string_view function) {
-    if (!pullDue(readFaults(store), function)) {
+std::optional<Faults> takePullOut(Store& store, std::string_view function, const Faults* seen) {
+    if (!pullDue(seen != nullptr ? *seen : readFaults(store), function)) {
         return std::nullopt;
     }
     std::optional<Faults> fired;

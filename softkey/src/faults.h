@@ -46,12 +46,14 @@ std::string faultsToJson(const Faults& faults);
 Faults faultsFromJson(std::string_view text);
 
 // The status a function is told to fail with, counting the call when the rule
-// has a count.
-std::optional<std::uint32_t> takeFailure(Store& store, std::string_view function);
+// has a count. seen: the faults the caller has just read (else they are read).
+std::optional<std::uint32_t> takeFailure(Store& store, std::string_view function,
+                                         const Faults* seen = nullptr);
 
 // Whether a pull-out is due when function is entered ("before" counts as
 // NDGetSlotList); if so it is removed from faults.json and returned.
-std::optional<Faults> takePullOut(Store& store, std::string_view function);
+std::optional<Faults> takePullOut(Store& store, std::string_view function,
+                                  const Faults* seen = nullptr);
 
 // Pulls out the keys a fired pull-out names: pulledSerial, else those given.
 void pullOut(Store& store, const Faults& fired, const std::vector<std::string>& serials);
