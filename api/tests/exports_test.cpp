@@ -139,30 +139,15 @@ struct Pending {
 TEST_F(Exports, PendingExportsAnswerMinus300) {
     ASSERT_TRUE(api_.loaded());
     const Pending pending[] = {
-        ORVA_PENDING(QZAPI_GMGetCertDN, nullptr, nullptr),
-        ORVA_PENDING(QZAPI_GMGetPubkeyInfo, nullptr, nullptr, nullptr),
-        ORVA_PENDING(QZAPI_GMGetPubkeyInfoC, nullptr, nullptr, nullptr, nullptr, nullptr),
-        ORVA_PENDING(QZAPI_GetPublicKeyC, nullptr, nullptr),
-        ORVA_PENDING(QZAPI_GMGetAdminKeyInfo, nullptr, nullptr),
-        ORVA_PENDING(QZAPI_GMDelTempKey, nullptr, 0, nullptr),
         ORVA_PENDING(QZAPI_GMCreatePKCS10, nullptr, nullptr, nullptr),
         ORVA_PENDING(QZAPI_GMCreatePKCS10Ex, nullptr, nullptr, nullptr, nullptr),
         ORVA_PENDING(QZAPI_GMWritePKCS7_Enc, nullptr, nullptr, nullptr),
-        ORVA_PENDING(QZAPI_GMGetTemKey, nullptr, nullptr),
-        ORVA_PENDING(QZAPI_GMBankGetRand, nullptr, nullptr),
-        ORVA_PENDING(QZAPI_GMGetPKCS7, nullptr, nullptr),
-        ORVA_PENDING(QZAPI_GMJudgeAndDelOlderDN, nullptr),
         ORVA_PENDING(QZAPI_ChooseFileExt, nullptr, nullptr),
         ORVA_PENDING(QZAPI_FileToTokenExt, nullptr, nullptr, nullptr),
         ORVA_PENDING(QZAPI_GMUsbKeySignFileExt, nullptr, nullptr, nullptr, 0, nullptr, nullptr,
                      nullptr, nullptr),
         ORVA_PENDING(QZAPI_GetSignFileContent, nullptr, 0, 0, nullptr, nullptr),
         ORVA_PENDING(QZAPI_ChooseFile, nullptr, nullptr),
-        ORVA_PENDING(QZAPI_GetPublicKeyNum, nullptr),
-        ORVA_PENDING(QZAPI_DelExpiredCert),
-        ORVA_PENDING(QZAPI_RegisterCert),
-        ORVA_PENDING(QZAPI_UnRegisterCert),
-        ORVA_PENDING(QZAPI_GetCertType),
     };
 #undef ORVA_PENDING
     for (const Pending& entry : pending) {
