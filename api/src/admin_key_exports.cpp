@@ -59,23 +59,17 @@ ApiErrorCode gmGetTemKey(char* buffer, int* length) {
         return kInvalidParameter;
     }
     DeviceSession session;
-    if (const ApiErrorCode code = session.open(); code != kSuccess) {
+    if (const ApiErrorCode code = openInAdminKeyState(session, kAdminKeyInitial);
+        code != kSuccess) {
         return code;
     }
     void* device = session.device();
-    if (const ApiErrorCode code = checkAdminKeyState(device, kAdminKeyInitial); code != kSuccess) {
-        return code;
-    }
-    const auto& dravik = boundFunctions().dravik;
-    if (const ApiErrorCode code =
-            mapTokenStatus(dravik.QZVerifyPIN(device, DRV_PIN_USER, nullptr, 0, nullptr, 0),
-                           kDeletePublicKeyError);
-        code != kSuccess) {
+    if (const ApiErrorCode code = verifyPinOnKey(device, kDeletePublicKeyError); code != kSuccess) {
         return code;
     }
     std::array<std::uint8_t, DRV_TEMP_KEY_ROOM> key{};
     std::uint32_t keyLength = DRV_TEMP_KEY_ROOM;
-    if (dravik.QZGetTemKey(device, key.data(), &keyLength) != DRV_OK ||
+    if (boundFunctions().dravik.QZGetTemKey(device, key.data(), &keyLength) != DRV_OK ||
         keyLength > DRV_TEMP_KEY_ROOM) {
         return kGetAdminKeyInfoError;
     }
@@ -102,13 +96,11 @@ ApiErrorCode gmBankGetRand(char* buffer, int* length) {
         return kInvalidParameter;
     }
     DeviceSession session;
-    if (const ApiErrorCode code = session.open(); code != kSuccess) {
+    if (const ApiErrorCode code = openInAdminKeyState(session, kAdminKeyUpdated);
+        code != kSuccess) {
         return code;
     }
     void* device = session.device();
-    if (const ApiErrorCode code = checkAdminKeyState(device, kAdminKeyUpdated); code != kSuccess) {
-        return code;
-    }
     std::array<std::uint8_t, DRV_RANDOM_FOR_ENC_ROOM> random{};
     if (boundFunctions().dravik.QZGetRandomForEnc(device, kServerRandomSize, random.data()) !=
         DRV_OK) {

@@ -68,9 +68,7 @@ bool isCertificateExpired(const Bytes& der) {
 
 ApiErrorCode deleteContainerAndNotify(void* device, std::uint32_t index) {
     const auto& dravik = boundFunctions().dravik;
-    if (const ApiErrorCode code = mapTokenStatus(
-            dravik.QZVerifyPIN(device, DRV_PIN_USER, nullptr, 0, nullptr, 0), kVerifyPinError);
-        code != kSuccess) {
+    if (const ApiErrorCode code = verifyPinOnKey(device, kVerifyPinError); code != kSuccess) {
         return code;
     }
     if (const ApiErrorCode code =

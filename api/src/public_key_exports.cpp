@@ -78,21 +78,12 @@ ApiErrorCode gmGetPubkeyInfo(const char* filterName, char* buffer, int* length) 
         }
         // 3. A failed step still lists what the walk found, then fails.
         std::vector<PublicKeyItem> items;
-        ApiErrorCode result = kSuccess;
-        ContainerWalk walk(device);
-        std::uint32_t step = walk.next();
-        for (; step == DRV_OK; step = walk.next()) {
-            DRV_CONTAINER_INFO info{};
-            if (readContainerInfo(device, walk.index(), info) != DRV_OK) {
-                return kGetContainerInfoError;
-            }
-            if (const auto item = selectPublicKey(info, *filter)) {
-                items.push_back(*item);
-            }
+        std::uint32_t step = DRV_OK;
+        if (const ApiErrorCode code = walkPublicKeys(device, *filter, items, step);
+            code != kSuccess) {
+            return code;
         }
-        if (step != DRV_END_OF_CONTAINERS) {
-            result = kOperationFailed;
-        }
+        const ApiErrorCode result = step == DRV_END_OF_CONTAINERS ? kSuccess : kOperationFailed;
         // 4. In the key's id order, each as "%02d" id and base64, no separator
         // between them.
         for (const std::uint8_t id : ids) {
@@ -210,14 +201,11 @@ ApiErrorCode gmGetPubkeyInfoC(const char* keyType, const char* dnOrId, const cha
     return withSizedOutput(buffer, length, [&](std::string& text) {
         // 4.
         DeviceSession session;
-        if (const ApiErrorCode code = session.open(); code != kSuccess) {
-            return code;
-        }
-        void* device = session.device();
-        if (const ApiErrorCode code = checkAdminKeyState(device, kAdminKeyUpdated);
+        if (const ApiErrorCode code = openInAdminKeyState(session, kAdminKeyUpdated);
             code != kSuccess) {
             return code;
         }
+        void* device = session.device();
         // 5.
         std::vector<std::uint8_t> ids;
         const ApiErrorCode found =
@@ -246,14 +234,11 @@ ApiErrorCode getPublicKeyC(char* buffer, int* length) {
     return withSizedOutput(buffer, length, [&](std::string& text) {
         // 1.
         DeviceSession session;
-        if (const ApiErrorCode code = session.open(); code != kSuccess) {
-            return code;
-        }
-        void* device = session.device();
-        if (const ApiErrorCode code = checkAdminKeyState(device, kAdminKeyInitial);
+        if (const ApiErrorCode code = openInAdminKeyState(session, kAdminKeyInitial);
             code != kSuccess) {
             return code;
         }
+        void* device = session.device();
         // 2.
         std::vector<std::uint8_t> ids;
         if (!readPublicKeyIds(device, ids)) {

@@ -67,12 +67,11 @@ std::optional<PublicKeyItem> selectPublicKey(const DRV_CONTAINER_INFO& info,
     return std::nullopt;
 }
 
-ApiErrorCode collectPublicKeyIds(void* device, PublicKeyFilter filter,
-                                 std::vector<PublicKeyItem>& items) {
+ApiErrorCode walkPublicKeys(void* device, PublicKeyFilter filter, std::vector<PublicKeyItem>& items,
+                            std::uint32_t& end) {
     items.clear();
     ContainerWalk walk(device);
-    std::uint32_t step = walk.next();
-    for (; step == DRV_OK; step = walk.next()) {
+    for (end = walk.next(); end == DRV_OK; end = walk.next()) {
         DRV_CONTAINER_INFO info{};
         if (readContainerInfo(device, walk.index(), info) != DRV_OK) {
             return kGetContainerInfoError;
@@ -80,6 +79,15 @@ ApiErrorCode collectPublicKeyIds(void* device, PublicKeyFilter filter,
         if (const auto item = selectPublicKey(info, filter)) {
             items.push_back(*item);
         }
+    }
+    return kSuccess;
+}
+
+ApiErrorCode collectPublicKeyIds(void* device, PublicKeyFilter filter,
+                                 std::vector<PublicKeyItem>& items) {
+    std::uint32_t step = DRV_OK;
+    if (const ApiErrorCode code = walkPublicKeys(device, filter, items, step); code != kSuccess) {
+        return code;
     }
     if (!items.empty()) {
         return kSuccess;

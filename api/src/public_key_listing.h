@@ -35,6 +35,12 @@ struct PublicKeyItem {
 std::optional<PublicKeyItem> selectPublicKey(const DRV_CONTAINER_INFO& info,
                                              PublicKeyFilter filter);
 
+// The walk of the listings: one item per container the filter accepts. -305
+// when a container's information cannot be read; else 0, with end the status
+// that ended the walk.
+ApiErrorCode walkPublicKeys(void* device, PublicKeyFilter filter, std::vector<PublicKeyItem>& items,
+                            std::uint32_t& end);
+
 // CollectPublicKeyIds: one item per container the filter accepts. -305 when a
 // container's information cannot be read; after a failed walk step the items
 // found so far, or -300 when there are none; -304 when the walk ends with none.

@@ -144,9 +144,7 @@ ApiErrorCode deleteTempKeys(void* device, const std::string* names, int namesLen
     std::ranges::sort(doomed);
     doomed.erase(std::unique(doomed.begin(), doomed.end()), doomed.end());
     const auto& dravik = boundFunctions().dravik;
-    if (const ApiErrorCode code = mapTokenStatus(
-            dravik.QZVerifyPIN(device, DRV_PIN_USER, nullptr, 0, nullptr, 0), kVerifyPinError);
-        code != kSuccess) {
+    if (const ApiErrorCode code = verifyPinOnKey(device, kVerifyPinError); code != kSuccess) {
         return code;
     }
     if (const ApiErrorCode code =
