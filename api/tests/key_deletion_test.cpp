@@ -111,6 +111,7 @@ class KeyDeletion : public ::testing::Test {
 TEST_F(KeyDeletion, TempKeysGoByIdOrByName) {
     const auto zhangOrNobody = std::string(kZhang) + "||CN=Nobody,OU=Unit,O=Bank";
     const auto liThenMore = std::string(kLi) + "||" + kZhang;
+    const std::string liOnHeap = kLi;
     const Scenario cases[] = {
         // By ids alone with length 0: no event.
         {"id", {}, delTempKey(nullptr, 0, "10"), kSuccess, without({kRequestSm2}), false},
@@ -121,6 +122,13 @@ TEST_F(KeyDeletion, TempKeysGoByIdOrByName) {
          delTempKey(nullptr, 5, "14||10"),
          kSuccess,
          without({kRequestSm2, kZhangMixed}),
+         true},
+        // A length beyond the text: the text ends at its NUL.
+        {"length past the text",
+         {},
+         delTempKey(liOnHeap.c_str(), 200, nullptr),
+         kSuccess,
+         without({kLiRsa2048}),
          true},
         // Only the first length bytes count.
         {"length cuts",

@@ -163,6 +163,9 @@ TEST_F(KeyQueries, ListingsOfAWholeKeyAreByteExact) {
     EXPECT_EQ(ORVA_API_FN(api_, QZAPI_GetPublicKeyNum)(&count), kSuccess);
     EXPECT_EQ(count, 5);
     EXPECT_EQ(ORVA_API_FN(api_, QZAPI_GetCertType)(), 1);  // the type-4 RSA container
+    // A public-key file of another size than its key needs is not read.
+    env_.changeKey("SN1", [](softkey::Token& t) { t.keyFiles.at(9).publicFile.resize(60); });
+    EXPECT_EQ(pubkeyInfo("NoCertPubKey").code, kReadPublicKeyError);
 }
 
 TEST_F(KeyQueries, HandedOutCertificatesVerifyAgainstTheTestCa) {
@@ -268,6 +271,67 @@ TEST_F(KeyQueries, AdminTemporaryKeyAndRandomKeepTheirOwnSizeRules) {
             EXPECT_EQ(buffer.substr(0, 20), base64Of(env_.key("SN1").randomForEnc)) << row.given;
         }
     }
+}
+
+TEST_F(KeyQueries, AdminRecordsAreShortenedOnlyWhenWhole) {
+    plugContentKey(env_, {kZhangSm2});
+    const std::string r31 = "A1000123456789ABCDEFGHIJKLMNOPQ";
+    const struct {
+        std::string record;
+        int code;
+        std::string text;
+    } cases[] = {
+        // Characters 23 and 24 onto 19 and 20, the last four dropped.
+        {r31, kSuccess, r31.substr(0, 18) + r31.substr(22, 2) + r31.substr(20, 7)},
+        {r31.substr(0, 24), kSuccess, r31.substr(0, 18) + r31.substr(22, 2)},
+        {r31.substr(0, 23), kGetAdminKeyInfoError, ""},
+        {r31 + "R", kGetAdminKeyInfoError, ""},  // 32 bytes, no terminator
+    };
+    for (const auto& row : cases) {
+        env_.changeKey("SN1", [&](softkey::Token& t) {
+            t.adminRecord.assign(row.record.begin(), row.record.end());
+        });
+        const TextResult result = exportText("QZAPI_GMGetAdminKeyInfo");
+        EXPECT_EQ(result.code, row.code) << row.record;
+        EXPECT_EQ(result.text, row.text) << row.record;
+    }
+}
+
+// Contents beyond the fixed rooms of 8 items, 8,192 bytes of subjects and
+// 4,096 bytes of base64 per certificate come out whole.
+TEST_F(KeyQueries, LargeContentsComeOutWhole) {
+    env_.plugKey("SN1");
+    const std::string tool = shellQuote((binFolder() / "softkey").string()) + " --dir " +
+                             shellQuote((env_.root() / "softkey").string());
+    std::string subject = "CN=Long";
+    for (int i = 0; i < 15; ++i) {
+        subject += ",OU=" + std::string(60, static_cast<char>('a' + i));
+    }
+    std::string subjects;
+    for (int i = 0; i < 10; ++i) {
+        const auto made = runCommand(tool + " provision --sn SN1 --alg sm2 --type 3 --subject " +
+                                     shellQuote(subject));
+        ASSERT_EQ(made.status, 0) << made.output;
+        subjects += (subjects.empty() ? "" : "||") + subject;
+    }
+    // A certificate of 4,000 bytes that does not decode: listed, but no subject.
+    const ByteString large(4000, 0x30);
+    env_.changeKey("SN1", [&](softkey::Token& t) {
+        t.containers.rbegin()->second.signature.certificate = large;
+    });
+    const TextResult names = exportText("QZAPI_GMGetCertDN");
+    EXPECT_GT(names.text.size(), 8192u);
+    EXPECT_EQ(names.text, subjects.substr(0, subjects.size() - subject.size() - 2));
+    const std::vector<std::string> certificates = split(exportText("QZAPI_GMGetPKCS7").text);
+    ASSERT_EQ(certificates.size(), 10u);
+    EXPECT_EQ(certificates.back(), base64Of(large));
+    EXPECT_EQ(split(pubkeyInfo("AllPubKey").text).size(), 10u);
+    // One name on nine containers deletes all nine.
+    env_.setUser(std::string(R"({"pin": ")") + kTestPin + "\"}");
+    EXPECT_EQ(ORVA_API_FN(api_, QZAPI_GMDelTempKey)(subject.c_str(),
+                                                    static_cast<int>(subject.size()), nullptr),
+              kSuccess);
+    EXPECT_EQ(env_.key("SN1").containers.size(), 1u);
 }
 
 TEST_F(KeyQueries, ExportsAskTheAdminKeyStateTheyNeed) {
