@@ -8,7 +8,7 @@
 #include "device_session.h"
 #include "export_guard.h"
 #include "orva_api.h"
-#include "product_names.h"
+#include "orva_registration.h"
 
 namespace orva::api {
 
