@@ -7,7 +7,9 @@ signature with the openssl command line. Pages of origins that are not the
 bank's are opened beside it and must not reach the host.
 
 The page runs the steps it is given (see bank_page.html): a new road is more
-steps in page_steps() and more checks in check_page().
+steps in page_steps() and more checks in check_page(). The key's queries and
+deletions run last, and the page then runs once more as "secure", after the
+test has put the key in admin state 2 (check_key_road()).
 
 Usage: chromium_test.py --bin BUILD_BIN --extension BUILT_EXTENSION_DIR
 Exit status 0 passed, 1 failed, 77 skipped (no Chromium, and not under CI)."""
@@ -31,6 +33,8 @@ SKIP = 77
 SERIAL = "SK0000000042"
 ZHANG_SAN = "CN=Zhang San,OU=Unit,O=Bank"
 LI_SI = "CN=Li Si,OU=Unit,O=Bank"
+WANG_WU = "CN=Wang Wu,OU=Branch,O=Bank"
+SERVER_RANDOM = bytes(range(15))
 XML = "<T><Payee>\u5f20\u4e09</Payee><Amount>100.00</Amount></T>"
 DISPLAY = "\u4ed8\u6b3e 100.00 \u5143"
 ATTACHMENT_BYTES = 700_000  # signs into a result of more than 1,000,000 bytes
@@ -151,16 +155,21 @@ class Site:
         self.extension = extension
         self.runs = {}
         self.reports = {}
+        self.hooks = {}
         self.lock = threading.Lock()
         self.all_in = threading.Event()
 
-    def add_run(self, name, steps, next_page=None):
+    def add_run(self, name, steps, next_page=None, reported=None):
+        """reported() runs when the report is in, before the page goes on."""
         run = {"extension": self.extension, "steps": steps}
         if next_page:
             run["next"] = next_page
         self.runs[name] = json.dumps(run).encode()
+        self.hooks[name] = reported
 
     def report(self, name, body):
+        if self.hooks.get(name):
+            self.hooks[name]()
         with self.lock:
             self.reports[name] = json.loads(body)
             if self.reports.keys() == self.runs.keys():
@@ -239,7 +248,40 @@ def page_steps(attachment):
         {"name": "longRest", "port": "a", "request": {"CmdType": "GetDataPackage"}},
         {"name": "refusedOnPort", "port": "a", "request": {"CmdType": ["GetVersion"]}},
         {"name": "afterRefused", "port": "a", "request": {"CmdType": "GetVersion"}},
+        # What the key holds, in admin state 1; then older and named keys deleted.
+        *({"name": name, "port": "keys", "request": dict(request, CmdType=command)}
+          for name, command, request in KEY_STEPS),
     ]
+
+
+KEY_STEPS = [
+    ("certDn", "GMGetCertDN", {}),
+    ("keyNum", "GetPublicKeyNum", {}),
+    ("allKeys", "GMGetPublicKey", {"ReadType": "AllPubKey"}),
+    ("noCertKeys", "GMGetPublicKey", {"ReadType": "NoCertPubKey"}),
+    ("certificates", "GMGetPKCS7", {}),
+    ("adminInfo", "GMGetAdminKeyInfo", {}),
+    ("temKey", "GMGetTemKey", {}),
+    ("encKeys", "GetPublicKeyC", {}),
+    ("randomRefused", "GMBankEncGetRand", {}),
+    ("register", "RegisterCert", {}),
+    ("judge", "GMJudgeAndDelOlderDN", {}),
+    ("judgeAgain", "GMJudgeAndDelOlderDN", {}),
+    ("delTempKey", "GMDelTempKey", {"CertDn": LI_SI, "PublicKeyId": ""}),
+    ("certDnAfter", "GMGetCertDN", {}),
+]
+
+# The secure road, once the test has put the key in admin state 2.
+SECURE_STEPS = [
+    {"name": name, "port": "secure", "request": dict(request, CmdType=command)}
+    for name, command, request in [
+        ("random", "GMBankEncGetRand", {}),
+        ("encKeyByName", "GMGetPublicKeyC",
+         {"KeyType": "02", "DnOrID": "Wang", "Base64SerRand":
+          base64.b64encode(SERVER_RANDOM).decode()}),
+        ("temKeyRefused", "GMGetTemKey", {}),
+        ("unregister", "UnRegisterCert", {}),
+    ]]
 
 
 # The replies known to the byte; the signatures are checked with openssl.
@@ -261,12 +303,24 @@ EXACT_REPLIES = {
     "refusedOnPort": NOT_A_REQUEST,
     "afterRefused": VERSION,
 }
+KEY_REPLIES = {
+    "certDn": ZHANG_SAN + "||" + LI_SI + "||" + WANG_WU + "||" + WANG_WU,
+    "keyNum": "4",
+    "noCertKeys": "",
+    "randomRefused": "-411",
+    "register": "0",
+    "judge": "0",
+    "judgeAgain": "1",
+    "delTempKey": "0",
+    "certDnAfter": ZHANG_SAN + "||" + WANG_WU,
+}
 
 
 def expected_host_starts(steps):
     """A host for each message the bridge forwards, and one for each port."""
     messages = [s for s in steps if "port" not in s and EXACT_REPLIES.get(s["name"]) != NOT_A_REQUEST]
-    return len(messages) + len({s["port"] for s in steps if "port" in s})
+    # One port each, the secure run's included.
+    return len(messages) + len({s["port"] for s in steps + SECURE_STEPS if "port" in s})
 
 
 REFUSED_STEPS = [
@@ -349,6 +403,10 @@ def run_test(chromium, options, root):
              "--subject", ZHANG_SAN)
     run.tool("softkey", "provision", "--sn", SERIAL, "--alg", "rsa2048", "--type", "3",
              "--subject", LI_SI)
+    # Two type-4 RSA keys of one subject, the first ending sooner.
+    for days in ("10", "730"):
+        run.tool("softkey", "provision", "--sn", SERIAL, "--alg", "rsa1024", "--type", "4",
+                 "--days", days, "--subject", WANG_WU)
     with open(os.path.join(root, "ca.pem"), "w") as ca:
         ca.write(run.tool("softkey", "ca"))
     run.tool("orva-setup", "register")
@@ -373,10 +431,19 @@ def run_test(chromium, options, root):
     pages = [("file", "file://" + file_page),
              ("unlisted", servers[2].origin + "/bank_page.html"),
              ("workerRefused", servers[1].origin + "/bank_page.html"),
-             ("bank", servers[0].origin + "/bank_page.html")]
+             ("bank", servers[0].origin + "/bank_page.html"),
+             ("secure", servers[0].origin + "/bank_page.html")]
     urls = [page + "?run=" + runs + name for name, page in pages]
+    registered = []
+
+    def to_secure_road():
+        registered.append(run.tool("softkey", "registered"))
+        run.tool("softkey", "admin-state", "2")
+
+    run_steps = {"bank": steps, "secure": SECURE_STEPS}
     for (name, _), next_page in zip(pages, urls[1:] + [None]):
-        site.add_run(name, steps if name == "bank" else REFUSED_STEPS, next_page)
+        site.add_run(name, run_steps.get(name, REFUSED_STEPS), next_page,
+                     to_secure_road if name == "bank" else None)
 
     flags = ["--headless", "--disable-gpu", "--disable-dev-shm-usage", "--disable-quic",
              "--no-first-run", "--no-default-browser-check", "--disable-background-networking",
@@ -415,6 +482,7 @@ def run_test(chromium, options, root):
     print("reports after %.1f s" % (time.time() - started))
     check_refused(site.reports)
     check_page(run, site.reports["bank"], attachment)
+    check_key_road(run, site.reports["bank"], site.reports["secure"], registered)
     with open(starts) as started_hosts:
         expect("host starts", len(started_hosts.readlines()), expected_host_starts(steps))
     print("PASS")
@@ -512,6 +580,71 @@ def check_page(run, report, attachment):
         expect("display", s["display"], DISPLAY)
     expect("display bytes", base64.b64decode(shown[0]["displayBase64"]), DISPLAY.encode("gb18030"))
     expect("display bytes", base64.b64decode(shown[3]["displayBase64"]), DISPLAY.encode("utf-8"))
+
+
+def check_key_road(run, report, secure, registered):
+    """The queries and deletions: listings to the byte where they are known,
+    keys and certificates through openssl, the issuer's block opened with the
+    key's device key as the bank's server would."""
+    for name, want in KEY_REPLIES.items():
+        expect(name, outcome(report, name)["Resp"], want)
+    # "%02d" id and base64: SM2 as 04 X Y, RSA as DER RSAPublicKey.
+    listed = outcome(report, "allKeys")["Resp"].split("||")
+    expect("allKeys ids", [item[:2] for item in listed], ["02", "04", "06", "08"])
+    sm2 = base64.b64decode(listed[0][2:])
+    expect("allKeys SM2", (len(sm2), sm2[0]), (65, 4))
+    for i, item in enumerate(listed[1:]):
+        der = os.path.join(run.root, "rsa%d.der" % i)
+        with open(der, "wb") as out:
+            out.write(base64.b64decode(item[2:]))
+        result = run.openssl("rsa", "-RSAPublicKey_in", "-inform", "DER", "-in", der, "-noout")
+        if result.returncode != 0:
+            fail("allKeys: %s is not an RSA public key: %s" % (item[:2], result.stderr))
+    certificates = outcome(report, "certificates")["Resp"].split("||")
+    expect("certificates", len(certificates), 4)
+    for i, item in enumerate(certificates):
+        der = os.path.join(run.root, "cert%d.der" % i)
+        with open(der, "wb") as out:
+            out.write(base64.b64decode(item))
+        result = run.openssl("verify", "-CAfile", "ca.pem", der)
+        if result.returncode != 0:
+            fail("certificates: %d does not chain to the test CA: %s" % (i, result.stdout))
+    admin = outcome(report, "adminInfo")["Resp"]
+    expect("adminInfo", (len(admin), admin[:4]), (20, "A100"))
+    expect("temKey", len(base64.b64decode(outcome(report, "temKey")["Resp"])), 16)
+    expect("encKeys", len(outcome(report, "encKeys")["Resp"].split("||")), 4)
+    # Both of Wang's RSA certificates were registered. Withdrawing walks the
+    # key, so the registration of the container deleted since stays.
+    expect("registered", [line.split("\t")[::2] for line in registered[0].splitlines()],
+           [[WANG_WU, "Korvane CSP ORVA V1.0"]] * 2)
+    expect("registered key type", [line.split("\t")[3] for line in registered[0].splitlines()],
+           ["2", "2"])
+    left = registered[0].splitlines()
+    expect("unregistered", run.tool("softkey", "registered").splitlines(),
+           [line for line in left if line.split("\t")[1] not in store_containers(run)])
+
+    expect("random", len(base64.b64decode(outcome(secure, "random")["Resp"])), 15)
+    expect("temKeyRefused", outcome(secure, "temKeyRefused")["Resp"], "-411")
+    expect("unregister", outcome(secure, "unregister")["Resp"], "0")
+    with open(os.path.join(run.root, "softkey", "present", SERIAL + ".json")) as key_file:
+        store = json.load(key_file)
+    wang_file = next(bytes.fromhex(f["publicFile"]) for f in store["keyFiles"]
+                     if f["privateFid"] + 1 == 8)
+    block = bytes([2, 1, 8, len(wang_file) >> 8, len(wang_file) & 0xFF]) + wang_file
+    block += SERVER_RANDOM
+    block += bytes(-len(block) % 16)
+    enciphered = os.path.join(run.root, "block.bin")
+    with open(enciphered, "wb") as out:
+        out.write(base64.b64decode(outcome(secure, "encKeyByName")["Resp"]))
+    opened = subprocess.run(["openssl", "enc", "-d", "-sm4-ecb", "-nopad", "-K",
+                             store["deviceKey"], "-in", enciphered], capture_output=True)
+    expect("encKeyByName", opened.stdout, block)
+
+
+def store_containers(run):
+    """The names of the key's containers as they stand in the store."""
+    with open(os.path.join(run.root, "softkey", "present", SERIAL + ".json")) as key:
+        return [c["name"] for c in json.load(key)["containers"]]
 
 
 if __name__ == "__main__":
