@@ -54,7 +54,6 @@ void dropTrailingSeparator(std::string& text) {
 }
 
 ApiErrorCode gmGetPubkeyInfo(const char* filterName, char* buffer, int* length) {
-    // 1.
     if (!filterName || *filterName == '\0' || !length) {
         return kInvalidParameter;
     }
@@ -63,7 +62,6 @@ ApiErrorCode gmGetPubkeyInfo(const char* filterName, char* buffer, int* length) 
         return kInvalidParameter;
     }
     return withSizedOutput(buffer, length, [&](std::string& text) {
-        // 2.
         DeviceSession session;
         if (const ApiErrorCode code = session.open(); code != kSuccess) {
             return code;
@@ -76,7 +74,7 @@ ApiErrorCode gmGetPubkeyInfo(const char* filterName, char* buffer, int* length) 
         if (ids.empty()) {
             return kSuccess;
         }
-        // 3. A failed step still lists what the walk found, then fails.
+        // A failed step still lists what the walk found, then fails.
         std::vector<PublicKeyItem> items;
         std::uint32_t step = DRV_OK;
         if (const ApiErrorCode code = walkPublicKeys(device, *filter, items, step);
@@ -84,7 +82,7 @@ ApiErrorCode gmGetPubkeyInfo(const char* filterName, char* buffer, int* length) 
             return code;
         }
         const ApiErrorCode result = step == DRV_END_OF_CONTAINERS ? kSuccess : kOperationFailed;
-        // 4. In the key's id order, each as "%02d" id and base64, no separator
+        // In the key's id order, each as "%02d" id and base64, no separator
         // between them.
         for (const std::uint8_t id : ids) {
             for (const PublicKeyItem& item : items) {
@@ -107,7 +105,6 @@ ApiErrorCode gmGetPubkeyInfo(const char* filterName, char* buffer, int* length) 
                 text += kSeparator;
             }
         }
-        // 5.
         dropTrailingSeparator(text);
         return result;
     });
@@ -177,7 +174,6 @@ ApiErrorCode idsOfNamedKeys(void* device, const std::vector<std::string_view>& i
 
 ApiErrorCode gmGetPubkeyInfoC(const char* keyType, const char* dnOrId, const char* serverRandom,
                               char* buffer, int* length) {
-    // 1.
     if (!dnOrId || *dnOrId == '\0' || !serverRandom || *serverRandom == '\0' || !length) {
         return kInvalidParameter;
     }
@@ -185,13 +181,11 @@ ApiErrorCode gmGetPubkeyInfoC(const char* keyType, const char* dnOrId, const cha
         return kInvalidParameter;
     }
     const bool byId = std::strcmp(keyType, "01") == 0;
-    // 2.
     const std::string names(dnOrId);
     const std::optional<std::vector<std::string_view>> items = splitKeyNames(names);
     if (!items) {
         return kInvalidParameter;
     }
-    // 3.
     ServerRandom random{};
     int randomLength = 0;
     if (const ApiErrorCode code = decodeServerRandom(serverRandom, random, &randomLength);
@@ -199,21 +193,18 @@ ApiErrorCode gmGetPubkeyInfoC(const char* keyType, const char* dnOrId, const cha
         return code;
     }
     return withSizedOutput(buffer, length, [&](std::string& text) {
-        // 4.
         DeviceSession session;
         if (const ApiErrorCode code = openInAdminKeyState(session, kAdminKeyUpdated);
             code != kSuccess) {
             return code;
         }
         void* device = session.device();
-        // 5.
         std::vector<std::uint8_t> ids;
         const ApiErrorCode found =
             byId ? idsOfUncertifiedKeys(device, *items, ids) : idsOfNamedKeys(device, *items, ids);
         if (found != kSuccess) {
             return found;
         }
-        // 6.
         std::vector<std::uint8_t> block(kEncipheredRoom, 0);
         std::uint32_t blockLength = kEncipheredRoom;
         if (boundFunctions().dravik.QZGetEncPubKey_New(
@@ -224,7 +215,6 @@ ApiErrorCode gmGetPubkeyInfoC(const char* keyType, const char* dnOrId, const cha
             return kReadPublicKeyError;
         }
         block.resize(blockLength);
-        // 7.
         text = base64Encode(block);
         return kSuccess;
     });
@@ -232,14 +222,12 @@ ApiErrorCode gmGetPubkeyInfoC(const char* keyType, const char* dnOrId, const cha
 
 ApiErrorCode getPublicKeyC(char* buffer, int* length) {
     return withSizedOutput(buffer, length, [&](std::string& text) {
-        // 1.
         DeviceSession session;
         if (const ApiErrorCode code = openInAdminKeyState(session, kAdminKeyInitial);
             code != kSuccess) {
             return code;
         }
         void* device = session.device();
-        // 2.
         std::vector<std::uint8_t> ids;
         if (!readPublicKeyIds(device, ids)) {
             return kOperationFailed;
@@ -247,7 +235,7 @@ ApiErrorCode getPublicKeyC(char* buffer, int* length) {
         if (ids.empty()) {
             return kNothingFound;
         }
-        // 3. Each container's signature key, else its exchange key; a failed
+        // Each container's signature key, else its exchange key; a failed
         // step keeps what was found.
         std::vector<std::uint32_t> fileIds;
         ContainerWalk walk(device);
@@ -265,7 +253,7 @@ ApiErrorCode getPublicKeyC(char* buffer, int* length) {
         }
         const ApiErrorCode fallback =
             step == DRV_END_OF_CONTAINERS ? kNothingFound : kOperationFailed;
-        // 4. From the key's last id to its first, without an id prefix.
+        // From the key's last id to its first, without an id prefix.
         for (auto id = ids.rbegin(); id != ids.rend(); ++id) {
             for (const std::uint32_t fileId : fileIds) {
                 if (fileId != *id) {
@@ -283,7 +271,6 @@ ApiErrorCode getPublicKeyC(char* buffer, int* length) {
                 text += kSeparator;
             }
         }
-        // 5.
         if (text.size() <= kSeparator.size()) {
             return fallback;
         }

@@ -81,7 +81,6 @@ std::optional<std::string> namingSubject(void* device, std::uint32_t index,
 
 ApiErrorCode deleteTempKeys(void* device, const std::string* names, int namesLength,
                             std::string_view idText) {
-    // 1., 2.
     std::vector<std::string_view> nameItems;
     if (names && namesLength != 0 && !names->empty()) {
         const auto split = splitList(*names);
@@ -104,11 +103,9 @@ ApiErrorCode deleteTempKeys(void* device, const std::string* names, int namesLen
             idItems.push_back(std::strtol(digits.c_str(), nullptr, 10));
         }
     }
-    // 3.
     if (nameItems.empty() && idItems.empty()) {
         return kInvalidParameter;
     }
-    // 4. Nothing is deleted from a walk that failed part way.
     std::vector<std::uint32_t> doomed;
     std::size_t idMatches = 0;
     std::size_t nameMatches = 0;
@@ -134,27 +131,26 @@ ApiErrorCode deleteTempKeys(void* device, const std::string* names, int namesLen
             }
         }
     }
+    // Nothing is deleted from a walk that failed part way. Matches count
+    // containers: a name on two containers makes up for one that is on none.
     const bool walkFailed = step != DRV_END_OF_CONTAINERS;
-    // 5. Matches count containers: a name on two containers makes up for one
-    // that is on none.
     if (walkFailed || idMatches != idItems.size() || nameMatches < nameItems.size()) {
         return kNoMatchCertificate;
     }
-    // 6., 7. A container both tests chose goes to the key once.
+    // A container both tests chose goes to the key once.
     std::ranges::sort(doomed);
     doomed.erase(std::unique(doomed.begin(), doomed.end()), doomed.end());
-    const auto& dravik = boundFunctions().dravik;
     if (const ApiErrorCode code = verifyPinOnKey(device, kVerifyPinError); code != kSuccess) {
         return code;
     }
     if (const ApiErrorCode code =
-            mapTokenStatus(dravik.QZDelMultiContainers(device, doomed.data(),
-                                                       static_cast<std::uint32_t>(doomed.size())),
+            mapTokenStatus(boundFunctions().dravik.QZDelMultiContainers(
+                               device, doomed.data(), static_cast<std::uint32_t>(doomed.size())),
                            kDeletePublicKeyError);
         code != kSuccess) {
         return code;
     }
-    // 8. Keyed on the length given, not on what was deleted.
+    // Keyed on the length given, not on what was deleted.
     if (namesLength != 0) {
         signalStatusChangeEvent();
     }
@@ -162,11 +158,10 @@ ApiErrorCode deleteTempKeys(void* device, const std::string* names, int namesLen
 }
 
 ApiErrorCode gmDelTempKey(const char* certDn, int length, const char* publicKeyId) {
-    // 1. A negative length is refused as no length at all.
+    // A negative length is refused as no length at all.
     if (length < 0 || ((!certDn || length == 0) && !publicKeyId)) {
         return kInvalidParameter;
     }
-    // 2.
     std::string_view idText;
     if (publicKeyId) {
         const std::size_t idChars = strnlen(publicKeyId, kMaxIdTextChars + 1);
@@ -175,17 +170,15 @@ ApiErrorCode gmDelTempKey(const char* certDn, int length, const char* publicKeyI
         }
         idText = std::string_view(publicKeyId, idChars);
     }
-    // 3.
     DeviceSession session;
     if (const ApiErrorCode code = session.open(); code != kSuccess) {
         return code;
     }
-    // 4. The first length bytes, up to a NUL inside them: never past the text.
+    // The first length bytes, up to a NUL inside them: never past the text.
     std::optional<std::string> names;
     if (certDn && length != 0) {
         names.emplace(certDn, strnlen(certDn, static_cast<std::size_t>(length)));
     }
-    // 5.
     return deleteTempKeys(session.device(), names ? &*names : nullptr, length, idText);
 }
 
