@@ -47,7 +47,7 @@ int compareCertTimes(const ASN1_TIME* a, const ASN1_TIME* b) {
     if (ASN1_TIME_diff(&days, &seconds, b, a) == 0) {
         return kIncomparable;
     }
-    if (days > 0 || (days == 0 && seconds > 0)) {
+    if (days > 0 || seconds > 0) {
         return kLater;
     }
     return days < 0 || seconds < 0 ? kEarlier : kSameTime;
