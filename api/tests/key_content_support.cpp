@@ -98,6 +98,14 @@ std::string contentCaPem() {
     return contentTemplate().caPem;
 }
 
+std::string base64Of(std::span<const std::uint8_t> bytes) {
+    std::string text(4 * ((bytes.size() + 2) / 3) + 1, '\0');
+    text.resize(
+        static_cast<std::size_t>(EVP_EncodeBlock(reinterpret_cast<unsigned char*>(text.data()),
+                                                 bytes.data(), static_cast<int>(bytes.size()))));
+    return text;
+}
+
 ByteString restamped(const ByteString& certificate, const std::string& notAfter) {
     const unsigned char* cursor = certificate.data();
     const X509Ptr cert(d2i_X509(nullptr, &cursor, static_cast<long>(certificate.size())));

@@ -33,6 +33,9 @@ std::uint32_t contentIndex(const char* container);
 // The test CA's certificate, PEM.
 std::string contentCaPem();
 
+// Standard base64, by OpenSSL.
+std::string base64Of(std::span<const std::uint8_t> bytes);
+
 // A copy of a certificate with another notAfter ("YYYYMMDDHHMMSSZ"; an
 // unreadable time when empty), re-signed by a throwaway key.
 ByteString restamped(const ByteString& certificate, const std::string& notAfter);

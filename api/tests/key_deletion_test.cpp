@@ -1,10 +1,9 @@
 // Deleting containers (temporary keys, older and expired certificates) and
 // registering certificates, against the software key: what is left on the
-// key, what the key was asked, the status-change event and registered.json.
+// key, the status-change event, and registered.json.
 
 #include <gtest/gtest.h>
 
-#include <climits>
 #include <cstring>
 #include <functional>
 #include <map>
@@ -32,11 +31,9 @@ struct HandleClose {
     void operator()(HANDLE handle) const noexcept { CloseHandle(handle); }
 };
 using Event = std::unique_ptr<std::remove_pointer_t<HANDLE>, HandleClose>;
-
 using Names = std::set<std::string>;
-
-// delTempKey's length for the whole name text.
-constexpr int kWhole = INT_MIN;
+using Call = std::function<int(const ApiLibrary&)>;
+using Arrange = std::function<void(TestEnvironment&)>;
 
 const Names kAll = {kZhangSm2, kLiRsa2048, kWangType4, kRequestSm2, kZhangMixed};
 
@@ -48,51 +45,50 @@ Names without(std::initializer_list<const char*> gone) {
     return left;
 }
 
-// One scenario on a fresh copy of the content key.
+// One call on a fresh copy of the content key.
 struct Scenario {
     const char* what;
-    std::function<void(TestEnvironment&)> arrange;  // may be empty
-    std::function<int(const ApiLibrary&)> call;
+    Call call;
     int expected;
     Names left;
     bool eventSet;
+    Arrange arrange = {};
 };
 
-class KeyDeletion : public ::testing::Test {
-  protected:
-    void SetUp() override { ASSERT_TRUE(api_.loaded()) << orva_platform_last_load_error(); }
-
-    void run(const Scenario& row) {
-        TestEnvironment env;
-        plugContentKey(env);
-        if (row.arrange) {
-            row.arrange(env);
-        }
-        const Event event(CreateEventA(nullptr, FALSE, FALSE, kEventName));
-        ASSERT_NE(event, nullptr);
-        env.startTrace();
-        EXPECT_EQ(row.call(api_), row.expected) << row.what;
-        Names left;
-        for (const auto& [index, c] : env.key("SN1").containers) {
-            left.insert(c.name);
-        }
-        EXPECT_EQ(left, row.left) << row.what;
-        EXPECT_EQ(WaitForSingleObject(event.get(), 0) == WAIT_OBJECT_0, row.eventSet) << row.what;
-        EXPECT_EQ(env.traced("NDOpen"), env.traced("NDClose")) << row.what;
-        traced_ = env.trace();
+void run(const ApiLibrary& api, const Scenario& row) {
+    TestEnvironment env;
+    plugContentKey(env);
+    if (row.arrange) {
+        row.arrange(env);
     }
-
-    static std::function<int(const ApiLibrary&)> delTempKey(const char* names, int length,
-                                                            const char* ids) {
-        return [=](const ApiLibrary& api) {
-            const int n = length == kWhole ? static_cast<int>(std::strlen(names)) : length;
-            return ORVA_API_FN(api, QZAPI_GMDelTempKey)(names, n, ids);
-        };
+    const Event event(CreateEventA(nullptr, FALSE, FALSE, kEventName));
+    ASSERT_NE(event, nullptr);
+    env.startTrace();
+    EXPECT_EQ(row.call(api), row.expected) << row.what;
+    Names left;
+    for (const auto& [index, c] : env.key("SN1").containers) {
+        left.insert(c.name);
     }
-    static void faults(TestEnvironment& env, const char* json) { env.setFaults(json); }
-    // Every container's signature certificate: the subject of Zhang's, with
-    // notAfter per container name (the others keep theirs).
-    static void restampAll(TestEnvironment& env, std::map<std::string, std::string> notAfter) {
+    EXPECT_EQ(left, row.left) << row.what;
+    EXPECT_EQ(WaitForSingleObject(event.get(), 0) == WAIT_OBJECT_0, row.eventSet) << row.what;
+    EXPECT_EQ(env.traced("NDOpen"), env.traced("NDClose")) << row.what;
+}
+
+// GMDelTempKey with the length of the names given, or their whole length.
+Call del(const char* names, const char* ids, int length = -1) {
+    return [=](const ApiLibrary& api) {
+        const int n = length == -1 ? static_cast<int>(names ? std::strlen(names) : 0) : length;
+        return ORVA_API_FN(api, QZAPI_GMDelTempKey)(names, n, ids);
+    };
+}
+
+Arrange faults(const char* json) {
+    return [json](TestEnvironment& env) { env.setFaults(json); };
+}
+
+// Signature certificates replaced by Zhang's, each with its notAfter.
+Arrange stamp(std::map<std::string, std::string> notAfter, const char* json = "{}") {
+    return [=](TestEnvironment& env) {
         const ByteString zhang =
             contentKey().containers.at(contentIndex(kZhangSm2)).signature.certificate;
         env.changeKey("SN1", [&](softkey::Token& t) {
@@ -102,154 +98,87 @@ class KeyDeletion : public ::testing::Test {
                 }
             }
         });
-    }
+        env.setFaults(json);
+    };
+}
 
+const Arrange kCancel = [](TestEnvironment& env) { env.setUser(R"({"button": "cancel"})"); };
+
+class KeyDeletion : public ::testing::Test {
+  protected:
+    void SetUp() override { ASSERT_TRUE(api_.loaded()) << orva_platform_last_load_error(); }
     ApiLibrary api_;
-    std::vector<std::string> traced_;
 };
 
 TEST_F(KeyDeletion, TempKeysGoByIdOrByName) {
-    const auto zhangOrNobody = std::string(kZhang) + "||CN=Nobody,OU=Unit,O=Bank";
-    const auto liThenMore = std::string(kLi) + "||" + kZhang;
+    const std::string zhangOrNobody = std::string(kZhang) + "||CN=Nobody,OU=Unit,O=Bank";
+    const std::string liThenZhang = std::string(kLi) + "||" + kZhang;
+    const int liLength = static_cast<int>(std::strlen(kLi));
     const std::string liOnHeap = kLi;
+    // clang-format off
     const Scenario cases[] = {
-        // By ids alone with length 0: no event.
-        {"id", {}, delTempKey(nullptr, 0, "10"), kSuccess, without({kRequestSm2}), false},
-        {"name", {}, delTempKey(kLi, kWhole, nullptr), kSuccess, without({kLiRsa2048}), true},
-        // No names but a length: ids, and the event.
-        {"ids with length",
-         {},
-         delTempKey(nullptr, 5, "14||10"),
-         kSuccess,
-         without({kRequestSm2, kZhangMixed}),
-         true},
-        // A length beyond the text: the text ends at its NUL.
-        {"length past the text",
-         {},
-         delTempKey(liOnHeap.c_str(), 200, nullptr),
-         kSuccess,
-         without({kLiRsa2048}),
-         true},
-        // Only the first length bytes count.
-        {"length cuts",
-         {},
-         delTempKey(liThenMore.c_str(), static_cast<int>(std::strlen(kLi)), nullptr),
-         kSuccess,
-         without({kLiRsa2048}),
-         true},
+        // By ids with length 0: no event. No names but a length: the event.
+        {"id", del(nullptr, "10", 0), kSuccess, without({kRequestSm2}), false},
+        {"ids with a length", del(nullptr, "14||10", 5), kSuccess, without({kRequestSm2, kZhangMixed}), true},
+        {"name", del(kLi, nullptr), kSuccess, without({kLiRsa2048}), true},
+        // The text ends at its NUL, or after length bytes.
+        {"length past the text", del(liOnHeap.c_str(), nullptr, 200), kSuccess, without({kLiRsa2048}), true},
+        {"length cuts", del(liThenZhang.c_str(), nullptr, liLength), kSuccess, without({kLiRsa2048}), true},
         // Matches count containers: Zhang's two make up for Nobody.
-        {"partial names",
-         {},
-         delTempKey(zhangOrNobody.c_str(), kWhole, nullptr),
-         kSuccess,
-         without({kZhangSm2, kZhangMixed}),
-         true},
-        // Chosen by its id and by its name: deleted once.
-        {"twice chosen",
-         {},
-         delTempKey(kZhang, kWhole, "14"),
-         kSuccess,
-         without({kZhangSm2, kZhangMixed}),
-         true},
-        {"same id twice", {}, delTempKey(nullptr, 0, "10||10"), kNoMatchCertificate, kAll, false},
-        {"certified id", {}, delTempKey(nullptr, 0, "12"), kNoMatchCertificate, kAll, false},
-        {"unknown name",
-         {},
-         delTempKey("CN=Nobody,OU=Unit,O=Bank", kWhole, nullptr),
-         kNoMatchCertificate,
-         kAll,
-         false},
-        {"exchange subject of a signer",
-         {},
-         delTempKey("CN=Zhang San", kWhole, nullptr),
-         kNoMatchCertificate,
-         kAll,
-         false},
-        {"trailing separator", {}, delTempKey(nullptr, 0, "10||"), kInvalidParameter, kAll, false},
-        {"empty name item",
-         {},
-         delTempKey("||CN=Li Si", kWhole, nullptr),
-         kInvalidParameter,
-         kAll,
-         false},
-        {"one-digit id", {}, delTempKey(nullptr, 0, "1"), kInvalidParameter, kAll, false},
-        {"three-digit id", {}, delTempKey(nullptr, 0, "010"), kInvalidParameter, kAll, false},
-        {"33-character ids",
-         {},
-         delTempKey(nullptr, 0, "01||02||03||04||05||06||07||08||091"),
-         kInvalidParameter,
-         kAll,
-         false},
-        {"nothing named", {}, delTempKey(nullptr, 0, ""), kInvalidParameter, kAll, false},
-        {"negative length", {}, delTempKey(kLi, -5, "10"), kInvalidParameter, kAll, false},
-        {"PIN cancelled", [](TestEnvironment& e) { e.setUser(R"({"button": "cancel"})"); },
-         delTempKey(kLi, kWhole, nullptr), kUserCancel, kAll, false},
-        {"deletion refused",
-         [](TestEnvironment& e) { faults(e, R"({"fail": {"QZDelMultiContainers": "0x6A82"}})"); },
-         delTempKey(kLi, kWhole, nullptr), kDeletePublicKeyError, kAll, false},
+        {"partial names", del(zhangOrNobody.c_str(), nullptr), kSuccess, without({kZhangSm2, kZhangMixed}), true},
+        {"chosen by id and name", del(kZhang, "14"), kSuccess, without({kZhangSm2, kZhangMixed}), true},
+        {"same id twice", del(nullptr, "10||10", 0), kNoMatchCertificate, kAll, false},
+        {"certified id", del(nullptr, "12", 0), kNoMatchCertificate, kAll, false},
+        {"names are whole", del("CN=Zhang San", nullptr), kNoMatchCertificate, kAll, false},
+        {"trailing separator", del(nullptr, "10||", 0), kInvalidParameter, kAll, false},
+        {"one-digit id", del(nullptr, "1", 0), kInvalidParameter, kAll, false},
+        {"33-character ids", del(nullptr, "01||02||03||04||05||06||07||08||091", 0), kInvalidParameter, kAll, false},
+        {"nothing named", del(nullptr, "", 0), kInvalidParameter, kAll, false},
+        {"negative length", del(kLi, "10", -5), kInvalidParameter, kAll, false},
+        {"PIN cancelled", del(kLi, nullptr), kUserCancel, kAll, false, kCancel},
+        {"deletion refused", del(kLi, nullptr), kDeletePublicKeyError, kAll, false, faults(R"({"fail": {"QZDelMultiContainers": "0x6A82"}})")},
         // The walk fails after Li's container was matched.
-        {"walk fails", [](TestEnvironment& e) { faults(e, kWalkFailsLater); },
-         delTempKey(kLi, kWhole, nullptr), kNoMatchCertificate, kAll, false},
+        {"walk fails", del(kLi, nullptr), kNoMatchCertificate, kAll, false, faults(kWalkFailsLater)},
     };
+    // clang-format on
     for (const Scenario& row : cases) {
-        run(row);
+        run(api_, row);
     }
-}
-
-TEST_F(KeyDeletion, TempKeyArgumentsAreCheckedBeforeTheKeyWhereTheyCanBe) {
-    TestEnvironment empty;
-    const auto del = ORVA_API_FN(api_, QZAPI_GMDelTempKey);
-    EXPECT_EQ(del(nullptr, 0, nullptr), kInvalidParameter);
-    EXPECT_EQ(del("CN=Li Si", 0, nullptr), kInvalidParameter);
-    EXPECT_EQ(del(nullptr, 0, std::string(33, '1').c_str()), kInvalidParameter);
-    // An empty id text is judged with the key open.
-    EXPECT_EQ(del(nullptr, 0, ""), kNoDevice);
-    empty.plugKey("SN1");
-    EXPECT_EQ(del(nullptr, 0, "10"), kNoMatchCertificate);
+    // Without names or ids the key is not opened; an empty id text opens it.
+    const auto call = ORVA_API_FN(api_, QZAPI_GMDelTempKey);
+    EXPECT_EQ(call(nullptr, 0, nullptr), kInvalidParameter);
+    EXPECT_EQ(call(kLi, 0, nullptr), kInvalidParameter);
+    EXPECT_EQ(call(nullptr, 0, ""), kNoDevice);
 }
 
 TEST_F(KeyDeletion, OlderCertificatesOfASubjectGoLatestStays) {
-    const auto stamp = [](std::map<std::string, std::string> notAfter) {
-        return [notAfter](TestEnvironment& e) { restampAll(e, notAfter); };
-    };
-    const auto judge = [](const ApiLibrary& api) {
+    const Call judge = [](const ApiLibrary& api) {
         int untouched = 7;
         const int code = ORVA_API_FN(api, QZAPI_GMJudgeAndDelOlderDN)(&untouched);
         return untouched == 7 ? code : -1;
     };
-    const std::string t1 = "20300101000000Z", t2 = "20310101000000Z", t3 = "20320101000000Z";
-    const Scenario cases[] = {
-        // Zhang's two signers (SM2 and RSA) count as one subject.
-        {"same subject, RSA and SM2", stamp({{kZhangSm2, t1}}), judge, 0, without({kZhangMixed}),
-         true},
-        {"T2, T1, T3",
-         stamp({{kZhangSm2, t2}, {kLiRsa2048, t1}, {kWangType4, t3}, {kZhangMixed, t1}}), judge, 0,
-         without({kZhangSm2, kLiRsa2048, kZhangMixed}), true},
-        {"equal notAfter: the later one goes",
-         stamp({{kLiRsa2048, t2}, {kWangType4, t2}, {kZhangMixed, t1}}), judge, 0,
-         without({kZhangMixed, kWangType4, kZhangSm2}), true},
-        {"incomparable times keep both",
-         stamp({{kLiRsa2048, ""}, {kZhangSm2, t1}, {kZhangMixed, ""}}), judge, 1, kAll, false},
-        // Li (T1) goes at the second step, then the walk fails.
-        {"walk fails",
-         [&](TestEnvironment& e) {
-             restampAll(e, {{kZhangSm2, t2}, {kLiRsa2048, t1}});
-             faults(e, kWalkFailsLater);
-         },
-         judge, kNoMatchCertificate, without({kLiRsa2048}), true},
-        {"PIN cancelled", [](TestEnvironment& e) { e.setUser(R"({"button": "cancel"})"); }, judge,
-         kUserCancel, kAll, false},
-        {"null pointer",
-         {},
-         [](const ApiLibrary& api) {
-             return ORVA_API_FN(api, QZAPI_GMJudgeAndDelOlderDN)(nullptr);
-         },
-         kInvalidParameter,
-         kAll,
-         false},
+    const Call judgeNull = [](const ApiLibrary& api) {
+        return ORVA_API_FN(api, QZAPI_GMJudgeAndDelOlderDN)(nullptr);
     };
+    const std::string t1 = "20300101000000Z", t2 = "20310101000000Z", t3 = "20320101000000Z";
+    // clang-format off
+    const Scenario cases[] = {
+        // Zhang's SM2 and RSA signers count as one subject.
+        {"RSA and SM2", judge, 0, without({kZhangMixed}), true, stamp({{kZhangSm2, t1}})},
+        {"T2, T1, T3", judge, 0, without({kZhangSm2, kLiRsa2048, kZhangMixed}), true,
+         stamp({{kZhangSm2, t2}, {kLiRsa2048, t1}, {kWangType4, t3}, {kZhangMixed, t1}})},
+        {"equal: the later goes", judge, 0, without({kZhangMixed, kWangType4, kZhangSm2}), true,
+         stamp({{kLiRsa2048, t2}, {kWangType4, t2}, {kZhangMixed, t1}})},
+        {"incomparable: both stay", judge, 1, kAll, false, stamp({{kLiRsa2048, ""}, {kZhangSm2, t1}, {kZhangMixed, ""}})},
+        // Li (T1) goes at the second step, then the walk fails.
+        {"walk fails", judge, kNoMatchCertificate, without({kLiRsa2048}), true,
+         stamp({{kZhangSm2, t2}, {kLiRsa2048, t1}}, kWalkFailsLater)},
+        {"PIN cancelled", judge, kUserCancel, kAll, false, kCancel},
+        {"null pointer", judgeNull, kInvalidParameter, kAll, false},
+    };
+    // clang-format on
     for (const Scenario& row : cases) {
-        run(row);
+        run(api_, row);
     }
     // Nothing to delete: no PIN asked.
     TestEnvironment env;
@@ -260,40 +189,34 @@ TEST_F(KeyDeletion, OlderCertificatesOfASubjectGoLatestStays) {
 }
 
 TEST_F(KeyDeletion, ExpiredSignatureCertificatesGo) {
-    const auto del = [](const ApiLibrary& api) { return ORVA_API_FN(api, QZAPI_DelExpiredCert)(); };
-    const Scenario cases[] = {
-        {"valid ones stay", {}, del, 0, kAll, false},
-        {"past and this second",
-         [](TestEnvironment& e) {
-             restampAll(e, {{kLiRsa2048, timeFromNow(-86400)},
-                            {kWangType4, timeFromNow(0)},
-                            {kZhangMixed, timeFromNow(3600)}});
-         },
-         del, 0, without({kLiRsa2048, kWangType4}), true},
-        {"undecodable and expired encryption certificates stay",
-         [](TestEnvironment& e) {
-             e.changeKey("SN1", [](softkey::Token& t) {
-                 softkey::Container& zhang = t.containers.at(contentIndex(kZhangSm2));
-                 zhang.exchange.certificate =
-                     restamped(zhang.exchange.certificate, timeFromNow(-60));
-                 t.containers.at(contentIndex(kLiRsa2048)).signature.certificate = {
-                     0x30, 0x03, 0x02, 0x01, 0x00};
-             });
-         },
-         del, 0, kAll, false},
-        {"deletion refused",
-         [](TestEnvironment& e) {
-             restampAll(e, {{kLiRsa2048, timeFromNow(-60)}});
-             faults(e, R"({"fail": {"QZDelContainer": "0x6A82"}})");
-         },
-         del, kDeletePublicKeyError, kAll, false},
+    const Call expire = [](const ApiLibrary& api) {
+        return ORVA_API_FN(api, QZAPI_DelExpiredCert)();
     };
+    const Arrange encryptionExpiredAndGarbage = [](TestEnvironment& env) {
+        env.changeKey("SN1", [](softkey::Token& t) {
+            softkey::Container& zhang = t.containers.at(contentIndex(kZhangSm2));
+            zhang.exchange.certificate = restamped(zhang.exchange.certificate, timeFromNow(-60));
+            t.containers.at(contentIndex(kLiRsa2048)).signature.certificate = {0x30, 0x03, 0x02,
+                                                                               0x01, 0x00};
+        });
+    };
+    // clang-format off
+    const Scenario cases[] = {
+        {"valid ones stay", expire, 0, kAll, false},
+        // notAfter this second counts as expired.
+        {"past and now", expire, 0, without({kLiRsa2048, kWangType4}), true,
+         stamp({{kLiRsa2048, timeFromNow(-86400)}, {kWangType4, timeFromNow(0)}, {kZhangMixed, timeFromNow(3600)}})},
+        {"encryption and undecodable stay", expire, 0, kAll, false, encryptionExpiredAndGarbage},
+        {"deletion refused", expire, kDeletePublicKeyError, kAll, false,
+         stamp({{kLiRsa2048, timeFromNow(-60)}}, R"({"fail": {"QZDelContainer": "0x6A82"}})")},
+    };
+    // clang-format on
     for (const Scenario& row : cases) {
-        run(row);
+        run(api_, row);
     }
     TestEnvironment empty;
     empty.plugKey("SN1");
-    EXPECT_EQ(del(api_), kSuccess);
+    EXPECT_EQ(expire(api_), kSuccess);
 }
 
 TEST_F(KeyDeletion, RsaCertificatesOfSignerTypesAreRegistered) {
@@ -310,12 +233,12 @@ TEST_F(KeyDeletion, RsaCertificatesOfSignerTypesAreRegistered) {
         return seen;
     };
     // SM2 keys and type-3 containers are passed over.
-    const std::map<std::string, std::uint32_t> rsaTypes2And4 = {{kLiRsa2048, 2}, {kWangType4, 2}};
     EXPECT_EQ(ORVA_API_FN(api_, QZAPI_RegisterCert)(), kSuccess);
-    EXPECT_EQ(registered(), rsaTypes2And4);
+    EXPECT_EQ(registered(),
+              (std::map<std::string, std::uint32_t>{{kLiRsa2048, 2}, {kWangType4, 2}}));
     EXPECT_EQ(ORVA_API_FN(api_, QZAPI_UnRegisterCert)(), kSuccess);
     EXPECT_TRUE(registered().empty());
-    // Pelnor's refusals change nothing; a failed walk does.
+    // Pelnor's refusals change nothing; a failed walk ends the work.
     env.setFaults(R"({"fail": {"AuxRegUserCert": "0x8000001D"}})");
     EXPECT_EQ(ORVA_API_FN(api_, QZAPI_RegisterCert)(), kSuccess);
     EXPECT_TRUE(registered().empty());
