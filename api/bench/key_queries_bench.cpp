@@ -10,33 +10,21 @@
 
 #include <chrono>
 #include <cstring>
-#include <filesystem>
 #include <functional>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "bench_support.h"
 #include "orva_api.h"
-#include "win32/module.h"
 
 namespace {
 
-namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
+using orva::bench::ApiExport;
 using TextExport = int (*)(char*, int*);
 
 constexpr const char* kSerial = "BENCH2";
 constexpr int kPairs = 8;
-
-// The listing export with its filter, as a text export.
-decltype(&QZAPI_GMGetPubkeyInfo) pubkeyInfo = nullptr;
-int allPubKeys(char* buffer, int* length) {
-    return pubkeyInfo("AllPubKey", buffer, length);
-}
-
-fs::path ownFolder() {
-    return fs::canonical("/proc/self/exe").parent_path();
-}
 
 void mustRun(const std::string& command) {
     if (std::system((command + " > /dev/null").c_str()) != 0) {
@@ -45,7 +33,7 @@ void mustRun(const std::string& command) {
 }
 
 // Both calls of a text export; the text's length.
-int listed(TextExport call) {
+int listed(const std::function<int(char*, int*)>& call) {
     int length = 0;
     if (call(nullptr, &length) != 0) {
         throw std::runtime_error("size query failed");
@@ -57,24 +45,9 @@ int listed(TextExport call) {
     return length;
 }
 
-double millisecondsPerRound(int rounds, const std::function<void()>& work) {
-    work();  // warm-up
-    const auto start = Clock::now();
-    for (int i = 0; i < rounds; ++i) {
-        work();
-    }
-    return std::chrono::duration<double, std::milli>(Clock::now() - start).count() / rounds;
-}
-
 int run(int rounds) {
-    std::string pattern = (fs::temp_directory_path() / "orva-bench-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) {
-        throw std::runtime_error("mkdtemp failed");
-    }
-    const fs::path root = pattern;
-    setenv("ORVA_SOFTKEY_DIR", (root / "store").c_str(), 1);
-    setenv("ORVA_REGISTRY", (root / "registry.reg").c_str(), 1);
-    const std::string tool = "'" + (ownFolder() / "softkey").string() + "' ";
+    const orva::bench::BenchFolder folder;
+    const std::string tool = "'" + (orva::bench::ownFolder() / "softkey").string() + "' ";
     mustRun(tool + "create --sn " + kSerial);
     for (int i = 0; i < kPairs; ++i) {
         const std::string n = std::to_string(i);
@@ -83,35 +56,35 @@ int run(int rounds) {
         mustRun(tool + "provision --sn " + kSerial + " --alg rsa2048 --type 2" +
                 " --subject 'CN=Bench RSA " + n + ",O=Bank'");
     }
-
-    HMODULE api = LoadLibraryA((ownFolder() / "ORVA_API.dll").c_str());
-    if (api == nullptr) {
-        throw std::runtime_error("cannot load ORVA_API");
-    }
-    const auto text = [&](const char* name) {
-        return reinterpret_cast<TextExport>(GetProcAddress(api, name));
-    };
-    pubkeyInfo = reinterpret_cast<decltype(&QZAPI_GMGetPubkeyInfo)>(
-        GetProcAddress(api, "QZAPI_GMGetPubkeyInfo"));
+    const ApiExport<TextExport> devSn("QZAPI_GetDevSN");
+    const ApiExport<TextExport> certDn("QZAPI_GMGetCertDN");
+    const ApiExport<TextExport> pkcs7("QZAPI_GMGetPKCS7");
+    const ApiExport<decltype(&QZAPI_GMGetPubkeyInfo)> pubkeyInfo("QZAPI_GMGetPubkeyInfo");
+    const ApiExport<TextExport> publicKeyC("QZAPI_GetPublicKeyC");
     const struct {
         const char* what;
-        std::function<int()> call;
+        std::function<int(char*, int*)> call;
     } rows[] = {
-        {"GetDevSN (one value)", [&] { return listed(text("QZAPI_GetDevSN")); }},
-        {"GMGetCertDN (24 subjects)", [&] { return listed(text("QZAPI_GMGetCertDN")); }},
-        {"GMGetPKCS7 (24 certificates)", [&] { return listed(text("QZAPI_GMGetPKCS7")); }},
-        {"GMGetPubkeyInfo AllPubKey (16 keys)", [&] { return listed(allPubKeys); }},
-        {"GetPublicKeyC (16 enciphered keys)", [&] { return listed(text("QZAPI_GetPublicKeyC")); }},
+        {"GetDevSN (one value)", *devSn},
+        {"GMGetCertDN (24 subjects)", *certDn},
+        {"GMGetPKCS7 (24 certificates)", *pkcs7},
+        {"GMGetPubkeyInfo AllPubKey (16 keys)",
+         [&](char* b, int* l) { return (*pubkeyInfo)("AllPubKey", b, l); }},
+        {"GetPublicKeyC (16 enciphered keys)", *publicKeyC},
     };
     printf("%-40s %12s %10s\n", "export, both calls", "ms per call", "characters");
     for (const auto& row : rows) {
-        int characters = 0;
-        const double ms = millisecondsPerRound(rounds, [&] { characters = row.call(); });
+        int characters = listed(row.call);  // warm-up
+        const auto start = std::chrono::steady_clock::now();
+        for (int i = 0; i < rounds; ++i) {
+            characters = listed(row.call);
+        }
+        const double ms =
+            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+                .count() /
+            rounds;
         printf("%-40s %12.2f %10d\n", row.what, ms, characters);
     }
-    FreeLibrary(api);
-    std::error_code ec;
-    fs::remove_all(root, ec);
     return 0;
 }
 

@@ -96,8 +96,6 @@ struct Pending {
 TEST_F(Exports, PendingExportsAnswerMinus300) {
     ASSERT_TRUE(api_.loaded());
     const Pending pending[] = {
-        ORVA_PENDING(QZAPI_GMCreatePKCS10, nullptr, nullptr, nullptr),
-        ORVA_PENDING(QZAPI_GMCreatePKCS10Ex, nullptr, nullptr, nullptr, nullptr),
         ORVA_PENDING(QZAPI_GMWritePKCS7_Enc, nullptr, nullptr, nullptr),
         ORVA_PENDING(QZAPI_ChooseFileExt, nullptr, nullptr),
         ORVA_PENDING(QZAPI_FileToTokenExt, nullptr, nullptr, nullptr),
