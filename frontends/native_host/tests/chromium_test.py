@@ -299,8 +299,14 @@ SECURE_STEPS = [
         ("encKeyByName", "GMGetPublicKeyC",
          {"KeyType": "02", "DnOrID": "Wang", "Base64SerRand":
           base64.b64encode(SERVER_RANDOM).decode()}),
+        # The enrolment's two new key pairs, by id, then deleted by id.
+        ("encKeyById", "GMGetPublicKeyC",
+         {"KeyType": "01", "DnOrID": "10||12", "Base64SerRand":
+          base64.b64encode(SERVER_RANDOM).decode()}),
         ("temKeyRefused", "GMGetTemKey", {}),
         ("unregister", "UnRegisterCert", {}),
+        ("delRequests", "GMDelTempKey", {"CertDn": "", "PublicKeyId": "10||12"}),
+        ("noCertAfter", "GMGetPublicKey", {"ReadType": "NoCertPubKey"}),
     ]]
 
 
@@ -325,8 +331,7 @@ EXACT_REPLIES = {
 }
 KEY_REPLIES = {
     "certDn": ZHANG_SAN + "||" + LI_SI + "||" + WANG_WU + "||" + WANG_WU,
-    "keyNum": "4",
-    "noCertKeys": "",
+    "keyNum": "6",
     "randomRefused": "-411",
     "register": "0",
     "judge": "0",
@@ -458,6 +463,7 @@ def run_test(chromium, options, root):
 
     def to_secure_road():
         registered.append(run.tool("softkey", "registered"))
+        registered.append(key_file(run))
         run.tool("softkey", "admin-state", "2")
 
     run_steps = {"bank": steps, "secure": SECURE_STEPS}
@@ -609,22 +615,26 @@ def check_page(run, report, attachment):
 
 def check_key_road(run, report, secure, registered):
     """The queries and deletions: listings to the byte where they are known,
-    keys and certificates through openssl, the issuer's block opened with the
-    key's device key as the bank's server would."""
+    keys and certificates through openssl, the issuer's blocks opened with the
+    key's device key as the bank's server would. The enrolment's requests made
+    containers 5 (SM2, public-key file 10) and 6 (RSA, 12) without certificates."""
     for name, want in KEY_REPLIES.items():
         expect(name, outcome(report, name)["Resp"], want)
     # "%02d" id and base64: SM2 as 04 X Y, RSA as DER RSAPublicKey.
     listed = outcome(report, "allKeys")["Resp"].split("||")
-    expect("allKeys ids", [item[:2] for item in listed], ["02", "04", "06", "08"])
-    sm2 = base64.b64decode(listed[0][2:])
-    expect("allKeys SM2", (len(sm2), sm2[0]), (65, 4))
-    for i, item in enumerate(listed[1:]):
-        der = os.path.join(run.root, "rsa%d.der" % i)
+    expect("allKeys ids", [item[:2] for item in listed], ["02", "04", "06", "08", "10", "12"])
+    for item in listed:
+        der = os.path.join(run.root, "key%s.der" % item[:2])
         with open(der, "wb") as out:
             out.write(base64.b64decode(item[2:]))
+        if item[:2] in ("02", "10"):
+            expect("allKeys SM2 " + item[:2], open(der, "rb").read()[:1], b"\x04")
+            expect("allKeys SM2 size", os.path.getsize(der), 65)
+            continue
         result = run.openssl("rsa", "-RSAPublicKey_in", "-inform", "DER", "-in", der, "-noout")
         if result.returncode != 0:
             fail("allKeys: %s is not an RSA public key: %s" % (item[:2], result.stderr))
+    expect("noCertKeys", outcome(report, "noCertKeys")["Resp"], "||".join(listed[4:]))
     certificates = outcome(report, "certificates")["Resp"].split("||")
     expect("certificates", len(certificates), 4)
     for i, item in enumerate(certificates):
@@ -637,39 +647,46 @@ def check_key_road(run, report, secure, registered):
     admin = outcome(report, "adminInfo")["Resp"]
     expect("adminInfo", (len(admin), admin[:4]), (20, "A100"))
     expect("temKey", len(base64.b64decode(outcome(report, "temKey")["Resp"])), 16)
-    expect("encKeys", len(outcome(report, "encKeys")["Resp"].split("||")), 4)
+    expect("encKeys", len(outcome(report, "encKeys")["Resp"].split("||")), 6)
     # Both of Wang's RSA certificates were registered. Withdrawing walks the
     # key, so the registration of the container deleted since stays.
-    expect("registered", [line.split("\t")[::2] for line in registered[0].splitlines()],
+    lines = registered[0].splitlines()
+    expect("registered", [line.split("\t")[::2] for line in lines],
            [[WANG_WU, "Korvane CSP ORVA V1.0"]] * 2)
-    expect("registered key type", [line.split("\t")[3] for line in registered[0].splitlines()],
-           ["2", "2"])
-    left = registered[0].splitlines()
+    expect("registered key type", [line.split("\t")[3] for line in lines], ["2", "2"])
     expect("unregistered", run.tool("softkey", "registered").splitlines(),
-           [line for line in left if line.split("\t")[1] not in store_containers(run)])
+           [line for line in lines if line.split("\t")[1] not in store_containers(run)])
 
     expect("random", len(base64.b64decode(outcome(secure, "random")["Resp"])), 15)
-    expect("temKeyRefused", outcome(secure, "temKeyRefused")["Resp"], "-411")
-    expect("unregister", outcome(secure, "unregister")["Resp"], "0")
-    with open(os.path.join(run.root, "softkey", "present", SERIAL + ".json")) as key_file:
-        store = json.load(key_file)
-    wang_file = next(bytes.fromhex(f["publicFile"]) for f in store["keyFiles"]
-                     if f["privateFid"] + 1 == 8)
-    block = bytes([2, 1, 8, len(wang_file) >> 8, len(wang_file) & 0xFF]) + wang_file
-    block += SERVER_RANDOM
-    block += bytes(-len(block) % 16)
-    enciphered = os.path.join(run.root, "block.bin")
-    with open(enciphered, "wb") as out:
-        out.write(base64.b64decode(outcome(secure, "encKeyByName")["Resp"]))
-    opened = subprocess.run(["openssl", "enc", "-d", "-sm4-ecb", "-nopad", "-K",
-                             store["deviceKey"], "-in", enciphered], capture_output=True)
-    expect("encKeyByName", opened.stdout, block)
+    for name, want in (("temKeyRefused", "-411"), ("unregister", "0"), ("delRequests", "0"),
+                       ("noCertAfter", "")):
+        expect(name, outcome(secure, name)["Resp"], want)
+    key = registered[1]
+    for name, key_type, fids in (("encKeyByName", 2, [8]), ("encKeyById", 1, [10, 12])):
+        block = bytes([key_type, len(fids)])
+        for fid in fids:
+            public = next(bytes.fromhex(f["publicFile"]) for f in key["keyFiles"]
+                          if f["privateFid"] + 1 == fid)
+            block += bytes([fid, len(public) >> 8, len(public) & 0xFF]) + public
+        block += SERVER_RANDOM
+        block += bytes(-len(block) % 16)
+        enciphered = os.path.join(run.root, name + ".bin")
+        with open(enciphered, "wb") as out:
+            out.write(base64.b64decode(outcome(secure, name)["Resp"]))
+        opened = subprocess.run(["openssl", "enc", "-d", "-sm4-ecb", "-nopad", "-K",
+                                 key["deviceKey"], "-in", enciphered], capture_output=True)
+        expect(name, opened.stdout, block)
+
+
+def key_file(run):
+    """The key as it stands in the store."""
+    with open(os.path.join(run.root, "softkey", "present", SERIAL + ".json")) as key:
+        return json.load(key)
 
 
 def store_containers(run):
     """The names of the key's containers as they stand in the store."""
-    with open(os.path.join(run.root, "softkey", "present", SERIAL + ".json")) as key:
-        return [c["name"] for c in json.load(key)["containers"]]
+    return [c["name"] for c in key_file(run)["containers"]]
 
 
 if __name__ == "__main__":
