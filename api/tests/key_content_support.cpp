@@ -16,11 +16,6 @@ namespace {
 
 constexpr const char* kTemplateSerial = "CONTENT";
 
-struct ContentTemplate {
-    softkey::Token token;
-    std::string caPem;
-};
-
 void mustRun(const std::string& command) {
     const auto result = runCommand(command);
     if (result.status != 0) {
@@ -28,7 +23,7 @@ void mustRun(const std::string& command) {
     }
 }
 
-ContentTemplate makeTemplate() {
+softkey::Token makeTemplate() {
     const orva::testing::TempDir dir("orva-content-keys");
     const std::string tool = orva::testing::shellQuote((binFolder() / "softkey").string()) +
                              " --dir " + orva::testing::shellQuote(dir.path().string());
@@ -48,10 +43,9 @@ ContentTemplate makeTemplate() {
         mustRun(tool + " provision --sn " + kTemplateSerial + " --name " + c.name + " " +
                 c.options);
     }
-    ContentTemplate made{softkey::Store(dir.path()).read(kTemplateSerial),
-                         runCommand(tool + " ca").output};
+    softkey::Token made = softkey::Store(dir.path()).read(kTemplateSerial);
     // A request whose certificate never came, and an exchange key likewise.
-    for (auto& [index, c] : made.token.containers) {
+    for (auto& [index, c] : made.containers) {
         if (c.name == kRequestSm2) {
             c.signature.certificate.clear();
         } else if (c.name == kZhangMixed) {
@@ -61,15 +55,11 @@ ContentTemplate makeTemplate() {
     return made;
 }
 
-const ContentTemplate& contentTemplate() {
-    static const ContentTemplate made = makeTemplate();
-    return made;
-}
-
 }  // namespace
 
 const softkey::Token& contentKey() {
-    return contentTemplate().token;
+    static const softkey::Token made = makeTemplate();
+    return made;
 }
 
 void plugContentKey(TestEnvironment& env, std::initializer_list<const char*> containers) {
@@ -92,10 +82,6 @@ std::uint32_t contentIndex(const char* container) {
         }
     }
     throw std::runtime_error(std::string("no container ") + container);
-}
-
-std::string contentCaPem() {
-    return contentTemplate().caPem;
 }
 
 std::string base64Of(std::span<const std::uint8_t> bytes) {

@@ -2,8 +2,8 @@
 
 // What the query and deletion tests share: a key whose containers hold
 // signature and exchange keys, RSA and SM2, with and without certificates
-// (provisioned once per test program by the softkey tool), certificates
-// restamped with a chosen validity, and the test CA.
+// (provisioned once per test program by the softkey tool), and certificates
+// restamped with a chosen validity.
 
 #include <initializer_list>
 #include <string>
@@ -30,8 +30,6 @@ const softkey::Token& contentKey();
 void plugContentKey(TestEnvironment& env, std::initializer_list<const char*> containers = {});
 // The index of a container of the content key.
 std::uint32_t contentIndex(const char* container);
-// The test CA's certificate, PEM.
-std::string contentCaPem();
 
 // Standard base64, by OpenSSL.
 std::string base64Of(std::span<const std::uint8_t> bytes);

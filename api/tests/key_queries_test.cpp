@@ -190,7 +190,6 @@ TEST_F(KeyQueries, EncipheredKeysOpenWithTheDeviceKey) {
         ByteString expected;
     } cases[] = {
         {"01", "10||14", block(1, {10, 14})},
-        {"02", "CN=Li Si,OU=Unit,O=Bank", block(2, {6})},
         // A name without a comma is a prefix of the common name.
         {"02", "Wang||Zhang", block(2, {8, 2})},
     };
