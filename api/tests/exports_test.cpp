@@ -97,12 +97,6 @@ TEST_F(Exports, PendingExportsAnswerMinus300) {
     ASSERT_TRUE(api_.loaded());
     const Pending pending[] = {
         ORVA_PENDING(QZAPI_GMWritePKCS7_Enc, nullptr, nullptr, nullptr),
-        ORVA_PENDING(QZAPI_ChooseFileExt, nullptr, nullptr),
-        ORVA_PENDING(QZAPI_FileToTokenExt, nullptr, nullptr, nullptr),
-        ORVA_PENDING(QZAPI_GMUsbKeySignFileExt, nullptr, nullptr, nullptr, 0, nullptr, nullptr,
-                     nullptr, nullptr),
-        ORVA_PENDING(QZAPI_GetSignFileContent, nullptr, 0, 0, nullptr, nullptr),
-        ORVA_PENDING(QZAPI_ChooseFile, nullptr, nullptr),
     };
 #undef ORVA_PENDING
     for (const Pending& entry : pending) {
