@@ -8,8 +8,10 @@ bank's are opened beside it and must not reach the host.
 
 The page runs the steps it is given (see bank_page.html): a new road is more
 steps in page_steps() and more checks in check_page(). The key's queries and
-deletions run last, and the page then runs once more as "secure", after the
-test has put the key in admin state 2 (check_key_road()).
+deletions run last in the bank's run; a "secure" run follows once the test has
+put the key in admin state 2 (check_key_road()). The bank's certificate
+requests are answered by the last run, made from the bank run's report: the
+page installs what the test CA issued and signs with it (enrol_steps()).
 
 Usage: chromium_test.py --bin BUILD_BIN --extension BUILT_EXTENSION_DIR
 Exit status 0 passed, 1 failed, 77 skipped (no Chromium, and not under CI)."""
@@ -33,17 +35,20 @@ SKIP = 77
 SERIAL = "SK0000000042"
 ZHANG_SAN = "CN=Zhang San,OU=Unit,O=Bank"
 LI_SI = "CN=Li Si,OU=Unit,O=Bank"
-WANG_WU = "CN=Wang Wu,OU=Branch,O=Bank"
-SERVER_RANDOM = bytes(range(15))
 XML = "<T><Payee>\u5f20\u4e09</Payee><Amount>100.00</Amount></T>"
 DISPLAY = "\u4ed8\u6b3e 100.00 \u5143"
 ATTACHMENT_BYTES = 700_000  # signs into a result of more than 1,000,000 bytes
 CONTRACT = b"%PDF-1.4 loan contract 2026-0042\n" * 100
 FILE_DISPLAY = "\u7b7e\u7f72\u5408\u540c 2026-0042"
 PIECE = 1000
-# An enrolment: a new SM2 and a new RSA key pair, one request each.
-CERT_REQ = ("DN(CN=Zhang San,OU=Unit,O=Bank)HASH(SM3)KEYTYPE(SM2256)CERTTYPE(01)||"
-            "DN(CN=Zhang San,OU=Unit,O=Bank)HASH(SHA256)KEYTYPE(RSA2048)CERTTYPE(03)")
+# An enrolment: a new SM2 and a new RSA key pair, one request each; both
+# containers sign once their certificates are installed.
+WANG_WU = "CN=Wang Wu,OU=Unit,O=Bank"
+CERT_REQ = ("DN(%s)HASH(SM3)KEYTYPE(SM2256)CERTTYPE(01)||"
+            "DN(%s)HASH(SHA256)KEYTYPE(RSA2048)CERTTYPE(02)" % (WANG_WU, WANG_WU))
+# Two type-4 RSA keys of one subject, the first ending sooner.
+ZHAO_LIU = "CN=Zhao Liu,OU=Branch,O=Bank"
+SERVER_RANDOM = bytes(range(15))
 PAGE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "bank_page.html")
 VERSION = {"CmdType": "GetVersion", "Resp": "1.0.0.0"}
 NOT_A_REQUEST = {"Error": "not a request"}
@@ -177,23 +182,38 @@ class Site:
         self.extension = extension
         self.runs = {}
         self.reports = {}
+        self.followers = {}
         self.hooks = {}
+        self.errors = []
         self.lock = threading.Lock()
         self.all_in = threading.Event()
 
+    def follow(self, name, follower, make_steps):
+        """When run NAME reports, run FOLLOWER gets the steps make_steps(report)
+        makes, before the page asks for them."""
+        self.followers[name] = (follower, make_steps)
+
     def add_run(self, name, steps, next_page=None, reported=None):
-        """reported() runs when the report is in, before the page goes on."""
+        """reported() runs when the run's report is in, before the page goes on."""
         run = {"extension": self.extension, "steps": steps}
+        if reported:
+            self.hooks[name] = reported
         if next_page:
             run["next"] = next_page
         self.runs[name] = json.dumps(run).encode()
-        self.hooks[name] = reported
 
     def report(self, name, body):
-        if self.hooks.get(name):
+        if name in self.hooks:
             self.hooks[name]()
         with self.lock:
             self.reports[name] = json.loads(body)
+            if name in self.followers:
+                follower, make_steps = self.followers.pop(name)
+                try:
+                    self.add_run(follower, make_steps(self.reports[name]))
+                except BaseException as error:  # fail() exits; the page must go on
+                    self.errors.append("%s: %s" % (follower, error))
+                    self.add_run(follower, [])
             if self.reports.keys() == self.runs.keys():
                 self.all_in.set()
 
@@ -308,23 +328,72 @@ KEY_STEPS = [
     ("certDnAfter", "GMGetCertDN", {}),
 ]
 
-# The secure road, once the test has put the key in admin state 2.
+# The secure road, once the test has put the key in admin state 2: the
+# enrolment's two new key pairs (public-key files 10 and 12) by id, and the
+# remaining Zhao key by name, enciphered for the issuer.
 SECURE_STEPS = [
     {"name": name, "port": "secure", "request": dict(request, CmdType=command)}
     for name, command, request in [
         ("random", "GMBankEncGetRand", {}),
-        ("encKeyByName", "GMGetPublicKeyC",
-         {"KeyType": "02", "DnOrID": "Wang", "Base64SerRand":
-          base64.b64encode(SERVER_RANDOM).decode()}),
-        # The enrolment's two new key pairs, by id, then deleted by id.
-        ("encKeyById", "GMGetPublicKeyC",
-         {"KeyType": "01", "DnOrID": "10||12", "Base64SerRand":
-          base64.b64encode(SERVER_RANDOM).decode()}),
+        ("encKeyByName", "GMGetPublicKeyC", {"KeyType": "02", "DnOrID": "Zhao",
+                                             "Base64SerRand": base64.b64encode(SERVER_RANDOM).decode()}),
+        ("encKeyById", "GMGetPublicKeyC", {"KeyType": "01", "DnOrID": "10||12",
+                                           "Base64SerRand": base64.b64encode(SERVER_RANDOM).decode()}),
         ("temKeyRefused", "GMGetTemKey", {}),
         ("unregister", "UnRegisterCert", {}),
-        ("delRequests", "GMDelTempKey", {"CertDn": "", "PublicKeyId": "10||12"}),
-        ("noCertAfter", "GMGetPublicKey", {"ReadType": "NoCertPubKey"}),
     ]]
+
+
+def enrol_steps(run, report):
+    """The bank answers the page's certificate requests: the test CA issues
+    both, and the SM2 key pair gets an encryption key pair in an envelope.
+    The page installs them and signs with both new certificates."""
+    requests = report["steps"]["pkcs10"]["reply"]["Resp"].split("||")
+    issued = []
+    for index, request in enumerate(requests):
+        der = os.path.join(run.root, "enrol%d.der" % index)
+        with open(der, "wb") as out:
+            out.write(base64.b64decode(request))
+        issued.append(run.tool("softkey", "issue", der).strip())
+    key = json.loads(run.tool("softkey", "show", SERIAL, "--json"))
+    waiting = [c["index"] for c in key["containers"]
+               if c["signature"]["algorithmName"] == "sm2" and c["signature"]["certificate"] is None]
+    if len(waiting) != 1:
+        fail("enrol: %d SM2 containers wait for a certificate" % len(waiting))
+    run.enrolled = str(waiting[0])
+    envelope = run.tool("softkey", "envelope", "--container", run.enrolled, "--subject", WANG_WU)
+    sign = {"CmdType": "GMUsbKeySign", "SignerDN": WANG_WU, "HashName": "SM3", "xmlMsg": XML,
+            "keyMsg": DISPLAY, "NewVal": ""}
+    return [
+        {"name": "installSm2", "request": {"CmdType": "GMWritePKCS7_Enc", "SignCertP7": issued[0],
+                                           "encData": envelope.strip(), "servRand": ""}},
+        {"name": "installRsa", "request": {"CmdType": "GMWritePKCS7", "SignCertP7": issued[1]}},
+        {"name": "enrolledSm2", "request": sign},
+        {"name": "enrolledRsa", "request": dict(sign, HashName="SHA256")},
+    ]
+
+
+def check_enrolment(run, report):
+    """Both certificates installed; each new container signs, chained to the
+    test CA; the imported key pair opens what openssl seals to its certificate."""
+    for name in ("installSm2", "installRsa"):
+        expect(name, outcome(report, name)["Resp"], "0")
+    verify_sm2(run, "enrolledSm2", outcome(report, "enrolledSm2")["Resp"])
+    verify_rsa(run, "enrolledRsa", outcome(report, "enrolledRsa")["Resp"])
+    for name in ("enrolledSm2", "enrolledRsa"):
+        signer = run.openssl("pkcs7", "-inform", "DER", "-in", name + ".p7", "-print_certs",
+                             "-noout")
+        if "subject=O = Bank, OU = Unit, CN = Wang Wu" not in signer.stdout:
+            fail("%s: signed with another certificate: %s" % (name, signer.stdout))
+    for slot, out in (("export-cert", "exchange.pem"), ("export-key", "exchange.key")):
+        with open(os.path.join(run.root, out), "w") as f:
+            f.write(run.tool("softkey", slot, "--slot", "exchange", "--container", run.enrolled))
+    with open(os.path.join(run.root, "secret"), "w") as f:
+        f.write("key material")
+    sealed = run.openssl("pkeyutl", "-encrypt", "-certin", "-inkey", "exchange.pem", "-in",
+                         "secret", "-out", "sealed")
+    opened = run.openssl("pkeyutl", "-decrypt", "-inkey", "exchange.key", "-in", "sealed")
+    expect("exchange key pair", (sealed.returncode, opened.stdout), (0, "key material"))
 
 
 # The replies known to the byte; the signatures are checked with openssl.
@@ -347,22 +416,21 @@ EXACT_REPLIES = {
     "afterRefused": VERSION,
 }
 KEY_REPLIES = {
-    "certDn": ZHANG_SAN + "||" + LI_SI + "||" + WANG_WU + "||" + WANG_WU,
+    "certDn": ZHANG_SAN + "||" + LI_SI + "||" + ZHAO_LIU + "||" + ZHAO_LIU,
     "keyNum": "6",
     "randomRefused": "-411",
     "register": "0",
     "judge": "0",
     "judgeAgain": "1",
     "delTempKey": "0",
-    "certDnAfter": ZHANG_SAN + "||" + WANG_WU,
+    "certDnAfter": ZHANG_SAN + "||" + ZHAO_LIU,
 }
 
 
 def expected_host_starts(steps):
     """A host for each message the bridge forwards, and one for each port."""
     messages = [s for s in steps if "port" not in s and EXACT_REPLIES.get(s["name"]) != NOT_A_REQUEST]
-    # One port each, the secure run's included.
-    return len(messages) + len({s["port"] for s in steps + SECURE_STEPS if "port" in s})
+    return len(messages) + len({s["port"] for s in steps if "port" in s})
 
 
 REFUSED_STEPS = [
@@ -446,10 +514,9 @@ def run_test(chromium, options, root):
     # Type 2: a file is signed with the one type-3 container.
     run.tool("softkey", "provision", "--sn", SERIAL, "--alg", "rsa2048", "--type", "2",
              "--subject", LI_SI)
-    # Two type-4 RSA keys of one subject, the first ending sooner.
     for days in ("10", "730"):
         run.tool("softkey", "provision", "--sn", SERIAL, "--alg", "rsa1024", "--type", "4",
-                 "--days", days, "--subject", WANG_WU)
+                 "--days", days, "--subject", ZHAO_LIU)
     with open(os.path.join(root, "ca.pem"), "w") as ca:
         ca.write(run.tool("softkey", "ca"))
     run.tool("orva-setup", "register")
@@ -480,19 +547,27 @@ def run_test(chromium, options, root):
              ("unlisted", servers[2].origin + "/bank_page.html"),
              ("workerRefused", servers[1].origin + "/bank_page.html"),
              ("bank", servers[0].origin + "/bank_page.html"),
-             ("secure", servers[0].origin + "/bank_page.html")]
+             ("secure", servers[0].origin + "/bank_page.html"),
+             ("enrol", servers[0].origin + "/bank_page.html")]
     urls = [page + "?run=" + runs + name for name, page in pages]
-    registered = []
+    # What the key held and had registered when each of the key road's runs ended.
+    snapshots = {}
 
     def to_secure_road():
-        registered.append(run.tool("softkey", "registered"))
-        registered.append(key_file(run))
+        snapshots["bank"] = (run.tool("softkey", "registered"), key_file(run))
         run.tool("softkey", "admin-state", "2")
 
+    def back_to_plain_road():
+        snapshots["secure"] = (run.tool("softkey", "registered"), key_file(run))
+        run.tool("softkey", "admin-state", "1")
+
     run_steps = {"bank": steps, "secure": SECURE_STEPS}
+    hooks = {"bank": to_secure_road, "secure": back_to_plain_road}
     for (name, _), next_page in zip(pages, urls[1:] + [None]):
-        site.add_run(name, run_steps.get(name, REFUSED_STEPS), next_page,
-                     to_secure_road if name == "bank" else None)
+        if name != "enrol":
+            site.add_run(name, run_steps.get(name, REFUSED_STEPS), next_page, hooks.get(name))
+    # The bank answers the page's certificate requests with the next run.
+    site.follow("bank", "enrol", lambda report: enrol_steps(run, report))
 
     flags = ["--headless", "--disable-gpu", "--disable-dev-shm-usage", "--disable-quic",
              "--no-first-run", "--no-default-browser-check", "--disable-background-networking",
@@ -529,12 +604,17 @@ def run_test(chromium, options, root):
         for server in servers:
             server.shutdown()
     print("reports after %.1f s" % (time.time() - started))
+    if site.errors:
+        fail("; ".join(site.errors))
     check_refused(site.reports)
     check_page(run, site.reports["bank"], attachment)
     check_file_road(run, site.reports["bank"], contract)
-    check_key_road(run, site.reports["bank"], site.reports["secure"], registered)
+    check_key_road(run, site.reports["bank"], site.reports["secure"], snapshots)
+    check_enrolment(run, site.reports["enrol"])
+    enrolment = json.loads(site.runs["enrol"])["steps"]
     with open(starts) as started_hosts:
-        expect("host starts", len(started_hosts.readlines()), expected_host_starts(steps))
+        expect("host starts", len(started_hosts.readlines()), expected_host_starts(steps) +
+               expected_host_starts(SECURE_STEPS) + expected_host_starts(enrolment))
     print("PASS")
     return 0
 
@@ -631,8 +711,9 @@ def check_page(run, report, attachment):
              run.tool("softkey", "display", "--json").splitlines() if line.strip()]
     # The file's signature last, once; its port's host has the charset it started with.
     expect("shows", [(s["outcome"], s["charset"]) for s in shown],
-           [("signed", 1)] * 3 + [("signed", 2)] * 2 + [("signed", 1)])
-    expect("file display", shown.pop()["display"], FILE_DISPLAY)
+           [("signed", 1)] * 3 + [("signed", 2)] * 2 + [("signed", 1)] * 3)
+    # The enrolled containers signed last, after the file.
+    expect("file display", shown.pop(5)["display"], FILE_DISPLAY)
     for s in shown:
         expect("display", s["display"], DISPLAY)
     expect("display bytes", base64.b64decode(shown[0]["displayBase64"]), DISPLAY.encode("gb18030"))
@@ -676,7 +757,8 @@ def check_file_road(run, report, contract):
         fail("fileSigned: the signed packet does not hold the transaction and the file")
 
 
-def check_key_road(run, report, secure, registered):
+
+def check_key_road(run, report, secure, snapshots):
     """The queries and deletions: listings to the byte where they are known,
     keys and certificates through openssl, the issuer's blocks opened with the
     key's device key as the bank's server would. The enrolment's requests made
@@ -691,7 +773,8 @@ def check_key_road(run, report, secure, registered):
         with open(der, "wb") as out:
             out.write(base64.b64decode(item[2:]))
         if item[:2] in ("02", "10"):
-            expect("allKeys SM2 " + item[:2], open(der, "rb").read()[:1], b"\x04")
+            with open(der, "rb") as key:
+                expect("allKeys SM2 " + item[:2], key.read()[:1], b"\x04")
             expect("allKeys SM2 size", os.path.getsize(der), 65)
             continue
         result = run.openssl("rsa", "-RSAPublicKey_in", "-inform", "DER", "-in", der, "-noout")
@@ -713,18 +796,19 @@ def check_key_road(run, report, secure, registered):
     expect("encKeys", len(outcome(report, "encKeys")["Resp"].split("||")), 6)
     # The RSA certificates of types 2 and 4 were registered. Withdrawing walks
     # the key, so the registrations of containers deleted since stay.
-    lines = registered[0].splitlines()
+    registered, key = snapshots["bank"]
+    lines = registered.splitlines()
     expect("registered", sorted(line.split("\t")[::2] for line in lines),
-           [[LI_SI, "Korvane CSP ORVA V1.0"]] + [[WANG_WU, "Korvane CSP ORVA V1.0"]] * 2)
+           [[LI_SI, "Korvane CSP ORVA V1.0"]] + [[ZHAO_LIU, "Korvane CSP ORVA V1.0"]] * 2)
     expect("registered key type", [line.split("\t")[3] for line in lines], ["2"] * 3)
-    expect("unregistered", run.tool("softkey", "registered").splitlines(),
-           [line for line in lines if line.split("\t")[1] not in store_containers(run)])
+    unregistered, left = snapshots["secure"]
+    names = [c["name"] for c in left["containers"]]
+    expect("unregistered", unregistered.splitlines(),
+           [line for line in lines if line.split("\t")[1] not in names])
 
     expect("random", len(base64.b64decode(outcome(secure, "random")["Resp"])), 15)
-    for name, want in (("temKeyRefused", "-411"), ("unregister", "0"), ("delRequests", "0"),
-                       ("noCertAfter", "")):
+    for name, want in (("temKeyRefused", "-411"), ("unregister", "0")):
         expect(name, outcome(secure, name)["Resp"], want)
-    key = registered[1]
     for name, key_type, fids in (("encKeyByName", 2, [8]), ("encKeyById", 1, [10, 12])):
         block = bytes([key_type, len(fids)])
         for fid in fids:
@@ -745,12 +829,6 @@ def key_file(run):
     """The key as it stands in the store."""
     with open(os.path.join(run.root, "softkey", "present", SERIAL + ".json")) as key:
         return json.load(key)
-
-
-def store_containers(run):
-    """The names of the key's containers as they stand in the store."""
-    return [c["name"] for c in key_file(run)["containers"]]
-
 
 if __name__ == "__main__":
     sys.exit(main())
