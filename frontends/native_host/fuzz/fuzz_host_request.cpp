@@ -1,5 +1,7 @@
-// Fuzzes one request body through the host's parser, key checks and handlers,
-// over stand-in exports. Input: the body as the browser frames it.
+// Fuzzes request bodies through the host's parser, key checks and handlers,
+// over stand-in exports. Input: bodies as the browser frames them, one after
+// another, separated by a NUL byte (a long result and its "GetDataPackage"
+// pieces need several).
 
 #include <cstddef>
 #include <cstdint>
@@ -16,6 +18,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!host.binding.bound()) {
         host.binding.bindInProcess(fuzz::stubApi());
     }
-    dispatchCommand(host, std::string_view(reinterpret_cast<const char*>(data), size));
-    return 0;
+    std::string_view rest(reinterpret_cast<const char*>(data), size);
+    for (;;) {
+        const std::size_t end = rest.find('\0');
+        dispatchCommand(host, rest.substr(0, end));
+        if (end == std::string_view::npos) {
+            return 0;
+        }
+        rest.remove_prefix(end + 1);
+    }
 }

@@ -2,6 +2,7 @@
 
 #include "stub_api.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace orva::native_host::fuzz {
@@ -74,8 +75,24 @@ int usbKeySignFileExt(const char*, const char*, const char*, int, const char*, c
                       char* buffer, int* length) {
     return fill(buffer, length);
 }
-int signFileContent(const char*, int, int, char* buffer, int* length) {
-    return fill(buffer, length);
+// A result of maxLength bytes (at most kLongestContent), so that long results
+// go out in pieces; the bytes follow the offset.
+int signFileContent(const char*, int maxLength, int fileOffset, char* buffer, int* length) {
+    constexpr int kLongestContent = 3'000'001;
+    if (length == nullptr || maxLength <= 0) {
+        return fill(buffer, length);
+    }
+    const int needed = std::min(maxLength, kLongestContent) + 1;
+    if (buffer == nullptr || *length < needed) {
+        *length = needed;
+        return buffer == nullptr ? 0 : kBufferTooSmall;
+    }
+    for (int i = 0; i + 1 < needed; ++i) {
+        buffer[i] = static_cast<char>('A' + (static_cast<unsigned>(fileOffset) + i) % 26);
+    }
+    buffer[needed - 1] = '\0';
+    *length = needed - 1;
+    return 0;
 }
 
 }  // namespace
