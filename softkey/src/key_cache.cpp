@@ -23,7 +23,6 @@ struct Entry {
 };
 
 struct Cache {
-    std::mutex mutex;
     std::vector<Entry> entries;
     std::uint64_t clock = 0;
 
@@ -37,53 +36,75 @@ struct Cache {
     }
 };
 
-Cache& cache() {
-    // Never destroyed: key calls from other modules' static destructors still work.
-    static Cache* instance = new Cache;
-    return *instance;
+// The cache lives from its first use until the module is unloaded or the
+// process exits; a key read after that (from another module's destructor) is
+// parsed afresh. The mutex and the flag need no destruction.
+std::mutex gMutex;
+Cache* gCache = nullptr;
+bool gReleased = false;
+
+struct Release {
+    ~Release() {
+        const std::lock_guard lock(gMutex);
+        delete gCache;
+        gCache = nullptr;
+        gReleased = true;
+    }
+} gRelease;
+
+// The cache, with gMutex held; null once released.
+Cache* cache() {
+    if (gCache == nullptr && !gReleased) {
+        gCache = new Cache;
+    }
+    return gCache;
 }
 
 }  // namespace
 
 std::optional<ParsedKey> cachedKey(const std::string& path, const FileVersion& version) {
-    Cache& c = cache();
-    const std::lock_guard lock(c.mutex);
-    Entry* entry = c.find(path);
+    const std::lock_guard lock(gMutex);
+    Cache* c = cache();
+    Entry* entry = c == nullptr ? nullptr : c->find(path);
     if (entry == nullptr || !(entry->version == version)) {
         return std::nullopt;
     }
-    entry->lastUse = ++c.clock;
+    entry->lastUse = ++c->clock;
     return entry->key;
 }
 
 void rememberKey(const std::string& path, const FileVersion& version, FileDescriptor file,
                  ParsedKey key) {
-    Cache& c = cache();
-    const std::lock_guard lock(c.mutex);
-    Entry* entry = c.find(path);
+    const std::lock_guard lock(gMutex);
+    Cache* c = cache();
+    if (c == nullptr) {
+        return;
+    }
+    Entry* entry = c->find(path);
     if (entry == nullptr) {
-        if (c.entries.size() >= kMaxEntries) {
-            auto oldest = c.entries.begin();
-            for (auto it = c.entries.begin(); it != c.entries.end(); ++it) {
+        if (c->entries.size() >= kMaxEntries) {
+            auto oldest = c->entries.begin();
+            for (auto it = c->entries.begin(); it != c->entries.end(); ++it) {
                 if (it->lastUse < oldest->lastUse) {
                     oldest = it;
                 }
             }
-            c.entries.erase(oldest);
+            c->entries.erase(oldest);
         }
-        entry = &c.entries.emplace_back();
+        entry = &c->entries.emplace_back();
         entry->path = path;
     }
     entry->version = version;
     entry->file = std::move(file);
     entry->key = std::move(key);
-    entry->lastUse = ++c.clock;
+    entry->lastUse = ++c->clock;
 }
 
 void forgetKey(const std::string& path) {
-    Cache& c = cache();
-    const std::lock_guard lock(c.mutex);
-    std::erase_if(c.entries, [&](const Entry& entry) { return entry.path == path; });
+    const std::lock_guard lock(gMutex);
+    if (Cache* c = cache()) {
+        std::erase_if(c->entries, [&](const Entry& entry) { return entry.path == path; });
+    }
 }
 
 }  // namespace orva::softkey

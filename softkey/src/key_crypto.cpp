@@ -45,43 +45,62 @@ BioPtr readOnlyBio(std::string_view text) {
 
 constexpr int kFieldSize = static_cast<int>(detail::kSm2FieldSize);
 
+// Reading PEM through OpenSSL's decoders costs several times a signature, and
+// the calls of one signature read the same key again and again: the keys read
+// lately are shared (nothing changes a key once it is read). They are kept
+// from the first read until the module is unloaded or the process exits.
+struct RecentKey {
+    SecureString pem;
+    EvpPkeyPtr key;
+};
+constexpr std::size_t kMaxRecentKeys = 8;
+std::mutex gRecentMutex;
+std::deque<RecentKey>* gRecent = nullptr;
+bool gRecentReleased = false;
+
+struct ReleaseRecent {
+    ~ReleaseRecent() {
+        const std::lock_guard lock(gRecentMutex);
+        delete gRecent;
+        gRecent = nullptr;
+        gRecentReleased = true;
+    }
+} gReleaseRecent;
+
+EvpPkeyPtr sharedKey(EVP_PKEY* key) {
+    check(EVP_PKEY_up_ref(key) == 1, "out of memory");
+    return EvpPkeyPtr(key);
+}
+
 }  // namespace
 
 namespace detail {
 
-// Reading PEM through OpenSSL's decoders costs several times a signature, and
-// the calls of one signature read the same key again and again: the keys read
-// lately are shared (nothing changes a key once it is read).
 EvpPkeyPtr loadPrivateKey(const SecureString& pem) {
-    struct Recent {
-        SecureString pem;
-        EvpPkeyPtr key;
-    };
-    constexpr std::size_t kMaxRecent = 8;
-    static std::mutex mutex;
-    static auto* recent = new std::deque<Recent>;  // never destroyed, like the key cache
-
-    auto shared = [](EVP_PKEY* key) {
-        check(EVP_PKEY_up_ref(key) == 1, "out of memory");
-        return EvpPkeyPtr(key);
-    };
     {
-        const std::lock_guard lock(mutex);
-        for (const Recent& entry : *recent) {
-            if (entry.pem == pem) {
-                return shared(entry.key.get());
+        const std::lock_guard lock(gRecentMutex);
+        if (gRecent != nullptr) {
+            for (const RecentKey& entry : *gRecent) {
+                if (entry.pem == pem) {
+                    return sharedKey(entry.key.get());
+                }
             }
         }
     }
     const BioPtr bio = readOnlyBio(std::string_view(pem.data(), pem.size()));
     EvpPkeyPtr key(PEM_read_bio_PrivateKey(bio.get(), nullptr, noPassPhrase, nullptr));
     check(key != nullptr, "not a private key");
-    EvpPkeyPtr kept = shared(key.get());
-    const std::lock_guard lock(mutex);
-    if (recent->size() >= kMaxRecent) {
-        recent->pop_back();
+    EvpPkeyPtr kept = sharedKey(key.get());
+    const std::lock_guard lock(gRecentMutex);
+    if (gRecent == nullptr && !gRecentReleased) {
+        gRecent = new std::deque<RecentKey>;
     }
-    recent->push_front(Recent{pem, std::move(kept)});
+    if (gRecent != nullptr) {
+        if (gRecent->size() >= kMaxRecentKeys) {
+            gRecent->pop_back();
+        }
+        gRecent->push_front(RecentKey{pem, std::move(kept)});
+    }
     return key;
 }
 
