@@ -1,0 +1,201 @@
+#pragma once
+
+// Objects of a server class T, plain or aggregated, and T's class factory.
+// T lists the interfaces it offers in T::kInterfaces, all served by one
+// vtable whose primary interface is T::Primary; T's IUnknown operations are
+// left to the wrappers here. Every live object holds a module lock.
+
+#include <atomic>
+#include <new>
+
+#include "com_module.h"
+#include "win32/com.h"
+
+namespace orva::com {
+
+template <class T>
+bool offersInterface(REFIID riid) noexcept {
+    if (riid == IID_IUnknown) {
+        return true;
+    }
+    for (const IID* offered : T::kInterfaces) {
+        if (riid == *offered) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// An object on its own.
+template <class T>
+class ComObject final : public T {
+  public:
+    ComObject() noexcept { comModule().lock(); }
+
+    HRESULT QueryInterface(REFIID riid, void** ppvObject) override {
+        if (ppvObject == nullptr) {
+            return E_POINTER;
+        }
+        if (!offersInterface<T>(riid)) {
+            *ppvObject = nullptr;
+            return E_NOINTERFACE;
+        }
+        *ppvObject = static_cast<typename T::Primary*>(this);
+        AddRef();
+        return S_OK;
+    }
+    ULONG AddRef() override { return ++refs_; }
+    ULONG Release() override {
+        const ULONG left = --refs_;
+        if (left == 0) {
+            delete this;
+        }
+        return left;
+    }
+
+  private:
+    ~ComObject() { comModule().unlock(); }
+
+    std::atomic<ULONG> refs_{0};
+};
+
+// The part of an aggregated object that the outer object's clients see: its
+// IUnknown operations are the outer object's.
+template <class T>
+class ContainedObject final : public T {
+  public:
+    explicit ContainedObject(IUnknown* outer) noexcept : outer_(outer) {}
+
+    HRESULT QueryInterface(REFIID riid, void** ppvObject) override {
+        return outer_->QueryInterface(riid, ppvObject);
+    }
+    ULONG AddRef() override { return outer_->AddRef(); }
+    ULONG Release() override { return outer_->Release(); }
+
+  private:
+    IUnknown* outer_;
+};
+
+// An aggregated object's own IUnknown, which only the outer object holds.
+template <class T>
+class AggregatedObject final : public IUnknown {
+  public:
+    explicit AggregatedObject(IUnknown* outer) noexcept : contained_(outer) { comModule().lock(); }
+
+    HRESULT QueryInterface(REFIID riid, void** ppvObject) override {
+        if (ppvObject == nullptr) {
+            return E_POINTER;
+        }
+        if (riid == IID_IUnknown) {
+            *ppvObject = static_cast<IUnknown*>(this);
+            AddRef();
+            return S_OK;
+        }
+        if (!offersInterface<T>(riid)) {
+            *ppvObject = nullptr;
+            return E_NOINTERFACE;
+        }
+        *ppvObject = static_cast<typename T::Primary*>(&contained_);
+        contained_.AddRef();
+        return S_OK;
+    }
+    ULONG AddRef() override { return ++refs_; }
+    ULONG Release() override {
+        const ULONG left = --refs_;
+        if (left == 0) {
+            delete this;
+        }
+        return left;
+    }
+
+  private:
+    ~AggregatedObject() { comModule().unlock(); }
+
+    std::atomic<ULONG> refs_{0};
+    ContainedObject<T> contained_;
+};
+
+// Makes objects of T; aggregation only for IUnknown, as COM requires.
+template <class T>
+class ClassFactory final : public IClassFactory {
+  public:
+    HRESULT QueryInterface(REFIID riid, void** ppvObject) override {
+        if (ppvObject == nullptr) {
+            return E_POINTER;
+        }
+        if (riid != IID_IUnknown && riid != IID_IClassFactory) {
+            *ppvObject = nullptr;
+            return E_NOINTERFACE;
+        }
+        *ppvObject = static_cast<IClassFactory*>(this);
+        AddRef();
+        return S_OK;
+    }
+    ULONG AddRef() override { return ++refs_; }
+    ULONG Release() override {
+        const ULONG left = --refs_;
+        if (left == 0) {
+            delete this;
+        }
+        return left;
+    }
+
+    HRESULT CreateInstance(IUnknown* pUnkOuter, REFIID riid, void** ppvObject) override {
+        if (ppvObject == nullptr) {
+            return E_POINTER;
+        }
+        *ppvObject = nullptr;
+        if (pUnkOuter != nullptr && riid != IID_IUnknown) {
+            return CLASS_E_NOAGGREGATION;
+        }
+        IUnknown* object = nullptr;
+        if (pUnkOuter != nullptr) {
+            object = new (std::nothrow) AggregatedObject<T>(pUnkOuter);
+        } else {
+            object = static_cast<typename T::Primary*>(new (std::nothrow) ComObject<T>);
+        }
+        if (object == nullptr) {
+            return E_OUTOFMEMORY;
+        }
+        // The query's reference is the caller's; a refused query frees the object.
+        object->AddRef();
+        const HRESULT hr = object->QueryInterface(riid, ppvObject);
+        object->Release();
+        return hr;
+    }
+    HRESULT LockServer(BOOL fLock) override {
+        if (fLock) {
+            comModule().lock();
+        } else {
+            comModule().unlock();
+        }
+        return S_OK;
+    }
+
+  private:
+    ~ClassFactory() = default;
+
+    std::atomic<ULONG> refs_{0};
+};
+
+// DllGetClassObject for a server of one class.
+template <class T>
+HRESULT classObject(REFCLSID rclsid, REFCLSID served, REFIID riid, void** ppv) noexcept {
+    if (ppv == nullptr) {
+        return E_POINTER;
+    }
+    *ppv = nullptr;
+    if (rclsid != served) {
+        return CLASS_E_CLASSNOTAVAILABLE;
+    }
+    auto* factory = new (std::nothrow) ClassFactory<T>;
+    if (factory == nullptr) {
+        return E_OUTOFMEMORY;
+    }
+    factory->AddRef();
+    const HRESULT hr = factory->QueryInterface(riid, ppv);
+    factory->Release();
+    return hr;
+}
+
+}  // namespace orva::com
