@@ -1,0 +1,138 @@
+// The control over the real token API library and a software key, driven by
+// name through IDispatch as a page's script drives it; signatures checked
+// with the openssl command line.
+
+#include "control_test_support.h"
+#include "orva/testing/support.h"
+
+namespace orva::control::test {
+namespace {
+
+using orva::testing::CommandResult;
+using orva::testing::shellQuote;
+
+const std::string kZhangSan = "CN=Zhang San,OU=Unit,O=Bank";
+const std::string kLiSi = "CN=Li Si,OU=Unit,O=Bank";
+// "<T>中文</T>" in UTF-8 and GB18030, and "付款" to show.
+const std::string kXml = "<T>\xe4\xb8\xad\xe6\x96\x87</T>";
+const std::string kXmlGb = "<T>\xd6\xd0\xce\xc4</T>";
+const std::string kDisplay = "\xe4\xbb\x98\xe6\xac\xbe";
+
+class SoftkeyControlTest : public ControlTest {
+  protected:
+    SoftkeyControlTest() : ControlTest(frontend::test::binFolder()) {
+        folder_.setEnv("ORVA_SOFTKEY_DIR", (folder_.root() / "softkey").string());
+        folder_.setEnv("ORVA_ACP", "65001");
+        // The product's registration, with the driver's version.
+        expectRun("orva-setup register");
+        expectRun("softkey create --sn SK0000000001");
+        expectRun("softkey user --pin 12345678");
+    }
+
+    // A shell command in the test's folder with the build's programs.
+    CommandResult run(const std::string& command) const {
+        return orva::testing::runCommand("cd " + shellQuote(folder_.root().string()) + " && PATH=" +
+                                         shellQuote(frontend::test::binFolder().string()) +
+                                         ":\"$PATH\" " + command);
+    }
+    std::string expectRun(const std::string& command) const {
+        const CommandResult result = run(command);
+        EXPECT_EQ(result.status, 0) << command << "\n" << result.output;
+        return result.output;
+    }
+
+    std::string result(std::string_view method, const std::vector<std::string>& args = {}) {
+        std::string line;
+        tools::describeOutcome(invoke(method, args), &line);
+        return line;
+    }
+
+    // "" when the base64 PKCS#7 holds an SM2 signature by a certificate of
+    // the test CA over content that contains `expected`; else what failed.
+    std::string verifySm2(const std::string& base64, const std::string& expected) {
+        folder_.write("p7.b64", base64);
+        folder_.write("ca.pem", expectRun("softkey ca"));
+        expectRun("openssl base64 -d -A -in p7.b64 -out p7.der");
+        const std::string parsed = expectRun("openssl asn1parse -inform DER -in p7.der");
+        std::string offset;
+        std::istringstream lines(parsed);
+        for (std::string line; std::getline(lines, line);) {
+            if (line.find("prim: OCTET STRING") != std::string::npos) {
+                offset = line.substr(0, line.find(':'));
+            }
+        }
+        expectRun("openssl pkcs7 -inform DER -in p7.der -print_certs -out signer.pem");
+        for (const char* step :
+             {"openssl verify -CAfile ca.pem signer.pem",
+              "openssl cms -verify -inform DER -noverify -nosigs -binary -in p7.der -out "
+              "content.bin",
+              "openssl x509 -in signer.pem -pubkey -noout -out signer.pub"}) {
+            if (const CommandResult checked = run(step); checked.status != 0) {
+                return checked.output;
+            }
+        }
+        expectRun("openssl asn1parse -inform DER -in p7.der -noout -strparse " + offset +
+                  " -out signature.der");
+        const CommandResult verified =
+            run("openssl pkeyutl -verify -pubin -inkey signer.pub -rawin -digest sm3"
+                " -pkeyopt distid:1234567812345678 -in content.bin -sigfile signature.der");
+        if (verified.status != 0) {
+            return verified.output;
+        }
+        return folder_.read("content.bin").find(expected) != std::string::npos
+                   ? ""
+                   : "content without the transaction";
+    }
+};
+
+TEST_F(SoftkeyControlTest, APageReadsTheKeyAndSignsATransaction) {
+    // The script-like client itself, as a user runs it.
+    EXPECT_EQ(expectRun("com-call Orva_usbkey_ctrl.orva_usbkey GetMediaID"), "SK0000000001\n");
+    EXPECT_EQ(result("GetDriverVersion"), "1.0.0.0");
+    EXPECT_EQ(result("GetVersion"), "1.0.0.0");
+    EXPECT_EQ(result("GetCharsetList"), "GBK||UTF-8||GB18030");
+    EXPECT_EQ(result("GetLanguageList"), "zh_CN||en_US");
+    EXPECT_EQ(result("SetLanguage", {"en_US"}), "0");
+    EXPECT_EQ(result("SetWarningMsg", {kDisplay}), "0");
+    EXPECT_EQ(result("SetCharset", {"KOI8-R"}), "error -106 (0xFFFFFF96): INVALID PARAMETER");
+
+    expectRun("softkey provision --sn SK0000000001 --alg sm2 --type 3 --subject " +
+              shellQuote(kZhangSan));
+    // GBK at start: the key signs the GB18030 text.
+    std::string p7 = result("GMUsbKeySign", {kZhangSan, "SM3", kXml, kDisplay, ""});
+    ASSERT_GT(p7.size(), 100u) << p7;
+    EXPECT_EQ(verifySm2(p7, kXmlGb), "");
+    EXPECT_EQ(result("SetCharset", {"UTF-8"}), "0");
+    p7 = result("GMUsbKeySign", {kZhangSan, "SM3", kXml, kDisplay, ""});
+    EXPECT_EQ(verifySm2(p7, kXml), "");
+
+    // Into a signature file, over a file to sign.
+    folder_.write("order.txt", "pay 100");
+    const std::string p7File = (folder_.root() / "order.p7").string();
+    EXPECT_EQ(result("GMUsbKeySignFile", {kZhangSan, "SM3", kXml, kDisplay,
+                                          (folder_.root() / "order.txt").string(), p7File}),
+              "0");
+    EXPECT_EQ(verifySm2(folder_.read("order.p7"), kXml), "");
+
+    // An RSA container signs too.
+    expectRun("softkey provision --sn SK0000000001 --alg rsa2048 --type 3 --subject " +
+              shellQuote(kLiSi));
+    p7 = result("GMUsbKeySign", {kLiSi, "SHA256", kXml, kDisplay, "undefined"});
+    folder_.write("rsa.b64", p7);
+    expectRun("openssl base64 -d -A -in rsa.b64 -out rsa.der");
+    EXPECT_EQ(run("openssl cms -verify -inform DER -binary -in rsa.der -CAfile ca.pem"
+                  " -purpose any -out rsa.bin")
+                  .status,
+              0);
+    EXPECT_NE(folder_.read("rsa.bin").find(kXml), std::string::npos);
+
+    // The user's answer and a missing key come back as their descriptions.
+    expectRun("softkey user --pin 12345678 --button cancel");
+    EXPECT_EQ(result("GMUsbKeySign", {kLiSi, "SHA256", kXml, kDisplay, ""}),
+              "error -100 (0xFFFFFF9C): USER CANCEL");
+    expectRun("softkey unplug SK0000000001");
+    EXPECT_EQ(result("GetMediaID"), "error -102 (0xFFFFFF9A): NO DEVICE");
+}
+
+}  // namespace
+}  // namespace orva::control::test
