@@ -50,17 +50,17 @@ std::size_t base64EncodedLength(std::size_t n) {
 
 int base64Encode(std::span<const std::uint8_t> bytes, std::span<char> out,
                  std::size_t& length) noexcept {
-    // 1. Nothing to encode: an empty text (the output is not looked at).
+    // Nothing to encode: an empty text (the output is not looked at).
     if (bytes.empty()) {
         length = 0;
         return kBase64Ok;
     }
-    // 3. Needed size; 5. capacity.
+    // Needed size, capacity.
     const auto needed = encodedLength(bytes.size());
     if (!needed || out.size() < *needed) {
         return kBase64Failed;
     }
-    // 6. Whole groups, then one or two bytes left with their padding.
+    // Whole groups, then one or two bytes left with their padding.
     std::size_t in = 0;
     std::size_t at = 0;
     for (; bytes.size() - in >= 3; in += 3) {
@@ -94,16 +94,16 @@ std::string base64Encode(std::span<const std::uint8_t> bytes) {
 
 int base64DecodedLength(std::string_view text, std::size_t& length) noexcept {
     const std::size_t n = text.size();
-    // 1. Whole groups of four only, tested before anything else.
+    // Whole groups of four only, tested before anything else.
     if (n % 4 != 0) {
         return kBase64Failed;
     }
-    // 2. An empty text decodes to nothing.
+    // An empty text decodes to nothing.
     if (n == 0) {
         length = 0;
         return kBase64Ok;
     }
-    // 4. Padding only at the end; the search stays inside the text, which need
+    // Padding only at the end; the search stays inside the text, which need
     // not be terminated.
     std::size_t padding = 0;
     if (const void* pad = std::memchr(text.data(), kPad, n); pad != nullptr) {
@@ -119,7 +119,7 @@ int base64DecodedLength(std::string_view text, std::size_t& length) noexcept {
             return kBase64Failed;
         }
     }
-    // 5. Decoded size.
+    // Decoded size.
     length = n / 4 * 3 - padding;
     return kBase64Ok;
 }
@@ -129,7 +129,7 @@ int base64Decode(std::string_view text, std::span<std::uint8_t> out, std::size_t
     if (base64DecodedLength(text, decoded) != kBase64Ok || out.size() < decoded) {
         return kBase64Failed;
     }
-    // 7. Full groups of three bytes; the last group gives as many bytes as its
+    // Full groups of three bytes; the last group gives as many bytes as its
     // padding leaves.
     std::size_t at = 0;
     for (std::size_t in = 0; in < text.size(); in += 4) {
@@ -163,7 +163,7 @@ std::optional<Bytes> base64Decode(std::string_view text) {
 
 std::optional<std::string> readFileAsBase64(std::string_view path) {
     try {
-        // 1. Open the file.
+        // Open the file.
         const auto file = RegularFile::open(path);
         if (!file) {
             return std::nullopt;
@@ -176,12 +176,12 @@ std::optional<std::string> readFileAsBase64(std::string_view path) {
 
 std::optional<std::string> readFileAsBase64(const RegularFile& file) {
     try {
-        // 2. Read the whole file.
+        // Read the whole file.
         const auto bytes = file.readAll();
         if (!bytes) {
             return std::nullopt;
         }
-        // 3. Encode the bytes actually read; an empty file gives an empty text.
+        // Encode the bytes actually read; an empty file gives an empty text.
         return base64Encode(*bytes);
     } catch (const std::bad_alloc&) {
         return std::nullopt;

@@ -8,9 +8,11 @@
 #include <initializer_list>
 #include <vector>
 
+#include "orva/bytes.h"
+
 namespace orva::api {
 
-using Bytes = std::vector<std::uint8_t>;
+using orva::Bytes;
 
 // sum := the sum of the terms; false (sum unchanged) when it would not fit.
 inline bool checkedSum(std::initializer_list<std::size_t> terms, std::size_t& sum) noexcept {

@@ -183,7 +183,7 @@ int encodeRsaPublicKey(std::span<const std::uint8_t> modulus,
         return kDerTooLong;
     }
     try {
-        // 1. A zero byte in front of a value that would read as negative.
+        // A zero byte in front of a value that would read as negative.
         const auto unsignedValue = [](std::span<const std::uint8_t> value) {
             Bytes bytes;
             bytes.reserve(value.size() + 1);
@@ -193,7 +193,7 @@ int encodeRsaPublicKey(std::span<const std::uint8_t> modulus,
             bytes.insert(bytes.end(), value.begin(), value.end());
             return bytes;
         };
-        // 2. INTEGER, INTEGER, and the SEQUENCE around them.
+        // INTEGER, INTEGER, and the SEQUENCE around them.
         Bytes n;
         Bytes e;
         if (encodeDerInteger(unsignedValue(modulus), n) != kDerOk ||
@@ -208,7 +208,7 @@ int encodeRsaPublicKey(std::span<const std::uint8_t> modulus,
         out = std::move(sequence);
         return kDerOk;
     } catch (const std::bad_alloc&) {
-        // 3. Memory exhaustion is a refusal too.
+        // Memory exhaustion is a refusal too.
         return kDerTooLong;
     }
 }

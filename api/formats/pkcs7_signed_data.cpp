@@ -1,6 +1,7 @@
 #include "pkcs7_signed_data.h"
 
 #include <array>
+#include <new>
 #include <optional>
 #include <utility>
 
@@ -134,9 +135,9 @@ bool finishSignedData(Bytes digestAlgorithms, DerChain contentInfo, DerChain cer
 
 }  // namespace
 
-bool extractIssuerAndSerial(std::span<const std::uint8_t> certificate, Bytes& out) noexcept {
+bool extractIssuerAndSerial(std::span<const std::uint8_t> certificate, Bytes& out) {
     try {
-        // 1. Certificate, then tbsCertificate.
+        // Certificate, then tbsCertificate.
         DerElement outer;
         DerElement tbs;
         if (readDerSequence(certificate, outer) != kDerReadOk ||
@@ -144,7 +145,7 @@ bool extractIssuerAndSerial(std::span<const std::uint8_t> certificate, Bytes& ou
             return false;
         }
         Encoding rest = tbs.content;
-        // 2. An explicit version: A0 03, then an INTEGER filling those 3 bytes.
+        // An explicit version: A0 03, then an INTEGER filling those 3 bytes.
         if (rest.size() >= 2 && rest[0] == kExplicitVersionTag[0] &&
             rest[1] == kExplicitVersionTag[1]) {
             DerElement version;
@@ -154,7 +155,7 @@ bool extractIssuerAndSerial(std::span<const std::uint8_t> certificate, Bytes& ou
             }
             rest = rest.subspan(2 + kExplicitVersionSize);
         }
-        // 3. serialNumber; 4. the signature AlgorithmIdentifier; 5. issuer.
+        // serialNumber, the signature AlgorithmIdentifier, issuer.
         DerElement serial;
         DerElement signatureAlgorithm;
         DerElement issuer;
@@ -169,7 +170,7 @@ bool extractIssuerAndSerial(std::span<const std::uint8_t> certificate, Bytes& ou
         if (readDerSequence(rest, issuer) != kDerReadOk) {
             return false;
         }
-        // 6. Issuer first, then the serial, as IssuerAndSerialNumber has them.
+        // Issuer first, then the serial, as IssuerAndSerialNumber has them.
         Bytes contents(issuer.tlv.begin(), issuer.tlv.end());
         contents.insert(contents.end(), serial.tlv.begin(), serial.tlv.end());
         Bytes encoded;
@@ -178,52 +179,55 @@ bool extractIssuerAndSerial(std::span<const std::uint8_t> certificate, Bytes& ou
         }
         out = std::move(encoded);
         return true;
+    } catch (const std::bad_alloc&) {
+        throw;
     } catch (...) {
         return false;
     }
 }
 
 bool buildSignerInfoRsa(std::span<const std::uint8_t> signature,
-                        std::span<const std::uint8_t> certificate, int hashId,
-                        Bytes& out) noexcept {
+                        std::span<const std::uint8_t> certificate, int hashId, Bytes& out) {
     try {
-        // 1. Digest AlgorithmIdentifier.
+        // Digest AlgorithmIdentifier.
         const auto digestAlgorithm = rsaDigestAlgorithm(hashId);
         if (!digestAlgorithm || signature.empty()) {
             return false;
         }
-        // 2. encryptedDigest: the signature block in an OCTET STRING (04 81 80
+        // encryptedDigest: the signature block in an OCTET STRING (04 81 80
         // for 128 bytes, 04 82 01 00 for 256, the DER length for any other).
         Bytes encryptedDigest;
         if (!encodeDerValue(kDerTagOctetString, signature, encryptedDigest)) {
             return false;
         }
-        // 3. IssuerAndSerialNumber.
+        // IssuerAndSerialNumber.
         Bytes issuerAndSerial;
         if (!extractIssuerAndSerial(certificate, issuerAndSerial)) {
             return false;
         }
-        // 4. version, issuerAndSerial, digest, rsaEncryption, encryptedDigest.
+        // version, issuerAndSerial, digest, rsaEncryption, encryptedDigest.
         Bytes contents = bytesOf(kVersion1);
         contents.insert(contents.end(), issuerAndSerial.begin(), issuerAndSerial.end());
         contents.insert(contents.end(), digestAlgorithm->begin(), digestAlgorithm->end());
         contents.insert(contents.end(), std::begin(kRsaEncryptionAlgorithmId),
                         std::end(kRsaEncryptionAlgorithmId));
         contents.insert(contents.end(), encryptedDigest.begin(), encryptedDigest.end());
-        // 5. SignerInfo SEQUENCE in the signerInfos SET.
+        // SignerInfo SEQUENCE in the signerInfos SET.
         return wrapSignerInfo(std::move(contents), out);
+    } catch (const std::bad_alloc&) {
+        throw;
     } catch (...) {
         return false;
     }
 }
 
 bool buildSignerInfoSm2(std::span<const std::uint8_t> signature,
-                        std::span<const std::uint8_t> certificate, Bytes& out) noexcept {
+                        std::span<const std::uint8_t> certificate, Bytes& out) {
     try {
         if (signature.size() != kSm2SignatureSize) {
             return false;
         }
-        // 1. OCTET STRING { SEQUENCE { INTEGER r, INTEGER s } }.
+        // OCTET STRING { SEQUENCE { INTEGER r, INTEGER s } }.
         Bytes integers;
         if (!appendSm2Integer(signature.first(kSm2ValueSize), integers) ||
             !appendSm2Integer(signature.subspan(kSm2ValueSize), integers)) {
@@ -235,26 +239,28 @@ bool buildSignerInfoSm2(std::span<const std::uint8_t> signature,
             !encodeDerValue(kDerTagOctetString, pair, encryptedDigest)) {
             return false;
         }
-        // 2. IssuerAndSerialNumber.
+        // IssuerAndSerialNumber.
         Bytes issuerAndSerial;
         if (!extractIssuerAndSerial(certificate, issuerAndSerial)) {
             return false;
         }
-        // 3. version, issuerAndSerial, SM3, SM2, encryptedDigest.
+        // version, issuerAndSerial, SM3, SM2, encryptedDigest.
         Bytes contents = bytesOf(kVersion1);
         contents.insert(contents.end(), issuerAndSerial.begin(), issuerAndSerial.end());
         contents.insert(contents.end(), std::begin(kSm3AlgorithmId), std::end(kSm3AlgorithmId));
         contents.insert(contents.end(), std::begin(kSm2SignatureAlgorithmId),
                         std::end(kSm2SignatureAlgorithmId));
         contents.insert(contents.end(), encryptedDigest.begin(), encryptedDigest.end());
-        // 4. SignerInfo SEQUENCE in the signerInfos SET.
+        // SignerInfo SEQUENCE in the signerInfos SET.
         return wrapSignerInfo(std::move(contents), out);
+    } catch (const std::bad_alloc&) {
+        throw;
     } catch (...) {
         return false;
     }
 }
 
-bool buildDataContentInfo(std::span<const std::uint8_t> content, DerChain& out) noexcept {
+bool buildDataContentInfo(std::span<const std::uint8_t> content, DerChain& out) {
     try {
         DerChain contentInfo;
         contentInfo.appendBorrowed(content);
@@ -267,6 +273,8 @@ bool buildDataContentInfo(std::span<const std::uint8_t> content, DerChain& out) 
         }
         out = std::move(contentInfo);
         return true;
+    } catch (const std::bad_alloc&) {
+        throw;
     } catch (...) {
         return false;
     }
@@ -275,9 +283,9 @@ bool buildDataContentInfo(std::span<const std::uint8_t> content, DerChain& out) 
 bool buildPkcs7SignedDataRsa(std::span<const std::uint8_t> content, int contentMode,
                              std::span<const std::uint8_t> certificate,
                              std::span<const std::uint8_t> signature, std::span<std::uint8_t> out,
-                             std::size_t& outLength, int hashId) noexcept {
+                             std::size_t& outLength, int hashId) {
     try {
-        // 1. digestAlgorithms by hash id, before anything else.
+        // digestAlgorithms by hash id, before anything else.
         const auto digestAlgorithm = rsaDigestAlgorithm(hashId);
         if (!digestAlgorithm || contentMode != kContentEmbedded) {
             return false;
@@ -286,7 +294,7 @@ bool buildPkcs7SignedDataRsa(std::span<const std::uint8_t> content, int contentM
         if (!encodeDerValue(kDerTagSet, *digestAlgorithm, digestAlgorithms)) {
             return false;
         }
-        // 2. contentInfo; 3. certificates; 4. signerInfos.
+        // contentInfo, certificates, signerInfos.
         DerChain contentInfo;
         DerChain certificates;
         Bytes signerInfos;
@@ -295,9 +303,10 @@ bool buildPkcs7SignedDataRsa(std::span<const std::uint8_t> content, int contentM
             !buildSignerInfoRsa(signature, certificate, hashId, signerInfos)) {
             return false;
         }
-        // 5, 6.
         return finishSignedData(std::move(digestAlgorithms), std::move(contentInfo),
                                 std::move(certificates), std::move(signerInfos), out, outLength);
+    } catch (const std::bad_alloc&) {
+        throw;
     } catch (...) {
         return false;
     }
@@ -306,9 +315,9 @@ bool buildPkcs7SignedDataRsa(std::span<const std::uint8_t> content, int contentM
 bool buildPkcs7SignedDataSm2(std::span<const std::uint8_t> content, int contentMode,
                              std::span<const std::uint8_t> certificate,
                              std::span<const std::uint8_t> signature, std::span<std::uint8_t> out,
-                             std::size_t& outLength) noexcept {
+                             std::size_t& outLength) {
     try {
-        // 1. digestAlgorithms: always SM3.
+        // digestAlgorithms: always SM3.
         if (contentMode != kContentEmbedded) {
             return false;
         }
@@ -316,7 +325,7 @@ bool buildPkcs7SignedDataSm2(std::span<const std::uint8_t> content, int contentM
         if (!encodeDerValue(kDerTagSet, kSm3AlgorithmId, digestAlgorithms)) {
             return false;
         }
-        // 2. contentInfo; 3. certificates; 4. signerInfos.
+        // contentInfo, certificates, signerInfos.
         DerChain contentInfo;
         DerChain certificates;
         Bytes signerInfos;
@@ -325,17 +334,17 @@ bool buildPkcs7SignedDataSm2(std::span<const std::uint8_t> content, int contentM
             !buildSignerInfoSm2(signature, certificate, signerInfos)) {
             return false;
         }
-        // 5, 6.
         return finishSignedData(std::move(digestAlgorithms), std::move(contentInfo),
                                 std::move(certificates), std::move(signerInfos), out, outLength);
+    } catch (const std::bad_alloc&) {
+        throw;
     } catch (...) {
         return false;
     }
 }
 
 bool pkcs7SignedDataSm2SizeBound(std::span<const std::uint8_t> content,
-                                 std::span<const std::uint8_t> certificate,
-                                 std::size_t& size) noexcept {
+                                 std::span<const std::uint8_t> certificate, std::size_t& size) {
     std::array<std::uint8_t, kSm2SignatureSize> widest{};
     widest.fill(0xFF);
     return buildPkcs7SignedDataSm2(content, kContentEmbedded, certificate, widest, {}, size);

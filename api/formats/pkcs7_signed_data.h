@@ -10,8 +10,9 @@
 // No attributes: the signature is over the content itself. Every
 // AlgorithmIdentifier carries an explicit NULL.
 //
-// Builders answer true or false; the caller maps false to its code. They never
-// throw and never write past their output.
+// Builders answer true or false; the caller maps false to its code. A failed
+// allocation throws std::bad_alloc, so that it reads as the memory code; they
+// never write past their output.
 
 #include <cstddef>
 #include <cstdint>
@@ -30,21 +31,21 @@ inline constexpr std::size_t kSm2SignatureSize = 64;
 // out := SEQUENCE { issuer Name, serialNumber }, both as they stand in the
 // certificate (version 1 and version 3 certificates alike). The certificate is
 // the DER read from the key; its outer TLV must end inside it.
-bool extractIssuerAndSerial(std::span<const std::uint8_t> certificate, Bytes& out) noexcept;
+bool extractIssuerAndSerial(std::span<const std::uint8_t> certificate, Bytes& out);
 
 // out := the signerInfos SET with one SignerInfo over an RSA signature of any
 // non-zero length. Hash ids 3 (MD5) to 7 (SHA-512).
 bool buildSignerInfoRsa(std::span<const std::uint8_t> signature,
-                        std::span<const std::uint8_t> certificate, int hashId, Bytes& out) noexcept;
+                        std::span<const std::uint8_t> certificate, int hashId, Bytes& out);
 
 // out := the signerInfos SET with one SignerInfo over an SM2 signature, which
 // must be 64 bytes. r and s become minimal DER INTEGERs (leading zero bytes
 // dropped, one 00 in front of a high bit), as verifiers require.
 bool buildSignerInfoSm2(std::span<const std::uint8_t> signature,
-                        std::span<const std::uint8_t> certificate, Bytes& out) noexcept;
+                        std::span<const std::uint8_t> certificate, Bytes& out);
 
 // out := 30 { 06 data, A0 { 04 content } }, borrowing content.
-bool buildDataContentInfo(std::span<const std::uint8_t> content, DerChain& out) noexcept;
+bool buildDataContentInfo(std::span<const std::uint8_t> content, DerChain& out);
 
 // The ContentInfo of type signedData into out; outLength receives its length.
 // An out without storage (a default span) asks for the length only, after the
@@ -55,19 +56,18 @@ bool buildDataContentInfo(std::span<const std::uint8_t> content, DerChain& out) 
 bool buildPkcs7SignedDataRsa(std::span<const std::uint8_t> content, int contentMode,
                              std::span<const std::uint8_t> certificate,
                              std::span<const std::uint8_t> signature, std::span<std::uint8_t> out,
-                             std::size_t& outLength, int hashId) noexcept;
+                             std::size_t& outLength, int hashId);
 
 // The same for SM2 with SM3; the signature must be 64 bytes.
 bool buildPkcs7SignedDataSm2(std::span<const std::uint8_t> content, int contentMode,
                              std::span<const std::uint8_t> certificate,
                              std::span<const std::uint8_t> signature, std::span<std::uint8_t> out,
-                             std::size_t& outLength) noexcept;
+                             std::size_t& outLength);
 
 // The largest SM2 SignedData any signature can give for this content and
 // certificate: the size to reserve before the key has signed (r and s with the
 // high bit set need the most bytes, and no length grows smaller with them).
 bool pkcs7SignedDataSm2SizeBound(std::span<const std::uint8_t> content,
-                                 std::span<const std::uint8_t> certificate,
-                                 std::size_t& size) noexcept;
+                                 std::span<const std::uint8_t> certificate, std::size_t& size);
 
 }  // namespace orva::api

@@ -23,33 +23,13 @@ std::optional<RegularFile> RegularFile::open(std::string_view path) {
     if (fd < 0) {
         return std::nullopt;
     }
-    RegularFile file(fd, 0);
+    RegularFile file(FileDescriptor(fd), 0);
     struct stat info {};
     if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size < 0) {
         return std::nullopt;
     }
     file.size_ = static_cast<std::uint64_t>(info.st_size);
     return file;
-}
-
-RegularFile::RegularFile(RegularFile&& other) noexcept
-    : fd_(std::exchange(other.fd_, -1)), size_(other.size_) {}
-
-RegularFile& RegularFile::operator=(RegularFile&& other) noexcept {
-    if (this != &other) {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-        fd_ = std::exchange(other.fd_, -1);
-        size_ = other.size_;
-    }
-    return *this;
-}
-
-RegularFile::~RegularFile() {
-    if (fd_ >= 0) {
-        ::close(fd_);
-    }
 }
 
 std::optional<Bytes> RegularFile::readAll() const {
@@ -59,8 +39,8 @@ std::optional<Bytes> RegularFile::readAll() const {
     Bytes bytes(static_cast<std::size_t>(size_));
     std::size_t done = 0;
     while (done < bytes.size()) {
-        const ::ssize_t got =
-            ::pread(fd_, bytes.data() + done, bytes.size() - done, static_cast<::off_t>(done));
+        const ::ssize_t got = ::pread(fd_.get(), bytes.data() + done, bytes.size() - done,
+                                      static_cast<::off_t>(done));
         if (got < 0) {
             if (errno == EINTR) {
                 continue;

@@ -6,8 +6,10 @@
 #include <cstdint>
 #include <optional>
 #include <string_view>
+#include <utility>
 
 #include "byte_buffer.h"
+#include "orva/file_descriptor.h"
 
 namespace orva::api {
 
@@ -15,12 +17,6 @@ class RegularFile {
   public:
     // None when the path cannot be opened, holds a NUL, or is not a regular file.
     static std::optional<RegularFile> open(std::string_view path);
-
-    RegularFile(RegularFile&& other) noexcept;
-    RegularFile& operator=(RegularFile&& other) noexcept;
-    RegularFile(const RegularFile&) = delete;
-    RegularFile& operator=(const RegularFile&) = delete;
-    ~RegularFile();
 
     // The size when it was opened.
     std::uint64_t size() const noexcept { return size_; }
@@ -31,9 +27,9 @@ class RegularFile {
     std::optional<Bytes> readAll() const;
 
   private:
-    RegularFile(int fd, std::uint64_t size) noexcept : fd_(fd), size_(size) {}
+    RegularFile(FileDescriptor fd, std::uint64_t size) noexcept : fd_(std::move(fd)), size_(size) {}
 
-    int fd_ = -1;
+    FileDescriptor fd_;
     std::uint64_t size_ = 0;
 };
 

@@ -248,12 +248,12 @@ int putTextTlv(std::string_view tag, std::span<const std::uint8_t> value,
 int buildSignPacketBinary(std::string_view transaction, std::string_view display,
                           std::string_view filePath, std::span<std::uint8_t> out,
                           std::size_t& packetLength) {
-    // 1. The attached-file field.
+    // The attached-file field.
     Bytes field;
     if (const int code = buildAttachedFileField(filePath, field); code != kSuccess) {
         return code;
     }
-    // 2. L = X + D + F + 27; the packet is L + 9 and must fit out.
+    // L = X + D + F + 27; the packet is L + 9 and must fit out.
     std::size_t outer = 0;
     std::size_t total = 0;
     if (const int code = packetLengths(kBinaryTlvHeaderSize, transaction.size(), display.size(),
@@ -261,13 +261,13 @@ int buildSignPacketBinary(std::string_view transaction, std::string_view display
         code != kSuccess) {
         return code;
     }
-    // 3. Outer header, then transaction, file, display.
+    // Outer header, then transaction, file, display.
     ElementWriter writer(out);
     writer.put(putBinaryTlvHeader, kBinaryTagPacket, std::uint64_t{outer});
     writer.put(putBinaryTlv, kBinaryTagTransaction, bytesOf(transaction));
     writer.put(putBinaryTlv, kBinaryTagFile, std::span<const std::uint8_t>(field));
     writer.put(putBinaryTlv, kBinaryTagDisplay, bytesOf(display));
-    // 4. The elements must add up to the whole packet.
+    // The elements must add up to the whole packet.
     if (writer.code() != kSuccess) {
         return writer.code();
     }
@@ -281,12 +281,12 @@ int buildSignPacketBinary(std::string_view transaction, std::string_view display
 int buildSignPacketText(std::string_view transaction, std::string_view display,
                         std::string_view filePath, std::span<std::uint8_t> out,
                         std::size_t& packetLength) {
-    // 1. The attached-file field.
+    // The attached-file field.
     Bytes field;
     if (const int code = buildAttachedFileField(filePath, field); code != kSuccess) {
         return code;
     }
-    // 2. L = X + D + F + 36; the packet is L + 12 and must fit out.
+    // L = X + D + F + 36; the packet is L + 12 and must fit out.
     std::size_t outer = 0;
     std::size_t total = 0;
     if (const int code = packetLengths(kTextTlvHeaderSize, transaction.size(), display.size(),
@@ -294,14 +294,14 @@ int buildSignPacketText(std::string_view transaction, std::string_view display,
         code != kSuccess) {
         return code;
     }
-    // 3. Outer header, then transaction, display, file: not the binary form's
+    // Outer header, then transaction, display, file: not the binary form's
     // order.
     ElementWriter writer(out);
     writer.put(putTextTlvHeader, kTextTagPacket, std::uint64_t{outer});
     writer.put(putTextTlv, kTextTagTransaction, bytesOf(transaction));
     writer.put(putTextTlv, kTextTagDisplay, bytesOf(display));
     writer.put(putTextTlv, kTextTagFile, std::span<const std::uint8_t>(field));
-    // 4. The elements must add up to the whole packet.
+    // The elements must add up to the whole packet.
     if (writer.code() != kSuccess) {
         return writer.code();
     }
@@ -314,12 +314,12 @@ int buildSignPacketText(std::string_view transaction, std::string_view display,
 
 int estimateSignPacketSize(std::size_t transactionLength, std::size_t displayLength,
                            std::string_view filePath, std::size_t& size) {
-    // 1. The two texts.
+    // The two texts.
     std::size_t estimate = 0;
     if (!checkedSum({transactionLength, displayLength}, estimate)) {
         return kTlvEncodeError;
     }
-    // 2. The path and the base64 of the file, which must fit the field.
+    // The path and the base64 of the file, which must fit the field.
     if (!filePath.empty()) {
         const auto file = RegularFile::open(filePath);
         if (!file) {
@@ -337,7 +337,7 @@ int estimateSignPacketSize(std::size_t transactionLength, std::size_t displayLen
             return kTlvEncodeError;
         }
     }
-    // 3. Room for the headers and the counts.
+    // Room for the headers and the counts.
     if (!checkedSum({estimate, kSignPacketEstimateSpare}, estimate)) {
         return kTlvEncodeError;
     }

@@ -10,8 +10,9 @@
 #include "bound_function_table.h"
 #include "device_session.h"
 #include "export_guard.h"
+#include "orva/registry_key.h"
 #include "orva_api.h"
-#include "product_names.h"
+#include "orva_registration.h"
 #include "sized_output.h"
 #include "win32/errors.h"
 #include "win32/registry.h"
@@ -20,18 +21,9 @@ namespace orva::api {
 
 namespace {
 
-constexpr const char* kUninstallKey = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
-constexpr const char* kUninstallKey32 =
-    "SOFTWARE\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
-constexpr const char* kVersionValue = "DisplayVersion";
 constexpr DWORD kVersionRoom = 260;
 // GetCSPInfo reads the version into this much room.
 constexpr int kCspVersionRoom = 32;
-
-struct RegistryKeyClose {
-    void operator()(HKEY key) const noexcept { RegCloseKey(key); }
-};
-using RegistryKey = std::unique_ptr<std::remove_pointer_t<HKEY>, RegistryKeyClose>;
 
 RegistryKey openUninstallEntry(const char* parent) {
     const std::string path = std::string(parent) + kProviderName;
@@ -47,7 +39,7 @@ bool readDisplayVersion(HKEY key, std::string& version) {
     // A stored value need not end in a NUL: one byte more stays NUL.
     std::array<char, kVersionRoom + 1> data{};
     DWORD size = kVersionRoom;
-    if (RegQueryValueExA(key, kVersionValue, nullptr, nullptr,
+    if (RegQueryValueExA(key, kDisplayVersionValue, nullptr, nullptr,
                          reinterpret_cast<LPBYTE>(data.data()), &size) != ERROR_SUCCESS) {
         return false;
     }
@@ -79,12 +71,12 @@ ApiErrorCode getDriverVer(char* buffer, int* length) {
     return withSizedOutput(buffer, length, [](std::string& version) {
         // The process's own view first; only an entry that does not open there
         // sends us to the 32-bit one.
-        if (const RegistryKey key = openUninstallEntry(kUninstallKey)) {
+        if (const RegistryKey key = openUninstallEntry(kUninstallKeyParent)) {
             if (!readDisplayVersion(key.get(), version)) {
                 return kDriverNotInstalled;
             }
         } else {
-            const RegistryKey key32 = openUninstallEntry(kUninstallKey32);
+            const RegistryKey key32 = openUninstallEntry(kUninstallKeyParent32);
             if (!key32 || !readDisplayVersion(key32.get(), version)) {
                 return kDriverNotInstalled;
             }

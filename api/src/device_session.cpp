@@ -14,49 +14,45 @@ constexpr std::uint32_t kSlotListSize = 32;
 
 ApiErrorCode DeviceSession::open(Authentication authentication) noexcept {
     close();
-    // 1. Nothing obtained yet; 32 zero slot ids.
+    // Nothing obtained yet; 32 zero slot ids.
     std::array<std::uint32_t, kSlotListSize> slots{};
     std::uint32_t count = kSlotListSize;
     const DravikApi& dravik = boundFunctions().dravik;
 
-    // 2. Cannot happen in a loaded library, which is always fully bound.
+    // Cannot happen in a loaded library, which is always fully bound.
     if (!dravik.NDEstablishContext) {
         return kDriverNotInstalled;
     }
-    // 3.
     void* context = nullptr;
     if (dravik.NDEstablishContext(&context) != DRV_OK) {
         return kNoDevice;
     }
     context_ = context;
-    // 4.
     if (dravik.NDGetSlotList(context_, kSlotListSize, slots.data(), &count) != DRV_OK ||
         count == 0) {
         close();
         return kNoDevice;
     }
-    // 5. A count above the list's 32 ids is too many keys as well; only the
+    // A count above the list's 32 ids is too many keys as well; only the
     // first id is ever read.
     if (count >= 2) {
         close();
         return kTooManyDevices;
     }
-    // 6. A failed open hands back no device to close.
+    // A failed open hands back no device to close.
     void* device = nullptr;
     if (dravik.NDOpen(context_, slots[0], &device) != DRV_OK) {
         close();
         return kOpenDeviceError;
     }
     device_ = device;
-    // 7. Its result does not matter.
+    // Its result does not matter.
     dravik.NDBeginTransaction(device_);
-    // 8.
     if (authentication == Authentication::external &&
         dravik.QZExternAuth(device_, DRV_DEVICE_AUTH_KEY) != DRV_OK) {
         close();
         return kOpenDeviceError;
     }
-    // 9.
     return kSuccess;
 }
 

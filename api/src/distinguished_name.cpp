@@ -28,22 +28,22 @@ std::string_view commonNameValue(std::string_view text) noexcept {
 
 ApiErrorCode matchDistinguishedName(std::string_view requested, std::string_view subject,
                                     std::string& commonName) {
-    // 1. The subject's CN value, OU part and O part (the parts with their
+    // The subject's CN value, OU part and O part (the parts with their
     // prefixes).
     const std::string_view subjectCn = commonNameValue(subject);
     const std::string_view subjectOu = itemFrom(subject, kOuPrefix);
     const std::string_view subjectO = itemFrom(subject, kOPrefix);
-    // 2. The request's CN value; without "CN=" the whole request is one.
+    // The request's CN value; without "CN=" the whole request is one.
     const bool requestHasCn = requested.find(kCnPrefix) != std::string_view::npos;
     const std::string_view requestedCn = requestHasCn ? commonNameValue(requested) : requested;
 
     bool match = false;
     if (requested.find(',') == std::string_view::npos) {
-        // 3. A name alone: the beginning of the subject's CN value.
+        // A name alone: the beginning of the subject's CN value.
         match = !requestedCn.empty() && requestedCn.size() <= subjectCn.size() &&
                 subjectCn.starts_with(requestedCn);
     } else {
-        // 4. A full name: CN exactly, and OU and O where the request gives them.
+        // A full name: CN exactly, and OU and O where the request gives them.
         if (!requestHasCn) {
             return kInvalidParameter;
         }
@@ -55,7 +55,6 @@ ApiErrorCode matchDistinguishedName(std::string_view requested, std::string_view
     if (!match) {
         return kNoMatchCertificate;
     }
-    // 5.
     commonName.assign(subjectCn);
     return kSuccess;
 }

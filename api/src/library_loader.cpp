@@ -2,10 +2,9 @@
 
 #include <limits.h>
 
-#include <vector>
-
 #include "bound_function_table.h"
 #include "log_api.h"
+#include "orva/module_folder.h"
 #include "win32/module.h"
 
 namespace orva::api {
@@ -43,27 +42,20 @@ void freeModule(HMODULE& handle) noexcept {
 }  // namespace
 
 std::optional<std::string> makerLibraryPath(HMODULE self, std::string_view fileName) {
-    std::vector<char> buffer(kModulePathRoom, '\0');
-    DWORD length = 0;
-    if (self) {
-        length = GetModuleFileNameA(self, buffer.data(), kModulePathRoom);
-    }
-    if (length >= kModulePathRoom) {
-        return std::nullopt;
-    }
-    std::string path(buffer.data(), length);
-    if (path.empty()) {
+    if (!self) {
         return std::string(fileName);
     }
-    // A byte-wise search is exact in every ANSI code page we support (UTF-8,
-    // GBK, GB18030): none uses '/' as a trail byte.
-    const std::string::size_type slash = path.rfind('/');
-    if (slash == std::string::npos) {
-        return std::nullopt;
+    const ModuleFolder folder = moduleFolder(self, kModulePathRoom);
+    switch (folder.outcome) {
+        case ModuleFolder::Outcome::found:
+            return folder.folder + std::string(fileName);
+        case ModuleFolder::Outcome::unknown:
+            return std::string(fileName);
+        case ModuleFolder::Outcome::tooLong:
+        case ModuleFolder::Outcome::noFolder:
+            break;
     }
-    path.resize(slash + 1);
-    path += fileName;
-    return path;
+    return std::nullopt;
 }
 
 int loadLogLibrary(HMODULE self) noexcept {

@@ -28,34 +28,31 @@ bool pinLengthFits(const char* pin, int length) noexcept {
 }
 
 ApiErrorCode custInitCard(const char* pin, int pinLength) {
-    // 1. Without a PIN the length is not looked at.
+    // Without a PIN the length is not looked at.
     if (pin && !pinLengthFits(pin, pinLength)) {
         return kPinLengthError;
     }
-    // 2.
     DeviceSession session;
     if (const ApiErrorCode code = session.open(); code != kSuccess) {
         return code;
     }
-    // 3.
     if (const ApiErrorCode code = checkAdminKeyState(session.device(), kAdminKeyInitial);
         code != kSuccess) {
         return code;
     }
-    // 4. A null PIN leaves the PIN entry to the key.
+    // A null PIN leaves the PIN entry to the key.
     const std::uint32_t status = boundFunctions().dravik.QZInitADF(
         session.device(), 0, 0, pin, static_cast<std::uint32_t>(pinLength), 0, nullptr, 0, 0);
     const ApiErrorCode code = mapTokenStatus(status, kDeviceStructError);
-    // 5.
     if (code == kSuccess) {
         signalStatusChangeEvent();
     }
-    // 6. The session closes on return.
+    // The session closes on return.
     return code;
 }
 
 ApiErrorCode changePIN(const char* oldPin, int oldPinLength, const char* newPin, int newPinLength) {
-    // 1., 2. Both PINs or neither; with neither the key asks for them.
+    // Both PINs or neither; with neither the key asks for them.
     if (oldPin) {
         if (!newPin) {
             return kInvalidParameter;
@@ -69,23 +66,20 @@ ApiErrorCode changePIN(const char* oldPin, int oldPinLength, const char* newPin,
     } else if (newPin) {
         return kInvalidParameter;
     }
-    // 3.
     DeviceSession session;
     if (const ApiErrorCode code = session.open(); code != kSuccess) {
         return code;
     }
-    // 4.
     std::uint32_t triesLeft = 0;
     const std::uint32_t status = boundFunctions().dravik.QZChangePIN(
         session.device(), DRV_PIN_USER, oldPin, static_cast<std::uint32_t>(oldPinLength), newPin,
         static_cast<std::uint32_t>(newPinLength), &triesLeft);
     ApiErrorCode code = mapTokenStatus(status, kOperationFailed);
-    // 5. Only counts that read as "VERIFY PIN RETRY": a larger one would read as
+    // Only counts that read as "VERIFY PIN RETRY": a larger one would read as
     // another code (-221 PIN LOCKED, -222 ERR PIN LEN, -3xx).
     if (code == kOperationFailed && triesLeft >= 1 && triesLeft <= kMaxTriesWithText) {
         code = kVerifyPinRetry - static_cast<ApiErrorCode>(triesLeft);
     }
-    // 6.
     return code;
 }
 

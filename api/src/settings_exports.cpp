@@ -73,19 +73,17 @@ ApiErrorCode setCharset(const char* charset) {
 
 ApiErrorCode getDevLanguageList(char* buffer, int* length) {
     return withSizedOutput(buffer, length, [](std::string& text) {
-        // 2.
         DeviceSession session;
         if (const ApiErrorCode code = session.open(); code != kSuccess) {
             return code;
         }
-        // 3.
         std::array<std::uint8_t, kLanguageSlots> codes{};
         std::uint32_t count = kLanguageSlots;
         if (boundFunctions().dravik.QZGetLanguageList(session.device(), codes.data(), &count) !=
             DRV_OK) {
             return kGetLanguageListError;
         }
-        // 4. Unknown codes are skipped; the text may stay empty.
+        // Unknown codes are skipped; the text may stay empty.
         const std::size_t considered = std::min<std::size_t>(count, kLanguagesConsidered);
         for (std::size_t i = 0; i < considered; ++i) {
             const std::string_view name = languageName(codes[i]);
@@ -102,23 +100,20 @@ ApiErrorCode getDevLanguageList(char* buffer, int* length) {
 }
 
 ApiErrorCode setDevLanguage(const char* language) {
-    // 1.
     if (isEmpty(language)) {
         return kInvalidParameter;
     }
-    // 2. The key is opened before the name is looked at.
+    // The key is opened before the name is looked at.
     DeviceSession session;
     if (const ApiErrorCode code = session.open(); code != kSuccess) {
         return code;
     }
-    // 3.
     const std::optional<std::int32_t> code = languageCode(language);
     if (!code) {
         return kInvalidParameter;
     }
-    // 4. Kept even when the key refuses: every later signature hands it over.
+    // Kept even when the key refuses: every later signature hands it over.
     processState().deviceLanguage = *code;
-    // 5.
     std::array<std::uint8_t, kSetLanguageCommand.size() + 1> command{};
     std::copy(kSetLanguageCommand.begin(), kSetLanguageCommand.end(), command.begin());
     command.back() = static_cast<std::uint8_t>(*code);
@@ -127,7 +122,7 @@ ApiErrorCode setDevLanguage(const char* language) {
     const std::uint32_t statusWord = boundFunctions().dravik.NDTransmit(
         session.device(), command.data(), static_cast<std::uint32_t>(command.size()),
         response.data(), &responseLength);
-    // 6. The session closes on return.
+    // The session closes on return.
     return statusWord == DRV_SW_OK ? kSuccess : kOperationFailed;
 }
 

@@ -45,25 +45,21 @@ SignerChoice choiceOf(const DRV_CONTAINER_INFO& info, Bytes certificate, std::st
     return choice;
 }
 
-}  // namespace
-
-ApiErrorCode selectSigner(void* device, std::string_view signerDn, int hashId,
-                          SignerSelector selector, SignerChoice& choice) {
-    const bool single = selector == SignerSelector::singleBinaryForm;
-    std::optional<SignerChoice> recorded;
-    bool found = false;
-    std::size_t binaryFormCount = 0;
-
-    // 1. Every container that holds a signature key and its certificate.
+// Calls visit(info, certificate) for every container that holds a signature
+// key and its certificate, until visit answers false. False when the walk's
+// first step fails.
+template <class Visit>
+bool visitSigningContainers(void* device, Visit visit) {
     ContainerWalk walk(device);
     const std::uint32_t first = walk.next();
     if (first != DRV_OK) {
-        return kNoMatchCertificate;
+        return false;
     }
     for (std::uint32_t step = first; step == DRV_OK; step = walk.next()) {
         DRV_CONTAINER_INFO info{};
-        readContainerInfo(device, walk.index(), info);
-        if (info.signKeyPresent == 0 || info.signCertPresent == 0) {
+        // A container whose information does not read holds nothing to sign with.
+        if (readContainerInfo(device, walk.index(), info) != DRV_OK || info.signKeyPresent == 0 ||
+            info.signCertPresent == 0) {
             continue;
         }
         Bytes certificate;
@@ -71,57 +67,95 @@ ApiErrorCode selectSigner(void* device, std::string_view signerDn, int hashId,
             DRV_OK) {
             continue;
         }
-        // 2. A signature to a file: count the type-3 containers; without a
-        // signer's name the first that has a common name is taken.
-        if (single && info.type == kTypeBinaryForm) {
-            ++binaryFormCount;
-            if (signerDn.empty() && !found) {
-                const std::string subject = certificateSubject(certificate);
-                if (subject.find("CN=") != std::string::npos) {
-                    recorded = choiceOf(info, std::move(certificate),
-                                        std::string(commonNameValue(subject)));
-                    found = true;
-                }
-                continue;
-            }
-        }
-        if (signerDn.empty()) {
-            continue;
-        }
-        // 3. The signer's name must match; the first match wins.
-        std::string commonName;
-        if (matchDistinguishedName(signerDn, certificateSubject(certificate), commonName) !=
-            kSuccess) {
-            continue;
-        }
-        if (found) {
-            continue;
-        }
-        const std::uint32_t type = info.type;
-        SignerChoice candidate = choiceOf(info, std::move(certificate), std::move(commonName));
-        if (single) {
-            // Another type keeps the walk going; a later match replaces it.
-            found = type == kTypeBinaryForm;
-            recorded = std::move(candidate);
-            continue;
-        }
-        const bool suits = (type == kTypeTextForm || type == kTypeBinaryForm) &&
-                           keySuitsHash(candidate.keyBits, hashId);
-        if (suits) {
-            recorded = std::move(candidate);
-            found = true;
+        if (!visit(info, std::move(certificate))) {
             break;
         }
     }
-    // 4.
-    if (!found || !recorded) {
+    return true;
+}
+
+// The first container of type 2 or 3 whose subject matches the signer's name
+// and whose key suits the hash.
+ApiErrorCode selectMatchingKey(void* device, std::string_view signerDn, int hashId,
+                               SignerChoice& choice) {
+    std::optional<SignerChoice> recorded;
+    const bool walked =
+        visitSigningContainers(device, [&](const DRV_CONTAINER_INFO& info, Bytes certificate) {
+            if (signerDn.empty()) {
+                return true;
+            }
+            std::string commonName;
+            if (matchDistinguishedName(signerDn, certificateSubject(certificate), commonName) !=
+                kSuccess) {
+                return true;
+            }
+            SignerChoice candidate = choiceOf(info, std::move(certificate), std::move(commonName));
+            if ((info.type == kTypeTextForm || info.type == kTypeBinaryForm) &&
+                keySuitsHash(candidate.keyBits, hashId)) {
+                recorded = std::move(candidate);
+                return false;
+            }
+            return true;
+        });
+    if (!walked || !recorded) {
         return kNoMatchCertificate;
     }
-    if (single && binaryFormCount != 1) {
+    choice = std::move(*recorded);
+    return kSuccess;
+}
+
+// Exactly one container of type 3 may exist, so every container is walked.
+ApiErrorCode selectSingleBinaryForm(void* device, std::string_view signerDn, SignerChoice& choice) {
+    std::optional<SignerChoice> recorded;
+    bool found = false;
+    std::size_t binaryFormCount = 0;
+    const bool walked =
+        visitSigningContainers(device, [&](const DRV_CONTAINER_INFO& info, Bytes certificate) {
+            const bool binaryForm = info.type == kTypeBinaryForm;
+            if (binaryForm) {
+                ++binaryFormCount;
+            }
+            if (signerDn.empty()) {
+                // Without a signer's name the first type-3 container that has
+                // a common name is taken.
+                if (binaryForm && !found) {
+                    const std::string subject = certificateSubject(certificate);
+                    if (subject.find("CN=") != std::string::npos) {
+                        recorded = choiceOf(info, std::move(certificate),
+                                            std::string(commonNameValue(subject)));
+                        found = true;
+                    }
+                }
+                return true;
+            }
+            std::string commonName;
+            if (matchDistinguishedName(signerDn, certificateSubject(certificate), commonName) !=
+                    kSuccess ||
+                found) {
+                return true;
+            }
+            // Another type keeps the walk going; a later match replaces it.
+            recorded = choiceOf(info, std::move(certificate), std::move(commonName));
+            found = binaryForm;
+            return true;
+        });
+    if (!walked || !found || !recorded) {
+        return kNoMatchCertificate;
+    }
+    if (binaryFormCount != 1) {
         return kTooManyCertificates;
     }
     choice = std::move(*recorded);
     return kSuccess;
+}
+
+}  // namespace
+
+ApiErrorCode selectSigner(void* device, std::string_view signerDn, int hashId,
+                          SignerSelector selector, SignerChoice& choice) {
+    return selector == SignerSelector::singleBinaryForm
+               ? selectSingleBinaryForm(device, signerDn, choice)
+               : selectMatchingKey(device, signerDn, hashId, choice);
 }
 
 }  // namespace orva::api

@@ -5,7 +5,7 @@
 
 #include <string_view>
 
-#include "product_names.h"
+#include "orva_registration.h"
 
 namespace orva::api {
 

@@ -90,7 +90,7 @@ bool isBlank(std::string_view text) noexcept {
 // without storage). SM3 means an SM2 key.
 bool buildSignedData(int hashId, std::span<const std::uint8_t> packet, const Bytes& certificate,
                      std::span<const std::uint8_t> signature, std::span<std::uint8_t> out,
-                     std::size_t& length) noexcept {
+                     std::size_t& length) {
     if (hashId == kHashIdSm3) {
         return buildPkcs7SignedDataSm2(packet, kContentEmbedded, certificate, signature, out,
                                        length);
@@ -99,38 +99,47 @@ bool buildSignedData(int hashId, std::span<const std::uint8_t> packet, const Byt
                                    hashId);
 }
 
-// SignWithCertificate: without out it only sizes (record := the base64
-// length); with out, record is out's capacity on entry and the text's length on
-// success (written without a terminator), or the size needed with -303. Nothing
-// is written to out unless the signature succeeds.
-ApiErrorCode signWithCertificate(void* device, const Transaction& transaction,
-                                 SignerSelector selector, char* out, int& record) {
-    // 1-4. The signer's container; its common name is kept for file names.
+// The signer's container and the hash its key can use.
+struct ChosenSigner {
     SignerChoice signer;
+    int hashId = kHashIdNone;
+    bool sm2 = false;
+};
+
+// The packet the key will sign, and the sizes of what is built around it.
+struct SizedPacket {
+    Bytes packet;
+    std::size_t signedDataSize = 0;
+    std::size_t base64Length = 0;
+};
+
+// The signer's container; its common name is kept for file names.
+ApiErrorCode chooseSigner(void* device, const Transaction& transaction, SignerSelector selector,
+                          ChosenSigner& chosen) {
     if (const ApiErrorCode code =
-            selectSigner(device, transaction.signerDn, transaction.hashId, selector, signer);
+            selectSigner(device, transaction.signerDn, transaction.hashId, selector, chosen.signer);
         code != kSuccess) {
         return code;
     }
-    setSignerCn(signer.commonName);
+    setSignerCn(chosen.signer.commonName);
 
-    // 5. The hash the key can use.
-    const bool sm2 = signer.keyBits == kSm2KeyBits;
-    int hashId = transaction.hashId;
-    if (hashId == kHashIdNone) {
-        hashId = sm2 ? kHashIdSm3 : kHashIdSha1;
-    } else if ((hashId == kHashIdSm3) != sm2) {
+    chosen.sm2 = chosen.signer.keyBits == kSm2KeyBits;
+    chosen.hashId = transaction.hashId;
+    if (chosen.hashId == kHashIdNone) {
+        chosen.hashId = chosen.sm2 ? kHashIdSm3 : kHashIdSha1;
+    } else if ((chosen.hashId == kHashIdSm3) != chosen.sm2) {
         return kInvalidHashType;
     }
+    return kSuccess;
+}
 
-    // 6. The key prepares the transaction.
-    KeySignature signature;
-    if (keySign(device, signer, hashId, transaction, DRV_SIGN_PREPARE, transaction.xml,
-                signature) != DRV_PREPARED) {
+// The key prepares the transaction; then the text it will show is checked.
+ApiErrorCode prepareTransaction(void* device, const ChosenSigner& chosen,
+                                const Transaction& transaction, KeySignature& signature) {
+    if (keySign(device, chosen.signer, chosen.hashId, transaction, DRV_SIGN_PREPARE,
+                transaction.xml, signature) != DRV_PREPARED) {
         return kNotTradeData;
     }
-
-    // 7. The text the key will show.
     if (transaction.display.empty()) {
         return kKeyShowNull;
     }
@@ -140,26 +149,32 @@ ApiErrorCode signWithCertificate(void* device, const Transaction& transaction,
     if (isBlank(transaction.display)) {
         return kKeyShowNull;
     }
+    return kSuccess;
+}
 
-    // 8. Room for the packet.
+// The packet in the container's form, and the sizes of the SignedData and of
+// its base64 text.
+ApiErrorCode buildAndSize(const ChosenSigner& chosen, const Transaction& transaction,
+                          SizedPacket& sized) {
     std::size_t estimate = 0;
     if (const int code = estimateSignPacketSize(transaction.xml.size(), transaction.display.size(),
                                                 transaction.attachedFile, estimate);
         code != kSuccess) {
         return code == kEstimateCannotOpen ? kOpenFileError : code;
     }
-    Bytes packet(estimate);
+    Bytes& packet = sized.packet;
+    packet.resize(estimate);
 
-    // 9. The packet in the container's form. The builders stop at the room
-    // they are given, so a file that grew since the estimate fails cleanly.
+    // The builders stop at the room they are given, so a file that grew since
+    // the estimate fails cleanly.
     const std::string_view xmlText(reinterpret_cast<const char*>(transaction.xml.data()),
                                    transaction.xml.size());
     std::size_t packetLength = 0;
     int built = kSuccess;
-    if (signer.packetForm == kPacketFormBinary) {
+    if (chosen.signer.packetForm == kPacketFormBinary) {
         built = buildSignPacketBinary(xmlText, transaction.display, transaction.attachedFile,
                                       packet, packetLength);
-    } else if (signer.packetForm == kPacketFormText) {
+    } else if (chosen.signer.packetForm == kPacketFormText) {
         built = buildSignPacketText(xmlText, transaction.display, transaction.attachedFile, packet,
                                     packetLength);
     } else {
@@ -173,69 +188,63 @@ ApiErrorCode signWithCertificate(void* device, const Transaction& transaction,
         return kTlvEncodeError;
     }
 
-    // 10. The SignedData's size. SM2: the largest any signature can give (r and
-    // s with the high bit set), so the size can never fall short after the
-    // button. RSA: a signature is exactly the modulus long.
-    std::size_t signedDataSize = 0;
-    bool sized = false;
-    if (hashId == kHashIdSm3) {
-        sized = pkcs7SignedDataSm2SizeBound(packet, signer.certificate, signedDataSize);
+    // SM2: the largest any signature can give (r and s with the high bit set),
+    // so the size can never fall short after the button. RSA: a signature is
+    // exactly the modulus long.
+    bool fits = false;
+    if (chosen.hashId == kHashIdSm3) {
+        fits = pkcs7SignedDataSm2SizeBound(packet, chosen.signer.certificate, sized.signedDataSize);
     } else {
-        const Bytes modulusLong(static_cast<std::size_t>(std::max(signer.keyBits, 0) / 8), 0);
-        sized =
-            buildSignedData(hashId, packet, signer.certificate, modulusLong, {}, signedDataSize);
+        const Bytes modulusLong(static_cast<std::size_t>(std::max(chosen.signer.keyBits, 0) / 8),
+                                0);
+        fits = buildSignedData(chosen.hashId, packet, chosen.signer.certificate, modulusLong, {},
+                               sized.signedDataSize);
     }
-    if (!sized) {
+    if (!fits) {
         return kCreateP7Failed;
     }
 
-    // 11. Its base64 length B, which (with the NUL) must fit the caller's int.
-    const std::size_t base64Length = base64EncodedLength(signedDataSize);
-    if (base64Length >= static_cast<std::size_t>(kIntMax)) {
+    // The base64 text, with its NUL, must fit the caller's int.
+    sized.base64Length = base64EncodedLength(sized.signedDataSize);
+    if (sized.base64Length >= static_cast<std::size_t>(kIntMax)) {
         return kOperationFailed;
     }
-    const int needed = static_cast<int>(base64Length) + 1;
+    return kSuccess;
+}
 
-    // 12. A size query ends here, after the key's prepare step.
-    if (out == nullptr) {
-        record = static_cast<int>(base64Length);
-        return kSuccess;
-    }
-
-    // 13. The key is not asked to sign into a buffer that is too short.
-    if (record < needed) {
-        record = needed;
-        return kBufferTooSmall;
-    }
-
-    // 14. The key shows the packet and waits for its button; the caller's
-    // window stays disabled meanwhile.
+// The key shows the packet and waits for its button; the SignedData around its
+// signature goes into out in base64, as signWithCertificate describes.
+ApiErrorCode signPacket(void* device, const ChosenSigner& chosen, const Transaction& transaction,
+                        SizedPacket& sized, KeySignature& signature, char* out, int& record) {
     std::uint32_t status = 0;
     signature.length = kSignatureRoom;
     {
+        // The caller's window stays disabled meanwhile.
         const ForegroundWindowDisabled disabled;
-        status = keySign(device, signer, hashId, transaction, DRV_SIGN_CONFIRM, packet, signature);
+        status = keySign(device, chosen.signer, chosen.hashId, transaction, DRV_SIGN_CONFIRM,
+                         sized.packet, signature);
     }
     if (const ApiErrorCode code = mapTokenStatus(status, kSignFailed); code != kSuccess) {
         return code;
     }
     // A signature of another length than the key's cannot be what was sized.
     const std::size_t expectedLength =
-        sm2 ? kSm2SignatureSize : static_cast<std::size_t>(std::max(signer.keyBits, 0) / 8);
+        chosen.sm2 ? kSm2SignatureSize
+                   : static_cast<std::size_t>(std::max(chosen.signer.keyBits, 0) / 8);
     if (signature.length != expectedLength) {
         return kCreateP7Failed;
     }
 
-    // 15. The SignedData with the real signature, in base64. The packet is not
-    // needed past the build: a large attachment is held once less.
-    Bytes signedData(signedDataSize);
+    // The packet is not needed past the build: a large attachment is held
+    // once less.
+    Bytes signedData(sized.signedDataSize);
     std::size_t signedDataLength = 0;
-    if (!buildSignedData(hashId, packet, signer.certificate,
+    if (!buildSignedData(chosen.hashId, sized.packet, chosen.signer.certificate,
                          std::span(signature.bytes.data(), signature.length), signedData,
                          signedDataLength)) {
         return kCreateP7Failed;
     }
-    Bytes().swap(packet);
+    Bytes().swap(sized.packet);
     signedData.resize(signedDataLength);
     const std::size_t textLength = base64EncodedLength(signedData.size());
     if (textLength >= static_cast<std::size_t>(record)) {
@@ -250,6 +259,40 @@ ApiErrorCode signWithCertificate(void* device, const Transaction& transaction,
     return kSuccess;
 }
 
+// SignWithCertificate: without out it only sizes (record := the base64
+// length); with out, record is out's capacity on entry and the text's length on
+// success (written without a terminator), or the size needed with -303. Nothing
+// is written to out unless the signature succeeds.
+ApiErrorCode signWithCertificate(void* device, const Transaction& transaction,
+                                 SignerSelector selector, char* out, int& record) {
+    ChosenSigner chosen;
+    if (const ApiErrorCode code = chooseSigner(device, transaction, selector, chosen);
+        code != kSuccess) {
+        return code;
+    }
+    KeySignature signature;
+    if (const ApiErrorCode code = prepareTransaction(device, chosen, transaction, signature);
+        code != kSuccess) {
+        return code;
+    }
+    SizedPacket sized;
+    if (const ApiErrorCode code = buildAndSize(chosen, transaction, sized); code != kSuccess) {
+        return code;
+    }
+    // A size query ends here, after the key's prepare step.
+    if (out == nullptr) {
+        record = static_cast<int>(sized.base64Length);
+        return kSuccess;
+    }
+    // The key is not asked to sign into a buffer that is too short.
+    const int needed = static_cast<int>(sized.base64Length) + 1;
+    if (record < needed) {
+        record = needed;
+        return kBufferTooSmall;
+    }
+    return signPacket(device, chosen, transaction, sized, signature, out, record);
+}
+
 }  // namespace
 
 ApiErrorCode runUsbKeySign(const UsbKeySignArguments& arguments, const FileModeTail* fileModeTail) {
@@ -257,7 +300,7 @@ ApiErrorCode runUsbKeySign(const UsbKeySignArguments& arguments, const FileModeT
     const bool outputFileMode = !fileMode && !isEmpty(arguments.p7FilePath);
     const bool bufferMode = !fileMode && !outputFileMode;
 
-    // 1. The transaction, the display text and, in buffer mode, the length.
+    // The transaction, the display text and, in buffer mode, the length.
     if (arguments.xmlMsg == nullptr || arguments.xmlMsgLength <= 0 || arguments.keyMsg == nullptr) {
         return kInvalidParameter;
     }
@@ -265,7 +308,7 @@ ApiErrorCode runUsbKeySign(const UsbKeySignArguments& arguments, const FileModeT
         return kInvalidParameter;
     }
 
-    // 2. The mode's own arguments. The signature file is checked before anything
+    // The mode's own arguments. The signature file is checked before anything
     // else, but never emptied.
     OutputFile outputFile;
     if (!bufferMode) {
@@ -282,13 +325,13 @@ ApiErrorCode runUsbKeySign(const UsbKeySignArguments& arguments, const FileModeT
         return kInvalidParameter;
     }
 
-    // 3. The hash name; none lets the key's size choose.
+    // The hash name; none lets the key's size choose.
     Transaction transaction;
     if (!isEmpty(arguments.hashName) && !hashNameToId(arguments.hashName, transaction.hashId)) {
         return kInvalidHashType;
     }
 
-    // 4. The key; from here on every path clears its PIN cache and closes it.
+    // The key; from here on every path clears its PIN cache and closes it.
     DeviceSession session;
     if (const ApiErrorCode code = session.open(); code != kSuccess) {
         return code;
@@ -304,7 +347,7 @@ ApiErrorCode runUsbKeySign(const UsbKeySignArguments& arguments, const FileModeT
         bufferMode ? SignerSelector::matchingKey : SignerSelector::singleBinaryForm;
 
     if (bufferMode) {
-        // 5. Size query: the base64 length and its NUL.
+        // Size query: the base64 length and its NUL.
         if (arguments.buffer == nullptr) {
             int record = 0;
             const ApiErrorCode code =
@@ -314,7 +357,7 @@ ApiErrorCode runUsbKeySign(const UsbKeySignArguments& arguments, const FileModeT
             }
             return code;
         }
-        // 6. The signature into the caller's buffer, encoded there directly;
+        // The signature into the caller's buffer, encoded there directly;
         // the capacity check is the core's, before the key signs, and leaves
         // room for the NUL.
         int record = *arguments.length;
@@ -331,7 +374,7 @@ ApiErrorCode runUsbKeySign(const UsbKeySignArguments& arguments, const FileModeT
         return kSuccess;
     }
 
-    // 7. Output-file and file mode: size, then sign once into room of that size.
+    // Output-file and file mode: size, then sign once into room of that size.
     int record = 0;
     if (const ApiErrorCode code =
             signWithCertificate(session.device(), transaction, selector, nullptr, record);

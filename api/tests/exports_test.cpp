@@ -13,54 +13,11 @@
 #include <vector>
 
 #include "api_library.h"
+#include "orva_api_exports.h"
 #include "orva_result_codes.h"
 
 namespace orva::api::test {
 namespace {
-
-// In the order the front ends resolve them.
-constexpr std::array<const char*, 40> kExportOrder = {
-    "QZAPI_GetDevSN",
-    "QZAPI_GetDriverVer",
-    "QZAPI_GMGetCertDN",
-    "QZAPI_GMGetPubkeyInfo",
-    "QZAPI_GMGetPubkeyInfoC",
-    "QZAPI_GetPublicKeyC",
-    "QZAPI_GMGetAdminKeyInfo",
-    "QZAPI_GMDelTempKey",
-    "QZAPI_CustInitCard",
-    "QZAPI_ChangePIN",
-    "QZAPI_GetCharset",
-    "QZAPI_SetCharset",
-    "QZAPI_GetDevLanguageList",
-    "QZAPI_SetDevLanguage",
-    "QZAPI_SetWarningTips",
-    "QZAPI_GMUsbKeySign",
-    "QZAPI_GMCreatePKCS10",
-    "QZAPI_GMCreatePKCS10Ex",
-    "QZAPI_GMWritePKCS7_Enc",
-    "QZAPI_GMGetTemKey",
-    "QZAPI_GMBankGetRand",
-    "QZAPI_GMGetPKCS7",
-    "QZAPI_GMJudgeAndDelOlderDN",
-    "QZAPI_SetAdminKey",
-    "QZAPI_GMORVAVerify",
-    "QZAPI_GMORVAGetXMLMsg",
-    "QZAPI_GMORVAGetKeyMsg",
-    "QZAPI_GMBankInitSec",
-    "QZAPI_ChooseFileExt",
-    "QZAPI_FileToTokenExt",
-    "QZAPI_GMUsbKeySignFileExt",
-    "QZAPI_GetSignFileContent",
-    "QZAPI_ChooseFile",
-    "QZAPI_GetPublicKeyNum",
-    "QZAPI_DelExpiredCert",
-    "QZAPI_GetCSPInfo",
-    "QZAPI_PrtRandomPIN",
-    "QZAPI_RegisterCert",
-    "QZAPI_UnRegisterCert",
-    "QZAPI_GetCertType",
-};
 
 std::vector<std::string> definedDynamicSymbols(const fs::path& library) {
     const std::string command =
@@ -94,7 +51,7 @@ class Exports : public ::testing::Test {
 
 TEST_F(Exports, TheLibraryShowsTheFortyNamesAndDllMainOnly) {
     std::vector<std::string> found = definedDynamicSymbols(binFolder() / "ORVA_API.so");
-    std::vector<std::string> expected(kExportOrder.begin(), kExportOrder.end());
+    std::vector<std::string> expected(kApiFunctionNames.begin(), kApiFunctionNames.end());
     expected.push_back("DllMain");
     std::sort(found.begin(), found.end());
     std::sort(expected.begin(), expected.end());
@@ -103,7 +60,7 @@ TEST_F(Exports, TheLibraryShowsTheFortyNamesAndDllMainOnly) {
 
 TEST_F(Exports, EveryNameResolvesInTheFrontEndsOrder) {
     ASSERT_TRUE(api_.loaded()) << orva_platform_last_load_error();
-    for (const char* name : kExportOrder) {
+    for (const char* name : kApiFunctionNames) {
         EXPECT_NE(GetProcAddress(api_.handle(), name), nullptr) << name;
     }
 }

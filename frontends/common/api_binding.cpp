@@ -9,16 +9,13 @@
 #include <string_view>
 #include <type_traits>
 
+#include "orva/module_folder.h"
+#include "orva/registry_key.h"
 #include "win32/errors.h"
 
 namespace orva::frontend {
 
 namespace {
-
-struct RegistryKeyClose {
-    void operator()(HKEY key) const noexcept { RegCloseKey(key); }
-};
-using RegistryKey = std::unique_ptr<std::remove_pointer_t<HKEY>, RegistryKeyClose>;
 
 // Appends text to the NUL-terminated text in buffer; false, and the buffer as
 // it was, when the result and its NUL would not fit.
@@ -50,20 +47,20 @@ int locateApiFolder(char* buffer, std::size_t size, REGSAM view) noexcept {
     if (buffer == nullptr || size == 0) {
         return 0;
     }
-    // 1. The key path, in a path buffer of its own.
+    // The key path, in a path buffer of its own.
     std::array<char, kPathRoom> keyPath{};
     if (!appendBounded(keyPath.data(), keyPath.size(), kProviderKeyParent) ||
         !appendBounded(keyPath.data(), keyPath.size(), kProviderName)) {
         return 0;
     }
-    // 2. Open it; it closes on every path below.
+    // Open it; it closes on every path below.
     HKEY opened = nullptr;
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyPath.data(), 0, KEY_READ | view, &opened) !=
         ERROR_SUCCESS) {
         return 0;
     }
     const RegistryKey key(opened);
-    // 3. The value's bytes, whatever its type, taken as text.
+    // The value's bytes, whatever its type, taken as text.
     DWORD dataSize =
         static_cast<DWORD>(std::min<std::size_t>(size, std::numeric_limits<DWORD>::max()));
     const LSTATUS status = RegQueryValueExA(key.get(), kImagePathValue, nullptr, nullptr,
@@ -73,11 +70,11 @@ int locateApiFolder(char* buffer, std::size_t size, REGSAM view) noexcept {
         return 0;
     }
     if (status != ERROR_SUCCESS) {
-        // 4. Not readable: the empty folder, so the bare name is loaded.
+        // Not readable: the empty folder, so the bare name is loaded.
         buffer[0] = '\0';
         return 1;
     }
-    // 5. Terminate within the buffer; a value that fills it leaves no room.
+    // Terminate within the buffer; a value that fills it leaves no room.
     if (dataSize == 0 || buffer[dataSize - 1] != '\0') {
         if (dataSize >= size) {
             return 0;
@@ -95,18 +92,15 @@ int ApiBinding::loadApiLibrary(HMODULE module, const char* folder) noexcept {
             return 0;
         }
     } else if (module != nullptr) {
-        const DWORD length =
-            GetModuleFileNameA(module, path.data(), static_cast<DWORD>(path.size()));
-        if (length == 0 || length >= path.size()) {
-            // The module's path is unknown (or cut): go on with the bare name.
-            path.fill('\0');
-        } else {
-            if (!cutAfterLastSeparator(path.data())) {
-                return 0;
-            }
-            if (!appendBounded(path.data(), path.size(), kApiLibraryName)) {
-                return 0;
-            }
+        // A module path that is unknown (or would be cut) leaves the bare name.
+        const ModuleFolder beside = moduleFolder(module, static_cast<DWORD>(path.size()));
+        if (beside.outcome == ModuleFolder::Outcome::noFolder) {
+            return 0;
+        }
+        if (beside.outcome == ModuleFolder::Outcome::found &&
+            (!appendBounded(path.data(), path.size(), beside.folder) ||
+             !appendBounded(path.data(), path.size(), kApiLibraryName))) {
+            return 0;
         }
     }
     library_ = LoadLibraryExA(path[0] != '\0' ? path.data() : kApiLibraryName, nullptr,

@@ -7,17 +7,12 @@
 #include <cstddef>
 
 #include "api_function_table.h"
+#include "orva_registration.h"
 #include "win32/module.h"
 #include "win32/registry.h"
 
 namespace orva::frontend {
 
-// The provider registration, under HKEY_LOCAL_MACHINE.
-inline constexpr const char* kProviderKeyParent =
-    "SOFTWARE\\Microsoft\\Cryptography\\Defaults\\Provider\\";
-inline constexpr const char* kProviderName = "Korvane CSP ORVA V1.0";
-// The product's CSP module; only its folder is used.
-inline constexpr const char* kImagePathValue = "Image Path";
 // The platform layer loads ORVA_API.so for this name.
 inline constexpr const char* kApiLibraryName = "ORVA_API.dll";
 // Every path buffer of the binding: MAX_PATH bytes, so a text of at most 259.

@@ -4,9 +4,12 @@
 // name, which front ends offer it, the export it ends in and the form of its
 // result. The rows stand in the host's order of matching (first match wins).
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <string_view>
+
+#include "orva_api_exports.h"
 
 namespace orva::frontend {
 
@@ -78,6 +81,15 @@ inline constexpr std::array<CommandRow, 40> kCommandSet = {{
     {"GetStrValue3", kPlugin, "", ResultForm::value},
     {"FreeBuffer", kPlugin, "", ResultForm::value},
 }};
+
+// Whether name (without "QZAPI_") is one of the library's exports.
+constexpr bool isApiExport(std::string_view name) {
+    return std::any_of(kApiFunctionNames.begin(), kApiFunctionNames.end(),
+                       [name](std::string_view exported) { return exported.substr(6) == name; });
+}
+static_assert(std::all_of(kCommandSet.begin(), kCommandSet.end(), [](const CommandRow& row) {
+    return row.exportName.empty() || isApiExport(row.exportName);
+}));
 
 // How many commands a front end offers.
 constexpr std::size_t commandCount(FrontEnd frontEnd) {

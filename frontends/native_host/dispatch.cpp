@@ -43,31 +43,31 @@ JsonPtr chunkedReply(const Piece& piece) {
 }
 
 std::string dispatch(HostState& host, std::string_view body) {
-    // 1. Parse; what follows the first value is ignored.
+    // Parse; what follows the first value is ignored.
     JsonPtr request(cJSON_ParseWithLength(body.data(), body.size()));
     if (!request) {
         return {};
     }
-    // 2. A non-empty string "CmdType" (the key in any case).
+    // A non-empty string "CmdType" (the key in any case).
     const cJSON* type = cJSON_GetObjectItem(request.get(), "CmdType");
     if (!cJSON_IsString(type) || type->valuestring == nullptr || *type->valuestring == '\0') {
         return {};
     }
     const std::string name = type->valuestring;
-    // 3. Bind, for every name; a failure is tried again at the next request.
+    // Bind, for every name; a failure is tried again at the next request.
     if (!host.binding.ensureApiLoaded()) {
         return buildErrorReply(name.c_str());
     }
-    // 4. The reply, "CmdType" first.
+    // The reply, "CmdType" first.
     JsonPtr reply(cJSON_CreateObject());
     if (!reply || !addItem(reply.get(), "CmdType", JsonPtr(cJSON_CreateString(name.c_str())))) {
         return {};
     }
-    // 5. The first command of that exact name.
+    // The first command of that exact name.
     const HostCommand* command = findHostCommand(name);
     JsonPtr resp;
     if (command != nullptr && command->handler == nullptr) {
-        // 6. "GetDataPackage" answers the next piece.
+        // "GetDataPackage" answers the next piece.
         resp = chunkedReply(host.pending.nextPiece());
     } else {
         std::string result;
@@ -88,7 +88,7 @@ std::string dispatch(HostState& host, std::string_view body) {
     if (!addItem(reply.get(), "Resp", std::move(resp))) {
         return {};
     }
-    // 7. Printed without spaces.
+    // Printed without spaces.
     return print(reply.get());
 }
 

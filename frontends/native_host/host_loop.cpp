@@ -9,19 +9,7 @@
 
 namespace orva::native_host {
 
-namespace {
-
-// The host's log points. The host writes nothing but frames, so they go nowhere.
-template <class... Values>
-void hostLog(const char* /*format*/, const Values&... /*values*/) noexcept {}
-
-// Replies longer than this are logged by length alone.
-constexpr std::size_t kLogReplyLimit = 8'388'608;
-
-}  // namespace
-
 int runHost(int input, int output, HostState& host) noexcept {
-    hostLog("--QZORVAExtension main--");
     FrameReader reader(input);
     std::string body;
     for (;;) {
@@ -34,22 +22,14 @@ int runHost(int input, int output, HostState& host) noexcept {
             break;
         }
         if (status == FrameStatus::endOfInput) {
-            hostLog("QZORVAExtension param = 0");
             break;
         }
         if (status == FrameStatus::empty) {
-            hostLog("QZORVAExtension param = 0");
             continue;
         }
         std::string reply;
         if (status == FrameStatus::message) {
-            hostLog("QZORVAExtension strParam = %s Len = %d", body, body.size());
             reply = dispatchCommand(host, body);
-        }
-        if (reply.size() > kLogReplyLimit) {
-            hostLog("QZORVAExtension  Len = %d", reply.size());
-        } else {
-            hostLog("QZORVAExtension strResult = %s  Len = %d", reply, reply.size());
         }
         // A refused body gets a frame of length 0, like any request without
         // an answer. A reply that cannot be written ends the host: nobody reads.
@@ -57,7 +37,6 @@ int runHost(int input, int output, HostState& host) noexcept {
             break;
         }
     }
-    hostLog("QZORVAExtension bExit == true");
     return 0;
 }
 

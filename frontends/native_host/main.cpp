@@ -41,8 +41,6 @@ int main(int, char**) {
     // A browser that closed the pipe must not kill the host: the write fails
     // and the loop ends.
     std::signal(SIGPIPE, SIG_IGN);
-    // No translation of line ends is done on this platform: descriptors are
-    // binary already.
     const int output = frameOutput();
     // A long result goes out in pieces of a megabyte, each built, printed and
     // freed in turn. Keep freed memory in the heap for the next piece: given

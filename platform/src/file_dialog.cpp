@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "orva/file_descriptor.h"
 #include "win32/errors.h"
 #include "win32/window.h"
 
@@ -26,24 +27,6 @@ namespace {
 thread_local DWORD extendedError = 0;
 
 constexpr size_t kMaxAnswer = 64 * 1024;
-
-class Fd {
-  public:
-    explicit Fd(int fd = -1) noexcept : fd_(fd) {}
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    ~Fd() { reset(); }
-    int get() const noexcept { return fd_; }
-    void reset() noexcept {
-        if (fd_ >= 0) {
-            close(fd_);
-        }
-        fd_ = -1;
-    }
-
-  private:
-    int fd_;
-};
 
 class SpawnActions {
   public:
@@ -64,8 +47,8 @@ std::optional<std::string> runForAnswer(const std::vector<std::string>& args) {
     if (pipe2(fds, O_CLOEXEC) != 0) {
         return std::nullopt;
     }
-    Fd readEnd(fds[0]);
-    Fd writeEnd(fds[1]);
+    orva::FileDescriptor readEnd(fds[0]);
+    orva::FileDescriptor writeEnd(fds[1]);
 
     SpawnActions actions;
     posix_spawn_file_actions_addopen(actions.get(), STDIN_FILENO, "/dev/null", O_RDONLY, 0);

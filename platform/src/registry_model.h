@@ -12,12 +12,13 @@
 #include <unordered_map>
 #include <vector>
 
+#include "orva/bytes.h"
 #include "win32/errors.h"
 #include "win32/registry.h"
 
 namespace orva::platform::registry {
 
-using Bytes = std::vector<std::uint8_t>;
+using orva::Bytes;
 
 // An absolute key path: the stored root's name, then one name per level.
 using KeyPath = std::vector<std::string>;

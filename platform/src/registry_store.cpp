@@ -10,55 +10,14 @@
 #include <mutex>
 #include <utility>
 
+#include "orva/file_descriptor.h"
+#include "orva/file_replacement.h"
+
 namespace orva::platform::registry {
 
 namespace {
 
 constexpr const char* kDefaultRegistryFile = "/etc/orva/registry.reg";
-
-class FileDescriptor {
-  public:
-    FileDescriptor() noexcept = default;
-    explicit FileDescriptor(int fd) noexcept : fd_(fd) {}
-    ~FileDescriptor() { reset(); }
-    FileDescriptor(FileDescriptor&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-    FileDescriptor& operator=(FileDescriptor&& other) noexcept {
-        if (this != &other) {
-            reset();
-            fd_ = std::exchange(other.fd_, -1);
-        }
-        return *this;
-    }
-
-    int get() const noexcept { return fd_; }
-    explicit operator bool() const noexcept { return fd_ >= 0; }
-    void reset() noexcept {
-        if (fd_ >= 0) {
-            ::close(fd_);
-            fd_ = -1;
-        }
-    }
-
-  private:
-    int fd_ = -1;
-};
-
-// Removes a temporary file unless it was renamed into place.
-class TemporaryFile {
-  public:
-    explicit TemporaryFile(std::string path) : path_(std::move(path)) {}
-    ~TemporaryFile() {
-        if (!path_.empty()) {
-            ::unlink(path_.c_str());
-        }
-    }
-    TemporaryFile(const TemporaryFile&) = delete;
-    TemporaryFile& operator=(const TemporaryFile&) = delete;
-    void keep() noexcept { path_.clear(); }
-
-  private:
-    std::string path_;
-};
 
 LSTATUS statusOfErrno(int error) noexcept {
     switch (error) {
@@ -139,21 +98,6 @@ LSTATUS readAll(int fd, std::string* text) {
             return ERROR_SUCCESS;
         }
     }
-}
-
-LSTATUS writeAll(int fd, const std::string& text) {
-    std::size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t wrote = ::write(fd, text.data() + done, text.size() - done);
-        if (wrote < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return statusOfErrno(errno);
-        }
-        done += static_cast<std::size_t>(wrote);
-    }
-    return ERROR_SUCCESS;
 }
 
 Snapshot parseSnapshot(std::string_view text) {
@@ -240,18 +184,6 @@ LSTATUS makeFolders(const std::string& folder) {
     }
 }
 
-LSTATUS syncFolder(const std::string& folder) {
-    FileDescriptor dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!dir) {
-        return statusOfErrno(errno);
-    }
-    // Some file systems cannot sync a folder; the rename is then as durable as they make it.
-    if (::fsync(dir.get()) != 0 && errno != EINVAL) {
-        return statusOfErrno(errno);
-    }
-    return ERROR_SUCCESS;
-}
-
 }  // namespace
 
 std::string registryFilePath() {
@@ -308,30 +240,18 @@ LSTATUS modifyRegistry(const Change& change, TextError* error) {
     if (written.status != ERROR_SUCCESS) {
         return ERROR_GEN_FAILURE;
     }
-    const std::string temporary = path + ".tmp." + std::to_string(::getpid());
-    FileDescriptor out(
-        ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644));
-    if (!out) {
-        return statusOfErrno(errno);
+    // A new file is made as the umask allows; a replaced one keeps its mode.
+    FileDescriptor out;
+    const ReplacementResult replaced =
+        replaceFile(path, text, NewFileMode{state.exists ? state.mode : 0644, state.exists}, &out);
+    if (!replaced) {
+        return statusOfErrno(replaced.error);
     }
-    TemporaryFile pendingFile(temporary);
-    if (state.exists && ::fchmod(out.get(), state.mode) != 0) {
-        return statusOfErrno(errno);
-    }
-    status = writeAll(out.get(), text);
-    if (status != ERROR_SUCCESS) {
-        return status;
-    }
-    if (::fsync(out.get()) != 0 || ::rename(temporary.c_str(), path.c_str()) != 0) {
-        return statusOfErrno(errno);
-    }
-    pendingFile.keep();
-
     struct stat st {};
     if (::fstat(out.get(), &st) == 0) {
         remember(path, FileVersion::of(st), std::move(out), written);
     }
-    return syncFolder(folder);
+    return ERROR_SUCCESS;
 }
 
 }  // namespace orva::platform::registry

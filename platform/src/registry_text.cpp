@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <utility>
 
+#include "orva/hex.h"
+
 namespace orva::platform::registry {
 
 namespace {
@@ -27,19 +29,6 @@ std::string_view trim(std::string_view s) noexcept {
     return s;
 }
 
-int hexDigit(char c) noexcept {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
-}
-
 bool startsWithFolded(std::string_view s, std::string_view prefix) noexcept {
     return s.size() >= prefix.size() && sameName(s.substr(0, prefix.size()), prefix);
 }
@@ -51,7 +40,7 @@ bool parseHex32(std::string_view digits, DWORD* value) noexcept {
     }
     DWORD result = 0;
     for (char c : digits) {
-        const int d = hexDigit(c);
+        const int d = hexValue(c);
         if (d < 0) {
             return false;
         }
@@ -344,14 +333,14 @@ class Parser {
             if (!out->empty() && !afterComma) {
                 return fail("expected ',' between hex bytes");
             }
-            int high = hexDigit(line[i]);
+            int high = hexValue(line[i]);
             if (high < 0) {
                 return fail("expected a hex byte");
             }
             ++i;
             int byte = high;
-            if (i < line.size() && hexDigit(line[i]) >= 0) {
-                byte = high * 16 + hexDigit(line[i]);
+            if (i < line.size() && hexValue(line[i]) >= 0) {
+                byte = high * 16 + hexValue(line[i]);
                 ++i;
             }
             if (out->size() >= kMaxValueSize) {
@@ -407,15 +396,14 @@ bool stringForm(const Bytes& data, std::string_view* text) {
 
 void appendHexList(std::string& out, std::size_t lineStart, const std::uint8_t* bytes,
                    std::size_t size) {
-    static constexpr char kDigits[] = "0123456789abcdef";
     for (std::size_t i = 0; i < size; ++i) {
         // Room for "xx," and a continuation backslash.
         if (out.size() - lineStart + 4 > kLineWidth) {
             out += "\\\n  ";
             lineStart = out.size() - 2;
         }
-        out += kDigits[bytes[i] >> 4];
-        out += kDigits[bytes[i] & 0x0F];
+        out += hexDigit(bytes[i] >> 4);
+        out += hexDigit(bytes[i]);
         if (i + 1 < size) {
             out += ',';
         }

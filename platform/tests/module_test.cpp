@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "orva/module_folder.h"
 #include "win32/errors.h"
 #include "win32/module.h"
 
@@ -340,6 +341,32 @@ TEST_F(ModuleTest, FileNameTruncatesAsWindowsDoes) {
     EXPECT_EQ(buffer[0], '#');
 
     EXPECT_TRUE(FreeLibrary(module));
+}
+
+TEST_F(ModuleTest, ModuleFolderNeverComesFromACutPath) {
+    HMODULE module = LoadLibraryA("modtest_plain.so");
+    ASSERT_NE(module, nullptr);
+    const std::string path = besideExecutable("modtest_plain.so");
+    const DWORD length = static_cast<DWORD>(path.size());
+    using Outcome = orva::ModuleFolder::Outcome;
+    struct Case {
+        DWORD room;
+        Outcome outcome;
+        std::string folder;
+    };
+    const Case cases[] = {
+        {length + 1, Outcome::found, path.substr(0, path.rfind('/') + 1)},
+        {length, Outcome::tooLong, ""},
+        {1, Outcome::tooLong, ""},
+        {0, Outcome::unknown, ""},
+    };
+    for (const Case& c : cases) {
+        const orva::ModuleFolder found = orva::moduleFolder(module, c.room);
+        EXPECT_EQ(found.outcome, c.outcome) << c.room;
+        EXPECT_EQ(found.folder, c.folder) << c.room;
+    }
+    EXPECT_TRUE(FreeLibrary(module));
+    EXPECT_EQ(orva::moduleFolder(module, 4096).outcome, Outcome::unknown);
 }
 
 TEST_F(ModuleTest, ExecutableHandle) {

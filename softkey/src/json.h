@@ -12,14 +12,12 @@
 #include <string>
 #include <string_view>
 
+#include "orva/json_ptr.h"
 #include "secure_bytes.h"
 
 namespace orva::softkey::json {
 
-struct Delete {
-    void operator()(cJSON* item) const noexcept { cJSON_Delete(item); }
-};
-using Ptr = std::unique_ptr<cJSON, Delete>;
+using Ptr = orva::JsonPtr;
 
 // cJSON answers null when it cannot allocate.
 inline cJSON* made(cJSON* item) {

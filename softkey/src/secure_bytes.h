@@ -6,9 +6,11 @@
 #include <string>
 #include <vector>
 
+#include "orva/bytes.h"
+
 namespace orva::softkey {
 
-using Bytes = std::vector<std::uint8_t>;
+using orva::Bytes;
 
 // An allocator that wipes what it held before giving it back.
 template <typename T>

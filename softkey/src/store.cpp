@@ -11,6 +11,9 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "orva/file_descriptor.h"
+#include "orva/file_replacement.h"
+
 namespace orva::softkey {
 
 namespace fs = std::filesystem;
@@ -28,30 +31,8 @@ std::string errnoText(const std::string& what, int err) {
     return what + ": " + std::strerror(err);
 }
 
-class Fd {
-  public:
-    explicit Fd(int fd) noexcept : fd_(fd) {}
-    ~Fd() {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int get() const noexcept { return fd_; }
-    // Closes now, reporting the result (a delayed write error shows here).
-    int close() noexcept {
-        const int result = ::close(fd_);
-        fd_ = -1;
-        return result;
-    }
-
-  private:
-    int fd_;
-};
-
 void fsyncDir(const fs::path& dir) {
-    const Fd fd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    const FileDescriptor fd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (fd.get() < 0 || ::fsync(fd.get()) != 0) {
         throw StoreError(StoreErrorKind::writeFailed, errnoText("fsync " + dir.string(), errno));
     }
@@ -65,7 +46,7 @@ void makeDir(const fs::path& dir) {
 
 // The whole file, or nothing when it does not exist.
 std::optional<SecureString> readWhole(const fs::path& path) {
-    const Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    const FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (fd.get() < 0) {
         if (errno == ENOENT) {
             return std::nullopt;
@@ -92,20 +73,6 @@ std::optional<SecureString> readWhole(const fs::path& path) {
     }
     OPENSSL_cleanse(buffer, sizeof buffer);
     return text;
-}
-
-bool writeAll(int fd, std::string_view data) {
-    while (!data.empty()) {
-        const ssize_t n = ::write(fd, data.data(), data.size());
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        data.remove_prefix(static_cast<std::size_t>(n));
-    }
-    return true;
 }
 
 Token parseKey(const SecureString& text, const std::string& serial, const fs::path& path) {
@@ -387,7 +354,7 @@ void Store::modifyText(
 void Store::appendLine(std::string_view name, std::string_view line) const {
     ensureLayout();
     const fs::path path = file(name);
-    const Fd fd(::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600));
+    const FileDescriptor fd(::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600));
     std::string text(line);
     text.push_back('\n');
     // One write keeps concurrent appends from interleaving within a line.
@@ -400,28 +367,11 @@ void Store::writeAtomic(const fs::path& path, std::string_view content, bool fau
     if (faultable && failWrites_) {
         throw StoreError(StoreErrorKind::writeFailed, "write fault: " + path.string());
     }
-    const fs::path tmp = path.string() + ".tmp." + std::to_string(::getpid());
-    auto failed = [&](const std::string& what, int err) {
-        ::unlink(tmp.c_str());
-        return StoreError(StoreErrorKind::writeFailed, errnoText(what + " " + tmp.string(), err));
-    };
-    Fd fd(::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
-    if (fd.get() < 0) {
-        throw StoreError(StoreErrorKind::writeFailed, errnoText("open " + tmp.string(), errno));
+    const ReplacementResult written = replaceFile(path.string(), content, NewFileMode{0600});
+    if (!written) {
+        throw StoreError(StoreErrorKind::writeFailed,
+                         errnoText(std::string(written.step) + " " + path.string(), written.error));
     }
-    if (!writeAll(fd.get(), content)) {
-        throw failed("write", errno);
-    }
-    if (::fsync(fd.get()) != 0) {
-        throw failed("fsync", errno);
-    }
-    if (fd.close() != 0) {
-        throw failed("close", errno);
-    }
-    if (::rename(tmp.c_str(), path.c_str()) != 0) {
-        throw failed("rename", errno);
-    }
-    fsyncDir(path.parent_path());
 }
 
 }  // namespace orva::softkey

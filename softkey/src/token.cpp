@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <limits>
 #include <new>
 #include <set>
 
@@ -125,109 +126,41 @@ KeySlot slotFromJson(const cJSON* o, const std::string& where) {
 
 // --- encodings ---------------------------------------------------------------
 
-std::string toHex(std::span<const std::uint8_t> bytes) {
-    static constexpr char kDigits[] = "0123456789abcdef";
-    std::string out;
-    out.reserve(bytes.size() * 2);
-    for (const std::uint8_t b : bytes) {
-        out.push_back(kDigits[b >> 4]);
-        out.push_back(kDigits[b & 0x0F]);
-    }
-    return out;
-}
-
-std::optional<Bytes> fromHex(std::string_view text) {
-    if (text.size() % 2 != 0) {
-        return std::nullopt;
-    }
-    auto nibble = [](char c) -> int {
-        if (c >= '0' && c <= '9') {
-            return c - '0';
-        }
-        if (c >= 'a' && c <= 'f') {
-            return c - 'a' + 10;
-        }
-        if (c >= 'A' && c <= 'F') {
-            return c - 'A' + 10;
-        }
-        return -1;
-    };
-    Bytes out;
-    out.reserve(text.size() / 2);
-    for (std::size_t i = 0; i < text.size(); i += 2) {
-        const int hi = nibble(text[i]);
-        const int lo = nibble(text[i + 1]);
-        if (hi < 0 || lo < 0) {
-            return std::nullopt;
-        }
-        out.push_back(static_cast<std::uint8_t>(hi << 4 | lo));
-    }
-    return out;
-}
-
-namespace {
-constexpr char kBase64Alphabet[] =
-    "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-}
-
 std::string toBase64(std::span<const std::uint8_t> bytes) {
-    std::string out;
-    out.reserve((bytes.size() + 2) / 3 * 4);
-    std::size_t i = 0;
-    for (; i + 3 <= bytes.size(); i += 3) {
-        const std::uint32_t v = bytes[i] << 16 | bytes[i + 1] << 8 | bytes[i + 2];
-        out.push_back(kBase64Alphabet[v >> 18 & 63]);
-        out.push_back(kBase64Alphabet[v >> 12 & 63]);
-        out.push_back(kBase64Alphabet[v >> 6 & 63]);
-        out.push_back(kBase64Alphabet[v & 63]);
+    if (bytes.size() > static_cast<std::size_t>(std::numeric_limits<int>::max()) / 4 * 3) {
+        throw std::length_error("too many bytes for base64");
     }
-    const std::size_t rest = bytes.size() - i;
-    if (rest > 0) {
-        const std::uint32_t v = bytes[i] << 16 | (rest == 2 ? bytes[i + 1] << 8 : 0);
-        out.push_back(kBase64Alphabet[v >> 18 & 63]);
-        out.push_back(kBase64Alphabet[v >> 12 & 63]);
-        out.push_back(rest == 2 ? kBase64Alphabet[v >> 6 & 63] : '=');
-        out.push_back('=');
-    }
+    std::string out((bytes.size() + 2) / 3 * 4 + 1, '\0');
+    const int written = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(out.data()), bytes.data(),
+                                        static_cast<int>(bytes.size()));
+    out.resize(static_cast<std::size_t>(written));
     return out;
 }
 
 std::optional<Bytes> fromBase64(std::string_view text) {
-    if (text.size() % 4 != 0) {
+    // The decoder skips blanks and takes '=' anywhere as zero bits; the files
+    // hold the strict form only.
+    if (text.size() % 4 != 0 ||
+        text.size() > static_cast<std::size_t>(std::numeric_limits<int>::max())) {
         return std::nullopt;
     }
-    auto value = [](char c) -> int {
-        const char* p = std::char_traits<char>::find(kBase64Alphabet, 64, c);
-        return p == nullptr ? -1 : static_cast<int>(p - kBase64Alphabet);
-    };
-    Bytes out;
-    out.reserve(text.size() / 4 * 3);
-    for (std::size_t i = 0; i < text.size(); i += 4) {
-        const bool last = i + 4 == text.size();
-        const std::size_t pad = last ? (text[i + 3] == '=') + (text[i + 2] == '=') : 0;
-        if (pad == 1 && text[i + 2] == '=') {
-            return std::nullopt;  // "x=y=" and the like
-        }
-        std::uint32_t v = 0;
-        for (std::size_t k = 0; k < 4; ++k) {
-            if (k >= 4 - pad) {
-                v <<= 6;
-                continue;
-            }
-            const int d = value(text[i + k]);
-            if (d < 0) {
-                return std::nullopt;
-            }
-            v = v << 6 | static_cast<std::uint32_t>(d);
-        }
-        out.push_back(static_cast<std::uint8_t>(v >> 16));
-        if (pad < 2) {
-            out.push_back(static_cast<std::uint8_t>(v >> 8));
-        }
-        if (pad < 1) {
-            out.push_back(static_cast<std::uint8_t>(v));
-        }
+    const std::size_t pad = text.ends_with("==") ? 2 : text.ends_with('=') ? 1 : 0;
+    const bool alphabet =
+        std::all_of(text.begin(), text.end() - static_cast<std::ptrdiff_t>(pad), [](char c) {
+            return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+                   c == '+' || c == '/';
+        });
+    if (!alphabet) {
+        return std::nullopt;
     }
+    Bytes out(text.size() / 4 * 3);
+    const int decoded =
+        EVP_DecodeBlock(out.data(), reinterpret_cast<const unsigned char*>(text.data()),
+                        static_cast<int>(text.size()));
+    if (decoded < 0 || static_cast<std::size_t>(decoded) != out.size()) {
+        return std::nullopt;
+    }
+    out.resize(out.size() - pad);
     return out;
 }
 

@@ -15,6 +15,7 @@
 #include <string_view>
 #include <vector>
 
+#include "orva/hex.h"
 #include "secure_bytes.h"
 
 namespace orva::softkey {
@@ -151,9 +152,7 @@ void setCertificate(Token& token, std::uint32_t index, std::uint32_t fileId, Byt
 SecureString tokenToJson(const Token& token);
 Token tokenFromJson(std::string_view text);
 
-// Encodings used by the store's files.
-std::string toHex(std::span<const std::uint8_t> bytes);
-std::optional<Bytes> fromHex(std::string_view text);
+// Base64 as the store's files hold it: padded, no line breaks, nothing else.
 std::string toBase64(std::span<const std::uint8_t> bytes);
 std::optional<Bytes> fromBase64(std::string_view text);
 

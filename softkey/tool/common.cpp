@@ -8,6 +8,9 @@
 #include <cstring>
 
 #include "key_crypto.h"
+#include "orva/file_descriptor.h"
+#include "orva/file_replacement.h"
+#include "orva/hex.h"
 #include "tool.h"
 
 namespace orva::softkey::tool {
@@ -151,18 +154,14 @@ std::string algorithmName(std::uint32_t algId) {
 }
 
 Bytes readFileBytes(const fs::path& path, std::size_t maxBytes) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
+    const FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd) {
         throw Failure("cannot open " + path.string() + ": " + std::strerror(errno));
     }
-    struct Closer {
-        int fd;
-        ~Closer() { ::close(fd); }
-    } closer{fd};
     Bytes out;
     std::uint8_t buffer[4096];
     for (;;) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        const ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
         if (n < 0) {
             if (errno == EINTR) {
                 continue;
@@ -182,26 +181,14 @@ Bytes readFileBytes(const fs::path& path, std::size_t maxBytes) {
 void writeFileBytes(const fs::path& path, std::string_view content, fs::perms mode) {
     // Made with no permissions beyond mode, so a private key is never readable
     // by others, not even for a moment.
-    const int fd =
-        ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, static_cast<mode_t>(mode));
-    if (fd < 0) {
+    FileDescriptor fd(
+        ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, static_cast<mode_t>(mode)));
+    if (!fd) {
         throw Failure("cannot write " + path.string() + ": " + std::strerror(errno));
     }
-    bool ok = ::fchmod(fd, static_cast<mode_t>(mode)) == 0;
-    while (ok && !content.empty()) {
-        const ssize_t n = ::write(fd, content.data(), content.size());
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        ok = n > 0;
-        if (ok) {
-            content.remove_prefix(static_cast<std::size_t>(n));
-        }
-    }
-    ok = ok && ::fsync(fd) == 0;
-    const int err = errno;
-    if (::close(fd) != 0 || !ok) {
-        throw Failure("cannot write " + path.string() + ": " + std::strerror(ok ? errno : err));
+    if (::fchmod(fd.get(), static_cast<mode_t>(mode)) != 0 || !writeAll(fd.get(), content) ||
+        ::fsync(fd.get()) != 0 || !fd.close()) {
+        throw Failure("cannot write " + path.string() + ": " + std::strerror(errno));
     }
 }
 
@@ -212,14 +199,13 @@ std::string newUuidText() {
     }
     b[6] = static_cast<std::uint8_t>((b[6] & 0x0F) | 0x40);  // version 4
     b[8] = static_cast<std::uint8_t>((b[8] & 0x3F) | 0x80);  // RFC 4122 variant
-    static constexpr char kDigits[] = "0123456789abcdef";
     std::string text;
     for (std::size_t i = 0; i < sizeof b; ++i) {
         if (i == 4 || i == 6 || i == 8 || i == 10) {
             text += '-';
         }
-        text += kDigits[b[i] >> 4];
-        text += kDigits[b[i] & 0x0F];
+        text += hexDigit(b[i] >> 4);
+        text += hexDigit(b[i]);
     }
     return text;
 }

@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "orva/file_descriptor.h"
+#include "orva/file_replacement.h"
 #include "orva/registry_file.h"
 #include "tool.h"
 
@@ -14,29 +16,16 @@ namespace {
 
 void writeFile(const std::string& path, const std::string& text, bool overwrite) {
     // Without /y an existing file is refused: there is no prompt to ask.
-    const int fd =
-        ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | (overwrite ? O_TRUNC : O_EXCL), 0644);
-    if (fd < 0) {
+    FileDescriptor fd(::open(
+        path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | (overwrite ? O_TRUNC : O_EXCL), 0644));
+    if (!fd) {
         if (errno == EEXIST) {
             throw Failure(path + " already exists; add /y to overwrite it");
         }
         throw Failure("cannot write " + path + ": " + std::strerror(errno));
     }
-    std::size_t done = 0;
-    int error = 0;
-    while (done < text.size() && error == 0) {
-        const ssize_t wrote = ::write(fd, text.data() + done, text.size() - done);
-        if (wrote < 0) {
-            error = errno == EINTR ? 0 : errno;
-        } else {
-            done += static_cast<std::size_t>(wrote);
-        }
-    }
-    if (::close(fd) != 0 && error == 0) {
-        error = errno;
-    }
-    if (error != 0) {
-        throw Failure("cannot write " + path + ": " + std::strerror(error));
+    if (!writeAll(fd.get(), text) || !fd.close()) {
+        throw Failure("cannot write " + path + ": " + std::strerror(errno));
     }
 }
 

@@ -9,11 +9,12 @@
 #include <string>
 #include <vector>
 
+#include "orva/bytes.h"
 #include "win32/registry.h"
 
 namespace orva::reg_tool {
 
-using Bytes = std::vector<std::uint8_t>;
+using orva::Bytes;
 
 // Ends the command: main prints the message and exits with 1.
 class Failure : public std::runtime_error {

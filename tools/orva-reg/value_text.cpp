@@ -1,5 +1,6 @@
 #include <cstdio>
 
+#include "orva/hex.h"
 #include "tool.h"
 
 namespace orva::reg_tool {
@@ -19,36 +20,12 @@ constexpr TypeName kTypes[] = {
     {REG_QWORD, "REG_QWORD", false},
 };
 
-std::string hexBytes(const Bytes& data) {
-    static constexpr char kDigits[] = "0123456789ABCDEF";
-    std::string text;
-    text.reserve(data.size() * 2);
-    for (std::uint8_t byte : data) {
-        text += kDigits[byte >> 4];
-        text += kDigits[byte & 0x0F];
-    }
-    return text;
-}
-
 std::uint64_t littleEndian(const Bytes& data) {
     std::uint64_t number = 0;
     for (std::size_t i = data.size(); i-- > 0;) {
         number = (number << 8) | data[i];
     }
     return number;
-}
-
-int hexDigit(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
 }
 
 }  // namespace
@@ -114,9 +91,9 @@ std::string formatData(DWORD type, const Bytes& data) {
                               static_cast<unsigned long long>(littleEndian(data)));
                 return text;
             }
-            return hexBytes(data);
+            return toHex(data, HexCase::upper);
         default:
-            return hexBytes(data);
+            return toHex(data, HexCase::upper);
     }
 }
 
@@ -133,7 +110,7 @@ Bytes parseData(DWORD type, const std::optional<std::string>& text) {
             std::uint64_t number = 0;
             bool valid = !digits.empty();
             for (char c : digits) {
-                const int digit = hex ? hexDigit(c) : (c >= '0' && c <= '9' ? c - '0' : -1);
+                const int digit = hex ? hexValue(c) : (c >= '0' && c <= '9' ? c - '0' : -1);
                 if (digit < 0) {
                     valid = false;
                     break;
@@ -160,8 +137,8 @@ Bytes parseData(DWORD type, const std::optional<std::string>& text) {
             }
             Bytes bytes;
             for (std::size_t i = 0; i < given.size(); i += 2) {
-                const int high = hexDigit(given[i]);
-                const int low = hexDigit(given[i + 1]);
+                const int high = hexValue(given[i]);
+                const int low = hexValue(given[i + 1]);
                 if (high < 0 || low < 0) {
                     throw Failure("invalid REG_BINARY data: '" + given + "' is not hex digits");
                 }

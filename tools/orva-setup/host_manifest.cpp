@@ -2,28 +2,19 @@
 // extensions may start it.
 
 #include <cjson/cJSON.h>
-#include <fcntl.h>
-#include <unistd.h>
 
 #include <cstdlib>
 #include <memory>
 #include <new>
 #include <string>
 
+#include "orva/file_replacement.h"
+#include "orva/json_ptr.h"
 #include "setup.h"
 
 namespace orva::setup {
 
 namespace {
-
-struct JsonDelete {
-    void operator()(cJSON* item) const noexcept { cJSON_Delete(item); }
-};
-using JsonPtr = std::unique_ptr<cJSON, JsonDelete>;
-
-struct JsonTextFree {
-    void operator()(char* text) const noexcept { cJSON_free(text); }
-};
 
 fs::path userConfigFolder() {
     if (const char* config = std::getenv("XDG_CONFIG_HOME"); config != nullptr && *config == '/') {
@@ -51,36 +42,18 @@ std::string manifestText(const fs::path& host, const std::vector<std::string>& e
         cJSON_AddItemToArray(origins,
                              cJSON_CreateString(("chrome-extension://" + id + "/").c_str()));
     }
-    const std::unique_ptr<char, JsonTextFree> text(cJSON_Print(manifest.get()));
+    const JsonText text(cJSON_Print(manifest.get()));
     if (!text) {
         throw std::bad_alloc();
     }
     return std::string(text.get()) + "\n";
 }
 
-// The file replaced whole: written beside it, synced, then renamed over it.
 void writeAtomically(const fs::path& file, const std::string& text) {
     fs::create_directories(file.parent_path());
-    const fs::path temporary = file.string() + ".tmp." + std::to_string(::getpid());
-    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) {
-        throw Failure("cannot write " + temporary.string());
+    if (!replaceFile(file.string(), text, NewFileMode{0644})) {
+        throw Failure("cannot write " + file.string());
     }
-    std::size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t wrote = ::write(fd, text.data() + done, text.size() - done);
-        if (wrote <= 0) {
-            ::close(fd);
-            fs::remove(temporary);
-            throw Failure("cannot write " + temporary.string());
-        }
-        done += static_cast<std::size_t>(wrote);
-    }
-    if (::fsync(fd) != 0 || ::close(fd) != 0) {
-        fs::remove(temporary);
-        throw Failure("cannot write " + temporary.string());
-    }
-    fs::rename(temporary, file);
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "orva_registration.h"
 #include "setup.h"
 
 namespace {
@@ -156,7 +157,7 @@ int runRegister(Options options) {
     options.finish();
     const fs::path folder = dir ? absolute(*dir) : programFolder();
     registerInstall(folder, version.value_or(ORVA_PRODUCT_VERSION));
-    std::printf("registered %s\n", (folder / kCspModuleName).c_str());
+    std::printf("registered %s\n", (folder / orva::kCspModuleName).c_str());
     return 0;
 }
 

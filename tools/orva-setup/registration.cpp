@@ -2,10 +2,10 @@
 // front ends find the token API library, and the uninstall entry, whose
 // version the library reports.
 
-#include <memory>
 #include <string>
-#include <type_traits>
 
+#include "orva/registry_key.h"
+#include "orva_registration.h"
 #include "setup.h"
 #include "win32/errors.h"
 #include "win32/registry.h"
@@ -13,11 +13,6 @@
 namespace orva::setup {
 
 namespace {
-
-struct RegistryKeyClose {
-    void operator()(HKEY key) const noexcept { RegCloseKey(key); }
-};
-using RegistryKey = std::unique_ptr<std::remove_pointer_t<HKEY>, RegistryKeyClose>;
 
 std::string describe(LSTATUS status) {
     switch (status) {
@@ -82,19 +77,19 @@ void registerInstall(const fs::path& folder, const std::string& version) {
         throw Failure("the install folder's path is too long: " + folder.string());
     }
     const std::string provider = std::string(kProviderKeyParent) + kProviderName;
-    // A 32-bit process (the host) reads the 32-bit view, the others the native one.
-    for (const REGSAM view : {REGSAM{0}, REGSAM{KEY_WOW64_32KEY}}) {
-        setText(provider, view, "Image Path", imagePath);
+    for (const REGSAM view : kProviderKeyViews) {
+        setText(provider, view, kImagePathValue, imagePath);
     }
     const std::string uninstall = std::string(kUninstallKeyParent) + kProviderName;
-    setText(uninstall, 0, "DisplayName", kProviderName);
-    setText(uninstall, 0, "DisplayVersion", version);
+    setText(uninstall, 0, kDisplayNameValue, kProviderName);
+    setText(uninstall, 0, kDisplayVersionValue, version);
 }
 
 void unregisterInstall() {
     const std::string provider = std::string(kProviderKeyParent) + kProviderName;
-    deleteTree(provider, 0);
-    deleteTree(provider, KEY_WOW64_32KEY);
+    for (const REGSAM view : kProviderKeyViews) {
+        deleteTree(provider, view);
+    }
     deleteTree(std::string(kUninstallKeyParent) + kProviderName, 0);
 }
 

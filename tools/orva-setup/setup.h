@@ -17,15 +17,6 @@ class Failure : public std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
-// The provider registration and the uninstall entry, both named after the
-// product's provider.
-inline constexpr const char* kProviderName = "Korvane CSP ORVA V1.0";
-inline constexpr const char* kProviderKeyParent =
-    "SOFTWARE\\Microsoft\\Cryptography\\Defaults\\Provider\\";
-inline constexpr const char* kUninstallKeyParent =
-    "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
-// The CSP module the registration names; the front ends take only its folder.
-inline constexpr const char* kCspModuleName = "qzcore3.so";
 inline constexpr const char* kHostName = "orva_xr_usbkey_extension";
 // The id the extension in the repository gets from its "key".
 inline constexpr const char* kBundledExtensionId = "gncnioanaacfgebcodcofjjihohdaphn";

@@ -26,14 +26,13 @@
 #include <vector>
 
 #include "fake_api_text.h"
+#include "orva/hex.h"
+#include "orva/json_ptr.h"
 #include "orva_api.h"
 
 namespace {
 
-struct JsonDelete {
-    void operator()(cJSON* item) const noexcept { cJSON_Delete(item); }
-};
-using JsonPtr = std::unique_ptr<cJSON, JsonDelete>;
+using orva::JsonPtr;
 
 constexpr int kBufferTooSmall = -303;
 constexpr int kFailed = -300;
@@ -113,13 +112,7 @@ class CallLog {
             cJSON_AddItemToArray(args_.get(), cJSON_CreateNull());
             return *this;
         }
-        static const char kHex[] = "0123456789abcdef";
-        std::string hex;
-        for (std::size_t i = 0; i < size; ++i) {
-            const auto byte = static_cast<unsigned char>(value[i]);
-            hex += kHex[byte >> 4];
-            hex += kHex[byte & 15];
-        }
+        const std::string hex = orva::toHex({reinterpret_cast<const std::uint8_t*>(value), size});
         cJSON_AddItemToArray(args_.get(), cJSON_CreateString(hex.c_str()));
         return *this;
     }

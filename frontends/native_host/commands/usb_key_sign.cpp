@@ -27,7 +27,7 @@ std::string handleUsbKeySign(HostState& host, const cJSON* request) {
                                        static_cast<int>(transaction->length()), attachment->get(),
                                        display->get(), nullptr, buffer, length);
     };
-    // 1. The size query: the key prepares, nothing is shown.
+    // The size query: the key prepares, nothing is shown.
     int length = 0;
     if (const int code = sign(nullptr, &length); code != kSuccess) {
         return codeToText(code);
@@ -36,7 +36,7 @@ std::string handleUsbKeySign(HostState& host, const cJSON* request) {
         // A size query that names no size broke the library's convention.
         return codeToText(kOperationFailed);
     }
-    // 2. The same call with a buffer of that size: shown, confirmed, signed.
+    // The same call with a buffer of that size: shown, confirmed, signed.
     ZeroedBuffer buffer(static_cast<std::uint64_t>(length));
     if (!buffer) {
         return codeToText(kMallocFailed);

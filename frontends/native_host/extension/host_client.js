@@ -1,7 +1,7 @@
 // A client of the native-messaging host orva_xr_usbkey_extension over one
-// long-lived port. The host answers requests strictly one after another and
-// keeps state between them (its charset, the pieces of a long reply), so
-// requests go out one at a time over the same port.
+// port, opened at the first request. The host answers requests strictly one
+// after another and keeps state between them (its charset, the pieces of a
+// long reply), so its caller sends one request at a time.
 
 'use strict';
 
@@ -12,14 +12,10 @@ class UsbKeyHost {
     this.name = name;
     this.port = null;
     this.waiting = null;  // {resolve, reject} of the request in flight
-    this.queue = Promise.resolve();
-    this.disconnected = null;  // why the port closed, once it has
+    this.closed = false;  // the port was opened and has closed since
   }
 
-  connect() {
-    if (this.port) {
-      return;
-    }
+  open() {
     this.port = chrome.runtime.connectNative(this.name);
     this.port.onMessage.addListener((message) => {
       const waiting = this.waiting;
@@ -29,62 +25,72 @@ class UsbKeyHost {
       }
     });
     this.port.onDisconnect.addListener(() => {
-      const error = chrome.runtime.lastError;
-      this.disconnected = error ? error.message : 'disconnected';
+      // lastError must be read, or the browser logs it as unchecked.
+      void chrome.runtime.lastError;
+      this.closed = true;
       this.port = null;
       const waiting = this.waiting;
       this.waiting = null;
       if (waiting) {
-        waiting.reject(new Error('host port closed: ' + this.disconnected));
+        waiting.reject(new Error('host port closed'));
       }
     });
   }
 
+  // Closing our end fires no onDisconnect here: the request in flight ends now.
   disconnect() {
     if (this.port) {
       this.port.disconnect();
       this.port = null;
     }
+    this.closed = true;
+    const waiting = this.waiting;
+    this.waiting = null;
+    if (waiting) {
+      waiting.reject(new Error('host port closed'));
+    }
   }
 
-  // One request and its reply. A request the host cannot read (no usable
-  // "CmdType") gets no reply the browser passes on: timeoutMs ends the wait
-  // with null instead.
-  request(message, timeoutMs = 60000) {
-    const run = () => new Promise((resolve, reject) => {
-      this.connect();
-      const timer = setTimeout(() => {
-        this.waiting = null;
-        resolve(null);
-      }, timeoutMs);
-      this.waiting = {
-        resolve: (reply) => { clearTimeout(timer); resolve(reply); },
-        reject: (error) => { clearTimeout(timer); reject(error); },
-      };
+  // The host's reply to one request. A closed port is not opened again: the
+  // host's state went with it.
+  request(message) {
+    return new Promise((resolve, reject) => {
+      if (this.closed) {
+        reject(new Error('host port closed'));
+        return;
+      }
+      if (!this.port) {
+        this.open();
+      }
+      this.waiting = {resolve, reject};
       this.port.postMessage(message);
     });
-    const result = this.queue.then(run, run);
-    this.queue = result.catch(() => {});
-    return result;
   }
 
-  // A request whose result may come in pieces: fetches the rest with
-  // "GetDataPackage" while "leftsize" is above 0 and joins the contents.
-  // Answers {resp, leftsizes}: leftsizes is empty for a result in one piece.
+  // The reply to a request whose result may come in pieces: while "leftsize"
+  // is above 0 the rest is fetched with "GetDataPackage", and the reply
+  // carries the joined contents in "Resp", as a short result would.
   async requestWhole(message) {
     const first = await this.request(message);
-    if (!first || typeof first.Resp !== 'object') {
-      return {resp: first ? first.Resp : null, leftsizes: []};
+    if (!first || typeof first.Resp !== 'object' || first.Resp === null) {
+      return first;
     }
-    const parts = [first.Resp.content];
-    const leftsizes = [first.Resp.leftsize];
-    let leftsize = first.Resp.leftsize;
-    while (leftsize > 0) {
+    const parts = [];
+    let piece = first.Resp;
+    for (;;) {
+      if (typeof piece.content !== 'string' || typeof piece.leftsize !== 'number') {
+        throw new Error('malformed piece');
+      }
+      parts.push(piece.content);
+      if (piece.leftsize <= 0) {
+        break;
+      }
       const next = await this.request({CmdType: 'GetDataPackage'});
-      parts.push(next.Resp.content);
-      leftsizes.push(next.Resp.leftsize);
-      leftsize = next.Resp.leftsize;
+      piece = next && next.Resp;
+      if (typeof piece !== 'object' || piece === null) {
+        throw new Error('malformed piece');
+      }
     }
-    return {resp: parts.join(''), leftsizes};
+    return {CmdType: first.CmdType, Resp: parts.join('')};
   }
 }

@@ -25,7 +25,8 @@ TEST(HostCommandTable, HoldsTheHostsCommandsInTheSharedOrder) {
 }
 
 TEST(HostCommandTable, MatchesWholeNamesCaseSensitively) {
-    EXPECT_NE(findHostCommand("GMUsbKeySign"), nullptr);
+    ASSERT_NE(findHostCommand("GMUsbKeySign"), nullptr);
+    ASSERT_NE(findHostCommand("GMUsbKeySignFile"), nullptr);
     EXPECT_EQ(findHostCommand("GMUsbKeySign")->name, "GMUsbKeySign");
     EXPECT_EQ(findHostCommand("GMUsbKeySignFile")->name, "GMUsbKeySignFile");
     EXPECT_EQ(findHostCommand("gmusbkeysign"), nullptr);

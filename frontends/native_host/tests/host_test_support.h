@@ -18,6 +18,7 @@
 
 #include "frontend_test_support.h"
 #include "host_process.h"
+#include "orva/json_ptr.h"
 
 namespace orva::native_host::test {
 
@@ -27,10 +28,7 @@ using frontend::test::providerRegistry;
 using frontend::test::TestFolder;
 namespace fs = std::filesystem;
 
-struct JsonDelete {
-    void operator()(cJSON* item) const noexcept { cJSON_Delete(item); }
-};
-using Json = std::unique_ptr<cJSON, JsonDelete>;
+using Json = orva::JsonPtr;
 
 inline Json parseJson(std::string_view text) {
     return Json(cJSON_ParseWithLength(text.data(), text.size()));

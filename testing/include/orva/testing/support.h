@@ -26,11 +26,14 @@
 #include <string_view>
 #include <vector>
 
+#include "orva/bytes.h"
+#include "orva/hex.h"
+
 extern char** environ;
 
 namespace orva::testing {
 
-using Bytes = std::vector<std::uint8_t>;
+using orva::Bytes;
 
 // Single quotes for the shell, embedded quotes included.
 inline std::string shellQuote(std::string_view text) {
@@ -183,31 +186,17 @@ inline ProgramResult runProgram(const std::string& program, const std::vector<st
     return result;
 }
 
-inline std::string toHex(std::span<const std::uint8_t> bytes) {
-    static constexpr char kDigits[] = "0123456789abcdef";
-    std::string out;
-    out.reserve(bytes.size() * 2);
-    for (const std::uint8_t b : bytes) {
-        out += kDigits[b >> 4];
-        out += kDigits[b & 15];
-    }
-    return out;
-}
+using orva::toHex;
 
 // Hex digits in either case, blanks between them allowed; anything else, or an
 // odd count of digits, is a fault in the test.
 inline Bytes fromHex(std::string_view hex) {
     auto nibble = [&](char c) {
-        if (c >= '0' && c <= '9') {
-            return c - '0';
+        const int value = hexValue(c);
+        if (value < 0) {
+            throw std::runtime_error("bad hex " + std::string(hex));
         }
-        if (c >= 'a' && c <= 'f') {
-            return c - 'a' + 10;
-        }
-        if (c >= 'A' && c <= 'F') {
-            return c - 'A' + 10;
-        }
-        throw std::runtime_error("bad hex " + std::string(hex));
+        return value;
     };
     Bytes out;
     int high = -1;
