@@ -5,36 +5,14 @@
 
 #include <optional>
 #include <string>
-#include <utility>
 
+#include "orva/registry_key.h"
 #include "win32/com.h"
 #include "win32/registry.h"
 
 namespace orva::platform::com {
 
-// An open key, closed when it goes.
-class RegistryKey {
-  public:
-    RegistryKey() = default;
-    explicit RegistryKey(HKEY key) noexcept : key_(key) {}
-    ~RegistryKey() {
-        if (key_ != nullptr) {
-            RegCloseKey(key_);
-        }
-    }
-    RegistryKey(RegistryKey&& other) noexcept : key_(other.key_) { other.key_ = nullptr; }
-    RegistryKey& operator=(RegistryKey&& other) noexcept {
-        std::swap(key_, other.key_);
-        return *this;
-    }
-    RegistryKey(const RegistryKey&) = delete;
-    RegistryKey& operator=(const RegistryKey&) = delete;
-
-    HKEY get() const noexcept { return key_; }
-
-  private:
-    HKEY key_ = nullptr;
-};
+using orva::RegistryKey;
 
 // Creates HKCR\path (and the keys above it); *key holds it on S_OK.
 HRESULT createClassKey(const std::string& path, RegistryKey* key);
