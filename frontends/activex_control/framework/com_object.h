@@ -6,9 +6,9 @@
 // left to the wrappers here. Every live object holds a module lock.
 
 #include <atomic>
-#include <new>
 
 #include "com_module.h"
+#include "orva/com_object_base.h"
 #include "win32/com.h"
 
 namespace orva::com {
@@ -117,51 +117,20 @@ class AggregatedObject final : public IUnknown {
 
 // Makes objects of T; aggregation only for IUnknown, as COM requires.
 template <class T>
-class ClassFactory final : public IClassFactory {
+class ClassFactory final : public RefCountedObject<IClassFactory, IID_IClassFactory> {
   public:
-    HRESULT QueryInterface(REFIID riid, void** ppvObject) override {
-        if (ppvObject == nullptr) {
-            return E_POINTER;
-        }
-        if (riid != IID_IUnknown && riid != IID_IClassFactory) {
-            *ppvObject = nullptr;
-            return E_NOINTERFACE;
-        }
-        *ppvObject = static_cast<IClassFactory*>(this);
-        AddRef();
-        return S_OK;
-    }
-    ULONG AddRef() override { return ++refs_; }
-    ULONG Release() override {
-        const ULONG left = --refs_;
-        if (left == 0) {
-            delete this;
-        }
-        return left;
-    }
-
     HRESULT CreateInstance(IUnknown* pUnkOuter, REFIID riid, void** ppvObject) override {
         if (ppvObject == nullptr) {
             return E_POINTER;
         }
         *ppvObject = nullptr;
-        if (pUnkOuter != nullptr && riid != IID_IUnknown) {
+        if (pUnkOuter == nullptr) {
+            return createObject<ComObject<T>>(riid, ppvObject);
+        }
+        if (riid != IID_IUnknown) {
             return CLASS_E_NOAGGREGATION;
         }
-        IUnknown* object = nullptr;
-        if (pUnkOuter != nullptr) {
-            object = new (std::nothrow) AggregatedObject<T>(pUnkOuter);
-        } else {
-            object = static_cast<typename T::Primary*>(new (std::nothrow) ComObject<T>);
-        }
-        if (object == nullptr) {
-            return E_OUTOFMEMORY;
-        }
-        // The query's reference is the caller's; a refused query frees the object.
-        object->AddRef();
-        const HRESULT hr = object->QueryInterface(riid, ppvObject);
-        object->Release();
-        return hr;
+        return createObject<AggregatedObject<T>>(riid, ppvObject, pUnkOuter);
     }
     HRESULT LockServer(BOOL fLock) override {
         if (fLock) {
@@ -171,11 +140,6 @@ class ClassFactory final : public IClassFactory {
         }
         return S_OK;
     }
-
-  private:
-    ~ClassFactory() = default;
-
-    std::atomic<ULONG> refs_{0};
 };
 
 // DllGetClassObject for a server of one class.
@@ -188,14 +152,7 @@ HRESULT classObject(REFCLSID rclsid, REFCLSID served, REFIID riid, void** ppv) n
     if (rclsid != served) {
         return CLASS_E_CLASSNOTAVAILABLE;
     }
-    auto* factory = new (std::nothrow) ClassFactory<T>;
-    if (factory == nullptr) {
-        return E_OUTOFMEMORY;
-    }
-    factory->AddRef();
-    const HRESULT hr = factory->QueryInterface(riid, ppv);
-    factory->Release();
-    return hr;
+    return createObject<ClassFactory<T>>(riid, ppv);
 }
 
 }  // namespace orva::com

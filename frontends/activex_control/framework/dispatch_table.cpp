@@ -3,9 +3,9 @@
 #include "dispatch_table.h"
 
 #include <array>
-#include <atomic>
-#include <new>
 #include <string>
+
+#include "orva/com_object_base.h"
 
 namespace orva::com {
 
@@ -72,30 +72,9 @@ HRESULT namesToIds(const InterfaceDescription& description, LPOLESTR* names, UIN
     return hr;
 }
 
-class TableTypeInfo final : public ITypeInfo {
+class TableTypeInfo final : public RefCountedObject<ITypeInfo, IID_ITypeInfo> {
   public:
     explicit TableTypeInfo(const InterfaceDescription& description) : description_(description) {}
-
-    HRESULT QueryInterface(REFIID riid, void** ppvObject) override {
-        if (ppvObject == nullptr) {
-            return E_POINTER;
-        }
-        if (riid != IID_IUnknown && riid != IID_ITypeInfo) {
-            *ppvObject = nullptr;
-            return E_NOINTERFACE;
-        }
-        *ppvObject = static_cast<ITypeInfo*>(this);
-        AddRef();
-        return S_OK;
-    }
-    ULONG AddRef() override { return ++refs_; }
-    ULONG Release() override {
-        const ULONG left = --refs_;
-        if (left == 0) {
-            delete this;
-        }
-        return left;
-    }
 
     HRESULT GetIDsOfNames(LPOLESTR* rgszNames, UINT cNames, MEMBERID* pMemId) override {
         return namesToIds(description_, rgszNames, cNames, pMemId);
@@ -141,10 +120,7 @@ class TableTypeInfo final : public ITypeInfo {
     }
 
   private:
-    ~TableTypeInfo() = default;
-
     const InterfaceDescription& description_;
-    std::atomic<ULONG> refs_{0};
 };
 
 // The failure as a script engine sees it: the code, and the description the
@@ -183,13 +159,8 @@ HRESULT DispatchTable::getTypeInfo(UINT iTInfo, ITypeInfo** ppTInfo) const {
     if (iTInfo != 0) {
         return DISP_E_BADINDEX;
     }
-    auto* info = new (std::nothrow) TableTypeInfo(description_);
-    if (info == nullptr) {
-        return E_OUTOFMEMORY;
-    }
-    info->AddRef();
-    *ppTInfo = info;
-    return S_OK;
+    return createObject<TableTypeInfo>(IID_ITypeInfo, reinterpret_cast<void**>(ppTInfo),
+                                       description_);
 }
 
 HRESULT DispatchTable::getIDsOfNames(REFIID riid, LPOLESTR* rgszNames, UINT cNames,

@@ -13,6 +13,7 @@
 
 #include "com_call.h"
 #include "frontend_test_support.h"
+#include "orva/hex.h"
 #include "orva_result_codes.h"
 #include "regsvr.h"
 #include "win32/com.h"
@@ -30,14 +31,7 @@ inline fs::path controlModule() {
 
 // "616263" for "abc", quoted, as the stand-in logs a text.
 inline std::string hx(std::string_view text) {
-    static const char kHex[] = "0123456789abcdef";
-    std::string hex = "\"";
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        hex += kHex[byte >> 4];
-        hex += kHex[byte & 15];
-    }
-    return hex + "\"";
+    return "\"" + toHex(orva::testing::bytesOf(text)) + "\"";
 }
 
 // One line of the stand-in's call log.

@@ -10,6 +10,7 @@
 
 #include "categories_manager.h"
 #include "class_registry.h"
+#include "com_guard.h"
 #include "orva/com_registration.h"
 #include "win32/module.h"
 
@@ -60,17 +61,6 @@ HRESULT classObject(REFCLSID rclsid, REFIID riid, void** ppv) {
     return entry(rclsid, riid, ppv);
 }
 
-template <class Body>
-HRESULT guarded(Body&& body) noexcept {
-    try {
-        return body();
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    } catch (...) {
-        return E_FAIL;
-    }
-}
-
 }  // namespace
 
 ORVA_API_ENTRY HRESULT CoInitialize(LPVOID /*pvReserved*/) {
@@ -88,7 +78,7 @@ ORVA_API_ENTRY HRESULT CoGetClassObject(REFCLSID rclsid, DWORD dwClsContext, LPV
     if ((dwClsContext & CLSCTX_INPROC_SERVER) == 0) {
         return REGDB_E_CLASSNOTREG;
     }
-    return guarded([&] { return classObject(rclsid, riid, ppv); });
+    return com::guardedCall([&] { return classObject(rclsid, riid, ppv); });
 }
 
 ORVA_API_ENTRY HRESULT CoCreateInstance(REFCLSID rclsid, IUnknown* pUnkOuter, DWORD dwClsContext,
@@ -115,7 +105,7 @@ ORVA_API_ENTRY HRESULT CLSIDFromProgID(LPCOLESTR lpszProgID, CLSID* lpclsid) {
     if (lpszProgID == nullptr || lpclsid == nullptr) {
         return E_INVALIDARG;
     }
-    return guarded([&] {
+    return com::guardedCall([&] {
         const std::string progId = com::narrowText(lpszProgID);
         if (progId.empty()) {
             return CO_E_CLASSSTRING;

@@ -13,6 +13,8 @@
 #include <string>
 
 #include "class_registry.h"
+#include "com_guard.h"
+#include "orva/com_object_base.h"
 #include "orva/com_registration.h"
 
 namespace orva::platform::com {
@@ -31,45 +33,13 @@ std::string localeName(LCID lcid) {
     return text;
 }
 
-template <class Body>
-HRESULT guarded(Body&& body) noexcept {
-    try {
-        return body();
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    } catch (...) {
-        return E_FAIL;
-    }
-}
-
-class CategoriesManager final : public ICatRegister {
+class CategoriesManager final : public RefCountedObject<ICatRegister, IID_ICatRegister> {
   public:
-    HRESULT QueryInterface(REFIID riid, void** ppvObject) override {
-        if (ppvObject == nullptr) {
-            return E_POINTER;
-        }
-        if (riid != IID_IUnknown && riid != IID_ICatRegister) {
-            *ppvObject = nullptr;
-            return E_NOINTERFACE;
-        }
-        *ppvObject = static_cast<ICatRegister*>(this);
-        AddRef();
-        return S_OK;
-    }
-    ULONG AddRef() override { return ++refs_; }
-    ULONG Release() override {
-        const ULONG left = --refs_;
-        if (left == 0) {
-            delete this;
-        }
-        return left;
-    }
-
     HRESULT RegisterCategories(ULONG cCategories, CATEGORYINFO* rgCategoryInfo) override {
         if (cCategories > 0 && rgCategoryInfo == nullptr) {
             return E_POINTER;
         }
-        return guarded([&] {
+        return guardedCall([&] {
             for (ULONG i = 0; i < cCategories; ++i) {
                 const CATEGORYINFO& info = rgCategoryInfo[i];
                 // The description is cut at its 128th unit, whatever the caller left there.
@@ -93,7 +63,7 @@ class CategoriesManager final : public ICatRegister {
         if (cCategories > 0 && rgcatid == nullptr) {
             return E_POINTER;
         }
-        return guarded([&] {
+        return guardedCall([&] {
             for (ULONG i = 0; i < cCategories; ++i) {
                 const HRESULT hr = deleteClassTree(kCategoriesRoot + guidText(rgcatid[i]));
                 if (FAILED(hr)) {
@@ -121,8 +91,6 @@ class CategoriesManager final : public ICatRegister {
     }
 
   private:
-    ~CategoriesManager() = default;
-
     static std::string listPath(REFCLSID clsid, const char* list) {
         return "CLSID\\" + guidText(clsid) + "\\" + list;
     }
@@ -131,7 +99,7 @@ class CategoriesManager final : public ICatRegister {
         if (count > 0 && catids == nullptr) {
             return E_POINTER;
         }
-        return guarded([&] {
+        return guardedCall([&] {
             for (ULONG i = 0; i < count; ++i) {
                 RegistryKey key;
                 const HRESULT hr =
@@ -149,7 +117,7 @@ class CategoriesManager final : public ICatRegister {
         if (count > 0 && catids == nullptr) {
             return E_POINTER;
         }
-        return guarded([&] {
+        return guardedCall([&] {
             const std::string path = listPath(clsid, list);
             for (ULONG i = 0; i < count; ++i) {
                 const HRESULT hr = deleteClassTree(path + "\\" + guidText(catids[i]));
@@ -160,8 +128,6 @@ class CategoriesManager final : public ICatRegister {
             return deleteClassKeyIfEmpty(path);
         });
     }
-
-    std::atomic<ULONG> refs_{1};
 };
 
 }  // namespace
@@ -177,13 +143,7 @@ HRESULT createCategoriesManager(IUnknown* outer, REFIID riid, void** object) {
     if (managerRefused.load()) {
         return E_OUTOFMEMORY;
     }
-    auto* manager = new (std::nothrow) CategoriesManager;
-    if (manager == nullptr) {
-        return E_OUTOFMEMORY;
-    }
-    const HRESULT hr = manager->QueryInterface(riid, object);
-    manager->Release();
-    return hr;
+    return createObject<CategoriesManager>(riid, object);
 }
 
 }  // namespace orva::platform::com

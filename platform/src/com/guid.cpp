@@ -6,28 +6,12 @@
 #include <string_view>
 
 #include "orva/com_registration.h"
+#include "orva/hex.h"
 #include "win32/com.h"
 
 namespace orva::platform {
 
 constexpr std::size_t kGuidTextLength = 38;
-
-namespace {
-
-int hexValue(char c) noexcept {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
-}
-
-}  // namespace
 
 void formatGuid(const GUID& guid, char (&text)[kGuidTextLength + 1]) noexcept {
     std::snprintf(text, sizeof text, "{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}",

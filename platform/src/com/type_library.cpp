@@ -5,6 +5,7 @@
 #include <string>
 
 #include "class_registry.h"
+#include "com_guard.h"
 #include "orva/com_registration.h"
 
 namespace orva::platform {
@@ -28,22 +29,11 @@ HRESULT writeString(const std::string& path, const char* name, const std::string
     return FAILED(hr) ? hr : com::setString(key, name, value);
 }
 
-template <class Body>
-HRESULT guarded(Body&& body) noexcept {
-    try {
-        return body();
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    } catch (...) {
-        return E_FAIL;
-    }
-}
-
 }  // namespace
 
 HRESULT registerTypeLibrary(const TypeLibraryDescription& library,
                             std::string_view modulePath) noexcept {
-    return guarded([&] {
+    return com::guardedCall([&] {
         const std::string module(modulePath);
         const std::size_t slash = module.rfind('/');
         const std::string folder = slash == std::string::npos ? "" : module.substr(0, slash + 1);
@@ -76,7 +66,7 @@ HRESULT registerTypeLibrary(const TypeLibraryDescription& library,
 }
 
 HRESULT unregisterTypeLibrary(const TypeLibraryDescription& library) noexcept {
-    return guarded([&] {
+    return com::guardedCall([&] {
         for (const TypeLibraryInterface& entry : library.interfaces) {
             const HRESULT hr = com::deleteClassTree("Interface\\" + guidText(entry.iid));
             if (FAILED(hr)) {
