@@ -90,11 +90,19 @@ TEST_F(SoftkeyControlTest, APageReadsTheKeyAndSignsATransaction) {
     EXPECT_EQ(expectRun("com-call Orva_usbkey_ctrl.orva_usbkey GetMediaID"), "SK0000000001\n");
     EXPECT_EQ(result("GetDriverVersion"), "1.0.0.0");
     EXPECT_EQ(result("GetVersion"), "1.0.0.0");
+    EXPECT_EQ(result("GetCSPInfo", {"SK0000000001"}), "Korvane CSP ORVA V1.0||1.0.0.0");
     EXPECT_EQ(result("GetCharsetList"), "GBK||UTF-8||GB18030");
     EXPECT_EQ(result("GetLanguageList"), "zh_CN||en_US");
     EXPECT_EQ(result("SetLanguage", {"en_US"}), "0");
     EXPECT_EQ(result("SetWarningMsg", {kDisplay}), "0");
     EXPECT_EQ(result("SetCharset", {"KOI8-R"}), "error -106 (0xFFFFFF96): INVALID PARAMETER");
+
+    // The key asks for the PINs itself.
+    EXPECT_EQ(result("CustInitCard"), "0");
+    expectRun("softkey user --pin 12345678 --new-pin 87654321");
+    EXPECT_EQ(result("ChangePin"), "0");
+    // From here the key takes the new PIN only.
+    expectRun("softkey user --pin 87654321");
 
     expectRun("softkey provision --sn SK0000000001 --alg sm2 --type 3 --subject " +
               shellQuote(kZhangSan));
@@ -127,7 +135,7 @@ TEST_F(SoftkeyControlTest, APageReadsTheKeyAndSignsATransaction) {
     EXPECT_NE(folder_.read("rsa.bin").find(kXml), std::string::npos);
 
     // The user's answer and a missing key come back as their descriptions.
-    expectRun("softkey user --pin 12345678 --button cancel");
+    expectRun("softkey user --pin 87654321 --button cancel");
     EXPECT_EQ(result("GMUsbKeySign", {kLiSi, "SHA256", kXml, kDisplay, ""}),
               "error -100 (0xFFFFFF9C): USER CANCEL");
     expectRun("softkey unplug SK0000000001");
