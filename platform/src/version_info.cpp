@@ -72,12 +72,14 @@ std::vector<char> serializedBlock(LPCSTR file) {
     return copy;
 }
 
+// The block carries no length of its own beyond what it says: only a block
+// that starts as ours is read further.
 bool validCopy(LPCVOID block, CopyHeader* header) {
-    if (block == nullptr) {
+    if (block == nullptr || std::memcmp(block, kMagic, sizeof kMagic) != 0) {
         return false;
     }
     std::memcpy(header, block, sizeof *header);
-    return std::memcmp(header->magic, kMagic, sizeof kMagic) == 0 && header->size >= sizeof *header;
+    return header->size >= sizeof *header;
 }
 
 // "\StringFileInfo\LLLLCCCC\Name": the value, when the translation matches.
