@@ -121,10 +121,8 @@ TEST(Variant, CoercionsToTextAndInPlace) {
         VARIANT value;
         std::u16string expected;
     } rows[] = {
-        {number, u"-101"},
-        {ofDouble(5.9), u"5.9"},
-        {ofDouble(0.1), u"0.1"},
-        {empty, u"<null>"},  // an unset argument is the null BSTR
+        {number, u"-101"},        {ofDouble(5.9), u"5.9"},
+        {ofDouble(0.1), u"0.1"},  {empty, u"<null>"},  // an unset argument is the null BSTR
         {ofText(u"abc"), u"abc"},
     };
     for (Row& row : rows) {
@@ -169,9 +167,10 @@ TEST(Guid, TextRoundTripsAndRefusesMalformedText) {
     CLSID parsed{};
     EXPECT_EQ(CLSIDFromString(text, &parsed), S_OK);
     EXPECT_EQ(parsed, guid);
-    for (const char* bad : {"F0682987-A368-4235-8021-460CD7F2A630", "{F0682987-A368-4235-8021-460CD7F2A63}",
-                            "{F0682987-A368-4235-8021+460CD7F2A630}", "{G0682987-A368-4235-8021-460CD7F2A630}",
-                            "{F0682987-A368-4235-8021-460CD7F2A6300}"}) {
+    for (const char* bad :
+         {"F0682987-A368-4235-8021-460CD7F2A630", "{F0682987-A368-4235-8021-460CD7F2A63}",
+          "{F0682987-A368-4235-8021+460CD7F2A630}", "{G0682987-A368-4235-8021-460CD7F2A630}",
+          "{F0682987-A368-4235-8021-460CD7F2A6300}"}) {
         EXPECT_FALSE(orva::platform::guidFromText(bad).has_value()) << bad;
     }
 }
@@ -224,14 +223,14 @@ TEST_F(ComRegistryTest, TheRegistrarWritesAndRemovesWhatItsScriptNames) {
     addKey("Shared\\Kept\\Foreign");
     ASSERT_EQ(orva::platform::runRegistryScript(kScript, "/o'dir/m.so", true), S_OK);
     const std::string k = "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\";
-    EXPECT_EQ(classes(), k + "App.Name]\n@=\"It's /o'dir/m.so\"\n\"Path\"=\"%/o'dir/m.so\"\n\n" + k +
-                             "Shared]\n\n" + k + "Shared\\Kept]\n\n" + k +
+    EXPECT_EQ(classes(), k + "App.Name]\n@=\"It's /o'dir/m.so\"\n\"Path\"=\"%/o'dir/m.so\"\n\n" +
+                             k + "Shared]\n\n" + k + "Shared\\Kept]\n\n" + k +
                              "Shared\\Kept\\Foreign]\n\n" + k + "Shared\\Kept\\Leaf]\n\n" + k +
                              "Shared\\Mine]\n@=\"x\"\n\n");
     // Removal keeps NoRemove keys and a key that holds a subkey of someone else's.
     ASSERT_EQ(orva::platform::runRegistryScript(kScript, "", false), S_OK);
-    EXPECT_EQ(classes(), k + "Shared]\n\n" + k + "Shared\\Kept]\n\n" + k +
-                             "Shared\\Kept\\Foreign]\n\n");
+    EXPECT_EQ(classes(),
+              k + "Shared]\n\n" + k + "Shared\\Kept]\n\n" + k + "Shared\\Kept\\Foreign]\n\n");
     EXPECT_EQ(orva::platform::runRegistryScript(kScript, "", false), S_OK);
 
     for (const char* bad : {"HKLM { A }", "HKCR { A = s 'open }", "HKCR { A = s '%OTHER%' }",
