@@ -5,8 +5,6 @@
 // vtable whose primary interface is T::Primary; T's IUnknown operations are
 // left to the wrappers here. Every live object holds a module lock.
 
-#include <atomic>
-
 #include "com_module.h"
 #include "orva/com_object_base.h"
 #include "win32/com.h"
@@ -28,9 +26,10 @@ bool offersInterface(REFIID riid) noexcept {
 
 // An object on its own.
 template <class T>
-class ComObject final : public T {
+class ComObject final : public CountedObject<T> {
   public:
     ComObject() noexcept { comModule().lock(); }
+    ~ComObject() override { comModule().unlock(); }
 
     HRESULT QueryInterface(REFIID riid, void** ppvObject) override {
         if (ppvObject == nullptr) {
@@ -41,22 +40,9 @@ class ComObject final : public T {
             return E_NOINTERFACE;
         }
         *ppvObject = static_cast<typename T::Primary*>(this);
-        AddRef();
+        this->AddRef();
         return S_OK;
     }
-    ULONG AddRef() override { return ++refs_; }
-    ULONG Release() override {
-        const ULONG left = --refs_;
-        if (left == 0) {
-            delete this;
-        }
-        return left;
-    }
-
-  private:
-    ~ComObject() { comModule().unlock(); }
-
-    std::atomic<ULONG> refs_{0};
 };
 
 // The part of an aggregated object that the outer object's clients see: its
@@ -78,9 +64,10 @@ class ContainedObject final : public T {
 
 // An aggregated object's own IUnknown, which only the outer object holds.
 template <class T>
-class AggregatedObject final : public IUnknown {
+class AggregatedObject final : public CountedObject<IUnknown> {
   public:
     explicit AggregatedObject(IUnknown* outer) noexcept : contained_(outer) { comModule().lock(); }
+    ~AggregatedObject() override { comModule().unlock(); }
 
     HRESULT QueryInterface(REFIID riid, void** ppvObject) override {
         if (ppvObject == nullptr) {
@@ -99,19 +86,8 @@ class AggregatedObject final : public IUnknown {
         contained_.AddRef();
         return S_OK;
     }
-    ULONG AddRef() override { return ++refs_; }
-    ULONG Release() override {
-        const ULONG left = --refs_;
-        if (left == 0) {
-            delete this;
-        }
-        return left;
-    }
 
   private:
-    ~AggregatedObject() { comModule().unlock(); }
-
-    std::atomic<ULONG> refs_{0};
     ContainedObject<T> contained_;
 };
 

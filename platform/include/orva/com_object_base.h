@@ -12,23 +12,12 @@
 
 namespace orva {
 
-// Deleted at its last Release; the count starts at 0, so the maker's first
-// query takes the first reference.
-template <class Interface, const IID&... Offered>
-class RefCountedObject : public Interface {
+// A COM object's reference count over Base (one interface, or a struct of
+// several): deleted at its last Release. The count starts at 0, so the
+// maker's first query takes the first reference.
+template <class Base>
+class CountedObject : public Base {
   public:
-    HRESULT QueryInterface(REFIID riid, void** ppvObject) override {
-        if (ppvObject == nullptr) {
-            return E_POINTER;
-        }
-        if (riid != IID_IUnknown && !((riid == Offered) || ...)) {
-            *ppvObject = nullptr;
-            return E_NOINTERFACE;
-        }
-        *ppvObject = static_cast<Interface*>(this);
-        AddRef();
-        return S_OK;
-    }
     ULONG AddRef() override { return ++refs_; }
     ULONG Release() override {
         const ULONG left = --refs_;
@@ -39,11 +28,29 @@ class RefCountedObject : public Interface {
     }
 
   protected:
-    RefCountedObject() = default;
-    virtual ~RefCountedObject() = default;
+    CountedObject() = default;
+    virtual ~CountedObject() = default;
 
   private:
     std::atomic<ULONG> refs_{0};
+};
+
+// One interface (with IUnknown and the other bases the caller names).
+template <class Interface, const IID&... Offered>
+class RefCountedObject : public CountedObject<Interface> {
+  public:
+    HRESULT QueryInterface(REFIID riid, void** ppvObject) override {
+        if (ppvObject == nullptr) {
+            return E_POINTER;
+        }
+        if (riid != IID_IUnknown && !((riid == Offered) || ...)) {
+            *ppvObject = nullptr;
+            return E_NOINTERFACE;
+        }
+        *ppvObject = static_cast<Interface*>(this);
+        this->AddRef();
+        return S_OK;
+    }
 };
 
 // A new object of T handed out as riid: the query takes the reference, and a

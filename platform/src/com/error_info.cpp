@@ -1,9 +1,8 @@
 // Error information objects and the thread's slot that holds one.
 
-#include <atomic>
-#include <new>
 #include <string>
 
+#include "orva/com_object_base.h"
 #include "win32/com.h"
 
 namespace {
@@ -16,7 +15,10 @@ std::u16string textOf(LPOLESTR text) {
     return text != nullptr ? std::u16string(text) : std::u16string();
 }
 
-class ErrorInfo final : public ICreateErrorInfo, public IErrorInfo {
+// The two interfaces of an error object, on one count.
+struct ErrorInfoInterfaces : ICreateErrorInfo, IErrorInfo {};
+
+class ErrorInfo final : public orva::CountedObject<ErrorInfoInterfaces> {
   public:
     HRESULT QueryInterface(REFIID riid, void** ppvObject) override {
         if (ppvObject == nullptr) {
@@ -32,14 +34,6 @@ class ErrorInfo final : public ICreateErrorInfo, public IErrorInfo {
         }
         AddRef();
         return S_OK;
-    }
-    ULONG AddRef() override { return ++refs_; }
-    ULONG Release() override {
-        const ULONG left = --refs_;
-        if (left == 0) {
-            delete this;
-        }
-        return left;
     }
 
     HRESULT SetGUID(REFGUID rguid) override {
@@ -77,8 +71,6 @@ class ErrorInfo final : public ICreateErrorInfo, public IErrorInfo {
     }
 
   private:
-    ~ErrorInfo() = default;
-
     static HRESULT store(std::u16string& field, LPOLESTR text) noexcept {
         try {
             field = textOf(text);
@@ -95,7 +87,6 @@ class ErrorInfo final : public ICreateErrorInfo, public IErrorInfo {
         return *out != nullptr ? S_OK : E_OUTOFMEMORY;
     }
 
-    std::atomic<ULONG> refs_{1};
     GUID guid_ = IID_NULL;
     std::u16string source_;
     std::u16string description_;
@@ -120,8 +111,7 @@ ORVA_API_ENTRY HRESULT CreateErrorInfo(ICreateErrorInfo** pperrinfo) {
     if (pperrinfo == nullptr) {
         return E_INVALIDARG;
     }
-    *pperrinfo = new (std::nothrow) ErrorInfo;
-    return *pperrinfo != nullptr ? S_OK : E_OUTOFMEMORY;
+    return orva::createObject<ErrorInfo>(IID_ICreateErrorInfo, reinterpret_cast<void**>(pperrinfo));
 }
 
 ORVA_API_ENTRY HRESULT SetErrorInfo(ULONG /*dwReserved*/, IErrorInfo* perrinfo) {
