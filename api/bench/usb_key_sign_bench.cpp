@@ -27,6 +27,7 @@
 #include <vector>
 
 #include "base64_codec.h"
+#include "bench_support.h"
 #include "orva/openssl_ptr.h"
 #include "orva_api.h"
 #include "win32/module.h"
@@ -60,24 +61,11 @@ std::string run(const std::string& command) {
     return output;
 }
 
-fs::path ownFolder() {
-    return fs::canonical("/proc/self/exe").parent_path();
-}
-
 // A store with one key holding an SM2 and an RSA-2048 signer.
 class BenchStore {
   public:
     BenchStore() {
-        std::string pattern = (fs::temp_directory_path() / "orva-bench-XXXXXX").string();
-        if (mkdtemp(pattern.data()) == nullptr) {
-            throw std::runtime_error("mkdtemp failed");
-        }
-        root_ = pattern;
-        fs::create_directories(root_ / "tmp");
-        setenv("ORVA_SOFTKEY_DIR", (root_ / "store").c_str(), 1);
-        setenv("ORVA_REGISTRY", (root_ / "registry.reg").c_str(), 1);
-        setenv("TMPDIR", (root_ / "tmp").c_str(), 1);
-        tool_ = "'" + (ownFolder() / "softkey").string() + "'";
+        tool_ = "'" + (orva::bench::ownFolder() / "softkey").string() + "'";
         run(tool_ + " create --sn " + kSerial + " --pin " + kPin);
         run(tool_ + " provision --sn " + kSerial + " --alg sm2 --type 3 --subject 'CN=Bench SM2'" +
             " --name " + kSm2Name);
@@ -85,12 +73,7 @@ class BenchStore {
             " --alg rsa2048 --type 3 --subject 'CN=Bench RSA' --name " + kRsaName);
         run(tool_ + " user --pin " + kPin);
     }
-    ~BenchStore() {
-        std::error_code ec;
-        fs::remove_all(root_, ec);
-    }
-
-    const fs::path& root() const noexcept { return root_; }
+    const fs::path& root() const noexcept { return folder_.root(); }
 
     EvpPkeyPtr privateKey(const char* container) const {
         const std::string pem = run(tool_ + " export-key --sn " + kSerial + " --container " +
@@ -104,37 +87,24 @@ class BenchStore {
     }
 
   private:
-    fs::path root_;
+    orva::bench::BenchFolder folder_;
     std::string tool_;
 };
 
-using SignExport = decltype(&QZAPI_GMUsbKeySign);
-
-struct Library {
-    HMODULE module = nullptr;
-    SignExport sign = nullptr;
-    Library() {
-        module = LoadLibraryA((ownFolder() / "ORVA_API.dll").c_str());
-        if (module == nullptr) {
-            throw std::runtime_error("cannot load ORVA_API");
-        }
-        sign = reinterpret_cast<SignExport>(GetProcAddress(module, "QZAPI_GMUsbKeySign"));
-    }
-    ~Library() { FreeLibrary(module); }
-};
+using Library = orva::bench::ApiExport<decltype(&QZAPI_GMUsbKeySign)>;
 
 // Both calls of buffer mode; the base64 length.
 std::size_t signThroughExport(const Library& api, const char* dn, const char* hash,
                               const std::string& xml, const char* attach) {
     int length = 0;
     int code =
-        api.sign(dn, hash, xml.data(), int(xml.size()), attach, kDisplay, "", nullptr, &length);
+        (*api)(dn, hash, xml.data(), int(xml.size()), attach, kDisplay, "", nullptr, &length);
     if (code != 0) {
         throw std::runtime_error("size query answered " + std::to_string(code));
     }
     std::vector<char> buffer(static_cast<std::size_t>(length));
-    code = api.sign(dn, hash, xml.data(), int(xml.size()), attach, kDisplay, "", buffer.data(),
-                    &length);
+    code =
+        (*api)(dn, hash, xml.data(), int(xml.size()), attach, kDisplay, "", buffer.data(), &length);
     if (code != 0) {
         throw std::runtime_error("signature answered " + std::to_string(code));
     }
@@ -266,7 +236,7 @@ int main(int argc, char** argv) {
             }
         });
 
-        const Library api;
+        const Library api("QZAPI_GMUsbKeySign");
         const ChildResult attached = inChild(
             [&] { signThroughExport(api, "Bench RSA", "SHA256", xml, attachment.c_str()); });
 

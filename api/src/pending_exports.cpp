@@ -29,13 +29,7 @@ extern "C" int QZAPI_GetSignFileContent(const char*, int, int, char*, int*) {
     return kPending;
 }
 
-// Certificate requests and installation.
-extern "C" int QZAPI_GMCreatePKCS10(const char*, char*, int*) {
-    return kPending;
-}
-extern "C" int QZAPI_GMCreatePKCS10Ex(const char*, const char*, char*, int*) {
-    return kPending;
-}
+// Certificate installation.
 extern "C" int QZAPI_GMWritePKCS7_Enc(const char*, const char*, const char*) {
     return kPending;
 }

@@ -102,8 +102,6 @@ TEST_F(Exports, PendingExportsAnswerMinus300) {
         ORVA_PENDING(QZAPI_GetPublicKeyC, nullptr, nullptr),
         ORVA_PENDING(QZAPI_GMGetAdminKeyInfo, nullptr, nullptr),
         ORVA_PENDING(QZAPI_GMDelTempKey, nullptr, 0, nullptr),
-        ORVA_PENDING(QZAPI_GMCreatePKCS10, nullptr, nullptr, nullptr),
-        ORVA_PENDING(QZAPI_GMCreatePKCS10Ex, nullptr, nullptr, nullptr, nullptr),
         ORVA_PENDING(QZAPI_GMWritePKCS7_Enc, nullptr, nullptr, nullptr),
         ORVA_PENDING(QZAPI_GMGetTemKey, nullptr, nullptr),
         ORVA_PENDING(QZAPI_GMBankGetRand, nullptr, nullptr),

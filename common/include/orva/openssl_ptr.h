@@ -30,6 +30,7 @@ inline void freeOpensslBytes(unsigned char* p) noexcept {
 }
 
 using OpensslBytesPtr = std::unique_ptr<unsigned char, Free<freeOpensslBytes>>;
+using Asn1BitStringPtr = std::unique_ptr<ASN1_BIT_STRING, Free<ASN1_BIT_STRING_free>>;
 using Asn1OctetStringPtr = std::unique_ptr<ASN1_OCTET_STRING, Free<ASN1_OCTET_STRING_free>>;
 using BioPtr = std::unique_ptr<BIO, Free<BIO_free_all>>;
 using BignumPtr = std::unique_ptr<BIGNUM, Free<BN_free>>;
@@ -49,6 +50,7 @@ using OsslParamBldPtr = std::unique_ptr<OSSL_PARAM_BLD, Free<OSSL_PARAM_BLD_free
 using OsslParamPtr = std::unique_ptr<OSSL_PARAM, Free<OSSL_PARAM_free>>;
 using Pkcs7Ptr = std::unique_ptr<PKCS7, Free<PKCS7_free>>;
 using X509Ptr = std::unique_ptr<X509, Free<X509_free>>;
+using X509AlgorPtr = std::unique_ptr<X509_ALGOR, Free<X509_ALGOR_free>>;
 using X509ExtensionPtr = std::unique_ptr<X509_EXTENSION, Free<X509_EXTENSION_free>>;
 using X509NamePtr = std::unique_ptr<X509_NAME, Free<X509_NAME_free>>;
 using X509ReqPtr = std::unique_ptr<X509_REQ, Free<X509_REQ_free>>;

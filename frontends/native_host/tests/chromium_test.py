@@ -34,6 +34,9 @@ LI_SI = "CN=Li Si,OU=Unit,O=Bank"
 XML = "<T><Payee>\u5f20\u4e09</Payee><Amount>100.00</Amount></T>"
 DISPLAY = "\u4ed8\u6b3e 100.00 \u5143"
 ATTACHMENT_BYTES = 700_000  # signs into a result of more than 1,000,000 bytes
+# An enrolment: a new SM2 and a new RSA key pair, one request each.
+CERT_REQ = ("DN(CN=Zhang San,OU=Unit,O=Bank)HASH(SM3)KEYTYPE(SM2256)CERTTYPE(01)||"
+            "DN(CN=Zhang San,OU=Unit,O=Bank)HASH(SHA256)KEYTYPE(RSA2048)CERTTYPE(03)")
 PAGE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "bank_page.html")
 VERSION = {"CmdType": "GetVersion", "Resp": "1.0.0.0"}
 NOT_A_REQUEST = {"Error": "not a request"}
@@ -126,6 +129,22 @@ def verify_sm2(run, name, base64_p7):
             fail("%s: openssl %s: %s %s" % (name, args[0], result.stdout, result.stderr))
     with open(os.path.join(run.root, content), "rb") as signed:
         return signed.read()
+
+
+def check_requests(run, name, resp):
+    """Each request verifies under its own new key and the test CA issues it."""
+    requests = resp.split("||")
+    if len(requests) != 2:
+        fail("%s: %r is not two requests" % (name, resp[:300]))
+    for index, (request, options) in enumerate(
+            zip(requests, (["-vfyopt", "distid:1234567812345678"], []))):
+        der = os.path.join(run.root, "%s%d.der" % (name, index))
+        with open(der, "wb") as out:
+            out.write(base64.b64decode(request))
+        verified = run.openssl("req", "-inform", "DER", "-in", der, "-noout", "-verify", *options)
+        if "verify OK" not in verified.stdout + verified.stderr:
+            fail("%s %d: openssl req -verify: %s" % (name, index, verified.stderr))
+        run.tool("softkey", "issue", der)
 
 
 def verify_rsa(run, name, base64_p7):
@@ -223,6 +242,7 @@ def page_steps(attachment):
         {"name": "sm2Gbk", "request": sign},
         {"name": "rsa", "request": dict(sign, SignerDN=LI_SI, HashName="SHA256")},
         {"name": "longJoined", "request": long},
+        {"name": "pkcs10", "request": {"CmdType": "GMCreatePKCS10", "CertReq": CERT_REQ}},
         # Not a request: the bridge answers, and starts no host.
         {"name": "notObject", "request": "GetVersion"},
         {"name": "array", "request": [{"CmdType": "GetVersion"}]},
@@ -502,6 +522,11 @@ def check_page(run, report, attachment):
     expect("longRest leftsize", rest["leftsize"], 0)
     if attached_base64 not in verify_sm2(run, "longPieces", first["content"] + rest["content"]):
         fail("longPieces: the signed packet does not hold the attached file")
+
+    # An SM2 and an RSA key pair made on the key, each with its request.
+    requests = outcome(report, "pkcs10")
+    expect("pkcs10 CmdType", requests["CmdType"], "GMCreatePKCS10")
+    check_requests(run, "pkcs10", requests["Resp"])
 
     # What the person at the key read, in the charset the key was told.
     shown = [json.loads(line) for line in

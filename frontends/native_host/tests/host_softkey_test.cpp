@@ -209,5 +209,32 @@ TEST_F(SoftkeyHostTest, TheUsersAnswerComesBackAsItsCode) {
     EXPECT_EQ(sign("CN=Nobody", "SM3"), "-405");
 }
 
+// A page enrols for an SM2 and an RSA key pair in one request: both requests
+// verify under their new keys and the test CA issues certificates for them.
+TEST_F(SoftkeyHostTest, CertificateRequestsForTwoNewKeyPairs) {
+    const std::string requests =
+        resp("GMCreatePKCS10",
+             R"x("CertReq":"DN(CN=Zhang San,OU=Unit,O=Bank)HASH(SM3)KEYTYPE(SM2256)CERTTYPE(01))x"
+             R"x(||DN(CN=Zhang San)HASH(SHA256)KEYTYPE(RSA2048)CERTTYPE(03)")x");
+    const std::size_t bars = requests.find("||");
+    ASSERT_NE(bars, std::string::npos) << requests;
+    const std::string parts[] = {requests.substr(0, bars), requests.substr(bars + 2)};
+    for (int i = 0; i < 2; ++i) {
+        folder_.write("req.b64", parts[i]);
+        expectRun("openssl base64 -d -A -in req.b64 -out req.der");
+        const std::string verified =
+            expectRun(std::string("openssl req -inform DER -in req.der -noout -verify") +
+                      (i == 0 ? " -vfyopt distid:1234567812345678" : ""));
+        EXPECT_NE(verified.find("verify OK"), std::string::npos) << verified;
+        EXPECT_NE(expectRun("openssl req -inform DER -in req.der -noout -text")
+                      .find(i == 0 ? "SM2-with-SM3" : "sha256WithRSAEncryption"),
+                  std::string::npos);
+        expectRun("softkey issue req.der");
+    }
+    EXPECT_EQ(
+        resp("GMCreatePKCS10", R"x("CertReq":"DN(CN=A)HASH(SM3)KEYTYPE(RSA1024)CERTTYPE(01)")x"),
+        "-314");
+}
+
 }  // namespace
 }  // namespace orva::native_host::test
