@@ -142,5 +142,34 @@ TEST_F(SoftkeyControlTest, APageReadsTheKeyAndSignsATransaction) {
     EXPECT_EQ(result("GetMediaID"), "error -102 (0xFFFFFF9A): NO DEVICE");
 }
 
+// Enrolment: one request description for an SM2 and an RSA key pair; both
+// requests verify under their new keys and the test CA issues them.
+TEST_F(SoftkeyControlTest, APageRequestsCertificatesForNewKeyPairs) {
+    const std::string requests =
+        result("GMCreatePKCS10",
+               {"DN(CN=\xe5\xbc\xa0\xe4\xb8\x89,O=Bank)HASH(SM3)KEYTYPE(SM2256)CERTTYPE(01)"
+                "||DN(CN=Zhang San)HASH(SHA256)KEYTYPE(RSA2048)CERTTYPE(03)"});
+    const std::size_t bars = requests.find("||");
+    ASSERT_NE(bars, std::string::npos) << requests;
+    const std::string parts[] = {requests.substr(0, bars), requests.substr(bars + 2)};
+    for (int i = 0; i < 2; ++i) {
+        folder_.write("req.b64", parts[i]);
+        expectRun("openssl base64 -d -A -in req.b64 -out req.der");
+        const std::string verified =
+            expectRun(std::string("openssl req -inform DER -in req.der -noout -verify") +
+                      (i == 0 ? " -vfyopt distid:1234567812345678" : ""));
+        EXPECT_NE(verified.find("verify OK"), std::string::npos) << verified;
+        expectRun("softkey issue req.der");
+    }
+    // The subject's name went to the key as UTF-8 and stands in the request so.
+    folder_.write("req.b64", parts[0]);
+    expectRun("openssl base64 -d -A -in req.b64 -out req.der");
+    EXPECT_NE(expectRun("openssl req -inform DER -in req.der -noout -subject -nameopt utf8")
+                  .find("CN=\xe5\xbc\xa0\xe4\xb8\x89"),
+              std::string::npos);
+    EXPECT_EQ(result("GMCreatePKCS10", {"DN(CN=A)HASH(SM3)KEYTYPE(RSA1024)CERTTYPE(01)"}),
+              "error -314 (0xFFFFFEC6): ERR HASH TYPE");
+}
+
 }  // namespace
 }  // namespace orva::control::test
