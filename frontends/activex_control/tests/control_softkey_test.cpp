@@ -41,6 +41,20 @@ class SoftkeyControlTest : public ControlTest {
         return result.output;
     }
 
+    // A token text as openssl decodes it, and one of its "NAME=value" fields.
+    std::string decoded(const std::string& base64) {
+        folder_.write("token.b64", base64);
+        return expectRun("openssl base64 -d -A -in token.b64");
+    }
+    static std::string field(const std::string& text, const std::string& name) {
+        const std::size_t start = text.find(name + "=");
+        if (start == std::string::npos) {
+            return "";
+        }
+        const std::size_t from = start + name.size() + 1;
+        return text.substr(from, text.find("||", from) - from);
+    }
+
     std::string result(std::string_view method, const std::vector<std::string>& args = {}) {
         std::string line;
         tools::describeOutcome(invoke(method, args), &line);
@@ -140,6 +154,37 @@ TEST_F(SoftkeyControlTest, APageReadsTheKeyAndSignsATransaction) {
               "error -100 (0xFFFFFF9C): USER CANCEL");
     expectRun("softkey unplug SK0000000001");
     EXPECT_EQ(result("GetMediaID"), "error -102 (0xFFFFFF9A): NO DEVICE");
+}
+
+// A file named, signed into a signature file and read back in pieces.
+TEST_F(SoftkeyControlTest, APageSignsAFileAndReadsTheSignatureBackInPieces) {
+    expectRun("softkey provision --sn SK0000000001 --alg sm2 --type 3 --subject " +
+              shellQuote(kZhangSan));
+    EXPECT_EQ(result("SetCharset", {"UTF-8"}), "0");
+    folder_.write("contract.txt", "pay 100.00\n");
+    const std::string named = field(
+        decoded(result("NSFileToTokenExt", {(folder_.root() / "contract.txt").string()})), "TOKEN");
+    ASSERT_EQ(named.size(), 64u);
+    const std::string signedText =
+        decoded(result("GMUsbKeySignFileExt", {"", "SM3", kXml, kDisplay, named}));
+    const std::string token = field(signedText, "TOKEN");
+    const std::string size = field(signedText, "FILESIZE");
+    ASSERT_FALSE(size.empty()) << signedText;
+    // Pieces of 100 characters until the last one says so ("MARK=2").
+    std::string signature;
+    for (int offset = 0; offset <= std::stoi(size); offset += 100) {
+        const std::string piece =
+            result("GetSignFileContent", {token, "100", std::to_string(offset)});
+        ASSERT_EQ(piece.rfind("MARK=", 0), 0u) << piece;
+        signature += piece.substr(piece.find("||CONTENT=") + 10);
+        if (piece[5] == '2') {
+            break;
+        }
+    }
+    EXPECT_EQ(signature, folder_.read(field(signedText, "FILENAME")));
+    EXPECT_EQ(verifySm2(signature, kXml), "");
+    EXPECT_EQ(result("GetSignFileContent", {named, "100", "0"}),
+              "error -341 (0xFFFFFEAB): ERR TOKEN INFO");
 }
 
 // Enrolment: one request description for an SM2 and an RSA key pair; both
