@@ -162,11 +162,15 @@ TEST_F(SoftkeyControlTest, APageSignsAFileAndReadsTheSignatureBackInPieces) {
               shellQuote(kZhangSan));
     EXPECT_EQ(result("SetCharset", {"UTF-8"}), "0");
     folder_.write("contract.txt", "pay 100.00\n");
-    const std::string named = field(
-        decoded(result("NSFileToTokenExt", {(folder_.root() / "contract.txt").string()})), "TOKEN");
+    const std::string path = (folder_.root() / "contract.txt").string();
+    const std::string named = field(decoded(result("NSFileToTokenExt", {path})), "TOKEN");
     ASSERT_EQ(named.size(), 64u);
-    const std::string signedText =
-        decoded(result("GMUsbKeySignFileExt", {"", "SM3", kXml, kDisplay, named}));
+    // The same file chosen in the dialog: its token replaces the named one.
+    folder_.setEnv("ORVA_FILE_DIALOG", "printf '%s\\n' " + shellQuote(path));
+    const std::string chosenText = decoded(result("NSChooseFileExt"));
+    EXPECT_EQ(field(chosenText, "FILEPATH"), path);
+    const std::string signedText = decoded(
+        result("GMUsbKeySignFileExt", {"", "SM3", kXml, kDisplay, field(chosenText, "TOKEN")}));
     const std::string token = field(signedText, "TOKEN");
     const std::string size = field(signedText, "FILESIZE");
     ASSERT_FALSE(size.empty()) << signedText;
