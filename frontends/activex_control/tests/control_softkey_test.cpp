@@ -208,7 +208,13 @@ TEST_F(SoftkeyControlTest, APageRequestsCertificatesForNewKeyPairs) {
             expectRun(std::string("openssl req -inform DER -in req.der -noout -verify") +
                       (i == 0 ? " -vfyopt distid:1234567812345678" : ""));
         EXPECT_NE(verified.find("verify OK"), std::string::npos) << verified;
-        expectRun("softkey issue req.der");
+        // The bank's answer, installed where its key pair is.
+        std::string issued = expectRun("softkey issue req.der");
+        issued.erase(issued.find_last_not_of("\n") + 1);
+        EXPECT_EQ(result(i == 0 ? "GMWritePKCS7" : "GMWritePKCS7_Enc",
+                         i == 0 ? std::vector<std::string>{issued}
+                                : std::vector<std::string>{issued, "undefined", "undefined"}),
+                  "0");
     }
     // The subject's name went to the key as UTF-8 and stands in the request so.
     folder_.write("req.b64", parts[0]);
@@ -216,6 +222,12 @@ TEST_F(SoftkeyControlTest, APageRequestsCertificatesForNewKeyPairs) {
     EXPECT_NE(expectRun("openssl req -inform DER -in req.der -noout -subject -nameopt utf8")
                   .find("CN=\xe5\xbc\xa0\xe4\xb8\x89"),
               std::string::npos);
+    // The new certificate signs.
+    EXPECT_EQ(result("SetCharset", {"UTF-8"}), "0");
+    const std::string p7 =
+        result("GMUsbKeySign", {"CN=\xe5\xbc\xa0\xe4\xb8\x89,O=Bank", "SM3", kXml, kDisplay, ""});
+    EXPECT_EQ(verifySm2(p7, kXml), "");
+    EXPECT_EQ(result("GMWritePKCS7", {""}), "error -106 (0xFFFFFF96): INVALID PARAMETER");
     EXPECT_EQ(result("GMCreatePKCS10", {"DN(CN=A)HASH(SM3)KEYTYPE(RSA1024)CERTTYPE(01)"}),
               "error -314 (0xFFFFFEC6): ERR HASH TYPE");
 }
