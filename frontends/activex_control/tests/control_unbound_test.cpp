@@ -26,6 +26,18 @@ TEST_F(UnboundControlTest, MethodsAnswerDriverNotInstalledUntilTheLibraryIsFound
         EXPECT_EQ(line, method.id == 9 ? "1.0.0.0" : unbound);
     }
 
+    // The client program says the same, and tells a failed method from a call
+    // it could not make.
+    const std::string client = (frontend::test::binFolder() / "com-call").string();
+    const orva::testing::ProgramResult failed =
+        orva::testing::runProgram(client, {std::string(kProgId), "GetMediaID"});
+    EXPECT_EQ(failed.exit, 1);
+    EXPECT_EQ(failed.err, unbound + "\n");
+    const orva::testing::ProgramResult unknown =
+        orva::testing::runProgram(client, {std::string(kProgId), "NoSuchMethod"});
+    EXPECT_EQ(unknown.exit, 2);
+    EXPECT_EQ(unknown.err, "GetIDsOfNames failed: 0x80020006\n");
+
     // Through the vtable: the empty text, and each INT's preset.
     Iorva_usbkey* control = create<Iorva_usbkey>(IID_Iorva_usbkey);
     ASSERT_NE(control, nullptr);
