@@ -156,6 +156,39 @@ TEST_F(SoftkeyControlTest, APageReadsTheKeyAndSignsATransaction) {
     EXPECT_EQ(result("GetMediaID"), "error -102 (0xFFFFFF9A): NO DEVICE");
 }
 
+// The key's certificates and keys queried, registered and deleted. The
+// deletion list goes in UTF-8, so a Chinese name finds its container.
+TEST_F(SoftkeyControlTest, APageQueriesRegistersAndDeletesTheKeysKeys) {
+    const std::string zhang = "CN=\xe5\xbc\xa0\xe4\xb8\x89,O=Bank";
+    const std::string wang = "CN=Wang Wu,OU=Branch,O=Bank";
+    const std::string provision = "softkey provision --sn SK0000000001 ";
+    expectRun(provision + "--alg sm2 --type 3 --subject " + shellQuote(zhang));
+    expectRun(provision + "--alg rsa1024 --type 4 --days 10 --subject " + shellQuote(wang));
+    expectRun(provision + "--alg rsa1024 --type 4 --subject " + shellQuote(wang));
+    EXPECT_EQ(result("GMGetCertDN"), zhang + "||" + wang + "||" + wang);
+    EXPECT_EQ(result("GetPublicKeyNum"), "3");
+    // "02" and the base64 of 04 X Y.
+    EXPECT_EQ(result("GMGetPublicKey", {"AllPubKey"}).substr(0, 3), "02B");
+    EXPECT_EQ(result("GMGetAdminKeyInfo").size(), 20u);
+    EXPECT_EQ(result("GMGetTemKey").size(), 24u);
+    EXPECT_FALSE(result("GetPublicKeyC").empty());
+    EXPECT_EQ(result("GMBankEncGetRand"), "error -411 (0xFFFFFE65): ERR FUNC UNSUPPORT");
+    // The first signing certificate, as openssl reads it.
+    const std::string certificates = result("GMGetPKCS7");
+    folder_.write("cert.b64", certificates.substr(0, certificates.find("||")));
+    EXPECT_NE(expectRun("openssl base64 -d -A -in cert.b64 | openssl x509 -inform DER -noout "
+                        "-subject -nameopt utf8")
+                  .find(zhang.substr(0, zhang.find(','))),
+              std::string::npos);
+    EXPECT_EQ(result("RegisterCert"), "0");
+    // The older of the two: deleted; then nothing older is left (S_FALSE, 1).
+    EXPECT_EQ(result("GMJudgeAndDelOlderDN"), "0");
+    EXPECT_EQ(result("GMJudgeAndDelOlderDN"), "1");
+    EXPECT_EQ(result("GMDelTempKey", {zhang, ""}), "0");
+    EXPECT_EQ(result("GMGetCertDN"), wang);
+    EXPECT_EQ(result("UnRegisterCert"), "0");
+}
+
 // A file named, signed into a signature file and read back in pieces.
 TEST_F(SoftkeyControlTest, APageSignsAFileAndReadsTheSignatureBackInPieces) {
     expectRun("softkey provision --sn SK0000000001 --alg sm2 --type 3 --subject " +
