@@ -9,4 +9,5 @@
 #include "win32/registry.h"
 #include "win32/system.h"
 #include "win32/types.h"
+#include "win32/version.h"
 #include "win32/window.h"
