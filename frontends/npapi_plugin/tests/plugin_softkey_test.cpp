@@ -1,1 +1,123 @@
-// placeholder
+// A page's calls through the plug-in over the real token API library and a
+// software key, registered by orva-setup; signatures checked with openssl.
+
+#include "pkcs7_check.h"
+#include "plugin_test_support.h"
+
+namespace orva::npapi_plugin::test {
+namespace {
+
+using orva::testing::CommandResult;
+using orva::testing::shellQuote;
+using S = std::string;
+
+const S kSn = "SK0000000001";
+const S kZhangSan = "CN=Zhang San,OU=Unit,O=Bank";
+const S kXml = "<T>\xe4\xb8\xad\xe6\x96\x87</T>";  // "<T>中文</T>" in UTF-8
+const S kXmlGb = "<T>\xd6\xd0\xce\xc4</T>";        // and in GB18030
+const S kDisplay = "\xe4\xbb\x98\xe6\xac\xbe 100.00 \xe5\x85\x83";
+
+class SoftkeyPluginTest : public ::testing::Test {
+  protected:
+    SoftkeyPluginTest() {
+        folder_.setEnv("ORVA_REGISTRY", (folder_.root() / "registry.reg").string());
+        folder_.setEnv("ORVA_SOFTKEY_DIR", (folder_.root() / "softkey").string());
+        folder_.setEnv("TMPDIR", folder_.root().string());
+        folder_.setEnv("ORVA_ACP", "65001");
+        expectRun("orva-setup register");
+        expectRun("softkey create --sn " + kSn);
+        expectRun("softkey user --pin 12345678");
+        expectRun("softkey provision --sn " + kSn + " --alg sm2 --type 3 --subject " +
+                  shellQuote(kZhangSan));
+    }
+    ~SoftkeyPluginTest() override {
+        session_.reset();
+        EXPECT_TRUE(browser_.balanced());
+    }
+
+    // A shell command in the test's folder with the build's programs first.
+    CommandResult run(const S& command) const {
+        return orva::testing::runCommand("cd " + shellQuote(folder_.root().string()) + " && PATH=" +
+                                         shellQuote(frontend::test::binFolder().string()) +
+                                         ":\"$PATH\" " + command);
+    }
+    S expectRun(const S& command) const {
+        const CommandResult result = run(command);
+        EXPECT_EQ(result.status, 0) << command << "\n" << result.output;
+        return result.output;
+    }
+    ScriptValue call(std::string_view method, const std::vector<ScriptValue>& args = {}) {
+        if (!session_) {
+            session_ = std::make_unique<PluginSession>(browser_, pluginPath());
+        }
+        return session_->invoke(method, args).value;
+    }
+    S text(std::string_view method, const std::vector<ScriptValue>& args = {}) {
+        const ScriptValue value = call(method, args);
+        return std::holds_alternative<S>(value) ? std::get<S>(value)
+                                                : "<" + npapi_host::printable(value) + ">";
+    }
+    S verified(const S& p7) {
+        return frontend::test::verifySm2Pkcs7([this](const S& command) { return run(command); },
+                                              p7);
+    }
+
+    TestFolder folder_;
+    StandInBrowser browser_;
+    std::unique_ptr<PluginSession> session_;
+};
+
+TEST_F(SoftkeyPluginTest, APageSignsATransactionAndAsksForARequest) {
+    EXPECT_EQ(text("GetMediaID"), kSn);
+    EXPECT_EQ(text("GetCSPInfo"), "Korvane CSP ORVA V1.0||1.0.0.0");
+    EXPECT_EQ(text("GetCharsetList"), "GBK||UTF-8||GB18030");
+
+    // GBK at start: the key signs the GB18030 text with its NUL, the length
+    // byte in front of it counting the NUL too.
+    const std::vector<ScriptValue> sign = {kZhangSan, S("SM3"), kXml, kDisplay, S()};
+    S p7 = text("GMUsbKeySign", sign);
+    ASSERT_GT(p7.size(), 100u) << p7;
+    EXPECT_EQ(verified(p7), "");
+    EXPECT_NE(folder_.read("content.bin").find(S(1, char(kXmlGb.size() + 1)) + kXmlGb + S(1, '\0')),
+              S::npos);
+
+    // UTF-8: the page's bytes, as they are.
+    EXPECT_EQ(call("SetCharset", {S("UTF-8")}), ScriptValue(int32_t{0}));
+    p7 = text("GMUsbKeySign", sign);
+    EXPECT_EQ(verified(p7), "");
+    EXPECT_NE(folder_.read("content.bin").find(S(1, char(kXml.size())) + kXml + "#"), S::npos);
+
+    // The person at the key cancels.
+    expectRun("softkey user --button cancel");
+    EXPECT_EQ(call("GMUsbKeySign", sign), ScriptValue(int32_t{-100}));
+    expectRun("softkey user --button confirm --pin 12345678");
+
+    const S request =
+        text("GMCreatePKCS10", {S("DN(CN=Zhang San,OU=Unit,O=Bank)HASH(SM3)KEYTYPE(SM2256)"
+                                  "CERTTYPE(01)")});
+    ASSERT_GT(request.size(), 100u) << request;
+    folder_.write("req.b64", request);
+    expectRun("openssl base64 -d -A -in req.b64 -out req.der");
+    EXPECT_NE(expectRun("openssl req -inform DER -in req.der -noout -verify"
+                        " -vfyopt distid:1234567812345678")
+                  .find("verify OK"),
+              S::npos);
+}
+
+TEST_F(SoftkeyPluginTest, TheStandInBrowserProgramCallsOneMethod) {
+    const S plugin = shellQuote(pluginPath());
+    EXPECT_EQ(expectRun("npapi-host " + plugin + " GetMediaID"),
+              "NP_Initialize() called\nNPAPI LoadLib_Log failed\n" + kSn + "\n");
+    const CommandResult refused = run("npapi-host " + plugin + " GMGetPublicKey 5");
+    EXPECT_EQ(refused.status, 0);
+    EXPECT_NE(refused.output.find("\n-106\n"), S::npos) << refused.output;
+    EXPECT_EQ(run("npapi-host " + plugin + " NoSuchMethod").status, 2);
+    EXPECT_EQ(
+        run("npapi-host " + shellQuote((frontend::test::binFolder() / "libplatform.so").string()) +
+            " GetMediaID")
+            .status,
+        1);
+}
+
+}  // namespace
+}  // namespace orva::npapi_plugin::test
