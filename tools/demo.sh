@@ -59,27 +59,92 @@ fold -w 100 "$work/p7.b64" | sed 's/^/   /'
 echo
 echo "   (the host turned both texts into GB18030, the charset it starts with, and the key was told GBK)"
 
+# An SM2 SignedData checked by openssl: structure, certificate chain, and the
+# signature over the signed packet (left in $work/<name>.content).
+check_signature() {
+    local name=$1
+    (
+        cd "$work"
+        openssl base64 -d -A -in "$name.b64" -out "$name.der"
+        echo "   structure:$(openssl asn1parse -inform DER -in "$name.der" |
+            grep -oE ':(pkcs7-signedData|pkcs7-data|sm3|sm2)$' | sort -u | tr '\n' ' ' | tr -d :)"
+        openssl pkcs7 -inform DER -in "$name.der" -print_certs -out "$name.signer.pem"
+        openssl verify -CAfile ca.pem "$name.signer.pem" | sed 's/^/   certificate: /'
+        offset=$(openssl asn1parse -inform DER -in "$name.der" | grep 'prim: OCTET STRING' | tail -1 | cut -d: -f1)
+        openssl asn1parse -inform DER -in "$name.der" -noout -strparse "$offset" -out "$name.sig.der"
+        openssl cms -verify -inform DER -noverify -nosigs -binary -in "$name.der" -out "$name.content" 2>/dev/null
+        openssl x509 -in "$name.signer.pem" -pubkey -noout -out "$name.signer.pub"
+        openssl pkeyutl -verify -pubin -inkey "$name.signer.pub" -rawin -digest sm3 \
+            -pkeyopt distid:1234567812345678 -in "$name.content" -sigfile "$name.sig.der" |
+            sed 's/^/   SM2 over the signed packet: /'
+    )
+}
+
 step "5. openssl checks it"
-cd "$work"
-softkey ca > ca.pem
-openssl base64 -d -A -in p7.b64 -out p7.der
-echo "   structure:$(openssl asn1parse -inform DER -in p7.der |
-    grep -oE ':(pkcs7-signedData|pkcs7-data|sm3|sm2)$' | sort -u | tr '\n' ' ' | tr -d :)"
-openssl pkcs7 -inform DER -in p7.der -print_certs -out signer.pem
-openssl verify -CAfile ca.pem signer.pem | sed 's/^/   certificate: /'
-offset=$(openssl asn1parse -inform DER -in p7.der | grep 'prim: OCTET STRING' | tail -1 | cut -d: -f1)
-openssl asn1parse -inform DER -in p7.der -noout -strparse "$offset" -out signature.der
-openssl cms -verify -inform DER -noverify -nosigs -binary -in p7.der -out content.bin 2>/dev/null
-openssl x509 -in signer.pem -pubkey -noout -out signer.pub
-openssl pkeyutl -verify -pubin -inkey signer.pub -rawin -digest sm3 \
-    -pkeyopt distid:1234567812345678 -in content.bin -sigfile signature.der | sed 's/^/   SM2 over the signed packet: /'
-cd - >/dev/null
+softkey ca > "$work/ca.pem"
+check_signature p7
 
 step "6. What the key showed its user"
 softkey display | sed 's/^/   /'
 
-step "7. The same from a real browser: headless Chromium opens a bank's page on 127.0.0.1"
-echo "   (its script signs through the built extension; pages of other origins are refused)"
+step "7. A file signed: the page holds tokens only, never the path or the bytes"
+printf '%%PDF-1.4 Loan contract No. 2026-0042\n' > "$work/contract.pdf"
+# The file dialog a person would click through, scripted.
+export ORVA_FILE_DIALOG="printf '%s\\n' '$work/contract.pdf'"
+python3 - "$bin/orva_xr_usbkey_extension" "$work/contract.pdf" "$work/file.b64" <<'PY'
+import base64, json, struct, subprocess, sys
+host, path, out = sys.argv[1:4]
+proc = subprocess.Popen([host], stdin=subprocess.PIPE, stdout=subprocess.PIPE)
+
+def ask(request):
+    body = json.dumps(request, ensure_ascii=False).encode()
+    proc.stdin.write(struct.pack("<I", len(body)) + body)
+    proc.stdin.flush()
+    length = struct.unpack("<I", proc.stdout.read(4))[0]
+    reply = json.loads(proc.stdout.read(length))
+    shown = json.dumps(reply, ensure_ascii=False)
+    print("   -> %s\n   <- %s" % (json.dumps(request, ensure_ascii=False)[:110],
+                                  shown if len(shown) <= 110 else shown[:106] + " ..."))
+    return reply["Resp"]
+
+def token(resp):
+    if resp.startswith("-"):
+        sys.exit("the host answered " + resp)
+    text = base64.b64decode(resp).decode()
+    print("      token text: " + text)
+    return dict(field.split("=", 1) for field in text.split("||"))
+
+token(ask({"CmdType": "NSFileToTokenExt", "path": path}))
+chosen = token(ask({"CmdType": "NSChooseFileExt"}))
+signature = token(ask({"CmdType": "GMUsbKeySignFileExt", "SignerDN": "", "HashName": "SM3",
+                       "xmlMsg": "<Contract><No>2026-0042</No></Contract>",
+                       "keyMsg": "\u7b7e\u7f72\u5408\u540c 2026-0042",
+                       "chooseFileToken": chosen["TOKEN"]}))
+joined, offset = "", 0
+while True:
+    piece = ask({"CmdType": "GetSignFileContent", "FileToken": signature["TOKEN"],
+                 "MaxLength": 1000, "FileOffset": offset})
+    if not piece.startswith("MARK="):
+        sys.exit("the host answered " + piece)
+    joined += piece[len("MARK=0||CONTENT="):]
+    offset += 1000
+    if piece[5] == "2":
+        break
+proc.stdin.close()
+proc.wait(30)
+with open(out, "w") as f:
+    f.write(joined)
+print("   %d pieces joined: %d bytes, the signature file %s" % (offset // 1000, len(joined),
+                                                               signature["FILENAME"]))
+PY
+check_signature file
+grep -qF "$(base64 -w0 "$work/contract.pdf")" "$work/file.content" ||
+    { echo "   the signed packet does not hold the contract"; exit 1; }
+echo "   the signed packet holds the contract (base64)"
+softkey display | tail -1 | sed 's/^/   the key showed: /'
+
+step "8. The same from a real browser: headless Chromium opens a bank's page on 127.0.0.1"
+echo "   (its script signs a transaction and a file through the built extension; pages of other origins are refused)"
 if command -v chromium >/dev/null || [ -x /usr/lib/chromium/chromium ]; then
     python3 frontends/native_host/tests/chromium_test.py --bin "$bin" \
         --extension "$bin/extension" 2>&1 | sed 's/^/   /'
@@ -87,4 +152,4 @@ else
     echo "   skipped: Chromium is not installed"
 fi
 
-printf '\nDone: a transaction was signed on a software key through the native host, and openssl verified it.\n'
+printf '\nDone: a transaction and a file were signed on a software key through the native host, and openssl verified both.\n'

@@ -35,6 +35,9 @@
 namespace {
 
 namespace fs = std::filesystem;
+using orva::bench::ChildResult;
+using orva::bench::inChild;
+using orva::bench::run;
 using Clock = std::chrono::steady_clock;
 using orva::EvpMdCtxPtr;
 using orva::EvpPkeyPtr;
@@ -44,22 +47,6 @@ constexpr const char* kPin = "12345678";
 constexpr const char* kSm2Name = "bench-sm2";
 constexpr const char* kRsaName = "bench-rsa";
 constexpr const char* kDisplay = "Pay 1,024 bytes?";
-
-std::string run(const std::string& command) {
-    std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), pclose);
-    if (!pipe) {
-        throw std::runtime_error("cannot run " + command);
-    }
-    std::string output;
-    char chunk[4096];
-    while (const std::size_t n = fread(chunk, 1, sizeof chunk, pipe.get())) {
-        output.append(chunk, n);
-    }
-    if (pclose(pipe.release()) != 0) {
-        throw std::runtime_error("failed: " + command);
-    }
-    return output;
-}
 
 // A store with one key holding an SM2 and an RSA-2048 signer.
 class BenchStore {
@@ -156,35 +143,6 @@ double millisecondsPerRound(int rounds, const std::function<void()>& work) {
         work();
     }
     return std::chrono::duration<double, std::milli>(Clock::now() - start).count() / rounds;
-}
-
-struct ChildResult {
-    double seconds = 0;
-    long peakKib = 0;
-};
-
-// Runs work in a child process: its wall time and peak resident memory.
-ChildResult inChild(const std::function<void()>& work) {
-    const auto start = Clock::now();
-    const pid_t pid = fork();
-    if (pid < 0) {
-        throw std::runtime_error("fork failed");
-    }
-    if (pid == 0) {
-        try {
-            work();
-            _exit(0);
-        } catch (const std::exception& e) {
-            fprintf(stderr, "child: %s\n", e.what());
-            _exit(1);
-        }
-    }
-    int status = 0;
-    struct rusage usage {};
-    if (wait4(pid, &status, 0, &usage) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-        throw std::runtime_error("child failed");
-    }
-    return {std::chrono::duration<double>(Clock::now() - start).count(), usage.ru_maxrss};
 }
 
 long ownPeakKib() {

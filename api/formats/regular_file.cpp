@@ -37,10 +37,25 @@ std::optional<Bytes> RegularFile::readAll() const {
         throw std::bad_alloc();
     }
     Bytes bytes(static_cast<std::size_t>(size_));
+    const std::optional<std::size_t> done = readAt(0, bytes);
+    if (!done) {
+        return std::nullopt;
+    }
+    bytes.resize(*done);
+    return bytes;
+}
+
+std::optional<std::size_t> RegularFile::readAt(std::uint64_t offset,
+                                               std::span<std::uint8_t> out) const {
     std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ::ssize_t got = ::pread(fd_.get(), bytes.data() + done, bytes.size() - done,
-                                      static_cast<::off_t>(done));
+    while (done < out.size()) {
+        std::uint64_t position = 0;
+        if (__builtin_add_overflow(offset, done, &position) ||
+            position > static_cast<std::uint64_t>(std::numeric_limits<::off_t>::max())) {
+            return std::nullopt;
+        }
+        const ::ssize_t got = ::pread(fd_.get(), out.data() + done, out.size() - done,
+                                      static_cast<::off_t>(position));
         if (got < 0) {
             if (errno == EINTR) {
                 continue;
@@ -52,8 +67,7 @@ std::optional<Bytes> RegularFile::readAll() const {
         }
         done += static_cast<std::size_t>(got);
     }
-    bytes.resize(done);
-    return bytes;
+    return done;
 }
 
 }  // namespace orva::api

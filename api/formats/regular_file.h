@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string_view>
 #include <utility>
 
@@ -25,6 +26,10 @@ class RegularFile {
     // was opened, and what it grew by is not read); none on a read error. Throws
     // std::bad_alloc.
     std::optional<Bytes> readAll() const;
+
+    // Up to out.size() bytes from offset, fewer only where the file ends; none
+    // on a read error or an offset beyond what off_t holds.
+    std::optional<std::size_t> readAt(std::uint64_t offset, std::span<std::uint8_t> out) const;
 
   private:
     RegularFile(FileDescriptor fd, std::uint64_t size) noexcept : fd_(std::move(fd)), size_(size) {}

@@ -99,9 +99,9 @@
     BOUND(QZA_Base64_Decode)               \
     CALLED(QZA_Hash)                       \
     BOUND(QZA_HashRelay)                   \
-    BOUND(QZA_Hash_Init)                   \
-    BOUND(QZA_Hash_Update)                 \
-    BOUND(QZA_Hash_Final)                  \
+    CALLED(QZA_Hash_Init)                  \
+    CALLED(QZA_Hash_Update)                \
+    CALLED(QZA_Hash_Final)                 \
     CALLED(QZA_SM3ZA)                      \
     CALLED(QZA_Encrypt)                    \
     BOUND(QZA_Decrypt)                     \

@@ -11,24 +11,6 @@ constexpr int kPending = orva::kOperationFailed;
 
 }  // namespace
 
-// File tokens and file signing.
-extern "C" int QZAPI_ChooseFileExt(char*, int*) {
-    return kPending;
-}
-extern "C" int QZAPI_ChooseFile(char*, int*) {
-    return kPending;
-}
-extern "C" int QZAPI_FileToTokenExt(const char*, char*, int*) {
-    return kPending;
-}
-extern "C" int QZAPI_GMUsbKeySignFileExt(const char*, const char*, const char*, int, const char*,
-                                         const char*, char*, int*) {
-    return kPending;
-}
-extern "C" int QZAPI_GetSignFileContent(const char*, int, int, char*, int*) {
-    return kPending;
-}
-
 // Certificate installation.
 extern "C" int QZAPI_GMWritePKCS7_Enc(const char*, const char*, const char*) {
     return kPending;

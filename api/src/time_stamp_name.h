@@ -12,4 +12,8 @@ namespace orva::api {
 // nor used. None when the time or the generator fails.
 std::optional<std::string> makeTimeStampName();
 
+// count (1 to 9) decimal digits, each value equally likely, from OpenSSL's
+// generator; none when it fails.
+std::optional<std::string> randomDigits(int count);
+
 }  // namespace orva::api

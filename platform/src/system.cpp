@@ -1,4 +1,4 @@
-// The temporary folder, UUIDs and the process heap.
+// The temporary and system folders, UUIDs and the process heap.
 
 #include "win32/system.h"
 
@@ -29,6 +29,24 @@ ORVA_API_ENTRY DWORD GetTempPathA(DWORD nBufferLength, LPSTR lpBuffer) {
     }
     std::memcpy(lpBuffer, path.c_str(), needed);
     return static_cast<DWORD>(path.size());
+}
+
+ORVA_API_ENTRY UINT GetSystemDirectoryA(LPSTR lpBuffer, UINT uSize) {
+    const char* env = std::getenv("ORVA_SYSTEM_DIR");
+    std::string path = (env != nullptr && *env != '\0') ? env : "/usr/lib/orva/system";
+    while (path.size() > 1 && path.back() == '/') {
+        path.pop_back();
+    }
+    const size_t needed = path.size() + 1;
+    if (needed > 0xFFFFFFFFu) {
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        return 0;
+    }
+    if (lpBuffer == nullptr || uSize < needed) {
+        return static_cast<UINT>(needed);
+    }
+    std::memcpy(lpBuffer, path.c_str(), needed);
+    return static_cast<UINT>(path.size());
 }
 
 ORVA_API_ENTRY RPC_STATUS UuidCreate(UUID* Uuid) {

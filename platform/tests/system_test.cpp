@@ -65,6 +65,25 @@ TEST(TempPath, ShortBufferGetsSizeWithNulAndStaysUntouched) {
     EXPECT_STREQ(exact, "/abc/");
 }
 
+TEST(SystemDirectory, FollowsEnvironmentWithoutTrailingSlash) {
+    struct Case {
+        const char* env;
+        const char* expected;
+    };
+    for (const Case& c :
+         {Case{"/opt/sys/", "/opt/sys"}, Case{"/opt/sys", "/opt/sys"},
+          Case{nullptr, "/usr/lib/orva/system"}, Case{"", "/usr/lib/orva/system"}}) {
+        ScopedEnv env("ORVA_SYSTEM_DIR", c.env);
+        char buffer[64];
+        EXPECT_EQ(GetSystemDirectoryA(buffer, sizeof buffer), std::strlen(c.expected));
+        EXPECT_STREQ(buffer, c.expected);
+    }
+    ScopedEnv env("ORVA_SYSTEM_DIR", "/abc");
+    char shortBuffer[4] = {'x', 'x', 'x', 'x'};
+    EXPECT_EQ(GetSystemDirectoryA(shortBuffer, sizeof shortBuffer), 5u);
+    EXPECT_EQ(shortBuffer[0], 'x');
+}
+
 TEST(Uuid, RandomVersionFourInLowerCaseText) {
     std::set<std::string> seen;
     const std::regex shape("[0-9a-f]{8}-[0-9a-f]{4}-4[0-9a-f]{3}-[89ab][0-9a-f]{3}-[0-9a-f]{12}");

@@ -1,17 +1,15 @@
 #pragma once
 
-// Dravik's handles: reader contexts and open devices live in tables of live
-// objects, and callers get opaque numbers for them, never addresses. An unknown
-// or released number finds nothing.
+// Dravik's handles: reader contexts and open devices, each in a table of live
+// objects (handle_table.h).
 
 #include <cstdint>
-#include <map>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "handle_table.h"
 #include "secure_bytes.h"
 
 namespace orva::dravik {
@@ -46,37 +44,7 @@ struct Device {
     }
 };
 
-template <typename T>
-class HandleTable {
-  public:
-    explicit HandleTable(std::uintptr_t base) : next_(base) {}
-
-    void* add(std::unique_ptr<T> object) {
-        const std::lock_guard<std::mutex> lock(mutex_);
-        next_ += kStep;
-        objects_.emplace(next_, std::move(object));
-        return reinterpret_cast<void*>(next_);
-    }
-
-    // The live object, or null; the handle itself is never dereferenced.
-    T* find(void* handle) const {
-        const std::lock_guard<std::mutex> lock(mutex_);
-        const auto it = objects_.find(reinterpret_cast<std::uintptr_t>(handle));
-        return it == objects_.end() ? nullptr : it->second.get();
-    }
-
-    bool remove(void* handle) {
-        const std::lock_guard<std::mutex> lock(mutex_);
-        return objects_.erase(reinterpret_cast<std::uintptr_t>(handle)) == 1;
-    }
-
-  private:
-    // Numbers are never reused, so a stale handle cannot reach a newer object.
-    static constexpr std::uintptr_t kStep = 0x10;
-    mutable std::mutex mutex_;
-    std::map<std::uintptr_t, std::unique_ptr<T>> objects_;
-    std::uintptr_t next_;
-};
+using softkey::HandleTable;
 
 HandleTable<Context>& contexts();
 HandleTable<Device>& devices();

@@ -13,9 +13,6 @@ namespace orva::qzalg {
 
 namespace {
 
-using orva::EvpMdCtxPtr;
-using orva::EvpMdPtr;
-
 struct DigestInfo {
     std::uint32_t id;
     const char* name;  // OpenSSL's fetch name
@@ -33,31 +30,6 @@ const DigestInfo* findDigest(std::uint32_t alg) noexcept {
                                  [alg](const DigestInfo& d) { return d.id == alg; });
     return it == std::end(kDigests) ? nullptr : it;
 }
-
-// A digest computation fed in pieces.
-class Hasher {
-  public:
-    explicit Hasher(const char* name)
-        : md_(EVP_MD_fetch(nullptr, name, nullptr)), ctx_(EVP_MD_CTX_new()) {
-        sslCheck(md_ != nullptr && ctx_ != nullptr);
-        sslCheck(EVP_DigestInit_ex2(ctx_.get(), md_.get(), nullptr) == 1);
-    }
-
-    void update(std::span<const std::uint8_t> data) {
-        sslCheck(EVP_DigestUpdate(ctx_.get(), data.data(), data.size()) == 1);
-    }
-
-    void finish(std::span<std::uint8_t> out) {
-        sslCheck(out.size() == static_cast<std::size_t>(EVP_MD_get_size(md_.get())));
-        unsigned int written = 0;
-        sslCheck(EVP_DigestFinal_ex(ctx_.get(), out.data(), &written) == 1);
-        sslCheck(written == out.size());
-    }
-
-  private:
-    EvpMdPtr md_;
-    EvpMdCtxPtr ctx_;
-};
 
 // The curve of SM2 as Z hashes it, each parameter 32 bytes big-endian.
 constexpr std::uint8_t kSm2A[32] = {
@@ -94,15 +66,36 @@ std::array<std::uint8_t, 32> coordinate(std::span<const std::uint8_t> value) {
 
 }  // namespace
 
+Hasher::Hasher(std::uint32_t alg) {
+    const DigestInfo* info = findDigest(alg);
+    if (info == nullptr) {
+        fail(QZA_E_NOT_SUPPORTED);
+    }
+    md_.reset(EVP_MD_fetch(nullptr, info->name, nullptr));
+    ctx_.reset(EVP_MD_CTX_new());
+    sslCheck(md_ != nullptr && ctx_ != nullptr);
+    sslCheck(EVP_DigestInit_ex2(ctx_.get(), md_.get(), nullptr) == 1);
+    size_ = info->size;
+}
+
+void Hasher::update(std::span<const std::uint8_t> data) {
+    sslCheck(EVP_DigestUpdate(ctx_.get(), data.data(), data.size()) == 1);
+}
+
+void Hasher::finish(std::span<std::uint8_t> out) {
+    require(out.size() == size_);
+    unsigned int written = 0;
+    sslCheck(EVP_DigestFinal_ex(ctx_.get(), out.data(), &written) == 1);
+    sslCheck(written == out.size());
+}
+
 std::size_t digestSize(std::uint32_t alg) noexcept {
     const DigestInfo* info = findDigest(alg);
     return info == nullptr ? 0 : info->size;
 }
 
 void digest(std::uint32_t alg, std::span<const std::uint8_t> data, std::span<std::uint8_t> out) {
-    const DigestInfo* info = findDigest(alg);
-    require(info != nullptr && out.size() == info->size);
-    Hasher hasher(info->name);
+    Hasher hasher(alg);
     hasher.update(data);
     hasher.finish(out);
 }
@@ -110,7 +103,7 @@ void digest(std::uint32_t alg, std::span<const std::uint8_t> data, std::span<std
 Sm2Z sm2Z(std::span<const std::uint8_t> x, std::span<const std::uint8_t> y) {
     const auto px = coordinate(x);
     const auto py = coordinate(y);
-    Hasher hasher("SM3");
+    Hasher hasher(QZA_HASH_SM3);
     hasher.update(kDefaultIdBits);
     hasher.update({reinterpret_cast<const std::uint8_t*>(kDefaultId.data()), kDefaultId.size()});
     hasher.update(kSm2A);

@@ -7,7 +7,26 @@
 #include <cstdint>
 #include <span>
 
+#include "orva/openssl_ptr.h"
+
 namespace orva::qzalg {
+
+// A digest computation fed in pieces.
+class Hasher {
+  public:
+    // Fails with QZA_E_NOT_SUPPORTED for an unknown digest id.
+    explicit Hasher(std::uint32_t alg);
+
+    std::size_t size() const noexcept { return size_; }
+    void update(std::span<const std::uint8_t> data);
+    // The digest into out, exactly size() bytes.
+    void finish(std::span<std::uint8_t> out);
+
+  private:
+    orva::EvpMdPtr md_;
+    orva::EvpMdCtxPtr ctx_;
+    std::size_t size_ = 0;
+};
 
 // The size of a digest id's output; 0 for an unknown id.
 std::size_t digestSize(std::uint32_t alg) noexcept;

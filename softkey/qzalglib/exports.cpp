@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <span>
 #include <string>
@@ -14,6 +15,7 @@
 #include "cert_subject.h"
 #include "digest.h"
 #include "failure.h"
+#include "handle_table.h"
 #include "maker/qzalglib.h"
 #include "symmetric.h"
 #include "win32/errors.h"
@@ -53,6 +55,12 @@ std::int32_t guarded(Body&& body) noexcept {
     }
 }
 
+// Streaming digests live here between calls; callers hold numbers.
+orva::softkey::HandleTable<Hasher>& hashers() {
+    static orva::softkey::HandleTable<Hasher> table(0x5E000000);
+    return table;
+}
+
 void randomBytes(std::span<std::uint8_t> out) {
     // RAND_bytes counts in int.
     constexpr std::size_t kMaxPiece = std::size_t{1} << 20;
@@ -90,6 +98,38 @@ extern "C" int32_t QZA_Hash(uint32_t alg, const uint8_t* data, uint32_t len, uin
             fail(QZA_E_NOT_SUPPORTED);
         }
         orva::qzalg::digest(alg, {data, len}, {digest, size});
+        return 0;
+    });
+}
+
+extern "C" int32_t QZA_Hash_Init(uint32_t alg, void** context) {
+    return guarded([&] {
+        require(context != nullptr);
+        *context = nullptr;
+        *context = orva::qzalg::hashers().add(std::make_unique<orva::qzalg::Hasher>(alg));
+        return 0;
+    });
+}
+
+extern "C" int32_t QZA_Hash_Update(void* context, const uint8_t* data, uint32_t len) {
+    return guarded([&] {
+        orva::qzalg::Hasher* hasher = orva::qzalg::hashers().find(context);
+        require(hasher != nullptr && (data != nullptr || len == 0));
+        hasher->update({data, len});
+        return 0;
+    });
+}
+
+extern "C" int32_t QZA_Hash_Final(void* context, uint8_t* digest, uint32_t* digestLen) {
+    return guarded([&] {
+        const std::unique_ptr<orva::qzalg::Hasher> hasher = orva::qzalg::hashers().take(context);
+        require(hasher != nullptr);
+        if (digest == nullptr) {
+            return 0;
+        }
+        require(digestLen != nullptr && *digestLen >= hasher->size());
+        hasher->finish({digest, hasher->size()});
+        *digestLen = static_cast<std::uint32_t>(hasher->size());
         return 0;
     });
 }
@@ -190,9 +230,6 @@ extern "C" int32_t QZA_DecodeX509Cert(const uint8_t* der, uint32_t derLen, char*
 #define QZA_UNSUPPORTED_ENTRIES(X)    \
     X(QZA_Base64_Decode)              \
     X(QZA_HashRelay)                  \
-    X(QZA_Hash_Init)                  \
-    X(QZA_Hash_Update)                \
-    X(QZA_Hash_Final)                 \
     X(QZA_Decrypt)                    \
     X(QZA_StreamEncrypt_Init)         \
     X(QZA_StreamEncrypt_Update)       \

@@ -342,7 +342,7 @@ void Store::modifyText(
                 throw StoreError(StoreErrorKind::writeFailed,
                                  errnoText("unlink " + path.string(), errno));
             }
-            fsyncDir(root_);
+            fsyncDir(path.parent_path());
         }
         return;
     }

@@ -635,5 +635,26 @@ TEST_F(SoftkeyToolTest, RegisteredListsPelnorsRegistrations) {
     fails({"registered"}, 1, "registered.json");
 }
 
+TEST_F(SoftkeyToolTest, CspContainersImportListAndExport) {
+    openssl("genpkey -algorithm EC -pkeyopt ec_paramgen_curve:P-384 -out " + dir_.arg("ec.pem"));
+    openssl("req -new -x509 -key " + dir_.arg("ec.pem") + " -subj /CN=c -days 1 -out " +
+            dir_.arg("ec.crt"));
+    openssl("genpkey -algorithm RSA -pkeyopt rsa_keygen_bits:1536 -out " + dir_.arg("odd.pem"));
+    ok({"csp-import", "--name", "bank one", "--key", dir_.file("ec.pem"), "--cert",
+        dir_.file("ec.crt")});
+    ok({"csp-import", "--name", "bank one", "--key", dir_.file("ec.pem"), "--slot", "exchange"});
+    EXPECT_EQ(ok({"csp-list"}), "bank one\tsign ec384+cert\texchange ec384\n");
+    EXPECT_EQ(ok({"csp-export-key", "--name", "bank one"}), readText(dir_.file("ec.pem")));
+    // What the module could not use, and a certificate of another key, change nothing.
+    fails({"csp-import", "--name", "x", "--key", dir_.file("odd.pem")}, 1, "not an RSA");
+    fails(
+        {"csp-import", "--name", "x", "--key", dir_.file("ec.pem"), "--cert", dir_.file("odd.pem")},
+        1, "not a PEM certificate");
+    fails({"csp-export-key", "--name", "x"}, 1, "no container");
+    EXPECT_EQ(ok({"csp-list"}), "bank one\tsign ec384+cert\texchange ec384\n");
+    ok({"fault", "fail", "CPSignHash", "0x80090016", "--count", "1"});
+    EXPECT_EQ(readFaults(store()).fail.at("CPSignHash").status, 0x80090016u);
+}
+
 }  // namespace
 }  // namespace orva::softkey

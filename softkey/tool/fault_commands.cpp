@@ -14,9 +14,10 @@ namespace {
 constexpr const char* kTraceSwitch = "trace";
 constexpr const char* kTraceFile = "trace.log";
 
-// The functions that read faults.json: Dravik's working entries and Pelnor's
-// registrations. A fault on any other name would never fire.
-constexpr std::array<std::string_view, 36> kFaultableFunctions = {
+// The functions that read faults.json: Dravik's working entries, Pelnor's
+// registrations and qzcore3's entry points but those of its hash objects. A fault on any other name
+// would never fire.
+constexpr std::array<std::string_view, 58> kFaultableFunctions = {
     "NDEstablishContext",
     "NDReleaseContext",
     "NDTransmit",
@@ -53,6 +54,28 @@ constexpr std::array<std::string_view, 36> kFaultableFunctions = {
     "QZAsymImportKey_ORVA",
     "AuxRegUserCert",
     "AuxUnRegUserCert",
+    "CPAcquireContext",
+    "CPReleaseContext",
+    "CPGenKey",
+    "CPDeriveKey",
+    "CPDestroyKey",
+    "CPSetKeyParam",
+    "CPGetKeyParam",
+    "CPExportKey",
+    "CPImportKey",
+    "CPEncrypt",
+    "CPDecrypt",
+    "CPHashData",
+    "CPHashSessionKey",
+    "CPSignHash",
+    "CPVerifySignature",
+    "CPGenRandom",
+    "CPGetUserKey",
+    "CPSetProvParam",
+    "CPGetProvParam",
+    "CPGetHashParam",
+    "CPDuplicateHash",
+    "CPDuplicateKey",
 };
 
 std::string faultableFunction(std::string_view name) {

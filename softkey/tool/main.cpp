@@ -109,7 +109,8 @@ const Command kCommands[] = {
      "authentication refused, FUNCTION failing with STATUS (decimal or 0x hex; N\n"
      "times, else always), failing writes of the key. FUNCTION is one of Dravik's\n"
      "34 working functions (NDOpen, QZAsymSign...) or Pelnor's AuxRegUserCert and\n"
-     "AuxUnRegUserCert. The softkey tool itself is never faulted.\n",
+     "AuxUnRegUserCert, or one of qzcore3's CP entry points (CPSignHash...), which\n"
+     "fail with STATUS as their last error. The softkey tool itself is never faulted.\n",
      runFault},
     {"trace", "", 1, 1, "trace on|off|show|clear",
      "Switches Dravik's call trace on or off, prints it (one function name per\n"
@@ -125,6 +126,19 @@ const Command kCommands[] = {
      "Prints the certificates Pelnor registered with the system: subject,\n"
      "container name, provider and key type (keySpec), separated by tabs.\n",
      runRegistered},
+    {"csp-list", "", 0, 0, "csp-list",
+     "Prints the CSP module's containers (qzcore3): name, then the signature and\n"
+     "exchange keys (rsa2048, ec256..., \"+cert\" with a certificate, - when absent),\n"
+     "separated by tabs.\n",
+     runCspList},
+    {"csp-import", "name= key= cert= slot=", 0, 0,
+     "csp-import --name NAME --key PEM [--cert PEM] [--slot sign|exchange]",
+     "Puts a private key (RSA 1024/2048/4096 or EC P-256/P-384, PEM file) and its\n"
+     "certificate into a CSP container, making the container when needed. The\n"
+     "slot is sign (AT_SIGNATURE, the default) or exchange (AT_KEYEXCHANGE).\n",
+     runCspImport},
+    {"csp-export-key", "name= slot=", 0, 0, "csp-export-key --name NAME [--slot sign|exchange]",
+     "Prints a CSP container's private key (PEM).\n", runCspExportKey},
 };
 
 constexpr const char* kIntro =

@@ -103,5 +103,8 @@ int runTrace(Invocation& in);
 int runExportKey(Invocation& in);
 int runExportCert(Invocation& in);
 int runRegistered(Invocation& in);
+int runCspList(Invocation& in);
+int runCspImport(Invocation& in);
+int runCspExportKey(Invocation& in);
 
 }  // namespace orva::softkey::tool

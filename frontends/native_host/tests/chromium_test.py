@@ -34,6 +34,9 @@ LI_SI = "CN=Li Si,OU=Unit,O=Bank"
 XML = "<T><Payee>\u5f20\u4e09</Payee><Amount>100.00</Amount></T>"
 DISPLAY = "\u4ed8\u6b3e 100.00 \u5143"
 ATTACHMENT_BYTES = 700_000  # signs into a result of more than 1,000,000 bytes
+CONTRACT = b"%PDF-1.4 loan contract 2026-0042\n" * 100
+FILE_DISPLAY = "\u7b7e\u7f72\u5408\u540c 2026-0042"
+PIECE = 1000
 # An enrolment: a new SM2 and a new RSA key pair, one request each.
 CERT_REQ = ("DN(CN=Zhang San,OU=Unit,O=Bank)HASH(SM3)KEYTYPE(SM2256)CERTTYPE(01)||"
             "DN(CN=Zhang San,OU=Unit,O=Bank)HASH(SHA256)KEYTYPE(RSA2048)CERTTYPE(03)")
@@ -226,11 +229,14 @@ class SiteHandler(http.server.BaseHTTPRequestHandler):
         pass
 
 
-def page_steps(attachment):
+def page_steps(attachment, contract):
     sign = {"CmdType": "GMUsbKeySign", "SignerDN": ZHANG_SAN, "HashName": "SM3",
             "xmlMsg": XML, "keyMsg": DISPLAY, "NewVal": ""}
     long = dict(sign, NewVal=attachment)
+    sign_file = {"CmdType": "GMUsbKeySignFileExt", "SignerDN": "", "HashName": "SM3",
+                 "xmlMsg": XML, "keyMsg": FILE_DISPLAY}
     return [
+
         # The first host to start fails (see count_host_starts): the port closes.
         {"name": "hostGone", "port": "gone", "request": {"CmdType": "GetVersion"}},
         {"name": "afterHostGone", "port": "gone", "request": {"CmdType": "GetVersion"}},
@@ -259,6 +265,17 @@ def page_steps(attachment):
         {"name": "longRest", "port": "a", "request": {"CmdType": "GetDataPackage"}},
         {"name": "refusedOnPort", "port": "a", "request": {"CmdType": ["GetVersion"]}},
         {"name": "afterRefused", "port": "a", "request": {"CmdType": "GetVersion"}},
+        # A file: named, then chosen in the (scripted) dialog, signed into a
+        # signature file, read back in pieces; all on one host, which keeps
+        # the tokens.
+        {"name": "fileNamed", "port": "file",
+         "request": {"CmdType": "NSFileToTokenExt", "path": contract}},
+        {"name": "fileChosen", "port": "file", "request": {"CmdType": "NSChooseFileExt"}},
+        {"name": "fileSigned", "port": "file", "request": sign_file,
+         "token": {"into": "chooseFileToken", "from": "fileChosen"}},
+        {"name": "filePieces", "port": "file", "pieces": PIECE,
+         "request": {"CmdType": "GetSignFileContent", "MaxLength": PIECE},
+         "token": {"into": "FileToken", "from": "fileSigned"}},
     ]
 
 
@@ -367,7 +384,8 @@ def run_test(chromium, options, root):
     run.tool("softkey", "user", "--pin", "12345678")
     run.tool("softkey", "provision", "--sn", SERIAL, "--alg", "sm2", "--type", "3",
              "--subject", ZHANG_SAN)
-    run.tool("softkey", "provision", "--sn", SERIAL, "--alg", "rsa2048", "--type", "3",
+    # Type 2: a file is signed with the one type-3 container.
+    run.tool("softkey", "provision", "--sn", SERIAL, "--alg", "rsa2048", "--type", "2",
              "--subject", LI_SI)
     with open(os.path.join(root, "ca.pem"), "w") as ca:
         ca.write(run.tool("softkey", "ca"))
@@ -379,7 +397,12 @@ def run_test(chromium, options, root):
     attachment = os.path.join(root, "attachment.bin")
     with open(attachment, "wb") as out:
         out.write(os.urandom(ATTACHMENT_BYTES))
-    steps = page_steps(attachment)
+    contract = os.path.join(root, "contract.pdf")
+    with open(contract, "wb") as out:
+        out.write(CONTRACT)
+    # The file dialog, as the person at the computer would answer it.
+    run.env["ORVA_FILE_DIALOG"] = "printf '%%s\\n' '%s'" % contract
+    steps = page_steps(attachment, contract)
     site = Site(ext_id)
     servers = [SiteServer(address, site) for address in ("127.0.0.1", WORKER_REFUSED_HOST,
                                                          UNLISTED_HOST)]
@@ -435,6 +458,7 @@ def run_test(chromium, options, root):
     print("reports after %.1f s" % (time.time() - started))
     check_refused(site.reports)
     check_page(run, site.reports["bank"], attachment)
+    check_file_road(run, site.reports["bank"], contract)
     with open(starts) as started_hosts:
         expect("host starts", len(started_hosts.readlines()), expected_host_starts(steps))
     print("PASS")
@@ -531,12 +555,51 @@ def check_page(run, report, attachment):
     # What the person at the key read, in the charset the key was told.
     shown = [json.loads(line) for line in
              run.tool("softkey", "display", "--json").splitlines() if line.strip()]
+    # The file's signature last, once; its port's host has the charset it started with.
     expect("shows", [(s["outcome"], s["charset"]) for s in shown],
-           [("signed", 1), ("signed", 1), ("signed", 1), ("signed", 2), ("signed", 2)])
+           [("signed", 1)] * 3 + [("signed", 2)] * 2 + [("signed", 1)])
+    expect("file display", shown.pop()["display"], FILE_DISPLAY)
     for s in shown:
         expect("display", s["display"], DISPLAY)
     expect("display bytes", base64.b64decode(shown[0]["displayBase64"]), DISPLAY.encode("gb18030"))
     expect("display bytes", base64.b64decode(shown[3]["displayBase64"]), DISPLAY.encode("utf-8"))
+
+
+def token_text(name, reply):
+    """A file token's text as a dict: TOKEN, FILEPATH or FILENAME, FILESIZE."""
+    text = base64.b64decode(reply["Resp"]).decode()
+    fields = dict(field.split("=", 1) for field in text.split("||"))
+    if len(fields.get("TOKEN", "")) != 64:
+        fail("%s: not a file token: %s" % (name, text))
+    return fields
+
+
+def check_file_road(run, report, contract):
+    for name in ("fileNamed", "fileChosen"):
+        fields = token_text(name, outcome(report, name))
+        expect(name + " FILEPATH", fields["FILEPATH"], contract)
+        expect(name + " FILESIZE", fields["FILESIZE"], str(len(CONTRACT)))
+    signature = token_text("fileSigned", outcome(report, "fileSigned"))
+    # Beside the signed file, named after the signer.
+    path = os.path.join(os.path.dirname(contract), signature["FILENAME"])
+    if not signature["FILENAME"].startswith("Zhang San.") or not os.path.isfile(path):
+        fail("fileSigned: no signature file %s" % path)
+    with open(path) as signature_file:
+        written = signature_file.read()
+    expect("fileSigned FILESIZE", signature["FILESIZE"], str(len(written)))
+
+    if "replies" not in report["steps"]["filePieces"]:
+        fail("filePieces: %r" % report["steps"]["filePieces"])
+    pieces = [reply["Resp"] for reply in report["steps"]["filePieces"]["replies"]]
+    marks = "".join(piece[:16] for piece in pieces)
+    count = (len(written) + PIECE - 1) // PIECE
+    expect("file marks", marks, "MARK=0||CONTENT=" + "MARK=1||CONTENT=" * (count - 2) +
+           "MARK=2||CONTENT=")
+    joined = "".join(piece[16:] for piece in pieces)
+    expect("file pieces joined", joined, written)
+    content = verify_sm2(run, "fileSigned", joined)
+    if base64.b64encode(CONTRACT) not in content or XML.encode("gb18030") not in content:
+        fail("fileSigned: the signed packet does not hold the transaction and the file")
 
 
 if __name__ == "__main__":

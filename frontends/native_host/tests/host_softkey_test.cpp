@@ -2,6 +2,7 @@
 // orva-setup: what a page sees, what the key shows, and signatures checked
 // with the openssl command line.
 
+#include <map>
 #include <sstream>
 #include <string>
 
@@ -35,7 +36,7 @@ class SoftkeyHostTest : public ::testing::Test {
         return {{"ORVA_REGISTRY", (folder_.root() / "registry.reg").string()},
                 {"ORVA_SOFTKEY_DIR", (folder_.root() / "softkey").string()},
                 {"TMPDIR", folder_.root().string()},
-                {"ORVA_ACP", "65001"}};
+                {"ORVA_ACP", acp_}};
     }
 
     // A shell command in the test's folder, with its environment and the
@@ -136,8 +137,25 @@ class SoftkeyHostTest : public ::testing::Test {
     }
     std::string signedContent() const { return folder_.read("content.bin"); }
 
+    // A file token's text, decoded: "TOKEN", "FILEPATH" or "FILENAME", "FILESIZE".
+    std::map<std::string, std::string> tokenFields(const std::string& base64) {
+        std::map<std::string, std::string> fields;
+        const std::string text = base64Decoded(base64);
+        for (std::size_t start = 0; start <= text.size();) {
+            std::size_t end = text.find("||", start);
+            end = end == std::string::npos ? text.size() : end;
+            const std::string field = text.substr(start, end - start);
+            const std::size_t equals = field.find('=');
+            fields[field.substr(0, equals)] =
+                equals == std::string::npos ? "" : field.substr(equals + 1);
+            start = end + 2;
+        }
+        return fields;
+    }
+
     TestFolder folder_;
     std::unique_ptr<HostProcess> host_;
+    std::string acp_ = "65001";
 
   private:
     void writeSignature(const std::string& base64) {
@@ -207,6 +225,37 @@ TEST_F(SoftkeyHostTest, TheUsersAnswerComesBackAsItsCode) {
     EXPECT_EQ(sign(kZhangSan, "SM3"), "-100");
     EXPECT_EQ(member(lastShown(), "outcome"), "cancelled");
     EXPECT_EQ(sign("CN=Nobody", "SM3"), "-405");
+}
+
+TEST_F(SoftkeyHostTest, ASignatureFileIsNamedAfterTheSignerInTheAnsiCodePage) {
+    // "张三" in UTF-8 and in GBK.
+    const std::string zhang = "\xe5\xbc\xa0\xe4\xb8\x89";
+    expectRun("softkey provision --sn SK0000000001 --alg sm2 --type 3 --subject " +
+              shellQuote("CN=" + zhang + ",OU=Unit,O=Bank"));
+    folder_.write("a.txt", "A");
+    const struct {
+        const char* acp;
+        std::string onDisk;
+    } cases[] = {{"65001", zhang}, {"936", "\xd5\xc5\xc8\xfd"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.acp);
+        acp_ = c.acp;
+        host_.reset();
+        const std::string token =
+            tokenFields(resp("NSFileToTokenExt",
+                             R"("path":")" + (folder_.root() / "a.txt").string() + "\""))["TOKEN"];
+        const std::map<std::string, std::string> signature =
+            tokenFields(resp("GMUsbKeySignFileExt", R"("SignerDN":"","HashName":"SM3","xmlMsg":")" +
+                                                        kXml + R"(","keyMsg":")" + kDisplay +
+                                                        R"(","chooseFileToken":")" + token + "\""));
+        // The page reads the name in UTF-8; the file has it in the code page.
+        ASSERT_EQ(signature.count("FILENAME"), 1u);
+        const std::string name = signature.at("FILENAME");
+        EXPECT_EQ(name.substr(0, zhang.size() + 1), zhang + ".");
+        const fs::path onDisk = folder_.root() / (c.onDisk + name.substr(zhang.size()));
+        EXPECT_TRUE(fs::exists(onDisk)) << onDisk;
+        fs::remove(onDisk);
+    }
 }
 
 // A page enrols for an SM2 and an RSA key pair in one request: both requests

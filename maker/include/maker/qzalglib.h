@@ -40,6 +40,15 @@ ORVA_API_ENTRY int32_t QZA_Base64_Encode(const uint8_t* data, uint32_t len, char
 // The digest of data with the given digest id into digest (QZA_GetHashValueSize bytes).
 ORVA_API_ENTRY int32_t QZA_Hash(uint32_t alg, const uint8_t* data, uint32_t len, uint8_t* digest);
 
+// A digest computed in pieces. Init makes a context for a digest id into
+// *context; Update feeds it len bytes; Final writes the digest into digest,
+// which has *digestLen bytes of room (the digest's size is written back), and
+// ends the context whatever the outcome. Final with a null digest only ends it.
+// An unknown or ended context is a bad argument.
+ORVA_API_ENTRY int32_t QZA_Hash_Init(uint32_t alg, void** context);
+ORVA_API_ENTRY int32_t QZA_Hash_Update(void* context, const uint8_t* data, uint32_t len);
+ORVA_API_ENTRY int32_t QZA_Hash_Final(void* context, uint8_t* digest, uint32_t* digestLen);
+
 // The size in bytes of a digest id's output; 0 for an unknown id.
 ORVA_API_ENTRY int32_t QZA_GetHashValueSize(uint32_t alg);
 

@@ -1,10 +1,15 @@
 #pragma once
 
-// Small system services: the temporary folder, UUIDs and the process heap.
+// Small system services: the temporary and system folders, UUIDs and the
+// process heap.
 
 #include "win32/types.h"
 
 ORVA_API_ENTRY DWORD GetTempPathA(DWORD nBufferLength, LPSTR lpBuffer);
+
+// The system folder: $ORVA_SYSTEM_DIR, else /usr/lib/orva/system. Its length
+// without the NUL, or the size needed with it when uSize is short.
+ORVA_API_ENTRY UINT GetSystemDirectoryA(LPSTR lpBuffer, UINT uSize);
 
 typedef struct _GUID {
     DWORD Data1;

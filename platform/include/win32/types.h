@@ -16,6 +16,7 @@
 typedef int32_t BOOL;
 typedef uint8_t BYTE;
 typedef uint16_t WORD;
+typedef uint16_t USHORT;
 typedef uint32_t DWORD;
 typedef int32_t LONG;
 typedef uint32_t ULONG;

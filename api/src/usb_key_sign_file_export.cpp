@@ -1,0 +1,81 @@
+// QZAPI_GMUsbKeySignFileExt: a transaction signed on the key with the chosen
+// file attached; the signature goes to a signature file, whose token comes
+// back.
+
+#include <cstring>
+#include <string>
+
+#include "export_guard.h"
+#include "file_token.h"
+#include "orva_api.h"
+#include "signature_file.h"
+#include "sized_output.h"
+#include "usb_key_sign.h"
+
+using namespace orva::api;
+
+namespace {
+
+bool isEmpty(const char* text) noexcept {
+    return text == nullptr || *text == '\0';
+}
+
+}  // namespace
+
+extern "C" int QZAPI_GMUsbKeySignFileExt(const char* signerDn, const char* hashName,
+                                         const char* xmlMessage, int xmlMessageLength,
+                                         const char* keyMessage, const char* chooseFileToken,
+                                         char* buffer, int* length) {
+    return guardedExport([&] {
+        FileTokenState& state = fileTokenState();
+        state.signedFile.reset();
+        if (xmlMessageLength == 0 || isEmpty(keyMessage) || isEmpty(chooseFileToken) ||
+            length == nullptr) {
+            return orva::kInvalidParameter;
+        }
+        // Read no further than one character past a token's length.
+        const std::string_view token(chooseFileToken,
+                                     strnlen(chooseFileToken, kFileTokenDigits + 1));
+        if (token.size() != kFileTokenDigits) {
+            return orva::kTokenInfoError;
+        }
+        std::string signedPath;
+        if (const orva::ApiErrorCode code =
+                resolveFileToken(token, FileTokenKeyName::filePath, signedPath);
+            code != orva::kSuccess) {
+            return code;
+        }
+        // Inside the key's session: the signature file, and its record.
+        const FileModeTail writeSignature = [&](std::string_view signature) {
+            std::string signaturePath;
+            if (const orva::ApiErrorCode code =
+                    writeSignatureFile(signedPath, signature, signaturePath);
+                code != orva::kSuccess) {
+                return code;
+            }
+            FileTokenSalt salt{};
+            if (const orva::ApiErrorCode code = drawFileTokenSalt(salt); code != orva::kSuccess) {
+                return code;
+            }
+            FileToken signatureToken;
+            if (const orva::ApiErrorCode code =
+                    buildFileToken(FileTokenMode::chosen, signaturePath, salt,
+                                   FileTokenKeyName::fileName, signatureToken);
+                code != orva::kSuccess) {
+                return code;
+            }
+            state.signedFile =
+                makeFileTokenRecord(signatureToken, salt, signaturePath, FileTokenMode::chosen);
+            return orva::kSuccess;
+        };
+        // The key signs before the buffer is looked at, on a size query too.
+        if (const orva::ApiErrorCode code =
+                runUsbKeySign({signerDn, hashName, xmlMessage, xmlMessageLength, signedPath.c_str(),
+                               keyMessage, nullptr, nullptr, nullptr},
+                              &writeSignature);
+            code != orva::kSuccess) {
+            return code;
+        }
+        return sizedOutput(state.signedFile->tokenText, buffer, length);
+    });
+}

@@ -1,0 +1,196 @@
+// File tokens seen from inside the library, with the algorithm library's
+// entries replaced where a test must know or break them: the token's digits
+// are SM3 over path, file and salt (and SM4 of that for a named file), as the
+// openssl command line computes them, whatever the file's size; and a failing
+// entry leaves no token, record or key behind.
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "base64_codec.h"
+#include "bound_function_table.h"
+#include "file_token_state.h"
+#include "library_lifecycle.h"
+#include "orva_api.h"
+#include "orva_result_codes.h"
+#include "signature_file.h"
+#include "signing_support.h"
+#include "win32/module.h"
+
+namespace orva::api {
+namespace {
+
+using orva::testing::toHex;
+using test::fs::path;
+
+constexpr std::uint8_t kDrawn = 0x5A;
+
+// Every random draw gives kDrawn bytes, so a test knows the salt and the key.
+std::int32_t knownRandom(std::uint8_t* buffer, std::uint32_t len) {
+    std::fill_n(buffer, len, kDrawn);
+    return 0;
+}
+
+class FileTokenInside : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_EQ(processAttach(GetModuleHandleA(nullptr)), TRUE);
+        original_ = boundFunctions().qzAlgLib;
+        boundFunctions().qzAlgLib.QZA_Random = knownRandom;
+        FileTokenState& state = fileTokenState();
+        state.chosenFile.reset();
+        state.signedFile.reset();
+        state.key.drawn = false;
+        state.failedOpens = 0;
+        test::plugSigningKey(env_, {test::kSm2Zhang});
+    }
+    void TearDown() override {
+        boundFunctions().qzAlgLib = original_;
+        processDetach();
+    }
+
+    // The token's 64 digits, or the export's code.
+    std::string namedToken(const path& file) {
+        std::string buffer(2048, '\0');
+        int length = static_cast<int>(buffer.size());
+        const int code = QZAPI_FileToTokenExt(file.c_str(), buffer.data(), &length);
+        if (code != kSuccess) {
+            return std::to_string(code);
+        }
+        const auto text = base64Decode(std::string_view(buffer.c_str()));
+        return text ? std::string(text->begin() + 6, text->begin() + 70) : "not base64";
+    }
+
+    std::string openssl(const std::string& arguments) {
+        const auto result =
+            test::runCommand("cd '" + env_.root().string() + "' && openssl " + arguments);
+        EXPECT_EQ(result.status, 0) << arguments << "\n" << result.output;
+        return result.output;
+    }
+
+    test::TestEnvironment env_;
+    QZAlgLibApi original_;
+};
+
+TEST_F(FileTokenInside, DigitsAreOpensslsWhateverTheSize) {
+    // Around the 1 MiB block the file is streamed in.
+    for (const std::size_t size :
+         {std::size_t{0}, std::size_t{1} << 20, (std::size_t{1} << 20) + 1, std::size_t{5} << 19}) {
+        SCOPED_TRACE(size);
+        std::string content(size, '\0');
+        for (std::size_t i = 0; i < size; ++i) {
+            content[i] = static_cast<char>(i * 131 + (i >> 12));
+        }
+        env_.writeFile("file.bin", content);
+        const path file = env_.root() / "file.bin";
+        // What is digested: the path, the file, the salt.
+        env_.writeFile("digested", file.string() + content + std::string(32, char(kDrawn)));
+        const std::string digest =
+            openssl("dgst -sm3 -binary digested | od -An -tx1 -v | tr -d ' \\n'");
+        // A named file's digest is encrypted with the first 16 bytes of the key.
+        const std::string encrypted =
+            openssl("dgst -sm3 -binary digested | openssl enc -sm4-ecb -nopad -K " +
+                    toHex(Bytes(16, kDrawn)) + " | od -An -tx1 -v | tr -d ' \\n'");
+        EXPECT_EQ(namedToken(file), encrypted);
+
+        setenv("ORVA_FILE_DIALOG", ("echo '" + file.string() + "'").c_str(), 1);
+        std::string buffer(2048, '\0');
+        int length = static_cast<int>(buffer.size());
+        ASSERT_EQ(QZAPI_ChooseFileExt(buffer.data(), &length), kSuccess);
+        unsetenv("ORVA_FILE_DIALOG");
+        const auto text = base64Decode(std::string_view(buffer.c_str()));
+        ASSERT_TRUE(text);
+        EXPECT_EQ(std::string(text->begin() + 6, text->begin() + 70), digest);
+        EXPECT_NE(digest, encrypted);
+    }
+}
+
+std::int32_t failingRandom(std::uint8_t* buffer, std::uint32_t len) {
+    std::fill_n(buffer, len, 0);
+    return QZA_E_FAILED;
+}
+
+// Fails the second draw: the salt comes, the key does not.
+std::int32_t secondRandomFails(std::uint8_t* buffer, std::uint32_t len) {
+    static int calls = 0;
+    return ++calls % 2 == 0 ? failingRandom(buffer, len) : knownRandom(buffer, len);
+}
+
+std::int32_t failingUpdate(void*, const std::uint8_t*, std::uint32_t) {
+    return QZA_E_FAILED;
+}
+decltype(&QZA_Hash_Final) realFinal = nullptr;
+std::int32_t failingFinal(void* context, std::uint8_t*, std::uint32_t*) {
+    // The context still ends.
+    return realFinal(context, nullptr, nullptr) == 0 ? QZA_E_FAILED : QZA_E_BAD_ARGUMENT;
+}
+std::int32_t failingEncrypt(std::uint32_t, std::uint32_t, const std::uint8_t*, std::uint32_t,
+                            std::uint32_t, const std::uint8_t*, const std::uint8_t*, std::uint32_t,
+                            std::uint8_t*) {
+    return QZA_E_FAILED;
+}
+
+TEST_F(FileTokenInside, AFailingAlgorithmLibraryLeavesNothingBehind) {
+    env_.writeFile("a.txt", "A");
+    const path file = env_.root() / "a.txt";
+    const struct {
+        const char* name;
+        std::function<void(QZAlgLibApi&)> breakIt;
+        bool keyDrawn;  // after the failure
+    } cases[] = {
+        {"salt", [](QZAlgLibApi& q) { q.QZA_Random = failingRandom; }, false},
+        {"key", [](QZAlgLibApi& q) { q.QZA_Random = secondRandomFails; }, false},
+        {"digest update", [](QZAlgLibApi& q) { q.QZA_Hash_Update = failingUpdate; }, false},
+        {"digest end", [](QZAlgLibApi& q) { q.QZA_Hash_Final = failingFinal; }, false},
+        {"cipher", [](QZAlgLibApi& q) { q.QZA_Encrypt = failingEncrypt; }, true},
+    };
+    realFinal = original_.QZA_Hash_Final;
+    std::array<std::uint8_t, kFileTokenKeySize> drawnKey{};
+    drawnKey.fill(kDrawn);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        fileTokenState().key.drawn = false;
+        boundFunctions().qzAlgLib.QZA_Random = knownRandom;
+        c.breakIt(boundFunctions().qzAlgLib);
+        EXPECT_EQ(namedToken(file), std::to_string(kOperationFailed));
+        EXPECT_FALSE(fileTokenState().chosenFile);
+        EXPECT_EQ(fileTokenState().key.drawn, c.keyDrawn);
+        // Mended, the same call works, and the key is the one drawn.
+        boundFunctions().qzAlgLib = original_;
+        boundFunctions().qzAlgLib.QZA_Random = knownRandom;
+        EXPECT_EQ(namedToken(file).size(), 64u);
+        EXPECT_EQ(fileTokenState().key.bytes, drawnKey);
+    }
+    // None of this counts as a failed open.
+    EXPECT_EQ(fileTokenState().failedOpens, 0u);
+}
+
+TEST(SignatureFile, AShortWriteLeavesNoFileBehind) {
+    test::TestEnvironment env;
+    // Files may not grow past 100 bytes; the write fails instead of the process.
+    struct rlimit saved {};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    const auto oldHandler = signal(SIGXFSZ, SIG_IGN);
+    struct rlimit small = saved;
+    small.rlim_cur = 100;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    std::string written;
+    const ApiErrorCode code =
+        writeSignatureFile((env.root() / "a.txt").string(), std::string(1000, 'M'), written);
+    setrlimit(RLIMIT_FSIZE, &saved);
+    signal(SIGXFSZ, oldHandler);
+    EXPECT_EQ(code, kWriteFileError);
+    for (const auto& entry : test::fs::directory_iterator(env.root())) {
+        EXPECT_NE(entry.path().extension(), ".sig") << entry.path();
+    }
+}
+
+}  // namespace
+}  // namespace orva::api
