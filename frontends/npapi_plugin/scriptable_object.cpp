@@ -77,37 +77,29 @@ bool NpConstruct(NPObject* object, const NPVariant* args, uint32_t argCount, NPV
 
 }  // namespace
 
-NPClass ScriptablePluginObjectClass = {
-    NP_CLASS_STRUCT_VERSION,
-    AllocateScriptablePluginObject,
-    NpDeallocate,
-    NpInvalidate,
-    NpHasMethod,
-    NpInvoke,
-    NpInvokeDefault,
-    NpHasProperty,
-    NpGetProperty,
-    NpSetProperty,
-    NpRemoveProperty,
-    NpEnumerate,
-    NpConstruct,
-};
+namespace {
 
-NPClass ConstructablePluginObjectClass = {
-    NP_CLASS_STRUCT_VERSION,
-    AllocateConstructablePluginObject,
-    NpDeallocate,
-    NpInvalidate,
-    NpHasMethod,
-    NpInvoke,
-    NpInvokeDefault,
-    NpHasProperty,
-    NpGetProperty,
-    NpSetProperty,
-    NpRemoveProperty,
-    NpEnumerate,
-    NpConstruct,
-};
+// Both classes share every operation but allocation.
+constexpr NPClass pluginClass(NPAllocateFunctionPtr allocate) {
+    return {NP_CLASS_STRUCT_VERSION,
+            allocate,
+            NpDeallocate,
+            NpInvalidate,
+            NpHasMethod,
+            NpInvoke,
+            NpInvokeDefault,
+            NpHasProperty,
+            NpGetProperty,
+            NpSetProperty,
+            NpRemoveProperty,
+            NpEnumerate,
+            NpConstruct};
+}
+
+}  // namespace
+
+NPClass ScriptablePluginObjectClass = pluginClass(AllocateScriptablePluginObject);
+NPClass ConstructablePluginObjectClass = pluginClass(AllocateConstructablePluginObject);
 
 ScriptablePluginObject::~ScriptablePluginObject() {
     for (HeldResult& slot : held_) {

@@ -6,11 +6,27 @@
 
 namespace orva::npapi_plugin {
 
+namespace {
+
+// What the three signing methods take first, in their order of checking:
+// the count, the hash name, the two texts by the charset rule, the signer.
+struct Signing {
+    std::string hashName;
+    SigningTexts texts;
+    std::string signer;
+};
+
+Signing signingArguments(const Arguments& args, uint32_t count) {
+    args.require(count);
+    std::string hashName = args.boundedText(1, 32);
+    SigningTexts texts = signingTexts(args, 2, 3);
+    return {std::move(hashName), std::move(texts), args.text(0)};
+}
+
+}  // namespace
+
 void gmUsbKeySign(const MethodCall& call) {
-    call.args.require(5);
-    const std::string hashName = call.args.boundedText(1, 32);
-    const SigningTexts texts = signingTexts(call.args, 2, 3);
-    const std::string signer = call.args.text(0);
+    const auto [hashName, texts, signer] = signingArguments(call.args, 5);
     // An empty attachment is no attachment.
     const std::optional<frontend::ConvertedText> attachment =
         call.args.string(4).empty() ? std::nullopt : std::optional(call.args.path(4));
@@ -40,10 +56,7 @@ void gmUsbKeySign(const MethodCall& call) {
 }
 
 void gmUsbKeySignFile(const MethodCall& call) {
-    call.args.require(6);
-    const std::string hashName = call.args.boundedText(1, 32);
-    const SigningTexts texts = signingTexts(call.args, 2, 3);
-    const std::string signer = call.args.text(0);
+    const auto [hashName, texts, signer] = signingArguments(call.args, 6);
     const frontend::ConvertedText fileToSign = call.args.path(4);
     const frontend::ConvertedText signatureFile = call.args.path(5);
     answerCode(call.result, call.api.GMUsbKeySign(
@@ -53,10 +66,7 @@ void gmUsbKeySignFile(const MethodCall& call) {
 }
 
 void gmUsbKeySignFileExt(const MethodCall& call) {
-    call.args.require(5);
-    const std::string hashName = call.args.boundedText(1, 32);
-    const SigningTexts texts = signingTexts(call.args, 2, 3);
-    const std::string signer = call.args.text(0);
+    const auto [hashName, texts, signer] = signingArguments(call.args, 5);
     const std::string fileToken = call.args.text(4);
     // 8192 bytes with one more zero byte behind them.
     OutputBuffer output(8192, 1);

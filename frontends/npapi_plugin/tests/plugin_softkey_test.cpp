@@ -104,6 +104,49 @@ TEST_F(SoftkeyPluginTest, APageSignsATransactionAndAsksForARequest) {
               S::npos);
 }
 
+// A token's digits, from its base64 text "TOKEN=<64 hex>||...".
+S tokenDigits(const S& decoded) {
+    return decoded.rfind("TOKEN=", 0) == 0 ? decoded.substr(6, 64) : "<" + decoded + ">";
+}
+
+TEST_F(SoftkeyPluginTest, APageSignsFilesAndReadsASignatureInPieces) {
+    const S contract = (folder_.root() / "contract.txt").string();
+    folder_.write("contract.txt", "contract body");
+    // The packet carries the file's bytes in base64.
+    const S contractBase64 = "Y29udHJhY3QgYm9keQ==";
+    // Into a signature file the page names: base64 PKCS#7 over a packet with the file's bytes.
+    EXPECT_EQ(call("GMUsbKeySignFile", {kZhangSan, S("SM3"), kXml, kDisplay, contract,
+                                        (folder_.root() / "contract.p7").string()}),
+              ScriptValue(int32_t{0}));
+    EXPECT_EQ(verified(folder_.read("contract.p7")), "");
+    EXPECT_NE(folder_.read("content.bin").find(contractBase64), S::npos);
+
+    // Through tokens: the file's, then the signature file's, read back in pieces.
+    const auto decoded = [&](const S& base64) {
+        folder_.write("token.b64", base64);
+        return expectRun("openssl base64 -d -A -in token.b64");
+    };
+    const S fileToken = tokenDigits(decoded(text("NSFileToTokenExt", {contract})));
+    const S signatureText =
+        decoded(text("GMUsbKeySignFileExt", {kZhangSan, S("SM3"), kXml, kDisplay, fileToken}));
+    const S signatureToken = tokenDigits(signatureText);
+    const S name = signatureText.substr(signatureText.find("FILENAME=") + 9);
+    const S signature = folder_.read(name.substr(0, name.find("||")));
+    ASSERT_GT(signature.size(), 200u) << signatureText;
+    S joined;
+    for (int offset = 0;; offset += 100) {
+        const S piece = text("GetSignFileContent", {signatureToken, S("100"), double(offset)});
+        ASSERT_EQ(piece.rfind("MARK=", 0), 0u) << piece;
+        joined += piece.substr(piece.find("||CONTENT=") + 10);
+        if (piece[5] == '2') {
+            break;
+        }
+    }
+    EXPECT_EQ(joined, signature);
+    EXPECT_EQ(verified(signature), "");
+    EXPECT_NE(folder_.read("content.bin").find(contractBase64), S::npos);
+}
+
 TEST_F(SoftkeyPluginTest, TheStandInBrowserProgramCallsOneMethod) {
     const S plugin = shellQuote(pluginPath());
     EXPECT_EQ(expectRun("npapi-host " + plugin + " GetMediaID"),
