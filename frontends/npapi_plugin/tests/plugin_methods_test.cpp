@@ -287,6 +287,15 @@ TEST_F(MethodsTest, NamesOutsideTheMethodsAndTheDefaultCall) {
     const CallResult byDefault = session().invokeDefault();
     EXPECT_TRUE(byDefault.invoked);
     EXPECT_EQ(byDefault.value, ScriptValue(S("default method return val")));
+    // No properties, and the object is no constructor.
+    NPObject* object = session().object();
+    NPVariant result{};
+    NPIdentifier name = browser_.identifier("GetMediaID");
+    EXPECT_FALSE(object->_class->hasProperty(object, name));
+    EXPECT_FALSE(object->_class->getProperty(object, name, &result));
+    EXPECT_FALSE(object->_class->setProperty(object, name, &result));
+    EXPECT_FALSE(object->_class->construct(object, nullptr, 0, &result));
+    EXPECT_EQ(result.type, NPVariantType_Void);
     EXPECT_EQ(logged(takeCalls()), "");
 }
 

@@ -69,6 +69,9 @@ class SoftkeyPluginTest : public ::testing::Test {
 
 TEST_F(SoftkeyPluginTest, APageSignsATransactionAndAsksForARequest) {
     EXPECT_EQ(text("GetMediaID"), kSn);
+    // Nothing is kept for the page to read back.
+    EXPECT_EQ(text("GetStrValue1"), "");
+    EXPECT_EQ(call("GetLongValue"), ScriptValue(int32_t{0}));
     EXPECT_EQ(text("GetCSPInfo"), "Korvane CSP ORVA V1.0||1.0.0.0");
     EXPECT_EQ(text("GetCharsetList"), "GBK||UTF-8||GB18030");
 
