@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# The main job: a bank's page signs a transaction on a software USB key, the
-# way a browser extension does it through the native-messaging host, and the
-# signature is checked with openssl. Everything lives in a temporary folder.
+# The main job: a bank's page enrols a software USB key and signs a
+# transaction and a file with it, the way a browser extension does it through
+# the native-messaging host; openssl checks the signatures and the encryption
+# key the bank sent. Everything lives in a temporary folder.
 #   tools/demo.sh [BIN]    BIN: the built programs (default build/default/bin)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -13,48 +14,74 @@ export ORVA_SOFTKEY_DIR=$work/softkey ORVA_REGISTRY=$work/registry.reg TMPDIR=$w
 export PATH=$bin:$PATH
 subject='CN=Zhang San,OU=Retail,O=Demo Bank'
 step() { printf '\n\033[1m== %s\033[0m\n' "$*"; }
+shown() { grep -E '^(serial|pin tries left|container|  +(signature key|signature certificate|exchange key|exchange certificate)):' | sed 's/^ */   /'; }
 
-step "1. A software USB key with an SM2 container and a certificate from the test CA"
+# The page: its requests (JSON on stdin; a text "@FILE" stands for that file's
+# contents) framed as the browser frames them, to the host; every reply shown,
+# the last one's "Resp" written to OUT.
+cat > "$work/page.py" <<'PY'
+import json, struct, subprocess, sys
+host, out = sys.argv[1:3]
+load = lambda v: open(v[1:]).read().strip() if isinstance(v, str) and v.startswith("@") else v
+requests = [{k: load(v) for k, v in r.items()} for r in json.load(sys.stdin)]
+frames = b"".join(struct.pack("<I", len(body)) + body
+                  for body in (json.dumps(r, ensure_ascii=False).encode() for r in requests))
+answer = subprocess.run([host], input=frames, capture_output=True, timeout=60).stdout
+cut = lambda text: text[:110] + " ..." if len(text) > 110 else text
+for request in requests:
+    length = struct.unpack("<I", answer[:4])[0]
+    reply = json.loads(answer[4:4 + length])
+    answer = answer[4 + length:]
+    print("   -> %s\n   <- %s" % (cut(json.dumps(request, ensure_ascii=False)),
+                                  cut(json.dumps(reply, ensure_ascii=False))))
+if reply["Resp"].startswith("-") or reply["Resp"] == "":
+    sys.exit("the host answered " + reply["Resp"])
+with open(out, "w") as f:
+    f.write(reply["Resp"])
+PY
+page() { (cd "$work" && python3 page.py "$bin/orva_xr_usbkey_extension" "$1"); }
+
+step "1. A new software USB key: no container yet"
 softkey create --sn SK0000000001 >/dev/null
-softkey provision --sn SK0000000001 --alg sm2 --type 3 --subject "$subject" >/dev/null
 # The person at the key types the PIN when asked and presses the button.
 softkey user --pin 12345678
-softkey show SK0000000001 | grep -E '^(serial|pin tries left|container|  +(signature key|signature certificate)):' \
-    | sed 's/^ */   /'
+softkey show SK0000000001 | shown
 
 step "2. orva-setup: the registry entries for $bin and the host manifest for Chromium"
 orva-setup register | sed 's/^/   /'
 orva-setup manifest --user-data-dir "$work/profile" | sed 's/^/   manifest: /'
 
-step "3. The page's requests, framed as the browser frames them, to orva_xr_usbkey_extension"
-python3 - "$bin/orva_xr_usbkey_extension" "$subject" "$work/p7.b64" <<'PY'
-import json, struct, subprocess, sys
-host, subject, out = sys.argv[1:4]
-requests = [
-    {"CmdType": "GetVersion"},
-    {"CmdType": "GetMediaID"},
-    {"CmdType": "GMUsbKeySign", "SignerDN": subject, "HashName": "SM3",
-     "xmlMsg": "<Transfer><Payee>\u674e\u56db</Payee><Amount>1,250.00 CNY</Amount></Transfer>",
-     "keyMsg": "\u8f6c\u8d26\u7ed9\u674e\u56db 1,250.00 \u5143", "NewVal": ""},
-]
-frames = b"".join(struct.pack("<I", len(body)) + body
-                  for body in (json.dumps(r, ensure_ascii=False).encode() for r in requests))
-answer = subprocess.run([host], input=frames, capture_output=True, timeout=60).stdout
-for request in requests:
-    length = struct.unpack("<I", answer[:4])[0]
-    reply = json.loads(answer[4:4 + length])
-    answer = answer[4 + length:]
-    shown = json.dumps(request, ensure_ascii=False)
-    print("   -> %s\n   <- %s" % (shown, json.dumps(reply, ensure_ascii=False)[:110] + " ..."
-                                  if len(json.dumps(reply)) > 110 else json.dumps(reply)))
-signature = reply["Resp"]
-if not signature.startswith("MII"):
-    sys.exit("the host answered " + signature)
-with open(out, "w") as f:
-    f.write(signature)
-PY
+step "3. Enrolment: the key makes an SM2 key pair and signs its certificate request"
+page request.b64 <<JSON
+[{"CmdType": "GetMediaID"},
+ {"CmdType": "GMCreatePKCS10", "CertReq": "DN($subject)HASH(SM3)KEYTYPE(SM2256)CERTTYPE(01)"}]
+JSON
 
-step "4. The signature: PKCS#7 SignedData, base64"
+step "4. The bank: its CA issues the certificate, its server seals an encryption key pair to the new key"
+cd "$work"
+softkey issue request.b64 > certificate.b64
+container=$(softkey show SK0000000001 --json |
+    python3 -c 'import json, sys; print(json.load(sys.stdin)["containers"][0]["index"])')
+softkey envelope --container "$container" --subject "$subject" > envelope.txt
+echo "   certificate: $(cut -c1-60 certificate.b64)... (PKCS#7, base64)"
+echo "   envelope:    $(cut -c1-60 envelope.txt)... (certificate||algorithm||A||B||C)"
+cd - >/dev/null
+
+step "5. The page installs the certificate and the encryption key pair"
+page installed.txt <<'JSON'
+[{"CmdType": "GMWritePKCS7_Enc", "SignCertP7": "@certificate.b64", "encData": "@envelope.txt",
+  "servRand": ""}]
+JSON
+softkey show SK0000000001 | shown
+
+step "6. The page signs a transaction with the new certificate"
+page p7.b64 <<JSON
+[{"CmdType": "GMUsbKeySign", "SignerDN": "$subject", "HashName": "SM3",
+  "xmlMsg": "<Transfer><Payee>\u674e\u56db</Payee><Amount>1,250.00 CNY</Amount></Transfer>",
+  "keyMsg": "\u8f6c\u8d26\u7ed9\u674e\u56db 1,250.00 \u5143", "NewVal": ""}]
+JSON
+
+step "7. The signature: PKCS#7 SignedData, base64"
 fold -w 100 "$work/p7.b64" | sed 's/^/   /'
 echo
 echo "   (the host turned both texts into GB18030, the charset it starts with, and the key was told GBK)"
@@ -80,14 +107,23 @@ check_signature() {
     )
 }
 
-step "5. openssl checks it"
+step "8. openssl checks the signature, and the encryption key pair the bank sent"
 softkey ca > "$work/ca.pem"
 check_signature p7
+(
+    cd "$work"
+    softkey export-cert --slot exchange --container "$container" > exchange.pem
+    softkey export-key --slot exchange --container "$container" > exchange.key
+    printf 'account 6222 0000 1234 5678' > secret.txt
+    openssl pkeyutl -encrypt -certin -inkey exchange.pem -in secret.txt -out secret.sm2
+    echo "   sealed by openssl to the encryption certificate, opened by the key pair the key holds:" \
+        "$(openssl pkeyutl -decrypt -inkey exchange.key -in secret.sm2)"
+)
 
-step "6. What the key showed its user"
+step "9. What the key showed its user"
 softkey display | sed 's/^/   /'
 
-step "7. A file signed: the page holds tokens only, never the path or the bytes"
+step "10. A file signed: the page holds tokens only, never the path or the bytes"
 printf '%%PDF-1.4 Loan contract No. 2026-0042\n' > "$work/contract.pdf"
 # The file dialog a person would click through, scripted.
 export ORVA_FILE_DIALOG="printf '%s\\n' '$work/contract.pdf'"
@@ -143,8 +179,9 @@ grep -qF "$(base64 -w0 "$work/contract.pdf")" "$work/file.content" ||
 echo "   the signed packet holds the contract (base64)"
 softkey display | tail -1 | sed 's/^/   the key showed: /'
 
-step "8. The same from a real browser: headless Chromium opens a bank's page on 127.0.0.1"
-echo "   (its script signs a transaction and a file through the built extension; pages of other origins are refused)"
+step "11. The same from a real browser: headless Chromium opens a bank's page on 127.0.0.1"
+echo "   (its script signs a transaction and a file, then enrols a new SM2 and RSA key pair and signs"
+echo "   with them, through the built extension; pages of other origins are refused)"
 if command -v chromium >/dev/null || [ -x /usr/lib/chromium/chromium ]; then
     python3 frontends/native_host/tests/chromium_test.py --bin "$bin" \
         --extension "$bin/extension" 2>&1 | sed 's/^/   /'
@@ -152,4 +189,4 @@ else
     echo "   skipped: Chromium is not installed"
 fi
 
-printf '\nDone: a transaction and a file were signed on a software key through the native host, and openssl verified both.\n'
+printf '\nDone: a software key was enrolled, then signed a transaction and a file through the native host, and openssl verified all of it.\n'

@@ -11,11 +11,6 @@ constexpr int kPending = orva::kOperationFailed;
 
 }  // namespace
 
-// Certificate installation.
-extern "C" int QZAPI_GMWritePKCS7_Enc(const char*, const char*, const char*) {
-    return kPending;
-}
-
 // Certificate and public-key queries.
 extern "C" int QZAPI_GMGetCertDN(char*, int*) {
     return kPending;

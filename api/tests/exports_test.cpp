@@ -102,7 +102,6 @@ TEST_F(Exports, PendingExportsAnswerMinus300) {
         ORVA_PENDING(QZAPI_GetPublicKeyC, nullptr, nullptr),
         ORVA_PENDING(QZAPI_GMGetAdminKeyInfo, nullptr, nullptr),
         ORVA_PENDING(QZAPI_GMDelTempKey, nullptr, 0, nullptr),
-        ORVA_PENDING(QZAPI_GMWritePKCS7_Enc, nullptr, nullptr, nullptr),
         ORVA_PENDING(QZAPI_GMGetTemKey, nullptr, nullptr),
         ORVA_PENDING(QZAPI_GMBankGetRand, nullptr, nullptr),
         ORVA_PENDING(QZAPI_GMGetPKCS7, nullptr, nullptr),

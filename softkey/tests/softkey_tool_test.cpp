@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <optional>
 #include <regex>
 #include <string>
@@ -306,6 +307,22 @@ TEST_F(SoftkeyToolTest, ProvisionWithExchangeKeyAndOwnName) {
     EXPECT_NE(openssl("x509 -in " + cert + " -noout -ext keyUsage").find("Key Encipherment"),
               std::string::npos);
     EXPECT_TRUE(caVerifies(save("ca.pem", ok({"ca"})), "enc.pem"));
+}
+
+TEST_F(SoftkeyToolTest, ProvisionWithoutCertificateLeavesTheKeyAsARequestDoes) {
+    ok({"create", "--sn", "R"});
+    ok({"provision", "--sn", "R", "--alg", "rsa1024", "--type", "2", "--no-certificate"});
+    const Token t = store().read("R");
+    const Container& c = t.containers.at(1);
+    EXPECT_EQ(c.signature.algorithm, kAlgRsa1024);
+    EXPECT_TRUE(c.signature.certificate.empty());
+    EXPECT_FALSE(std::filesystem::exists(dir_.file("store/ca")));  // no CA needed
+    fails({"export-cert", "--sn", "R", "--container", "1", "--slot", "sign"}, 1,
+          "has no sign certificate");
+    for (const char* extra : {"--subject=CN=x", "--with-exchange", "--days=3"}) {
+        fails({"provision", "--sn", "R", "--alg", "sm2", "--type", "3", "--no-certificate", extra},
+              2, "--no-certificate takes no");
+    }
 }
 
 TEST_F(SoftkeyToolTest, ProvisionKeepsUtf8SubjectsAndShowsThem) {

@@ -44,14 +44,17 @@ const Command kCommands[] = {
     {"plug", "", 1, 1, "plug SN", "Plugs a pulled-out key back in.\n", runPlug},
     {"unplug", "", 1, 1, "unplug SN", "Pulls a key out; it keeps its contents.\n", runUnplug},
     {"delete", "", 1, 1, "delete SN", "Deletes a key for good.\n", runDelete},
-    {"provision", "sn= alg= type= subject= name= days= with-exchange", 0, 0,
+    {"provision", "sn= alg= type= subject= name= days= with-exchange no-certificate", 0, 0,
      "provision --sn SN --alg sm2|rsa1024|rsa2048 --type 2|3|4 --subject DN [--name NAME]\n"
-     "          [--days N] [--with-exchange]",
+     "          [--days N] [--with-exchange]\n"
+     "          | provision --sn SN --alg sm2|rsa1024|rsa2048 --type 2|3|4 --no-certificate\n"
+     "          [--name NAME]",
      "Adds a container as a bank leaves it: a signature key pair with its\n"
      "certificate from the store's test CA, and with --with-exchange an SM2\n"
-     "exchange key pair with an encryption certificate. The name is a fresh UUID\n"
-     "unless NAME is given. DN is written most specific first, \"CN=..,OU=..,O=..\".\n"
-     "Prints the container's index.\n",
+     "exchange key pair with an encryption certificate. With --no-certificate the\n"
+     "signature key pair alone, as a certificate request leaves it. The name is a\n"
+     "fresh UUID unless NAME is given. DN is written most specific first,\n"
+     "\"CN=..,OU=..,O=..\". Prints the container's index.\n",
      runProvision},
     {"ca", "", 0, 0, "ca",
      "Prints the store's test CA certificate (PEM), making the CA on first use.\n", runCa},

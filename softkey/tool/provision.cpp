@@ -15,11 +15,15 @@ struct IssuedPair {
     Bytes certificate;
 };
 
-IssuedPair issuedPair(const TestCa& ca, std::uint32_t algId, const X509_NAME* subject, CertUse use,
+// Without a subject the pair stays without a certificate.
+IssuedPair issuedPair(const TestCa* ca, std::uint32_t algId, const X509_NAME* subject, CertUse use,
                       std::uint32_t days) {
     IssuedPair out{generateKeyPair(algId), {}};
+    if (subject == nullptr) {
+        return out;
+    }
     const EvpPkeyPtr publicKey = publicKeyFromPem(publicKeyPem(out.pair.privatePem));
-    const X509Ptr cert = ca.issue(publicKey.get(), subject, use, days);
+    const X509Ptr cert = ca->issue(publicKey.get(), subject, use, days);
     out.certificate = certificateDer(cert.get());
     return out;
 }
@@ -33,8 +37,10 @@ void installPair(Token& t, std::uint32_t index, const IssuedPair& issued, std::u
     }
     storeKeyPair(t, *fid, issued.pair.privatePem, issued.pair.publicFile);
     bindKey(t, index, *fid, usage, algId);
-    setCertificate(t, index, usage == 1 ? DRV_FILE_EXCH_CERT : DRV_FILE_SIGN_CERT,
-                   issued.certificate);
+    if (!issued.certificate.empty()) {
+        setCertificate(t, index, usage == 1 ? DRV_FILE_EXCH_CERT : DRV_FILE_SIGN_CERT,
+                       issued.certificate);
+    }
 }
 
 const KeySlot& chosenSlot(Invocation& in, Token& token) {
@@ -55,7 +61,12 @@ int runProvision(Invocation& in) {
     const std::uint32_t algId =
         kAlgIds[parseChoice(in.required("alg"), {"sm2", "rsa1024", "rsa2048"}, "--alg")];
     const std::uint32_t type = parseNumber(in.required("type"), 2, 4, "--type");
-    const X509NamePtr subject = parseSubject(in.required("subject"));
+    const bool withCertificate = !in.has("no-certificate");
+    if (!withCertificate && (in.has("subject") || in.has("with-exchange") || in.has("days"))) {
+        throw UsageError("--no-certificate takes no --subject, --days or --with-exchange");
+    }
+    const X509NamePtr subject =
+        withCertificate ? parseSubject(in.required("subject")) : X509NamePtr();
     const std::string name = in.value("name").value_or(newUuidText());
     if (name.empty() || name.size() > kContainerNameMaxChars) {
         throw UsageError("a container name has 1 to " + std::to_string(kContainerNameMaxChars) +
@@ -67,11 +78,15 @@ int runProvision(Invocation& in) {
 
     Store& store = in.store();
     store.read(serial);  // no key: fail before the slow work
-    const TestCa ca = TestCa::open(store);
-    const IssuedPair signature = issuedPair(ca, algId, subject.get(), CertUse::signature, days);
+    std::optional<TestCa> ca;
+    if (withCertificate) {
+        ca = TestCa::open(store);
+    }
+    const IssuedPair signature =
+        issuedPair(ca ? &*ca : nullptr, algId, subject.get(), CertUse::signature, days);
     std::optional<IssuedPair> exchange;
     if (in.has("with-exchange")) {
-        exchange = issuedPair(ca, kAlgSm2, subject.get(), CertUse::encryption, days);
+        exchange = issuedPair(&*ca, kAlgSm2, subject.get(), CertUse::encryption, days);
     }
 
     const std::uint32_t index = store.update(serial, false, [&](Token& t) {

@@ -7,7 +7,9 @@ signature with the openssl command line. Pages of origins that are not the
 bank's are opened beside it and must not reach the host.
 
 The page runs the steps it is given (see bank_page.html): a new road is more
-steps in page_steps() and more checks in check_page().
+steps in page_steps() and more checks in check_page(). The bank's certificate
+requests are answered by a second run, made from the first one's report: the
+page installs what the test CA issued and signs with it (enrol_steps()).
 
 Usage: chromium_test.py --bin BUILD_BIN --extension BUILT_EXTENSION_DIR
 Exit status 0 passed, 1 failed, 77 skipped (no Chromium, and not under CI)."""
@@ -37,9 +39,11 @@ ATTACHMENT_BYTES = 700_000  # signs into a result of more than 1,000,000 bytes
 CONTRACT = b"%PDF-1.4 loan contract 2026-0042\n" * 100
 FILE_DISPLAY = "\u7b7e\u7f72\u5408\u540c 2026-0042"
 PIECE = 1000
-# An enrolment: a new SM2 and a new RSA key pair, one request each.
-CERT_REQ = ("DN(CN=Zhang San,OU=Unit,O=Bank)HASH(SM3)KEYTYPE(SM2256)CERTTYPE(01)||"
-            "DN(CN=Zhang San,OU=Unit,O=Bank)HASH(SHA256)KEYTYPE(RSA2048)CERTTYPE(03)")
+# An enrolment: a new SM2 and a new RSA key pair, one request each; both
+# containers sign once their certificates are installed.
+WANG_WU = "CN=Wang Wu,OU=Unit,O=Bank"
+CERT_REQ = ("DN(%s)HASH(SM3)KEYTYPE(SM2256)CERTTYPE(01)||"
+            "DN(%s)HASH(SHA256)KEYTYPE(RSA2048)CERTTYPE(02)" % (WANG_WU, WANG_WU))
 PAGE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "bank_page.html")
 VERSION = {"CmdType": "GetVersion", "Resp": "1.0.0.0"}
 NOT_A_REQUEST = {"Error": "not a request"}
@@ -173,8 +177,15 @@ class Site:
         self.extension = extension
         self.runs = {}
         self.reports = {}
+        self.followers = {}
+        self.errors = []
         self.lock = threading.Lock()
         self.all_in = threading.Event()
+
+    def follow(self, name, follower, make_steps):
+        """When run NAME reports, run FOLLOWER gets the steps make_steps(report)
+        makes, before the page asks for them."""
+        self.followers[name] = (follower, make_steps)
 
     def add_run(self, name, steps, next_page=None):
         run = {"extension": self.extension, "steps": steps}
@@ -185,6 +196,13 @@ class Site:
     def report(self, name, body):
         with self.lock:
             self.reports[name] = json.loads(body)
+            if name in self.followers:
+                follower, make_steps = self.followers.pop(name)
+                try:
+                    self.add_run(follower, make_steps(self.reports[name]))
+                except BaseException as error:  # fail() exits; the page must go on
+                    self.errors.append("%s: %s" % (follower, error))
+                    self.add_run(follower, [])
             if self.reports.keys() == self.runs.keys():
                 self.all_in.set()
 
@@ -277,6 +295,58 @@ def page_steps(attachment, contract):
          "request": {"CmdType": "GetSignFileContent", "MaxLength": PIECE},
          "token": {"into": "FileToken", "from": "fileSigned"}},
     ]
+
+
+def enrol_steps(run, report):
+    """The bank answers the page's certificate requests: the test CA issues
+    both, and the SM2 key pair gets an encryption key pair in an envelope.
+    The page installs them and signs with both new certificates."""
+    requests = report["steps"]["pkcs10"]["reply"]["Resp"].split("||")
+    issued = []
+    for index, request in enumerate(requests):
+        der = os.path.join(run.root, "enrol%d.der" % index)
+        with open(der, "wb") as out:
+            out.write(base64.b64decode(request))
+        issued.append(run.tool("softkey", "issue", der).strip())
+    key = json.loads(run.tool("softkey", "show", SERIAL, "--json"))
+    waiting = [c["index"] for c in key["containers"]
+               if c["signature"]["algorithmName"] == "sm2" and c["signature"]["certificate"] is None]
+    if len(waiting) != 1:
+        fail("enrol: %d SM2 containers wait for a certificate" % len(waiting))
+    run.enrolled = str(waiting[0])
+    envelope = run.tool("softkey", "envelope", "--container", run.enrolled, "--subject", WANG_WU)
+    sign = {"CmdType": "GMUsbKeySign", "SignerDN": WANG_WU, "HashName": "SM3", "xmlMsg": XML,
+            "keyMsg": DISPLAY, "NewVal": ""}
+    return [
+        {"name": "installSm2", "request": {"CmdType": "GMWritePKCS7_Enc", "SignCertP7": issued[0],
+                                           "encData": envelope.strip(), "servRand": ""}},
+        {"name": "installRsa", "request": {"CmdType": "GMWritePKCS7", "SignCertP7": issued[1]}},
+        {"name": "enrolledSm2", "request": sign},
+        {"name": "enrolledRsa", "request": dict(sign, HashName="SHA256")},
+    ]
+
+
+def check_enrolment(run, report):
+    """Both certificates installed; each new container signs, chained to the
+    test CA; the imported key pair opens what openssl seals to its certificate."""
+    for name in ("installSm2", "installRsa"):
+        expect(name, outcome(report, name)["Resp"], "0")
+    verify_sm2(run, "enrolledSm2", outcome(report, "enrolledSm2")["Resp"])
+    verify_rsa(run, "enrolledRsa", outcome(report, "enrolledRsa")["Resp"])
+    for name in ("enrolledSm2", "enrolledRsa"):
+        signer = run.openssl("pkcs7", "-inform", "DER", "-in", name + ".p7", "-print_certs",
+                             "-noout")
+        if "subject=O = Bank, OU = Unit, CN = Wang Wu" not in signer.stdout:
+            fail("%s: signed with another certificate: %s" % (name, signer.stdout))
+    for slot, out in (("export-cert", "exchange.pem"), ("export-key", "exchange.key")):
+        with open(os.path.join(run.root, out), "w") as f:
+            f.write(run.tool("softkey", slot, "--slot", "exchange", "--container", run.enrolled))
+    with open(os.path.join(run.root, "secret"), "w") as f:
+        f.write("key material")
+    sealed = run.openssl("pkeyutl", "-encrypt", "-certin", "-inkey", "exchange.pem", "-in",
+                         "secret", "-out", "sealed")
+    opened = run.openssl("pkeyutl", "-decrypt", "-inkey", "exchange.key", "-in", "sealed")
+    expect("exchange key pair", (sealed.returncode, opened.stdout), (0, "key material"))
 
 
 # The replies known to the byte; the signatures are checked with openssl.
@@ -416,10 +486,14 @@ def run_test(chromium, options, root):
     pages = [("file", "file://" + file_page),
              ("unlisted", servers[2].origin + "/bank_page.html"),
              ("workerRefused", servers[1].origin + "/bank_page.html"),
-             ("bank", servers[0].origin + "/bank_page.html")]
+             ("bank", servers[0].origin + "/bank_page.html"),
+             ("enrol", servers[0].origin + "/bank_page.html")]
     urls = [page + "?run=" + runs + name for name, page in pages]
     for (name, _), next_page in zip(pages, urls[1:] + [None]):
-        site.add_run(name, steps if name == "bank" else REFUSED_STEPS, next_page)
+        if name != "enrol":
+            site.add_run(name, steps if name == "bank" else REFUSED_STEPS, next_page)
+    # The bank answers the page's certificate requests with the next run.
+    site.follow("bank", "enrol", lambda report: enrol_steps(run, report))
 
     flags = ["--headless", "--disable-gpu", "--disable-dev-shm-usage", "--disable-quic",
              "--no-first-run", "--no-default-browser-check", "--disable-background-networking",
@@ -456,11 +530,16 @@ def run_test(chromium, options, root):
         for server in servers:
             server.shutdown()
     print("reports after %.1f s" % (time.time() - started))
+    if site.errors:
+        fail("; ".join(site.errors))
     check_refused(site.reports)
     check_page(run, site.reports["bank"], attachment)
     check_file_road(run, site.reports["bank"], contract)
+    check_enrolment(run, site.reports["enrol"])
+    enrolment = json.loads(site.runs["enrol"])["steps"]
     with open(starts) as started_hosts:
-        expect("host starts", len(started_hosts.readlines()), expected_host_starts(steps))
+        expect("host starts", len(started_hosts.readlines()),
+               expected_host_starts(steps) + expected_host_starts(enrolment))
     print("PASS")
     return 0
 
@@ -557,8 +636,9 @@ def check_page(run, report, attachment):
              run.tool("softkey", "display", "--json").splitlines() if line.strip()]
     # The file's signature last, once; its port's host has the charset it started with.
     expect("shows", [(s["outcome"], s["charset"]) for s in shown],
-           [("signed", 1)] * 3 + [("signed", 2)] * 2 + [("signed", 1)])
-    expect("file display", shown.pop()["display"], FILE_DISPLAY)
+           [("signed", 1)] * 3 + [("signed", 2)] * 2 + [("signed", 1)] * 3)
+    # The enrolled containers signed last, after the file.
+    expect("file display", shown.pop(5)["display"], FILE_DISPLAY)
     for s in shown:
         expect("display", s["display"], DISPLAY)
     expect("display bytes", base64.b64decode(shown[0]["displayBase64"]), DISPLAY.encode("gb18030"))
