@@ -27,6 +27,8 @@ class SoftkeyPluginTest : public ::testing::Test {
         expectRun("orva-setup register");
         expectRun("softkey create --sn " + kSn);
         expectRun("softkey user --pin 12345678");
+    }
+    void provisionSigner() {
         expectRun("softkey provision --sn " + kSn + " --alg sm2 --type 3 --subject " +
                   shellQuote(kZhangSan));
     }
@@ -68,6 +70,7 @@ class SoftkeyPluginTest : public ::testing::Test {
 };
 
 TEST_F(SoftkeyPluginTest, APageSignsATransactionAndAsksForARequest) {
+    provisionSigner();
     EXPECT_EQ(text("GetMediaID"), kSn);
     // Nothing is kept for the page to read back.
     EXPECT_EQ(text("GetStrValue1"), "");
@@ -113,6 +116,7 @@ S tokenDigits(const S& decoded) {
 }
 
 TEST_F(SoftkeyPluginTest, APageSignsFilesAndReadsASignatureInPieces) {
+    provisionSigner();
     const S contract = (folder_.root() / "contract.txt").string();
     folder_.write("contract.txt", "contract body");
     // The packet carries the file's bytes in base64.
@@ -148,6 +152,27 @@ TEST_F(SoftkeyPluginTest, APageSignsFilesAndReadsASignatureInPieces) {
     EXPECT_EQ(joined, signature);
     EXPECT_EQ(verified(signature), "");
     EXPECT_NE(folder_.read("content.bin").find(contractBase64), S::npos);
+}
+
+// Enrolment on a key without containers: the request, the bank's certificate
+// and envelope, their installation, and a signature under the new certificate.
+TEST_F(SoftkeyPluginTest, APageEnrolsAndSignsWithTheNewCertificate) {
+    const S request =
+        text("GMCreatePKCS10", {"DN(" + kZhangSan + ")HASH(SM3)KEYTYPE(SM2256)CERTTYPE(01)"});
+    ASSERT_GT(request.size(), 100u) << request;
+    folder_.write("request.b64", request);
+    const S certificate = expectRun("softkey issue request.b64");
+    const S container = expectRun("softkey show " + kSn +
+                                  " --json | python3 -c 'import json, sys; "
+                                  "print(json.load(sys.stdin)[\"containers\"][0][\"index\"])'");
+    const S envelope =
+        expectRun("softkey envelope --container " + container.substr(0, container.find('\n')) +
+                  " --subject " + shellQuote(kZhangSan));
+    const auto trimmed = [](S text) { return text.substr(0, text.find_last_not_of("\r\n") + 1); };
+    EXPECT_EQ(call("GMWritePKCS7_Enc", {trimmed(certificate), trimmed(envelope), S()}),
+              ScriptValue(int32_t{0}));
+    const S p7 = text("GMUsbKeySign", {kZhangSan, S("SM3"), kXml, kDisplay, S()});
+    EXPECT_EQ(verified(p7), "");
 }
 
 TEST_F(SoftkeyPluginTest, TheStandInBrowserProgramCallsOneMethod) {
