@@ -130,6 +130,12 @@ TEST_F(EntryTest, NewBindsTheLibraryAndAsksForTheMethodNames) {
     NPP_t npp{};
     EXPECT_EQ(newInstance(npp), NPERR_MODULE_LOAD_FAILED_ERROR);
     EXPECT_EQ(npp.pdata, nullptr);
+    // A library lacking an export is refused and not kept loaded.
+    folder_.write("registry.reg",
+                  frontend::test::providerRegistry(frontend::test::fakeApiLackingFolder(), false));
+    EXPECT_EQ(newInstance(npp), NPERR_MODULE_LOAD_FAILED_ERROR);
+    const std::string lacking = (frontend::test::fakeApiLackingFolder() / "ORVA_API.so").string();
+    EXPECT_EQ(dlopen(lacking.c_str(), RTLD_NOW | RTLD_NOLOAD), nullptr);
     // The next instance tries again.
     folder_.write("registry.reg",
                   frontend::test::providerRegistry(frontend::test::fakeApiFolder(), false));
