@@ -135,7 +135,9 @@ bool answerString(NPVariant* result, std::string_view text) noexcept {
     if (characters == nullptr) {
         return false;
     }
-    std::memcpy(characters, text.data(), text.size());
+    if (!text.empty()) {
+        std::memcpy(characters, text.data(), text.size());
+    }
     result->type = NPVariantType_String;
     result->value.stringValue = {characters, static_cast<uint32_t>(text.size())};
     return true;
@@ -154,7 +156,9 @@ void answerText(ScriptablePluginObject& self, NPVariant* result, std::string_vie
         answerCode(result, kMallocFailed);
         return;
     }
-    std::memcpy(slot.text, text.data(), text.size());
+    if (!text.empty()) {
+        std::memcpy(slot.text, text.data(), text.size());
+    }
     slot.length = static_cast<int32_t>(text.size());
     if (!answerString(result, {slot.text, text.size()})) {
         answerCode(result, kMallocFailed);
