@@ -154,6 +154,26 @@ TEST_F(SoftkeyPluginTest, APageSignsFilesAndReadsASignatureInPieces) {
     EXPECT_NE(folder_.read("content.bin").find(contractBase64), S::npos);
 }
 
+TEST_F(SoftkeyPluginTest, APageSetsUpTheKeyAndChoosesAFile) {
+    EXPECT_EQ(text("GetDriverVersion"), "1.0.0.0");
+    EXPECT_EQ(text("GetVersion"), "1.0.0.0");
+    EXPECT_EQ(text("GetLanguageList"), "zh_CN||en_US");
+    EXPECT_EQ(call("SetLanguage", {S("en_US")}), ScriptValue(int32_t{0}));
+    EXPECT_EQ(call("SetWarningMsg", {kDisplay}), ScriptValue(int32_t{0}));
+    EXPECT_EQ(call("SetCharset", {S("KOI8-R")}), ScriptValue(int32_t{-106}));
+    // The key asks for the PINs itself.
+    EXPECT_EQ(call("CustInitCard"), ScriptValue(int32_t{0}));
+    expectRun("softkey user --pin 12345678 --new-pin 87654321");
+    EXPECT_EQ(call("ChangePin"), ScriptValue(int32_t{0}));
+    // The file dialog answers a path; the page gets its token.
+    const S chosen = (folder_.root() / "chosen.txt").string();
+    folder_.write("chosen.txt", "chosen");
+    folder_.setEnv("ORVA_FILE_DIALOG", "printf '%s\\n' " + shellQuote(chosen));
+    folder_.write("token.b64", text("NSChooseFileExt"));
+    EXPECT_NE(expectRun("openssl base64 -d -A -in token.b64").find("||FILEPATH=" + chosen + "||"),
+              S::npos);
+}
+
 // Enrolment on a key without containers: the request, the bank's certificate
 // and envelope, their installation, and a signature under the new certificate.
 TEST_F(SoftkeyPluginTest, APageEnrolsAndSignsWithTheNewCertificate) {
