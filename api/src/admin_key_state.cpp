@@ -22,4 +22,11 @@ ApiErrorCode checkAdminKeyState(void* device, std::int32_t wanted) noexcept {
     return state == wanted ? kSuccess : kFunctionUnsupported;
 }
 
+ApiErrorCode openInAdminKeyState(DeviceSession& session, std::int32_t wanted) noexcept {
+    if (const ApiErrorCode code = session.open(); code != kSuccess) {
+        return code;
+    }
+    return checkAdminKeyState(session.device(), wanted);
+}
+
 }  // namespace orva::api

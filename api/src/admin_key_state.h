@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "device_session.h"
 #include "orva_result_codes.h"
 
 namespace orva::api {
@@ -15,5 +16,8 @@ inline constexpr std::int32_t kAdminKeyUpdated = 2;
 
 // 0 in the wanted state; -309 when the record cannot be read; -411 in the other state.
 ApiErrorCode checkAdminKeyState(void* device, std::int32_t wanted) noexcept;
+
+// Opens the session, then checks the state: the first failure's code.
+ApiErrorCode openInAdminKeyState(DeviceSession& session, std::int32_t wanted) noexcept;
 
 }  // namespace orva::api

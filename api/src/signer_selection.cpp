@@ -5,6 +5,7 @@
 #include <optional>
 
 #include "bound_function_table.h"
+#include "certificate_subject.h"
 #include "container_walk.h"
 #include "distinguished_name.h"
 #include "hash_ids.h"
@@ -13,19 +14,8 @@ namespace orva::api {
 
 namespace {
 
-// The decoder writes at most 1023 bytes and a NUL.
-constexpr std::size_t kSubjectRoom = 1024;
 constexpr std::uint32_t kTypeTextForm = 2;
 constexpr std::uint32_t kTypeBinaryForm = 3;
-
-// The subject text of a certificate; empty when it does not decode.
-std::string certificateSubject(const Bytes& certificate) {
-    std::array<char, kSubjectRoom + 1> subject{};
-    boundFunctions().qzAlgLib.QZA_DecodeX509Cert(
-        certificate.data(), static_cast<std::uint32_t>(certificate.size()), nullptr, nullptr,
-        nullptr, nullptr, nullptr, nullptr, subject.data(), nullptr, nullptr, nullptr, nullptr);
-    return std::string(subject.data(), strnlen(subject.data(), kSubjectRoom));
-}
 
 bool keySuitsHash(std::int32_t keyBits, int hashId) noexcept {
     if (hashId == kHashIdNone) {

@@ -1,5 +1,7 @@
 #include "token_status.h"
 
+#include "bound_function_table.h"
+
 namespace orva::api {
 
 namespace {
@@ -40,6 +42,12 @@ ApiErrorCode mapTokenStatus(std::uint32_t status, ApiErrorCode defaultCode) noex
         default:
             return defaultCode;
     }
+}
+
+ApiErrorCode verifyPinOnKey(void* device, ApiErrorCode defaultCode) noexcept {
+    return mapTokenStatus(
+        boundFunctions().dravik.QZVerifyPIN(device, DRV_PIN_USER, nullptr, 0, nullptr, 0),
+        defaultCode);
 }
 
 }  // namespace orva::api

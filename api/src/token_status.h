@@ -12,4 +12,7 @@ namespace orva::api {
 // codes of their own; any other word becomes the caller's default code.
 ApiErrorCode mapTokenStatus(std::uint32_t status, ApiErrorCode defaultCode) noexcept;
 
+// The key asks its user for the PIN (none is passed); the answer mapped.
+ApiErrorCode verifyPinOnKey(void* device, ApiErrorCode defaultCode) noexcept;
+
 }  // namespace orva::api

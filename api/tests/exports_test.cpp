@@ -1,6 +1,5 @@
 // The export table of ORVA_API.so: exactly the 40 names (and DllMain, which the
-// platform layer calls), each resolvable, the six names without a function, and
-// the exports still pending.
+// platform layer calls), each resolvable, and the six names without a function.
 
 #include <gtest/gtest.h>
 #include <stdio.h>
@@ -74,48 +73,6 @@ TEST_F(Exports, NamesWithoutAFunctionShareOneStubThatAnswersMinus300) {
         const Stub stub = api_.get<Stub>(name);
         EXPECT_EQ(stub, first) << name;
         EXPECT_EQ(stub(), kOperationFailed) << name;
-    }
-}
-
-struct Pending {
-    const char* name;
-    int (*call)(const ApiLibrary&);
-};
-
-// One pending export, called through its own type with the arguments given.
-// clang-format off
-#define ORVA_PENDING(name, ...) \
-    Pending{#name, [](const ApiLibrary& a) { return ORVA_API_FN(a, name)(__VA_ARGS__); }}
-// clang-format on
-
-// Exports that are not built yet answer -300 to anything. Each call below uses
-// arguments a finished export refuses or finds nothing to do for (null
-// pointers, no key plugged in), so it cannot answer -300 any more once built:
-// then this test fails until the export's entry is taken off the list (and off
-// the README's list of exports not yet available).
-TEST_F(Exports, PendingExportsAnswerMinus300) {
-    ASSERT_TRUE(api_.loaded());
-    const Pending pending[] = {
-        ORVA_PENDING(QZAPI_GMGetCertDN, nullptr, nullptr),
-        ORVA_PENDING(QZAPI_GMGetPubkeyInfo, nullptr, nullptr, nullptr),
-        ORVA_PENDING(QZAPI_GMGetPubkeyInfoC, nullptr, nullptr, nullptr, nullptr, nullptr),
-        ORVA_PENDING(QZAPI_GetPublicKeyC, nullptr, nullptr),
-        ORVA_PENDING(QZAPI_GMGetAdminKeyInfo, nullptr, nullptr),
-        ORVA_PENDING(QZAPI_GMDelTempKey, nullptr, 0, nullptr),
-        ORVA_PENDING(QZAPI_GMGetTemKey, nullptr, nullptr),
-        ORVA_PENDING(QZAPI_GMBankGetRand, nullptr, nullptr),
-        ORVA_PENDING(QZAPI_GMGetPKCS7, nullptr, nullptr),
-        ORVA_PENDING(QZAPI_GMJudgeAndDelOlderDN, nullptr),
-        ORVA_PENDING(QZAPI_GetPublicKeyNum, nullptr),
-        ORVA_PENDING(QZAPI_DelExpiredCert),
-        ORVA_PENDING(QZAPI_RegisterCert),
-        ORVA_PENDING(QZAPI_UnRegisterCert),
-        ORVA_PENDING(QZAPI_GetCertType),
-    };
-#undef ORVA_PENDING
-    for (const Pending& entry : pending) {
-        EXPECT_EQ(entry.call(api_), kOperationFailed)
-            << entry.name << " answers otherwise: if it is built now, take it off this list";
     }
 }
 

@@ -88,6 +88,13 @@ Faults faultsFromJson(std::string_view text) {
                         malformed(std::string("fail.") + item->string + ".count");
                     }
                 }
+                if (json::member(item, "after") != nullptr) {
+                    const auto after = json::uint(item, "after");
+                    if (!after) {
+                        malformed(std::string("fail.") + item->string + ".after");
+                    }
+                    rule.after = *after;
+                }
             } else {
                 const auto status = statusOf(item);
                 if (!status) {
@@ -124,6 +131,9 @@ std::string faultsToJson(const Faults& faults) {
             if (rule.count) {
                 json::addNumber(o.get(), "count", *rule.count);
             }
+            if (rule.after != 0) {
+                json::addNumber(o.get(), "after", rule.after);
+            }
             json::add(fail, function.c_str(), std::move(o));
         }
     }
@@ -148,10 +158,11 @@ std::optional<std::uint32_t> takeFailure(Store& store, std::string_view function
     if (rule == seen.fail.end()) {
         return std::nullopt;
     }
-    if (!rule->second.count) {
+    if (!rule->second.count && rule->second.after == 0) {
         return rule->second.status;
     }
-    // A counted rule is spent under the lock, so that two processes share its count.
+    // A counted or delayed rule is spent under the lock, so that two processes
+    // share its count.
     std::optional<std::uint32_t> fired;
     store.modifyText(kFaultsFile, false, [&](std::optional<std::string> current) {
         if (!current) {
@@ -161,6 +172,10 @@ std::optional<std::uint32_t> takeFailure(Store& store, std::string_view function
         const auto it = faults.fail.find(function);
         if (it == faults.fail.end()) {
             return current;
+        }
+        if (it->second.after != 0) {
+            --it->second.after;
+            return std::optional<std::string>(faultsToJson(faults));
         }
         fired = it->second.status;
         if (it->second.count) {

@@ -3,10 +3,11 @@
 // Faults the tests switch on in the store's faults.json, read on every call:
 //   {"pulled": "before" | "<function>", "pulledSerial": "<SN>",
 //    "refuseExternAuth": true,
-//    "fail": {"<function>": <status> | {"status": <status>, "count": <n>}},
+//    "fail": {"<function>": <status> | {"status": <status>, "count": <n>, "after": <n>}},
 //    "failWrites": true}
 // Statuses are numbers or "0x…" texts. A pull-out fires once and is then
-// removed; a counted failure fires count times, then is removed.
+// removed; a counted failure fires count times, then is removed; with "after"
+// that many calls pass before it fires.
 
 #include <cstdint>
 #include <map>
@@ -22,6 +23,7 @@ namespace orva::softkey {
 struct FailRule {
     std::uint32_t status = 0;
     std::optional<std::uint32_t> count;  // none: every call
+    std::uint32_t after = 0;             // calls that pass before it fires
 };
 
 struct Faults {

@@ -418,6 +418,9 @@ SecureString tokenToJson(const Token& token) {
     json::add(r, "languages", std::move(languages));
     json::addNumber(r, "language", token.language);
     json::addNumber(r, "adminState", token.adminState);
+    if (!token.adminRecord.empty()) {
+        json::addString(r, "adminRecord", toHex(token.adminRecord));
+    }
     json::addString(r, "tempKey", toHex(token.tempKey));
     json::addString(r, "deviceKey",
                     toHex(std::span(token.deviceKey.data(), token.deviceKey.size())));
@@ -518,6 +521,7 @@ Token tokenFromJson(std::string_view text) {
             malformed("adminState");
         }
     }
+    token.adminRecord = bytesMember(r, "adminRecord", true, kAdminRecordMaxBytes, "");
     token.tempKey = bytesMember(r, "tempKey", true, kTempKeyMaxBytes, "");
     const Bytes deviceKey = bytesMember(r, "deviceKey", true, kDeviceKeyBytes, "");
     if (deviceKey.size() != kDeviceKeyBytes) {

@@ -27,6 +27,7 @@ inline constexpr std::uint32_t kMaxPinTries = 6;
 inline constexpr std::size_t kContainerNameMaxChars = 259;
 inline constexpr std::size_t kCertificateMaxBytes = 4096;
 inline constexpr std::size_t kTempKeyMaxBytes = 64;
+inline constexpr std::size_t kAdminRecordMaxBytes = 32;
 inline constexpr std::size_t kDeviceKeyBytes = 16;
 inline constexpr std::size_t kRandomForEncMaxBytes = 16;
 inline constexpr std::size_t kMaxLanguages = 16;
@@ -86,6 +87,7 @@ struct Token {
     std::vector<std::uint8_t> languages{1, 2};
     std::uint8_t language = 1;
     std::uint32_t adminState = 1;  // 1 or 2
+    Bytes adminRecord;             // up to 32 bytes handed out as they are; empty: made
     Bytes tempKey;
     SecureBytes deviceKey;  // kDeviceKeyBytes, enciphers QZGetEncPubKey's blocks
     Bytes randomForEnc;     // the last QZGetRandomForEnc answer; empty once used

@@ -32,6 +32,7 @@ inline void freeOpensslBytes(unsigned char* p) noexcept {
 using OpensslBytesPtr = std::unique_ptr<unsigned char, Free<freeOpensslBytes>>;
 using Asn1BitStringPtr = std::unique_ptr<ASN1_BIT_STRING, Free<ASN1_BIT_STRING_free>>;
 using Asn1OctetStringPtr = std::unique_ptr<ASN1_OCTET_STRING, Free<ASN1_OCTET_STRING_free>>;
+using Asn1TimePtr = std::unique_ptr<ASN1_TIME, Free<ASN1_TIME_free>>;
 using BioPtr = std::unique_ptr<BIO, Free<BIO_free_all>>;
 using BignumPtr = std::unique_ptr<BIGNUM, Free<BN_free>>;
 // A BIGNUM that held a secret: wiped before it is freed.

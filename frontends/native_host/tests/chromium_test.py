@@ -7,8 +7,10 @@ signature with the openssl command line. Pages of origins that are not the
 bank's are opened beside it and must not reach the host.
 
 The page runs the steps it is given (see bank_page.html): a new road is more
-steps in page_steps() and more checks in check_page(). The bank's certificate
-requests are answered by a second run, made from the first one's report: the
+steps in page_steps() and more checks in check_page(). The key's queries and
+deletions run last in the bank's run; a "secure" run follows once the test has
+put the key in admin state 2 (check_key_road()). The bank's certificate
+requests are answered by the last run, made from the bank run's report: the
 page installs what the test CA issued and signs with it (enrol_steps()).
 
 Usage: chromium_test.py --bin BUILD_BIN --extension BUILT_EXTENSION_DIR
@@ -44,6 +46,9 @@ PIECE = 1000
 WANG_WU = "CN=Wang Wu,OU=Unit,O=Bank"
 CERT_REQ = ("DN(%s)HASH(SM3)KEYTYPE(SM2256)CERTTYPE(01)||"
             "DN(%s)HASH(SHA256)KEYTYPE(RSA2048)CERTTYPE(02)" % (WANG_WU, WANG_WU))
+# Two type-4 RSA keys of one subject, the first ending sooner.
+ZHAO_LIU = "CN=Zhao Liu,OU=Branch,O=Bank"
+SERVER_RANDOM = bytes(range(15))
 PAGE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "bank_page.html")
 VERSION = {"CmdType": "GetVersion", "Resp": "1.0.0.0"}
 NOT_A_REQUEST = {"Error": "not a request"}
@@ -178,6 +183,7 @@ class Site:
         self.runs = {}
         self.reports = {}
         self.followers = {}
+        self.hooks = {}
         self.errors = []
         self.lock = threading.Lock()
         self.all_in = threading.Event()
@@ -187,13 +193,18 @@ class Site:
         makes, before the page asks for them."""
         self.followers[name] = (follower, make_steps)
 
-    def add_run(self, name, steps, next_page=None):
+    def add_run(self, name, steps, next_page=None, reported=None):
+        """reported() runs when the run's report is in, before the page goes on."""
         run = {"extension": self.extension, "steps": steps}
+        if reported:
+            self.hooks[name] = reported
         if next_page:
             run["next"] = next_page
         self.runs[name] = json.dumps(run).encode()
 
     def report(self, name, body):
+        if name in self.hooks:
+            self.hooks[name]()
         with self.lock:
             self.reports[name] = json.loads(body)
             if name in self.followers:
@@ -294,7 +305,43 @@ def page_steps(attachment, contract):
         {"name": "filePieces", "port": "file", "pieces": PIECE,
          "request": {"CmdType": "GetSignFileContent", "MaxLength": PIECE},
          "token": {"into": "FileToken", "from": "fileSigned"}},
+        # What the key holds, in admin state 1; then older and named keys deleted.
+        *({"name": name, "port": "keys", "request": dict(request, CmdType=command)}
+          for name, command, request in KEY_STEPS),
     ]
+
+
+KEY_STEPS = [
+    ("certDn", "GMGetCertDN", {}),
+    ("keyNum", "GetPublicKeyNum", {}),
+    ("allKeys", "GMGetPublicKey", {"ReadType": "AllPubKey"}),
+    ("noCertKeys", "GMGetPublicKey", {"ReadType": "NoCertPubKey"}),
+    ("certificates", "GMGetPKCS7", {}),
+    ("adminInfo", "GMGetAdminKeyInfo", {}),
+    ("temKey", "GMGetTemKey", {}),
+    ("encKeys", "GetPublicKeyC", {}),
+    ("randomRefused", "GMBankEncGetRand", {}),
+    ("register", "RegisterCert", {}),
+    ("judge", "GMJudgeAndDelOlderDN", {}),
+    ("judgeAgain", "GMJudgeAndDelOlderDN", {}),
+    ("delTempKey", "GMDelTempKey", {"CertDn": LI_SI, "PublicKeyId": ""}),
+    ("certDnAfter", "GMGetCertDN", {}),
+]
+
+# The secure road, once the test has put the key in admin state 2: the
+# enrolment's two new key pairs (public-key files 10 and 12) by id, and the
+# remaining Zhao key by name, enciphered for the issuer.
+SECURE_STEPS = [
+    {"name": name, "port": "secure", "request": dict(request, CmdType=command)}
+    for name, command, request in [
+        ("random", "GMBankEncGetRand", {}),
+        ("encKeyByName", "GMGetPublicKeyC", {"KeyType": "02", "DnOrID": "Zhao",
+                                             "Base64SerRand": base64.b64encode(SERVER_RANDOM).decode()}),
+        ("encKeyById", "GMGetPublicKeyC", {"KeyType": "01", "DnOrID": "10||12",
+                                           "Base64SerRand": base64.b64encode(SERVER_RANDOM).decode()}),
+        ("temKeyRefused", "GMGetTemKey", {}),
+        ("unregister", "UnRegisterCert", {}),
+    ]]
 
 
 def enrol_steps(run, report):
@@ -367,6 +414,16 @@ EXACT_REPLIES = {
     "otherTab": {"CmdType": "GetDataPackage", "Resp": {"leftsize": 0, "content": ""}},
     "refusedOnPort": NOT_A_REQUEST,
     "afterRefused": VERSION,
+}
+KEY_REPLIES = {
+    "certDn": ZHANG_SAN + "||" + LI_SI + "||" + ZHAO_LIU + "||" + ZHAO_LIU,
+    "keyNum": "6",
+    "randomRefused": "-411",
+    "register": "0",
+    "judge": "0",
+    "judgeAgain": "1",
+    "delTempKey": "0",
+    "certDnAfter": ZHANG_SAN + "||" + ZHAO_LIU,
 }
 
 
@@ -457,6 +514,9 @@ def run_test(chromium, options, root):
     # Type 2: a file is signed with the one type-3 container.
     run.tool("softkey", "provision", "--sn", SERIAL, "--alg", "rsa2048", "--type", "2",
              "--subject", LI_SI)
+    for days in ("10", "730"):
+        run.tool("softkey", "provision", "--sn", SERIAL, "--alg", "rsa1024", "--type", "4",
+                 "--days", days, "--subject", ZHAO_LIU)
     with open(os.path.join(root, "ca.pem"), "w") as ca:
         ca.write(run.tool("softkey", "ca"))
     run.tool("orva-setup", "register")
@@ -487,11 +547,25 @@ def run_test(chromium, options, root):
              ("unlisted", servers[2].origin + "/bank_page.html"),
              ("workerRefused", servers[1].origin + "/bank_page.html"),
              ("bank", servers[0].origin + "/bank_page.html"),
+             ("secure", servers[0].origin + "/bank_page.html"),
              ("enrol", servers[0].origin + "/bank_page.html")]
     urls = [page + "?run=" + runs + name for name, page in pages]
+    # What the key held and had registered when each of the key road's runs ended.
+    snapshots = {}
+
+    def to_secure_road():
+        snapshots["bank"] = (run.tool("softkey", "registered"), key_file(run))
+        run.tool("softkey", "admin-state", "2")
+
+    def back_to_plain_road():
+        snapshots["secure"] = (run.tool("softkey", "registered"), key_file(run))
+        run.tool("softkey", "admin-state", "1")
+
+    run_steps = {"bank": steps, "secure": SECURE_STEPS}
+    hooks = {"bank": to_secure_road, "secure": back_to_plain_road}
     for (name, _), next_page in zip(pages, urls[1:] + [None]):
         if name != "enrol":
-            site.add_run(name, steps if name == "bank" else REFUSED_STEPS, next_page)
+            site.add_run(name, run_steps.get(name, REFUSED_STEPS), next_page, hooks.get(name))
     # The bank answers the page's certificate requests with the next run.
     site.follow("bank", "enrol", lambda report: enrol_steps(run, report))
 
@@ -535,11 +609,12 @@ def run_test(chromium, options, root):
     check_refused(site.reports)
     check_page(run, site.reports["bank"], attachment)
     check_file_road(run, site.reports["bank"], contract)
+    check_key_road(run, site.reports["bank"], site.reports["secure"], snapshots)
     check_enrolment(run, site.reports["enrol"])
     enrolment = json.loads(site.runs["enrol"])["steps"]
     with open(starts) as started_hosts:
-        expect("host starts", len(started_hosts.readlines()),
-               expected_host_starts(steps) + expected_host_starts(enrolment))
+        expect("host starts", len(started_hosts.readlines()), expected_host_starts(steps) +
+               expected_host_starts(SECURE_STEPS) + expected_host_starts(enrolment))
     print("PASS")
     return 0
 
@@ -681,6 +756,79 @@ def check_file_road(run, report, contract):
     if base64.b64encode(CONTRACT) not in content or XML.encode("gb18030") not in content:
         fail("fileSigned: the signed packet does not hold the transaction and the file")
 
+
+
+def check_key_road(run, report, secure, snapshots):
+    """The queries and deletions: listings to the byte where they are known,
+    keys and certificates through openssl, the issuer's blocks opened with the
+    key's device key as the bank's server would. The enrolment's requests made
+    containers 5 (SM2, public-key file 10) and 6 (RSA, 12) without certificates."""
+    for name, want in KEY_REPLIES.items():
+        expect(name, outcome(report, name)["Resp"], want)
+    # "%02d" id and base64: SM2 as 04 X Y, RSA as DER RSAPublicKey.
+    listed = outcome(report, "allKeys")["Resp"].split("||")
+    expect("allKeys ids", [item[:2] for item in listed], ["02", "04", "06", "08", "10", "12"])
+    for item in listed:
+        der = os.path.join(run.root, "key%s.der" % item[:2])
+        with open(der, "wb") as out:
+            out.write(base64.b64decode(item[2:]))
+        if item[:2] in ("02", "10"):
+            with open(der, "rb") as key:
+                expect("allKeys SM2 " + item[:2], key.read()[:1], b"\x04")
+            expect("allKeys SM2 size", os.path.getsize(der), 65)
+            continue
+        result = run.openssl("rsa", "-RSAPublicKey_in", "-inform", "DER", "-in", der, "-noout")
+        if result.returncode != 0:
+            fail("allKeys: %s is not an RSA public key: %s" % (item[:2], result.stderr))
+    expect("noCertKeys", outcome(report, "noCertKeys")["Resp"], "||".join(listed[4:]))
+    certificates = outcome(report, "certificates")["Resp"].split("||")
+    expect("certificates", len(certificates), 4)
+    for i, item in enumerate(certificates):
+        der = os.path.join(run.root, "cert%d.der" % i)
+        with open(der, "wb") as out:
+            out.write(base64.b64decode(item))
+        result = run.openssl("verify", "-CAfile", "ca.pem", der)
+        if result.returncode != 0:
+            fail("certificates: %d does not chain to the test CA: %s" % (i, result.stdout))
+    admin = outcome(report, "adminInfo")["Resp"]
+    expect("adminInfo", (len(admin), admin[:4]), (20, "A100"))
+    expect("temKey", len(base64.b64decode(outcome(report, "temKey")["Resp"])), 16)
+    expect("encKeys", len(outcome(report, "encKeys")["Resp"].split("||")), 6)
+    # The RSA certificates of types 2 and 4 were registered. Withdrawing walks
+    # the key, so the registrations of containers deleted since stay.
+    registered, key = snapshots["bank"]
+    lines = registered.splitlines()
+    expect("registered", sorted(line.split("\t")[::2] for line in lines),
+           [[LI_SI, "Korvane CSP ORVA V1.0"]] + [[ZHAO_LIU, "Korvane CSP ORVA V1.0"]] * 2)
+    expect("registered key type", [line.split("\t")[3] for line in lines], ["2"] * 3)
+    unregistered, left = snapshots["secure"]
+    names = [c["name"] for c in left["containers"]]
+    expect("unregistered", unregistered.splitlines(),
+           [line for line in lines if line.split("\t")[1] not in names])
+
+    expect("random", len(base64.b64decode(outcome(secure, "random")["Resp"])), 15)
+    for name, want in (("temKeyRefused", "-411"), ("unregister", "0")):
+        expect(name, outcome(secure, name)["Resp"], want)
+    for name, key_type, fids in (("encKeyByName", 2, [8]), ("encKeyById", 1, [10, 12])):
+        block = bytes([key_type, len(fids)])
+        for fid in fids:
+            public = next(bytes.fromhex(f["publicFile"]) for f in key["keyFiles"]
+                          if f["privateFid"] + 1 == fid)
+            block += bytes([fid, len(public) >> 8, len(public) & 0xFF]) + public
+        block += SERVER_RANDOM
+        block += bytes(-len(block) % 16)
+        enciphered = os.path.join(run.root, name + ".bin")
+        with open(enciphered, "wb") as out:
+            out.write(base64.b64decode(outcome(secure, name)["Resp"]))
+        opened = subprocess.run(["openssl", "enc", "-d", "-sm4-ecb", "-nopad", "-K",
+                                 key["deviceKey"], "-in", enciphered], capture_output=True)
+        expect(name, opened.stdout, block)
+
+
+def key_file(run):
+    """The key as it stands in the store."""
+    with open(os.path.join(run.root, "softkey", "present", SERIAL + ".json")) as key:
+        return json.load(key)
 
 if __name__ == "__main__":
     sys.exit(main())

@@ -218,6 +218,29 @@ TEST_F(SoftkeyHostTest, AnRsaContainerSignsToo) {
     EXPECT_NE(signedContent().find(kXmlGb), std::string::npos);
 }
 
+// The query, registration and deletion commands over frames; the keys and
+// certificates they hand out are checked with openssl on the Chromium road.
+TEST_F(SoftkeyHostTest, KeyQueriesAndDeletionsAnswerInFrames) {
+    const std::string wang = "CN=Wang Wu,OU=Branch,O=Bank";
+    const std::string provision = "softkey provision --sn SK0000000001 ";
+    expectRun(provision + "--alg sm2 --type 3 --subject " + shellQuote(kZhangSan));
+    expectRun(provision + "--alg rsa1024 --type 4 --days 10 --subject " + shellQuote(wang));
+    expectRun(provision + "--alg rsa1024 --type 4 --subject " + shellQuote(wang));
+    EXPECT_EQ(resp("GMGetCertDN"), kZhangSan + "||" + wang + "||" + wang);
+    EXPECT_EQ(resp("GetPublicKeyNum"), "3");
+    // "02" and the base64 of 04 X Y.
+    EXPECT_EQ(resp("GMGetPublicKey", R"("ReadType":"AllPubKey")").substr(0, 3), "02B");
+    EXPECT_EQ(resp("GMGetAdminKeyInfo").size(), 20u);
+    EXPECT_EQ(resp("GMBankEncGetRand"), "-411");
+    EXPECT_EQ(resp("RegisterCert"), "0");
+    EXPECT_EQ(resp("GMJudgeAndDelOlderDN"), "0");
+    EXPECT_EQ(resp("GMJudgeAndDelOlderDN"), "1");
+    EXPECT_EQ(resp("GMDelTempKey", R"("CertDn":"CN=Zhang San,OU=Unit,O=Bank","PublicKeyId":"")"),
+              "0");
+    EXPECT_EQ(resp("GMGetCertDN"), wang);
+    EXPECT_EQ(resp("UnRegisterCert"), "0");
+}
+
 TEST_F(SoftkeyHostTest, TheUsersAnswerComesBackAsItsCode) {
     expectRun("softkey provision --sn SK0000000001 --alg sm2 --type 3 --subject " +
               shellQuote(kZhangSan));

@@ -1,0 +1,167 @@
+#include "public_key_listing.h"
+
+#include <algorithm>
+#include <array>
+#include <string>
+
+#include "bound_function_table.h"
+#include "certificate_subject.h"
+#include "container_walk.h"
+#include "der_writer.h"
+#include "distinguished_name.h"
+#include "signer_cn.h"
+
+namespace orva::api {
+
+namespace {
+
+constexpr std::int32_t kSm2Bits = 256;
+constexpr std::size_t kSm2FileSize = 68;
+constexpr std::size_t kSm2XOffset = 2;
+constexpr std::size_t kSm2YOffset = 36;
+constexpr std::size_t kSm2CoordinateSize = 32;
+constexpr std::uint8_t kUncompressedPoint = 0x04;
+// RSA: a 2-byte header, the modulus, then 5 bytes ending in the 3-byte exponent.
+constexpr std::size_t kRsaModulusOffset = 2;
+constexpr std::size_t kRsaFileOverhead = 7;
+constexpr std::size_t kRsaExponentSize = 3;
+// Public-key files and the id list are read into this much room.
+constexpr std::uint32_t kKeyFileRoom = 1024;
+constexpr std::uint32_t kIdListRoom = 1024;
+
+}  // namespace
+
+std::optional<PublicKeyFilter> publicKeyFilterNamed(std::string_view name) noexcept {
+    if (name == "AllPubKey") {
+        return PublicKeyFilter::all;
+    }
+    if (name == "NoCertPubKey") {
+        return PublicKeyFilter::withoutCertificate;
+    }
+    if (name == "CertPubKey") {
+        return PublicKeyFilter::withCertificate;
+    }
+    return std::nullopt;
+}
+
+std::optional<PublicKeyItem> selectPublicKey(const DRV_CONTAINER_INFO& info,
+                                             PublicKeyFilter filter) {
+    const auto accepts = [filter](std::uint32_t key, std::uint32_t certificate) {
+        switch (filter) {
+            case PublicKeyFilter::all:
+                return key != 0;
+            case PublicKeyFilter::withoutCertificate:
+                return key != 0 && certificate == 0;
+            case PublicKeyFilter::withCertificate:
+                return key != 0 && certificate != 0;
+        }
+        return false;
+    };
+    const auto& qzAlgLib = boundFunctions().qzAlgLib;
+    if (accepts(info.signKeyPresent, info.signCertPresent)) {
+        return PublicKeyItem{info.signPubKeyFid, qzAlgLib.QZA_GetAsymKeyBits(info.signAlgId)};
+    }
+    if (accepts(info.exchKeyPresent, info.exchCertPresent)) {
+        return PublicKeyItem{info.exchPubKeyFid, qzAlgLib.QZA_GetAsymKeyBits(info.exchAlgId)};
+    }
+    return std::nullopt;
+}
+
+ApiErrorCode walkPublicKeys(void* device, PublicKeyFilter filter, std::vector<PublicKeyItem>& items,
+                            std::uint32_t& end) {
+    items.clear();
+    ContainerWalk walk(device);
+    for (end = walk.next(); end == DRV_OK; end = walk.next()) {
+        DRV_CONTAINER_INFO info{};
+        if (readContainerInfo(device, walk.index(), info) != DRV_OK) {
+            return kGetContainerInfoError;
+        }
+        if (const auto item = selectPublicKey(info, filter)) {
+            items.push_back(*item);
+        }
+    }
+    return kSuccess;
+}
+
+ApiErrorCode collectPublicKeyIds(void* device, PublicKeyFilter filter,
+                                 std::vector<PublicKeyItem>& items) {
+    std::uint32_t step = DRV_OK;
+    if (const ApiErrorCode code = walkPublicKeys(device, filter, items, step); code != kSuccess) {
+        return code;
+    }
+    if (!items.empty()) {
+        return kSuccess;
+    }
+    return step == DRV_END_OF_CONTAINERS ? kNothingFound : kOperationFailed;
+}
+
+bool readPublicKeyIds(void* device, std::vector<std::uint8_t>& ids) {
+    ids.assign(kIdListRoom, 0);
+    std::uint32_t count = 0;
+    if (boundFunctions().dravik.QZGetPubKeyIDs(device, ids.data(), &count) != DRV_OK ||
+        count > kIdListRoom) {
+        ids.clear();
+        return false;
+    }
+    ids.resize(count);
+    return true;
+}
+
+ApiErrorCode encodedPublicKey(void* device, const PublicKeyItem& item, Bytes& key) {
+    if (item.bits <= 0) {
+        return kReadPublicKeyError;
+    }
+    const auto bits = static_cast<std::size_t>(item.bits);
+    const std::size_t expected = item.bits == kSm2Bits ? kSm2FileSize : bits / 8 + kRsaFileOverhead;
+    if (expected > kKeyFileRoom) {
+        return kReadPublicKeyError;
+    }
+    std::array<std::uint8_t, kKeyFileRoom> file{};
+    auto length = static_cast<std::uint32_t>(expected);
+    if (boundFunctions().dravik.QZReadFile(device, item.fileId, 0, file.data(), &length) !=
+            DRV_OK ||
+        length != expected) {
+        return kReadPublicKeyError;
+    }
+    if (item.bits == kSm2Bits) {
+        key.assign(1, kUncompressedPoint);
+        key.insert(key.end(), file.begin() + kSm2XOffset,
+                   file.begin() + kSm2XOffset + kSm2CoordinateSize);
+        key.insert(key.end(), file.begin() + kSm2YOffset,
+                   file.begin() + kSm2YOffset + kSm2CoordinateSize);
+        return kSuccess;
+    }
+    const std::span<const std::uint8_t> modulus(file.data() + kRsaModulusOffset, bits / 8);
+    const std::span<const std::uint8_t> exponent(file.data() + expected - kRsaExponentSize,
+                                                 kRsaExponentSize);
+    return encodeRsaPublicKey(modulus, exponent, key) == kDerOk ? kSuccess : kDerEncodeError;
+}
+
+ApiErrorCode findPublicKeyIdByDn(void* device, std::string_view name, std::uint32_t& fileId) {
+    ContainerWalk walk(device);
+    for (std::uint32_t step = walk.next(); step == DRV_OK; step = walk.next()) {
+        DRV_CONTAINER_INFO info{};
+        readContainerInfo(device, walk.index(), info);
+        // A container with a whole signature pair is judged by it alone.
+        const bool signature = info.signKeyPresent != 0 && info.signCertPresent != 0;
+        const bool exchange = info.exchKeyPresent != 0 && info.exchCertPresent != 0;
+        if (!signature && !exchange) {
+            continue;
+        }
+        Bytes certificate;
+        if (readContainerCertificate(device, walk.index(),
+                                     signature ? DRV_FILE_SIGN_CERT : DRV_FILE_EXCH_CERT,
+                                     certificate) != DRV_OK) {
+            continue;
+        }
+        std::string commonName;
+        if (matchDistinguishedName(name, certificateSubject(certificate), commonName) == kSuccess) {
+            setSignerCn(commonName);
+            fileId = signature ? info.signPubKeyFid : info.exchPubKeyFid;
+            return kSuccess;
+        }
+    }
+    return kNoCertificate;
+}
+
+}  // namespace orva::api

@@ -1,0 +1,66 @@
+#pragma once
+
+// What the public-key exports share: the filters that pick one key per
+// container, the key's list of public-key file ids, the public-key files in
+// the encodings pages get, and the search of a key by its certificate's name.
+
+#include <cstdint>
+#include <optional>
+#include <string_view>
+#include <vector>
+
+#include "byte_buffer.h"
+#include "maker/dravik.h"
+#include "orva_result_codes.h"
+
+namespace orva::api {
+
+enum class PublicKeyFilter {
+    all,                 // "AllPubKey": the key is present
+    withoutCertificate,  // "NoCertPubKey": present, its certificate not
+    withCertificate,     // "CertPubKey": both present
+};
+
+// The filter a page names (exactly, case-sensitive).
+std::optional<PublicKeyFilter> publicKeyFilterNamed(std::string_view name) noexcept;
+
+// One key a container gives a listing: its public-key file id and key size.
+struct PublicKeyItem {
+    std::uint32_t fileId = 0;
+    std::int32_t bits = 0;
+};
+
+// The container's signature key when the filter accepts it, else its exchange
+// key when the filter accepts that.
+std::optional<PublicKeyItem> selectPublicKey(const DRV_CONTAINER_INFO& info,
+                                             PublicKeyFilter filter);
+
+// The walk of the listings: one item per container the filter accepts. -305
+// when a container's information cannot be read; else 0, with end the status
+// that ended the walk.
+ApiErrorCode walkPublicKeys(void* device, PublicKeyFilter filter, std::vector<PublicKeyItem>& items,
+                            std::uint32_t& end);
+
+// CollectPublicKeyIds: one item per container the filter accepts. -305 when a
+// container's information cannot be read; after a failed walk step the items
+// found so far, or -300 when there are none; -304 when the walk ends with none.
+ApiErrorCode collectPublicKeyIds(void* device, PublicKeyFilter filter,
+                                 std::vector<PublicKeyItem>& items);
+
+// QZGetPubKeyIDs: the ids in the key's order; false when the key refuses or
+// reports more than its 1024-byte room.
+bool readPublicKeyIds(void* device, std::vector<std::uint8_t>& ids);
+
+// The public-key file of an item in a listing's encoding: SM2 (256 bits) as
+// 04 X Y (65 bytes), RSA as DER RSAPublicKey of the modulus and the file's last
+// three bytes. -308 when the file cannot be read or is not exactly the size its
+// key needs (a key size of 0 included); -306 when the RSA key cannot be encoded.
+ApiErrorCode encodedPublicKey(void* device, const PublicKeyItem& item, Bytes& key);
+
+// FindPublicKeyIdByDn: the public-key file id of the first container whose
+// certificate's subject MatchDistinguishedName accepts; the signature
+// certificate when the container holds a signature key and certificate, else
+// the exchange ones. A match sets SignerCn. -320 when none matches.
+ApiErrorCode findPublicKeyIdByDn(void* device, std::string_view name, std::uint32_t& fileId);
+
+}  // namespace orva::api
