@@ -1,6 +1,8 @@
 // A page's calls through the plug-in over the real token API library and a
 // software key, registered by orva-setup; signatures checked with openssl.
 
+#include <algorithm>
+
 #include "pkcs7_check.h"
 #include "plugin_test_support.h"
 
@@ -174,6 +176,46 @@ TEST_F(SoftkeyPluginTest, APageSetsUpTheKeyAndChoosesAFile) {
               S::npos);
 }
 
+// What the key holds, then older and named keys deleted; the secure road in
+// admin state 2.
+TEST_F(SoftkeyPluginTest, KeyQueriesAndDeletions) {
+    const S wang = "CN=Wang Wu,OU=Branch,O=Bank";
+    const S provision = "softkey provision --sn " + kSn + " ";
+    provisionSigner();
+    expectRun(provision + "--alg rsa1024 --type 4 --days 10 --subject " + shellQuote(wang));
+    expectRun(provision + "--alg rsa1024 --type 4 --subject " + shellQuote(wang));
+    EXPECT_EQ(text("GMGetCertDN"), kZhangSan + "||" + wang + "||" + wang);
+    EXPECT_EQ(call("GetPublicKeyNum"), ScriptValue(int32_t{3}));
+    // "02" and the base64 of 04 X Y.
+    EXPECT_EQ(text("GMGetPublicKey", {S("AllPubKey")}).substr(0, 3), "02B");
+    EXPECT_EQ(text("GMGetAdminKeyInfo").size(), 20u);
+    // The three certificates, the first Zhang San's; the temporary key; three enciphered keys.
+    const S certificates = text("GMGetPKCS7");
+    const auto parts = [](const S& list) {
+        return std::count(list.begin(), list.end(), '|') / 2 + 1;
+    };
+    EXPECT_EQ(parts(certificates), 3) << certificates;
+    folder_.write("first.b64", certificates.substr(0, certificates.find("||")));
+    EXPECT_NE(
+        expectRun("openssl base64 -d -A -in first.b64 | openssl x509 -inform DER -noout -subject")
+            .find("CN = Zhang San"),
+        S::npos);
+    EXPECT_EQ(text("GMGetTemKey").size(), 24u);
+    EXPECT_EQ(parts(text("GetPublicKeyC")), 3);
+    EXPECT_EQ(call("GMBankEncGetRand"), ScriptValue(int32_t{-411}));
+    EXPECT_EQ(call("RegisterCert"), ScriptValue(int32_t{0}));
+    EXPECT_EQ(call("GMJudgeAndDelOlderDN"), ScriptValue(int32_t{0}));
+    EXPECT_EQ(call("GMJudgeAndDelOlderDN"), ScriptValue(int32_t{1}));
+    EXPECT_EQ(call("GMDelTempKey", {kZhangSan, S()}), ScriptValue(int32_t{0}));
+    EXPECT_EQ(text("GMGetCertDN"), wang);
+    expectRun("softkey admin-state 2");
+    EXPECT_EQ(text("GMBankEncGetRand").size(), 20u);
+    // The remaining Wang key by name, enciphered under a 15-byte server random.
+    EXPECT_GT(text("GMGetPublicKeyC", {S("02"), S("Wang"), S("AAECAwQFBgcICQoLDA0O")}).size(),
+              100u);
+    EXPECT_EQ(call("UnRegisterCert"), ScriptValue(int32_t{0}));
+}
+
 // Enrolment on a key without containers: the request, the bank's certificate
 // and envelope, their installation, and a signature under the new certificate.
 TEST_F(SoftkeyPluginTest, APageEnrolsAndSignsWithTheNewCertificate) {
@@ -193,6 +235,15 @@ TEST_F(SoftkeyPluginTest, APageEnrolsAndSignsWithTheNewCertificate) {
               ScriptValue(int32_t{0}));
     const S p7 = text("GMUsbKeySign", {kZhangSan, S("SM3"), kXml, kDisplay, S()});
     EXPECT_EQ(verified(p7), "");
+
+    // An RSA key pair's certificate alone: with the SM2 pair's signature and
+    // exchange certificates, three.
+    const S rsaRequest =
+        text("GMCreatePKCS10", {"DN(" + kZhangSan + ")HASH(SHA256)KEYTYPE(RSA2048)CERTTYPE(03)"});
+    folder_.write("rsa.b64", rsaRequest);
+    EXPECT_EQ(call("GMWritePKCS7", {trimmed(expectRun("softkey issue rsa.b64"))}),
+              ScriptValue(int32_t{0}));
+    EXPECT_EQ(text("GMGetCertDN"), kZhangSan + "||" + kZhangSan + "||" + kZhangSan);
 }
 
 TEST_F(SoftkeyPluginTest, TheStandInBrowserProgramCallsOneMethod) {
