@@ -52,8 +52,7 @@ struct OrvaVersionBlock {
 };
 
 #define ORVA_VERSION_BLOCK_SYMBOL "orva_version_block"
-#define ORVA_VERSION_BLOCK \
-    extern "C" __attribute__((visibility("default"))) const OrvaVersionBlock orva_version_block
+#define ORVA_VERSION_BLOCK ORVA_API_ENTRY const OrvaVersionBlock orva_version_block
 
 ORVA_API_ENTRY DWORD GetFileVersionInfoSizeA(LPCSTR lptstrFilename, LPDWORD lpdwHandle);
 ORVA_API_ENTRY BOOL GetFileVersionInfoA(LPCSTR lptstrFilename, DWORD dwHandle, DWORD dwLen,

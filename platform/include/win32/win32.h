@@ -3,6 +3,7 @@
 // Everything the platform layer offers, for code that wants it all.
 
 #include "win32/codepage.h"
+#include "win32/com.h"
 #include "win32/errors.h"
 #include "win32/event.h"
 #include "win32/module.h"

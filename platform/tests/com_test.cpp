@@ -1,0 +1,281 @@
+// The COM layer's own contract where a fault would hide: BSTR lengths,
+// VARIANT coercions and their overflow, error information handed over, GUID
+// texts, the registrar's two modes and the categories manager.
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <cmath>
+#include <string>
+
+#include "orva/com_registration.h"
+#include "orva/registry_file.h"
+#include "orva/testing/support.h"
+#include "win32/com.h"
+#include "win32/errors.h"
+#include "win32/version.h"
+
+namespace {
+
+using orva::platform::guidText;
+
+std::u16string textOf(BSTR text) {
+    return text == nullptr ? u"<null>" : std::u16string(text, SysStringLen(text));
+}
+
+TEST(Bstr, LengthsCountUnitsAndEmbeddedNuls) {
+    const std::size_t live = orva::platform::liveBstrCount();
+    BSTR text = SysAllocStringLen(u"a\0b", 3);
+    EXPECT_EQ(SysStringLen(text), 3u);
+    EXPECT_EQ(SysStringByteLen(text), 6u);
+    EXPECT_EQ(text[3], u'\0');
+    BSTR empty = SysAllocString(u"");
+    ASSERT_NE(empty, nullptr);
+    EXPECT_EQ(SysStringLen(empty), 0u);
+    EXPECT_EQ(SysStringLen(nullptr), 0u);
+    EXPECT_EQ(SysAllocString(nullptr), nullptr);
+    EXPECT_EQ(orva::platform::liveBstrCount(), live + 2);
+    // The fault switch: one allocation passes, the next fails, then all pass.
+    orva::platform::failBstrAllocations(1, 1);
+    BSTR first = SysAllocString(u"x");
+    EXPECT_NE(first, nullptr);
+    EXPECT_EQ(SysAllocString(u"y"), nullptr);
+    BSTR third = SysAllocString(u"z");
+    EXPECT_NE(third, nullptr);
+    for (BSTR owned : {text, empty, first, third}) {
+        SysFreeString(owned);
+    }
+    SysFreeString(nullptr);
+    EXPECT_EQ(orva::platform::liveBstrCount(), live);
+}
+
+VARIANT of(VARTYPE vt) {
+    VARIANT value;
+    VariantInit(&value);
+    value.vt = vt;
+    return value;
+}
+VARIANT ofDouble(double d) {
+    VARIANT value = of(VT_R8);
+    value.dblVal = d;
+    return value;
+}
+VARIANT ofText(const char16_t* text) {
+    VARIANT value = of(VT_BSTR);
+    value.bstrVal = SysAllocString(text);
+    return value;
+}
+
+TEST(Variant, CoercionsToIntRoundHalfToEvenAndCatchOverflow) {
+    INT byRef = 77;
+    VARIANT reference = of(VT_INT | VT_BYREF);
+    reference.pintVal = &byRef;
+    VARIANT yes = of(VT_BOOL);
+    yes.boolVal = VARIANT_TRUE;
+    struct Row {
+        const char* source;
+        VARIANT value;
+        HRESULT hr;
+        INT expected;
+    } rows[] = {
+        {"2.5", ofDouble(2.5), S_OK, 2},
+        {"3.5", ofDouble(3.5), S_OK, 4},
+        {"-2.5", ofDouble(-2.5), S_OK, -2},
+        {"5.9", ofDouble(5.9), S_OK, 6},
+        {"INT_MAX + 0.4", ofDouble(2147483647.4), S_OK, 2147483647},
+        {"INT_MAX + 1", ofDouble(2147483648.0), DISP_E_OVERFLOW, 0},
+        {"INT_MIN - 1", ofDouble(-2147483649.0), DISP_E_OVERFLOW, 0},
+        {"NaN", ofDouble(std::nan("")), DISP_E_OVERFLOW, 0},
+        {"' 42 '", ofText(u" 42 "), S_OK, 42},
+        {"'-7.5'", ofText(u"-7.5"), S_OK, -8},
+        {"'9999999999'", ofText(u"9999999999"), DISP_E_OVERFLOW, 0},
+        {"'0x10'", ofText(u"0x10"), DISP_E_TYPEMISMATCH, 0},
+        {"''", ofText(u""), DISP_E_TYPEMISMATCH, 0},
+        {"null BSTR", of(VT_BSTR), DISP_E_TYPEMISMATCH, 0},
+        {"true", yes, S_OK, -1},
+        {"empty", of(VT_EMPTY), S_OK, 0},
+        {"null", of(VT_NULL), DISP_E_TYPEMISMATCH, 0},
+        {"by reference", reference, S_OK, 77},
+    };
+    for (Row& row : rows) {
+        SCOPED_TRACE(row.source);
+        VARIANT result = of(VT_EMPTY);
+        EXPECT_EQ(VariantChangeType(&result, &row.value, 0, VT_INT), row.hr);
+        if (row.hr == S_OK) {
+            EXPECT_EQ(result.vt, VT_INT);
+            EXPECT_EQ(result.intVal, row.expected);
+        } else {
+            EXPECT_EQ(result.vt, VT_EMPTY);
+        }
+        if ((row.value.vt & VT_BYREF) == 0) {
+            VariantClear(&row.value);
+        }
+    }
+}
+
+TEST(Variant, CoercionsToTextAndInPlace) {
+    VARIANT number = of(VT_I4);
+    number.lVal = -101;
+    VARIANT empty = of(VT_EMPTY);
+    struct Row {
+        VARIANT value;
+        std::u16string expected;
+    } rows[] = {
+        {number, u"-101"},        {ofDouble(5.9), u"5.9"},
+        {ofDouble(0.1), u"0.1"},  {empty, u"<null>"},  // an unset argument is the null BSTR
+        {ofText(u"abc"), u"abc"},
+    };
+    for (Row& row : rows) {
+        SCOPED_TRACE(std::string(row.expected.begin(), row.expected.end()));
+        // In place: source and destination are one VARIANT.
+        EXPECT_EQ(VariantChangeType(&row.value, &row.value, 0, VT_BSTR), S_OK);
+        EXPECT_EQ(row.value.vt, VT_BSTR);
+        EXPECT_EQ(textOf(row.value.bstrVal), row.expected);
+        VariantClear(&row.value);
+    }
+}
+
+TEST(ErrorInfo, IsHandedOverOnceAndReplaced) {
+    IErrorInfo* info = nullptr;
+    EXPECT_EQ(GetErrorInfo(0, &info), S_FALSE);
+    for (const char16_t* text : {u"first", u"second"}) {
+        ICreateErrorInfo* create = nullptr;
+        ASSERT_EQ(CreateErrorInfo(&create), S_OK);
+        create->SetDescription(const_cast<LPOLESTR>(text));
+        ASSERT_EQ(create->QueryInterface(IID_IErrorInfo, reinterpret_cast<void**>(&info)), S_OK);
+        SetErrorInfo(0, info);
+        info->Release();
+        create->Release();
+    }
+    ASSERT_EQ(GetErrorInfo(0, &info), S_OK);
+    BSTR description = nullptr;
+    EXPECT_EQ(info->GetDescription(&description), S_OK);
+    EXPECT_EQ(textOf(description), u"second");
+    SysFreeString(description);
+    info->Release();
+    EXPECT_EQ(GetErrorInfo(0, &info), S_FALSE);
+    EXPECT_EQ(info, nullptr);
+}
+
+TEST(Guid, TextRoundTripsAndRefusesMalformedText) {
+    const GUID guid{0xF0682987, 0xA368, 0x4235, {0x80, 0x21, 0x46, 0x0C, 0xD7, 0xF2, 0xA6, 0x30}};
+    EXPECT_EQ(guidText(guid), "{F0682987-A368-4235-8021-460CD7F2A630}");
+    EXPECT_EQ(orva::platform::guidFromText("{f0682987-a368-4235-8021-460cd7f2a630}"), guid);
+    OLECHAR text[39];
+    EXPECT_EQ(StringFromGUID2(guid, text, 38), 0);
+    EXPECT_EQ(StringFromGUID2(guid, text, 39), 39);
+    CLSID parsed{};
+    EXPECT_EQ(CLSIDFromString(text, &parsed), S_OK);
+    EXPECT_EQ(parsed, guid);
+    for (const char* bad :
+         {"F0682987-A368-4235-8021-460CD7F2A630", "{F0682987-A368-4235-8021-460CD7F2A63}",
+          "{F0682987-A368-4235-8021+460CD7F2A630}", "{G0682987-A368-4235-8021-460CD7F2A630}",
+          "{F0682987-A368-4235-8021-460CD7F2A6300}"}) {
+        EXPECT_FALSE(orva::platform::guidFromText(bad).has_value()) << bad;
+    }
+}
+
+class ComRegistryTest : public ::testing::Test {
+  protected:
+    ComRegistryTest() {
+        ::setenv("ORVA_REGISTRY", dir_.file("registry.reg").c_str(), 1);
+        orva::testing::writeFile(dir_.path() / "registry.reg", "REGEDIT4\n");
+    }
+    ~ComRegistryTest() override { ::unsetenv("ORVA_REGISTRY"); }
+
+    static std::string classes() {
+        std::string text;
+        EXPECT_EQ(orva::platform::exportRegistryText(HKEY_CLASSES_ROOT, "", 0, &text, nullptr),
+                  ERROR_SUCCESS);
+        const std::string header = "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes]\n\n";
+        return text.rfind(header, 0) == 0 ? text.substr(header.size()) : text;
+    }
+    static void addKey(const char* path) {
+        HKEY key = nullptr;
+        ASSERT_EQ(RegCreateKeyExA(HKEY_CLASSES_ROOT, path, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                                  &key, nullptr),
+                  ERROR_SUCCESS);
+        RegCloseKey(key);
+    }
+
+    orva::testing::TempDir dir_{"orva_com"};
+};
+
+constexpr const char* kScript = R"(HKCR
+{
+	'App.Name' = s 'It''s %MODULE%'
+	{
+		val Path = s '%%%MODULE%'
+	}
+	NoRemove Shared
+	{
+		ForceRemove Mine = s 'x'
+		Kept
+		{
+			Leaf
+		}
+	}
+}
+)";
+
+TEST_F(ComRegistryTest, TheRegistrarWritesAndRemovesWhatItsScriptNames) {
+    addKey("Shared\\Mine\\Stale");
+    addKey("Shared\\Kept\\Foreign");
+    ASSERT_EQ(orva::platform::runRegistryScript(kScript, "/o'dir/m.so", true), S_OK);
+    const std::string k = "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\";
+    EXPECT_EQ(classes(), k + "App.Name]\n@=\"It's /o'dir/m.so\"\n\"Path\"=\"%/o'dir/m.so\"\n\n" +
+                             k + "Shared]\n\n" + k + "Shared\\Kept]\n\n" + k +
+                             "Shared\\Kept\\Foreign]\n\n" + k + "Shared\\Kept\\Leaf]\n\n" + k +
+                             "Shared\\Mine]\n@=\"x\"\n\n");
+    // Removal keeps NoRemove keys and a key that holds a subkey of someone else's.
+    ASSERT_EQ(orva::platform::runRegistryScript(kScript, "", false), S_OK);
+    EXPECT_EQ(classes(),
+              k + "Shared]\n\n" + k + "Shared\\Kept]\n\n" + k + "Shared\\Kept\\Foreign]\n\n");
+    EXPECT_EQ(orva::platform::runRegistryScript(kScript, "", false), S_OK);
+
+    for (const char* bad : {"HKLM { A }", "HKCR { A = s 'open }", "HKCR { A = s '%OTHER%' }",
+                            "HKCR { A { B }", "HKCR { A = 'no type' }", "HKCR { val X = s 'y' }"}) {
+        EXPECT_EQ(orva::platform::runRegistryScript(bad, "", true), E_INVALIDARG) << bad;
+    }
+}
+
+TEST_F(ComRegistryTest, TheCategoriesManagerKeepsItsKeysUnderTheClass) {
+    ICatRegister* manager = nullptr;
+    ASSERT_EQ(CoCreateInstance(CLSID_StdComponentCategoriesMgr, nullptr, CLSCTX_INPROC_SERVER,
+                               IID_ICatRegister, reinterpret_cast<void**>(&manager)),
+              S_OK);
+    const CLSID clsid{0x12345678, 1, 2, {3, 4, 5, 6, 7, 8, 9, 10}};
+    CATID catid{0x7DD95801, 0x9882, 0x11CF, {0x9F, 0xA9, 0x00, 0xAA, 0x00, 0x6C, 0x42, 0xC4}};
+    // The class key is gone already: nothing to remove is no failure.
+    EXPECT_EQ(manager->UnRegisterClassImplCategories(clsid, 1, &catid), S_OK);
+    EXPECT_EQ(manager->RegisterClassImplCategories(clsid, 1, &catid), S_OK);
+    const std::string list = "CLSID\\" + guidText(clsid) + "\\Implemented Categories";
+    EXPECT_NE(classes().find(list + "\\" + guidText(catid) + "]"), std::string::npos);
+    EXPECT_EQ(manager->UnRegisterClassImplCategories(clsid, 1, &catid), S_OK);
+    EXPECT_EQ(classes().find(list), std::string::npos);
+    manager->Release();
+
+    IUnknown* outer = manager;
+    EXPECT_EQ(CoCreateInstance(CLSID_StdComponentCategoriesMgr, outer, CLSCTX_INPROC_SERVER,
+                               IID_IUnknown, reinterpret_cast<void**>(&manager)),
+              CLASS_E_NOAGGREGATION);
+    const CLSID unknownClass{1, 2, 3, {4, 5, 6, 7, 8, 9, 10, 11}};
+    void* object = nullptr;
+    EXPECT_EQ(CoCreateInstance(unknownClass, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, &object),
+              REGDB_E_CLASSNOTREG);
+    CLSID found{};
+    EXPECT_EQ(CLSIDFromProgID(u"No.Such.1", &found), CO_E_CLASSSTRING);
+}
+
+TEST(VersionInfo, AModuleWithoutABlockHasNoVersion) {
+    DWORD handle = 1;
+    EXPECT_EQ(GetFileVersionInfoSizeA("libplatform.so", &handle), 0u);
+    EXPECT_EQ(handle, 0u);
+    EXPECT_EQ(GetFileVersionInfoSizeA("/no/such/module.so", &handle), 0u);
+    char block[64] = {};
+    void* value = nullptr;
+    UINT length = 0;
+    EXPECT_FALSE(VerQueryValueA(block, "\\", &value, &length));
+}
+
+}  // namespace
