@@ -173,6 +173,20 @@ TEST_F(SoftkeyControlTest, APageQueriesRegistersAndDeletesTheKeysKeys) {
     EXPECT_EQ(result("GMGetTemKey").size(), 24u);
     EXPECT_FALSE(result("GetPublicKeyC").empty());
     EXPECT_EQ(result("GMBankEncGetRand"), "error -411 (0xFFFFFE65): ERR FUNC UNSUPPORT");
+    // The secure road: the key's signature key found by its subject, enciphered with the server's
+    // random (bytes 0..14) into one base64 text. "str:" keeps "02" a string, as a script's literal.
+    expectRun("softkey admin-state 2");
+    EXPECT_EQ(result("GMBankEncGetRand").size(), 20u);
+    const std::string enciphered =
+        result("GMGetPublicKeyC", {"str:02", wang, "AAECAwQFBgcICQoLDA0O"});
+    EXPECT_GT(enciphered.size(), 20u) << enciphered;
+    EXPECT_EQ(enciphered.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"
+                                           "0123456789+/="),
+              std::string::npos)
+        << enciphered;
+    EXPECT_EQ(result("GMGetPublicKeyC", {"str:03", wang, "AAECAwQFBgcICQoLDA0O"}),
+              "error -106 (0xFFFFFF96): INVALID PARAMETER");
+    expectRun("softkey admin-state 1");
     // The first signing certificate, as openssl reads it.
     const std::string certificates = result("GMGetPKCS7");
     folder_.write("cert.b64", certificates.substr(0, certificates.find("||")));
@@ -241,14 +255,20 @@ TEST_F(SoftkeyControlTest, APageRequestsCertificatesForNewKeyPairs) {
             expectRun(std::string("openssl req -inform DER -in req.der -noout -verify") +
                       (i == 0 ? " -vfyopt distid:1234567812345678" : ""));
         EXPECT_NE(verified.find("verify OK"), std::string::npos) << verified;
-        // The bank's answer, installed where its key pair is.
+        // The bank's answer, installed where its key pair is; the SM2 pair gets an encryption
+        // key pair and certificate in an envelope as well.
         std::string issued = expectRun("softkey issue req.der");
         issued.erase(issued.find_last_not_of("\n") + 1);
-        EXPECT_EQ(result(i == 0 ? "GMWritePKCS7" : "GMWritePKCS7_Enc",
-                         i == 0 ? std::vector<std::string>{issued}
-                                : std::vector<std::string>{issued, "undefined", "undefined"}),
-                  "0");
+        if (i == 0) {
+            std::string envelope = expectRun("softkey envelope --sn SK0000000001 --container 1");
+            envelope.erase(envelope.find_last_not_of("\n") + 1);
+            EXPECT_EQ(result("GMWritePKCS7_Enc", {issued, envelope, "undefined"}), "0");
+        } else {
+            EXPECT_EQ(result("GMWritePKCS7", {issued}), "0");
+        }
     }
+    const std::string shown = expectRun("softkey show SK0000000001");
+    EXPECT_NE(shown.find("exchange key: sm2"), std::string::npos) << shown;
     // The subject's name went to the key as UTF-8 and stands in the request so.
     folder_.write("req.b64", parts[0]);
     expectRun("openssl base64 -d -A -in req.b64 -out req.der");
