@@ -16,6 +16,7 @@
 #include <utility>
 #include <vector>
 
+#include "fake_api_log.h"
 #include "frontend_test_support.h"
 #include "host_process.h"
 #include "orva/json_ptr.h"
@@ -62,10 +63,7 @@ inline std::string request(std::string_view command, std::string_view members = 
     return text + "}";
 }
 
-struct ApiCall {
-    std::string fn;
-    std::string args;  // the arguments as a JSON array text
-};
+using frontend::test::ApiCall;
 
 // A host bound to the stand-in library; each test scripts its answers.
 class FakeApiHostTest : public ::testing::Test {
@@ -96,16 +94,7 @@ class FakeApiHostTest : public ::testing::Test {
 
     // Every call the library saw since the last look, oldest first.
     std::vector<ApiCall> takeCalls() {
-        std::vector<ApiCall> calls;
-        std::istringstream lines(folder_.read("fake/calls.log"));
-        for (std::string line; std::getline(lines, line);) {
-            const Json json = parseJson(line);
-            const cJSON* fn = cJSON_GetObjectItemCaseSensitive(json.get(), "fn");
-            calls.push_back({cJSON_IsString(fn) ? fn->valuestring : "",
-                             printJson(cJSON_GetObjectItemCaseSensitive(json.get(), "args"))});
-        }
-        folder_.write("fake/calls.log", "");
-        return calls;
+        return frontend::test::takeFakeApiCalls(folder_, "fake/calls.log");
     }
 
     // The one call a request made.
