@@ -100,8 +100,8 @@ const char16_t* algorithmOfBits(DWORD bits) {
     }
 }
 
-// The key behind one listed container: its spec and length.
-SECURITY_STATUS describeContainer(const char* name, DWORD* spec, DWORD* bits) {
+// The key behind one listed container: its keySpec and length.
+SECURITY_STATUS describeContainer(const char* name, DWORD* keySpec, DWORD* bits) {
     HCRYPTPROV context = 0;
     CspResult result = callCsp(gCsp.CPAcquireContext, &context, name, DWORD{CRYPT_SILENT},
                                PVTableProvStruc{nullptr});
@@ -109,10 +109,10 @@ SECURITY_STATUS describeContainer(const char* name, DWORD* spec, DWORD* bits) {
         return mappedFailure(result);
     }
     HCRYPTKEY key = 0;
-    *spec = AT_SIGNATURE;
+    *keySpec = AT_SIGNATURE;
     result = callCsp(gCsp.CPGetUserKey, context, DWORD{AT_SIGNATURE}, &key);
     if (!result.ok) {
-        *spec = AT_KEYEXCHANGE;
+        *keySpec = AT_KEYEXCHANGE;
         result = callCsp(gCsp.CPGetUserKey, context, DWORD{AT_KEYEXCHANGE}, &key);
     }
     if (result.ok) {
@@ -130,7 +130,7 @@ SECURITY_STATUS describeContainer(const char* name, DWORD* spec, DWORD* bits) {
 
 // One heap block: the record, then the container name widened byte by byte,
 // then the algorithm name.
-SECURITY_STATUS makeKeyName(const char* name, const char16_t* algorithm, DWORD spec,
+SECURITY_STATUS makeKeyName(const char* name, const char16_t* algorithm, DWORD keySpec,
                             NCryptKeyName** out) {
     const std::size_t nameChars = std::strlen(name);
     const std::size_t algorithmChars = std::char_traits<char16_t>::length(algorithm);
@@ -148,7 +148,7 @@ SECURITY_STATUS makeKeyName(const char* name, const char16_t* algorithm, DWORD s
     text += nameChars + 1;
     block->pszAlgid = text;
     std::memcpy(text, algorithm, algorithmChars * sizeof(WCHAR));
-    block->dwLegacyKeySpec = spec;
+    block->dwLegacyKeySpec = keySpec;
     block->dwFlags = 0;
     *out = block;
     return 0;
@@ -293,16 +293,16 @@ SECURITY_STATUS QZKSPEnumKeys(NCRYPT_PROV_HANDLE hProvider, LPCWSTR /*pszScope*/
     if (length > kMaxKeyNameBytes) {
         return NTE_INTERNAL_ERROR;
     }
-    DWORD spec = 0;
+    DWORD keySpec = 0;
     DWORD bits = 0;
-    if (const SECURITY_STATUS status = describeContainer(name, &spec, &bits); status != 0) {
+    if (const SECURITY_STATUS status = describeContainer(name, &keySpec, &bits); status != 0) {
         return status;
     }
     const char16_t* algorithm = algorithmOfBits(bits);
     if (algorithm == nullptr) {
         return NTE_INTERNAL_ERROR;
     }
-    return makeKeyName(name, algorithm, spec, ppKeyName);
+    return makeKeyName(name, algorithm, keySpec, ppKeyName);
 }
 
 SECURITY_STATUS QZKSPFreeBuffer(PVOID pvInput) {

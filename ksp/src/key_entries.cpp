@@ -45,7 +45,7 @@ bool isReservedName(const ModuleName& name) {
     return true;
 }
 
-// Whether the container already holds a key of the object's spec; if so the
+// Whether the container already holds a key of the object's keySpec; if so the
 // object takes the context and key, to be released with it.
 bool CheckKeyExists(KspKey* key) {
     ModuleName name;
@@ -77,7 +77,7 @@ SECURITY_STATUS GenerateKeyInCsp(KspKey* key) {
     HCRYPTPROV context = 0;
     CspResult result = callCsp(gCsp.CPAcquireContext, &context, static_cast<LPCSTR>(name.text),
                                DWORD{CRYPT_NEWKEYSET}, PVTableProvStruc{nullptr});
-    // A container that exists (an overwrite, the other spec, a retry) is
+    // A container that exists (an overwrite, the other keySpec, a retry) is
     // opened instead of refused.
     if (!result.ok && !result.missing && result.lastError == static_cast<DWORD>(NTE_EXISTS)) {
         result = callCsp(gCsp.CPAcquireContext, &context, static_cast<LPCSTR>(name.text), DWORD{0},

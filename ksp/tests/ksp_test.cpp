@@ -374,7 +374,7 @@ TEST_F(Ksp, OpenKeyReadsTheContainerAndReleasesOnFailure) {
     const DWORD contexts = liveContexts();
     struct Case {
         const char16_t* name;
-        DWORD spec;
+        DWORD keySpec;
         SECURITY_STATUS expected;
         const char16_t* algorithmName;
         DWORD length;
@@ -389,7 +389,7 @@ TEST_F(Ksp, OpenKeyReadsTheContainerAndReleasesOnFailure) {
     };
     for (const Case& c : cases) {
         std::optional<Key> key;
-        EXPECT_EQ(openKey(*provider, c.name, c.spec, key), c.expected);
+        EXPECT_EQ(openKey(*provider, c.name, c.keySpec, key), c.expected);
         if (c.expected == 0) {
             ASSERT_TRUE(key);
             const Output name = getKeyProperty(*key, u"Algorithm Name");

@@ -33,9 +33,9 @@ std::string_view containerName(LPCSTR name) {
 Context openContainer(Call& call, std::string_view name) {
     Context context;
     context.container = std::string(name);
-    for (const DWORD spec : {AT_KEYEXCHANGE, AT_SIGNATURE}) {
-        if (auto key = loadKey(call.store(), *context.container, spec)) {
-            context.keys.emplace(spec, std::move(key));
+    for (const DWORD keySpec : {AT_KEYEXCHANGE, AT_SIGNATURE}) {
+        if (auto key = loadKey(call.store(), *context.container, keySpec)) {
+            context.keys.emplace(keySpec, std::move(key));
         }
     }
     return context;

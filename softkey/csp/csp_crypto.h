@@ -57,7 +57,7 @@ Bytes rsaEncrypt(const KeyPair& key, std::span<const std::uint8_t> plaintext);
 // Little-endian ciphertext in; NTE_BAD_DATA when it does not decrypt.
 SecureBytes rsaDecrypt(const KeyPair& key, std::span<const std::uint8_t> ciphertextLe);
 
-// Public-key blobs: 6 (PUBLICKEYBLOB, RSA; aiKeyAlg by the key's spec),
+// Public-key blobs: 6 (PUBLICKEYBLOB, RSA; aiKeyAlg by the key's keySpec),
 // 13 (RSA public, big-endian values), 14 (ECC public).
 Bytes exportPublicBlob(const KeyPair& key, std::uint32_t blobType, std::uint32_t keySpec);
 

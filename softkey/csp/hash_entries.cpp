@@ -140,7 +140,7 @@ ORVA_API_ENTRY BOOL CPVerifySignature(HCRYPTPROV hProv, HCRYPTHASH hHash, const 
         if (pbSignature == nullptr && cbSigLen != 0) {
             throw CspError(ERROR_INVALID_PARAMETER);
         }
-        const auto it = context.keys.find(ref.spec);
+        const auto it = context.keys.find(ref.keySpec);
         if (it == context.keys.end()) {
             throw CspError(NTE_NO_KEY);
         }

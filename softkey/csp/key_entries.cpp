@@ -18,7 +18,7 @@ namespace {
 std::shared_ptr<LoadedKey> keyOf(Call& call, HCRYPTPROV hProv, HCRYPTKEY hKey) {
     const KeyRef& ref = call.handles().key(hProv, hKey);
     Context& context = call.handles().context(hProv);
-    const auto it = context.keys.find(ref.spec);
+    const auto it = context.keys.find(ref.keySpec);
     if (it == context.keys.end()) {
         throw CspError(NTE_NO_KEY);
     }
@@ -52,7 +52,7 @@ ORVA_API_ENTRY BOOL CPGenKey(HCRYPTPROV hProv, ALG_ID Algid, DWORD dwFlags, HCRY
         auto key = std::make_shared<LoadedKey>();
         key->pair = generateKey(dwFlags);
         const SecureString pem = privateKeyPem(key->pair);
-        // A new key replaces the spec's old one, and its certificate with it.
+        // A new key replaces the keySpec's old one, and its certificate with it.
         const bool found =
             csp::updateContainer(call.store(), *context.container, [&](csp::Container& c) {
                 *c.slot(Algid) = csp::KeyRecord{pem, std::nullopt};
@@ -129,7 +129,7 @@ ORVA_API_ENTRY BOOL CPSetKeyParam(HCRYPTPROV hProv, HCRYPTKEY hKey, DWORD dwPara
             const std::string pem = certificatePem(certificate.get());
             const std::string& name = *call.handles().context(hProv).container;
             const bool found = csp::updateContainer(call.store(), name, [&](csp::Container& c) {
-                auto* slot = c.slot(ref.spec);
+                auto* slot = c.slot(ref.keySpec);
                 if (slot == nullptr || !slot->has_value()) {
                     throw CspError(NTE_NO_KEY);
                 }
@@ -150,7 +150,7 @@ ORVA_API_ENTRY BOOL CPExportKey(HCRYPTPROV hProv, HCRYPTKEY hKey, HCRYPTKEY hPub
         if (hPubKey != 0 || dwFlags != 0) {
             throw CspError(NTE_BAD_FLAGS);
         }
-        fillBuffer(exportPublicBlob(key->pair, dwBlobType, ref.spec), pbData, pcbDataLen);
+        fillBuffer(exportPublicBlob(key->pair, dwBlobType, ref.keySpec), pbData, pcbDataLen);
     });
 }
 

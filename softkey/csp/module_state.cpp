@@ -136,12 +136,12 @@ void setLastErrorFromException() noexcept {
 }
 
 std::shared_ptr<LoadedKey> loadKey(const softkey::Store& store, const std::string& container,
-                                   DWORD spec) {
+                                   DWORD keySpec) {
     const auto record = softkey::csp::readContainer(store, container);
     if (!record) {
         throw CspError(NTE_BAD_KEYSET);
     }
-    const auto* slot = record->slot(spec);
+    const auto* slot = record->slot(keySpec);
     if (slot == nullptr || !slot->has_value()) {
         return nullptr;
     }

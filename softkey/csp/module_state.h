@@ -35,14 +35,14 @@ struct Cursor {
 
 struct Context {
     std::optional<std::string> container;              // none: a verification context
-    std::map<DWORD, std::shared_ptr<LoadedKey>> keys;  // by legacy key spec
+    std::map<DWORD, std::shared_ptr<LoadedKey>> keys;  // by legacy key type
     Cursor<std::string> containers;
     Cursor<PROV_ENUMALGS_EX> algorithms;
 };
 
 struct KeyRef {
     HCRYPTPROV context;
-    DWORD spec;
+    DWORD keySpec;
 };
 
 struct HashRef {
@@ -105,9 +105,9 @@ BOOL runEntry(const char* name, const std::string& arguments, Body&& body,
 
 void setLastErrorFromException() noexcept;
 
-// The key a context holds for a spec, read from its container.
+// The key a context holds for a keySpec, read from its container.
 std::shared_ptr<LoadedKey> loadKey(const softkey::Store& store, const std::string& container,
-                                   DWORD spec);
+                                   DWORD keySpec);
 
 // Fills a caller's buffer by the CryptoAPI rules: a null buffer asks the size;
 // a short one gets ERROR_MORE_DATA with the size.

@@ -71,12 +71,12 @@ std::optional<KeyRecord> readKey(const cJSON* doc, const char* name) {
 
 }  // namespace
 
-std::optional<KeyRecord>* Container::slot(std::uint32_t spec) noexcept {
-    return spec == 1 ? &exchange : spec == 2 ? &signature : nullptr;
+std::optional<KeyRecord>* Container::slot(std::uint32_t keySpec) noexcept {
+    return keySpec == 1 ? &exchange : keySpec == 2 ? &signature : nullptr;
 }
 
-const std::optional<KeyRecord>* Container::slot(std::uint32_t spec) const noexcept {
-    return spec == 1 ? &exchange : spec == 2 ? &signature : nullptr;
+const std::optional<KeyRecord>* Container::slot(std::uint32_t keySpec) const noexcept {
+    return keySpec == 1 ? &exchange : keySpec == 2 ? &signature : nullptr;
 }
 
 bool isValidContainerName(std::string_view name) noexcept {

@@ -29,9 +29,9 @@ struct Container {
     std::optional<KeyRecord> exchange;   // AT_KEYEXCHANGE
     std::optional<KeyRecord> signature;  // AT_SIGNATURE
 
-    // The slot of a legacy key spec (1 or 2), or null for any other spec.
-    std::optional<KeyRecord>* slot(std::uint32_t spec) noexcept;
-    const std::optional<KeyRecord>* slot(std::uint32_t spec) const noexcept;
+    // The slot of a legacy key type (1 or 2), or null for any other keySpec.
+    std::optional<KeyRecord>* slot(std::uint32_t keySpec) noexcept;
+    const std::optional<KeyRecord>* slot(std::uint32_t keySpec) const noexcept;
 };
 
 bool isValidContainerName(std::string_view name) noexcept;

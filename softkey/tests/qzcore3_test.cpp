@@ -44,12 +44,12 @@ class Qzcore3 : public ::testing::Test {
         EXPECT_FALSE(call());
         return static_cast<LONG>(GetLastError());
     }
-    HCRYPTPROV container(const char* name, DWORD spec = 0, DWORD genFlags = 0x08000000) {
+    HCRYPTPROV container(const char* name, DWORD keySpec = 0, DWORD genFlags = 0x08000000) {
         HCRYPTPROV h = 0;
         EXPECT_TRUE(acquire(&h, name, CRYPT_NEWKEYSET, nullptr));
         HCRYPTKEY key = 0;
-        if (spec != 0) {
-            EXPECT_TRUE(genKey(h, spec, genFlags, &key));
+        if (keySpec != 0) {
+            EXPECT_TRUE(genKey(h, keySpec, genFlags, &key));
         }
         return h;
     }
@@ -109,7 +109,7 @@ TEST_F(Qzcore3, ContainersOpenCreateAndDelete) {
 
 TEST_F(Qzcore3, GeneratedKeysPersistWithTheirLengths) {
     struct Case {
-        DWORD spec;
+        DWORD keySpec;
         DWORD flags;
         LONG error;
         DWORD bits;
@@ -132,7 +132,7 @@ TEST_F(Qzcore3, GeneratedKeysPersistWithTheirLengths) {
         const HCRYPTPROV h = container(name.c_str());
         HCRYPTKEY key = 0;
         SetLastError(0);
-        EXPECT_EQ(genKey(h, c.spec, c.flags, &key) != FALSE, c.error == 0);
+        EXPECT_EQ(genKey(h, c.keySpec, c.flags, &key) != FALSE, c.error == 0);
         release(h, 0);
         if (c.error != 0) {
             EXPECT_EQ(static_cast<LONG>(GetLastError()), c.error);
@@ -141,12 +141,12 @@ TEST_F(Qzcore3, GeneratedKeysPersistWithTheirLengths) {
         // A fresh context reads the key back from the store.
         HCRYPTPROV again = 0;
         ASSERT_TRUE(acquire(&again, name.c_str(), 0, nullptr));
-        ASSERT_TRUE(userKey(again, c.spec, &key));
+        ASSERT_TRUE(userKey(again, c.keySpec, &key));
         DWORD bits = 0;
         DWORD size = sizeof bits;
         EXPECT_TRUE(getKeyParam(again, key, KP_KEYLEN, reinterpret_cast<BYTE*>(&bits), &size, 0));
         EXPECT_EQ(bits, c.bits);
-        const DWORD other = c.spec == AT_SIGNATURE ? AT_KEYEXCHANGE : AT_SIGNATURE;
+        const DWORD other = c.keySpec == AT_SIGNATURE ? AT_KEYEXCHANGE : AT_SIGNATURE;
         EXPECT_EQ(failure([&] { return userKey(again, other, &key); }), NTE_NO_KEY);
         release(again, 0);
     }

@@ -110,10 +110,10 @@ int runCspImport(Invocation& in) {
         }
         record.certificatePem = certPem;
     }
-    const std::uint32_t spec = chosenSpec(in);
+    const std::uint32_t keySpec = chosenSpec(in);
     Store& store = in.store();
     csp::createContainer(store, name);
-    csp::updateContainer(store, name, [&](csp::Container& c) { *c.slot(spec) = record; });
+    csp::updateContainer(store, name, [&](csp::Container& c) { *c.slot(keySpec) = record; });
     return 0;
 }
 

@@ -21,7 +21,7 @@ using namespace orva::cng;
 namespace {
 
 constexpr const char* kUsage =
-    "usage: cng-host [--provider PATH] [--spec 1|2] COMMAND ...\n"
+    "usage: cng-host [--provider PATH] [--keyspec 1|2] COMMAND ...\n"
     "  algorithms [OPERATIONS]             list the provider's algorithms\n"
     "  supported ALGORITHM                 ask IsAlgSupported\n"
     "  keys                                list the keys (containers)\n"
@@ -38,8 +38,8 @@ constexpr const char* kUsage =
     "The provider is PATH, else \"QZKSP#Korvane CSP ORVA V1.0.so\" beside this program.\n"
     "The first line printed is \"status 0x........\"; the exit code is 0 on status 0.\n";
 
-const std::set<std::string> kValueOptions = {"provider", "spec",  "alg",  "length",
-                                             "key",      "dword", "text", "file"};
+const std::set<std::string> kValueOptions = {"provider", "keyspec", "alg",  "length",
+                                             "key",      "dword",   "text", "file"};
 const std::set<std::string> kFlagOptions = {"pss", "overwrite"};
 
 struct UsageError : std::runtime_error {
@@ -130,10 +130,10 @@ int report(const Output& out) {
 int run(const Arguments& args, const KspRouter& router) {
     const Provider provider(router);
     const std::string& command = args.word(0);
-    const std::uint32_t spec = number(args.option("spec", "0"));
+    const std::uint32_t keySpec = number(args.option("keyspec", "0"));
     auto withKey = [&](const std::string& name, auto&& body) {
         std::optional<Key> key;
-        const SECURITY_STATUS status = openKey(provider, widen(name), spec, key);
+        const SECURITY_STATUS status = openKey(provider, widen(name), keySpec, key);
         if (status != 0) {
             return report(status);
         }
@@ -172,7 +172,7 @@ int run(const Arguments& args, const KspRouter& router) {
         if (args.has("length")) {
             options.lengthBits = number(args.option("length"));
         }
-        options.legacyKeySpec = spec;
+        options.legacyKeySpec = keySpec;
         options.flags = args.has("overwrite") ? NCRYPT_OVERWRITE_KEY_FLAG : 0;
         std::optional<Key> key;
         return report(createKey(provider, widen(args.word(1)), options, key));
