@@ -4,6 +4,7 @@
 
 #include "control_test_support.h"
 #include "orva/testing/support.h"
+#include "pkcs7_check.h"
 
 namespace orva::control::test {
 namespace {
@@ -64,34 +65,10 @@ class SoftkeyControlTest : public ControlTest {
     // "" when the base64 PKCS#7 holds an SM2 signature by a certificate of
     // the test CA over content that contains `expected`; else what failed.
     std::string verifySm2(const std::string& base64, const std::string& expected) {
-        folder_.write("p7.b64", base64);
-        folder_.write("ca.pem", expectRun("softkey ca"));
-        expectRun("openssl base64 -d -A -in p7.b64 -out p7.der");
-        const std::string parsed = expectRun("openssl asn1parse -inform DER -in p7.der");
-        std::string offset;
-        std::istringstream lines(parsed);
-        for (std::string line; std::getline(lines, line);) {
-            if (line.find("prim: OCTET STRING") != std::string::npos) {
-                offset = line.substr(0, line.find(':'));
-            }
-        }
-        expectRun("openssl pkcs7 -inform DER -in p7.der -print_certs -out signer.pem");
-        for (const char* step :
-             {"openssl verify -CAfile ca.pem signer.pem",
-              "openssl cms -verify -inform DER -noverify -nosigs -binary -in p7.der -out "
-              "content.bin",
-              "openssl x509 -in signer.pem -pubkey -noout -out signer.pub"}) {
-            if (const CommandResult checked = run(step); checked.status != 0) {
-                return checked.output;
-            }
-        }
-        expectRun("openssl asn1parse -inform DER -in p7.der -noout -strparse " + offset +
-                  " -out signature.der");
-        const CommandResult verified =
-            run("openssl pkeyutl -verify -pubin -inkey signer.pub -rawin -digest sm3"
-                " -pkeyopt distid:1234567812345678 -in content.bin -sigfile signature.der");
-        if (verified.status != 0) {
-            return verified.output;
+        const std::string failed = frontend::test::verifySm2Pkcs7(
+            [this](const std::string& command) { return run(command); }, base64);
+        if (!failed.empty()) {
+            return failed;
         }
         return folder_.read("content.bin").find(expected) != std::string::npos
                    ? ""
