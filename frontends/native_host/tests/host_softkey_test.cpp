@@ -7,6 +7,7 @@
 #include <string>
 
 #include "host_test_support.h"
+#include "pkcs7_check.h"
 
 namespace orva::native_host::test {
 namespace {
@@ -292,12 +293,10 @@ TEST_F(SoftkeyHostTest, CertificateRequestsForTwoNewKeyPairs) {
     ASSERT_NE(bars, std::string::npos) << requests;
     const std::string parts[] = {requests.substr(0, bars), requests.substr(bars + 2)};
     for (int i = 0; i < 2; ++i) {
-        folder_.write("req.b64", parts[i]);
-        expectRun("openssl base64 -d -A -in req.b64 -out req.der");
-        const std::string verified =
-            expectRun(std::string("openssl req -inform DER -in req.der -noout -verify") +
-                      (i == 0 ? " -vfyopt distid:1234567812345678" : ""));
-        EXPECT_NE(verified.find("verify OK"), std::string::npos) << verified;
+        EXPECT_EQ(
+            frontend::test::verifyPkcs10(
+                [this](const std::string& command) { return run(command); }, parts[i], i == 0),
+            "");
         EXPECT_NE(expectRun("openssl req -inform DER -in req.der -noout -text")
                       .find(i == 0 ? "SM2-with-SM3" : "sha256WithRSAEncryption"),
                   std::string::npos);
