@@ -59,6 +59,13 @@ Faults faultsFromJson(std::string_view text) {
             target->emplace(*value);
         }
     }
+    if (json::member(r, "pulledAfter") != nullptr) {
+        const auto after = json::uint(r, "pulledAfter");
+        if (!after) {
+            malformed("pulledAfter is not a count");
+        }
+        faults.pulledAfter = *after;
+    }
     for (auto [field, target] : {std::pair{"refuseExternAuth", &faults.refuseExternAuth},
                                  std::pair{"failWrites", &faults.failWrites}}) {
         if (json::member(r, field) != nullptr) {
@@ -113,6 +120,9 @@ std::string faultsToJson(const Faults& faults) {
     cJSON* r = doc.get();
     if (faults.pulled) {
         json::addString(r, "pulled", *faults.pulled);
+    }
+    if (faults.pulledAfter != 0) {
+        json::addNumber(r, "pulledAfter", faults.pulledAfter);
     }
     if (faults.pulledSerial) {
         json::addString(r, "pulledSerial", *faults.pulledSerial);
@@ -207,6 +217,10 @@ std::optional<Faults> takePullOut(Store& store, std::string_view function, const
         Faults faults = faultsFromJson(*current);
         if (!pullDue(faults, function)) {
             return current;
+        }
+        if (faults.pulledAfter != 0) {
+            --faults.pulledAfter;
+            return std::optional<std::string>(faultsToJson(faults));
         }
         fired = faults;
         faults.pulled.reset();

@@ -1,13 +1,14 @@
 #pragma once
 
 // Faults the tests switch on in the store's faults.json, read on every call:
-//   {"pulled": "before" | "<function>", "pulledSerial": "<SN>",
+//   {"pulled": "before" | "<function>", "pulledAfter": <n>, "pulledSerial": "<SN>",
 //    "refuseExternAuth": true,
 //    "fail": {"<function>": <status> | {"status": <status>, "count": <n>, "after": <n>}},
 //    "failWrites": true}
 // Statuses are numbers or "0x…" texts. A pull-out fires once and is then
-// removed; a counted failure fires count times, then is removed; with "after"
-// that many calls pass before it fires.
+// removed; with "pulledAfter" that many calls of its function pass first. A
+// counted failure fires count times, then is removed; with "after" that many
+// calls pass before it fires.
 
 #include <cstdint>
 #include <map>
@@ -30,6 +31,7 @@ struct Faults {
     // "before": the keys are pulled out when the next NDGetSlotList starts; a
     // function name: when that function is entered.
     std::optional<std::string> pulled;
+    std::uint32_t pulledAfter = 0;            // calls of that function that pass first
     std::optional<std::string> pulledSerial;  // which key; none: the call's key (or every key)
     bool refuseExternAuth = false;
     bool failWrites = false;

@@ -539,8 +539,9 @@ TEST_F(StoreTest, CountedFailuresAndPullOutsAreSpent) {
     EXPECT_FALSE(takePullOut(store_, "NDGetSlotList"));
     EXPECT_EQ(readFaults(store_).fail.count("QZReadSN"), 1u);
 
-    for (const char* bad : {R"({"fail": {"X": "0xZZ"}})", R"({"fail": {"X": -1}})",
-                            R"({"failWrites": 1})", R"({"pulled": ""})"}) {
+    for (const char* bad :
+         {R"({"fail": {"X": "0xZZ"}})", R"({"fail": {"X": -1}})", R"({"failWrites": 1})",
+          R"({"pulled": ""})", R"({"pulledAfter": -1})"}) {
         temp_.put("faults.json", bad);
         EXPECT_THROW(readFaults(store_), StoreError) << bad;
     }

@@ -138,6 +138,7 @@ int runFault(Invocation& in) {
             }
             changeFaults(store, [&](Faults& f) {
                 f.pulled = when;
+                f.pulledAfter = 0;
                 f.pulledSerial = serial;
             });
             break;

@@ -1,0 +1,384 @@
+// Faults of the software key on every export that touches it: the key pulled
+// out before and during the call, external authentication refused, writes
+// failing, and maker functions failing with every status their callers map.
+// Each row checks the code, that the session was closed, that no store file,
+// signature or output file is left half-written, that the key files still
+// read, and that the same call succeeds once the fault is gone.
+
+#include <gtest/gtest.h>
+#include <openssl/evp.h>
+#include <signal.h>
+#include <sys/resource.h>
+
+#include <algorithm>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "api_library.h"
+#include "key_content_support.h"
+#include "orva_result_codes.h"
+#include "registrations.h"
+
+namespace orva::api::test {
+namespace {
+
+constexpr std::string_view kXml = "<T><Amount>100.00</Amount></T>";
+constexpr const char* kDisplay = "Pay 100.00?";
+constexpr const char* kRandom = "AAECAwQFBgcICQoLDA0O";
+constexpr const char* kRequest = "DN(CN=Alice)HASH(SM3)KEYTYPE(SM2256)CERTTYPE(01)";
+
+class FaultInjection;
+using Step = std::function<int(FaultInjection&)>;
+
+// An export with the arguments of a good call on the content key.
+struct Export {
+    const char* name;
+    Step call;
+    int ok = kSuccess;          // its answer on a healthy key
+    int writeFault = kSuccess;  // with failWrites: ok when it writes nothing
+    std::uint32_t adminState = 1;
+    std::function<void(FaultInjection&)> arrange = {};
+    std::optional<int> fullDisk = {};  // with files limited in size, else writeFault
+};
+
+// A maker function an export calls; any status its caller does not map gives
+// code. after: calls of it that pass before the fault.
+struct Site {
+    const char* exportName;
+    const char* function;
+    int code;
+    bool maps = false;
+    unsigned after = 0;
+};
+
+struct Row {
+    const Export* target;
+    std::string faults;
+    int code;
+    bool fullDisk = false;
+};
+
+// While it lives, regular files may not grow past 2 KiB: a write fails part
+// way, as on a full disk. The key files are larger, the trace and display log
+// stay below it, a signature of the contract does not.
+class FileSizeLimit {
+  public:
+    FileSizeLimit() : handler_(signal(SIGXFSZ, SIG_IGN)) {
+        getrlimit(RLIMIT_FSIZE, &saved_);
+        struct rlimit small = saved_;
+        small.rlim_cur = 2048;
+        setrlimit(RLIMIT_FSIZE, &small);
+    }
+    ~FileSizeLimit() {
+        setrlimit(RLIMIT_FSIZE, &saved_);
+        signal(SIGXFSZ, handler_);
+    }
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+  private:
+    sighandler_t handler_;
+    struct rlimit saved_ {};
+};
+
+class FaultInjection : public ::testing::Test {
+  public:
+    void SetUp() override { ASSERT_TRUE(api_.loaded()) << orva_platform_last_load_error(); }
+
+    TextResult text(const std::function<int(char*, int*)>& call) { return callForText(call); }
+    int textCode(const char* name) {
+        return callForText(api_.get<int (*)(char*, int*)>(name)).code;
+    }
+    int sign(const char* signer, const char* p7) {
+        const auto call = ORVA_API_FN(api_, QZAPI_GMUsbKeySign);
+        const int size = static_cast<int>(kXml.size());
+        if (*p7 != '\0') {
+            return call(signer, "SM3", kXml.data(), size, contract().c_str(), kDisplay, p7, nullptr,
+                        nullptr);
+        }
+        return text([&](char* b, int* l) {
+                   return call(signer, "SM3", kXml.data(), size, "", kDisplay, "", b, l);
+               })
+            .code;
+    }
+    TextResult named() {
+        return text([&](char* b, int* l) {
+            return ORVA_API_FN(api_, QZAPI_FileToTokenExt)(contract().c_str(), b, l);
+        });
+    }
+    fs::path contract() const { return env_->root() / "contract.txt"; }
+    fs::path p7() const { return env_->root() / "out.p7"; }
+
+    void run(const std::vector<Row>& rows);
+
+    ApiLibrary api_;
+    std::optional<TestEnvironment> env_;
+    std::string token_;  // the 64 digits of the contract's token
+};
+
+// The 64 digits of a base64 token text.
+std::string tokenDigits(const std::string& base64) {
+    std::string text(base64.size(), '\0');
+    const int n = EVP_DecodeBlock(reinterpret_cast<unsigned char*>(text.data()),
+                                  reinterpret_cast<const unsigned char*>(base64.data()),
+                                  static_cast<int>(base64.size()));
+    text.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
+    return text.rfind("TOKEN=", 0) == 0 ? text.substr(6, 64) : std::string();
+}
+
+std::vector<fs::path> leftovers(const fs::path& root, bool failed) {
+    std::vector<fs::path> found;
+    for (const auto& entry : fs::recursive_directory_iterator(root)) {
+        const std::string name = entry.path().filename().string();
+        if (name.find(".tmp.") != std::string::npos ||
+            (failed && entry.path().extension() == ".sig") ||
+            (failed && name == "out.p7" && entry.file_size() != 0)) {
+            found.push_back(entry.path());
+        }
+    }
+    return found;
+}
+
+void FaultInjection::run(const std::vector<Row>& rows) {
+    for (const Row& row : rows) {
+        const Export& e = *row.target;
+        SCOPED_TRACE(std::string(e.name) + " " + row.faults + (row.fullDisk ? " disk full" : ""));
+        env_.reset();
+        env_.emplace();
+        TestEnvironment& env = *env_;
+        plugContentKey(env, {kZhangSm2, kLiRsa2048, kWangType4, kRequestSm2});
+        env.changeKey("SN1", [&](softkey::Token& t) { t.adminState = e.adminState; });
+        writeFile(contract(), std::string(4096, 'C'));
+        if (e.arrange) {
+            e.arrange(*this);
+        }
+        const softkey::Store store = env.store();
+        const std::string keyBefore = readText(store.keyPath("SN1", softkey::KeyPlace::present));
+        const auto registeredBefore = pelnor::readRegistrations(store);
+        env.setFaults(row.faults);
+        env.startTrace();
+        {
+            std::optional<FileSizeLimit> limit;
+            if (row.fullDisk) {
+                limit.emplace();
+            }
+            EXPECT_EQ(e.call(*this), row.code);
+        }
+
+        EXPECT_EQ(env.traced("NDOpen"), env.traced("NDClose"));
+        EXPECT_EQ(leftovers(env.root(), row.code != e.ok), std::vector<fs::path>{});
+        // Whatever the fault left, the key files and registrations still read.
+        for (const auto place : {softkey::KeyPlace::present, softkey::KeyPlace::removed}) {
+            for (const std::string& serial : store.serials(place)) {
+                EXPECT_NO_THROW(store.read(serial)) << serial;
+            }
+        }
+        EXPECT_NO_THROW(pelnor::readRegistrations(store));
+        // A write refused, or one that failed the call, changed nothing.
+        if (row.faults.find("failWrites") != std::string::npos ||
+            (row.fullDisk && row.code != e.ok)) {
+            EXPECT_EQ(readText(store.keyPath("SN1", softkey::KeyPlace::present)), keyBefore);
+            EXPECT_EQ(pelnor::readRegistrations(store).size(), registeredBefore.size());
+        }
+        env.setFaults("{}");
+        env.store().plug("SN1");
+        EXPECT_EQ(e.call(*this), e.ok) << "once the fault is gone";
+    }
+}
+
+// The statuses MapTokenStatus knows, with their codes.
+constexpr struct {
+    const char* status;
+    int code;
+} kMapped[] = {
+    {"1", kUserCancel},
+    {"48", kUserCancel},
+    {"50", kUserCancel},
+    {"164", kPinLocked},
+    {"\"0x80000101\"", kDefaultPin},
+    {"\"0x80000A01\"", kOperationTimeout},
+    {"\"0x80000A04\"", kButtonBreakdown},
+    {"\"0x9000D10D\"", kKeyShowNull},
+    {"\"0x9000D10E\"", kXmlBadData},
+};
+
+std::string failing(const Site& site, const std::string& status) {
+    return std::string(R"({"fail": {")") + site.function + R"(": {"status": )" + status +
+           R"(, "count": 1, "after": )" + std::to_string(site.after) + "}}}";
+}
+
+TEST_F(FaultInjection, EveryKeyTouchingExportAnswersEveryFault) {
+    const Step signBuffer = [](FaultInjection& f) { return f.sign("Zhang", ""); };
+    const Step signToFile = [](FaultInjection& f) { return f.sign("", f.p7().c_str()); };
+    const auto restamp = [](const char* name, long seconds) {
+        return [=](FaultInjection& f) {
+            const ByteString cert =
+                contentKey().containers.at(contentIndex(name)).signature.certificate;
+            f.env_->changeKey("SN1", [&](softkey::Token& t) {
+                t.containers.at(contentIndex(name)).signature.certificate =
+                    restamped(cert, timeFromNow(seconds));
+            });
+        };
+    };
+    const std::string zhangCert =
+        base64Of(contentKey().containers.at(contentIndex(kZhangSm2)).signature.certificate);
+    const std::vector<Export> exports = {
+        // clang-format off
+        {"GetDevSN", [](FaultInjection& f) { return f.textCode("QZAPI_GetDevSN"); }},
+        // The emptied key fits on a full disk.
+        {"CustInitCard", [](FaultInjection& f) { return ORVA_API_FN(f.api_, QZAPI_CustInitCard)("87654321", 8); },
+         kSuccess, kDeviceStructError, 1, {}, kSuccess},
+        {"ChangePIN", [](FaultInjection& f) {
+             return ORVA_API_FN(f.api_, QZAPI_ChangePIN)(kTestPin, 8, "55667788", 8); },
+         kSuccess, kOperationFailed},
+        {"GetDevLanguageList", [](FaultInjection& f) { return f.textCode("QZAPI_GetDevLanguageList"); }},
+        {"SetDevLanguage", [](FaultInjection& f) { return ORVA_API_FN(f.api_, QZAPI_SetDevLanguage)("en_US"); },
+         kSuccess, kOperationFailed},
+        {"GMUsbKeySign", signBuffer},
+        {"GMUsbKeySign to a file", signToFile, kSuccess, kSuccess, 1, {}, kWriteFileError},
+        {"FileToTokenExt", [](FaultInjection& f) { return f.named().code; }},
+        {"GMUsbKeySignFileExt", [](FaultInjection& f) {
+             std::string buffer(2048, '\0');
+             int length = 2048;
+             return ORVA_API_FN(f.api_, QZAPI_GMUsbKeySignFileExt)("", "SM3", kXml.data(),
+                 static_cast<int>(kXml.size()), kDisplay, f.token_.c_str(), buffer.data(), &length); },
+         kSuccess, kSuccess, 1, [](FaultInjection& f) { f.token_ = tokenDigits(f.named().text); },
+         kWriteFileError},
+        {"GMCreatePKCS10", [](FaultInjection& f) { return f.text([&](char* b, int* l) {
+             return ORVA_API_FN(f.api_, QZAPI_GMCreatePKCS10)(kRequest, b, l); }).code; },
+         kSuccess, kNewContainerError},
+        {"GMCreatePKCS10Ex", [](FaultInjection& f) { return f.text([&](char* b, int* l) {
+             return ORVA_API_FN(f.api_, QZAPI_GMCreatePKCS10Ex)(kTestPin, kRequest, b, l); }).code; },
+         kSuccess, kNewContainerError},
+        {"GMWritePKCS7_Enc", [zhangCert](FaultInjection& f) {
+             return ORVA_API_FN(f.api_, QZAPI_GMWritePKCS7_Enc)(zhangCert.c_str(), nullptr, nullptr); },
+         kSuccess, kWriteCertError, 1, [](FaultInjection& f) {
+             f.env_->changeKey("SN1", [](softkey::Token& t) {
+                 t.containers.at(contentIndex(kZhangSm2)).signature.certificate.clear(); }); }},
+        {"GMGetCertDN", [](FaultInjection& f) { return f.textCode("QZAPI_GMGetCertDN"); }},
+        {"GMGetPubkeyInfo", [](FaultInjection& f) { return f.text([&](char* b, int* l) {
+             return ORVA_API_FN(f.api_, QZAPI_GMGetPubkeyInfo)("AllPubKey", b, l); }).code; }},
+        {"GMGetPubkeyInfoC", [](FaultInjection& f) { return f.text([&](char* b, int* l) {
+             return ORVA_API_FN(f.api_, QZAPI_GMGetPubkeyInfoC)("01", "10", kRandom, b, l); }).code; },
+         kSuccess, kSuccess, 2},
+        {"GetPublicKeyC", [](FaultInjection& f) { return f.textCode("QZAPI_GetPublicKeyC"); }},
+        {"GMGetAdminKeyInfo", [](FaultInjection& f) { return f.textCode("QZAPI_GMGetAdminKeyInfo"); }},
+        {"GMGetTemKey", [](FaultInjection& f) { return f.textCode("QZAPI_GMGetTemKey"); }},
+        {"GMBankGetRand", [](FaultInjection& f) { return f.textCode("QZAPI_GMBankGetRand"); },
+         kSuccess, kGetAdminKeyInfoError, 2},
+        {"GMGetPKCS7", [](FaultInjection& f) { return f.textCode("QZAPI_GMGetPKCS7"); }},
+        {"GetPublicKeyNum", [](FaultInjection& f) {
+             int count = 0;
+             return ORVA_API_FN(f.api_, QZAPI_GetPublicKeyNum)(&count); }},
+        {"GetCertType", [](FaultInjection& f) { return ORVA_API_FN(f.api_, QZAPI_GetCertType)(); }, 1, 1},
+        {"GMDelTempKey", [](FaultInjection& f) { return ORVA_API_FN(f.api_, QZAPI_GMDelTempKey)(nullptr, 0, "10"); },
+         kSuccess, kDeletePublicKeyError},
+        {"GMJudgeAndDelOlderDN", [](FaultInjection& f) {
+             int unused = 0;
+             return ORVA_API_FN(f.api_, QZAPI_GMJudgeAndDelOlderDN)(&unused); },
+         kSuccess, kDeletePublicKeyError, 1, [](FaultInjection& f) {
+             f.env_->changeKey("SN1", [](softkey::Token& t) {  // a second "Zhang San"
+                 t.containers.emplace(contentIndex(kZhangMixed),
+                                      contentKey().containers.at(contentIndex(kZhangMixed))); }); }},
+        {"DelExpiredCert", [](FaultInjection& f) { return ORVA_API_FN(f.api_, QZAPI_DelExpiredCert)(); },
+         kSuccess, kDeletePublicKeyError, 1, restamp(kLiRsa2048, -60)},
+        {"RegisterCert", [](FaultInjection& f) { return ORVA_API_FN(f.api_, QZAPI_RegisterCert)(); }},
+        {"UnRegisterCert", [](FaultInjection& f) { return ORVA_API_FN(f.api_, QZAPI_UnRegisterCert)(); },
+         kSuccess, kSuccess, 1, [](FaultInjection& f) { ORVA_API_FN(f.api_, QZAPI_RegisterCert)(); }},
+        // clang-format on
+    };
+    const Site sites[] = {
+        // clang-format off
+        {"GetDevSN", "QZReadSN", kOperationFailed},
+        {"CustInitCard", "QZGetAdminKeyInfo", kGetAdminKeyInfoError},
+        {"CustInitCard", "QZInitADF", kDeviceStructError, true},
+        {"ChangePIN", "QZChangePIN", kOperationFailed, true},
+        {"GetDevLanguageList", "QZGetLanguageList", kGetLanguageListError},
+        {"SetDevLanguage", "NDTransmit", kOperationFailed},
+        {"GMUsbKeySign", "QZEnumContainer", kNoMatchCertificate},
+        {"GMUsbKeySign", "QZAsymSign", kNotTradeData},
+        {"GMUsbKeySign", "QZAsymSign", kSignFailed, true, 2},
+        {"GMUsbKeySign to a file", "QZAsymSign", kNotTradeData},
+        {"GMUsbKeySign to a file", "QZAsymSign", kSignFailed, true, 2},
+        {"FileToTokenExt", "QZExternAuth", kOpenDeviceError},
+        {"GMUsbKeySignFileExt", "QZAsymSign", kNotTradeData},
+        {"GMUsbKeySignFileExt", "QZAsymSign", kSignFailed, true, 2},
+        {"GMCreatePKCS10", "QZNewContainer", kNewContainerError},
+        {"GMCreatePKCS10", "QZGetFreePriKeyFID", kGetAsymKeyError},
+        {"GMCreatePKCS10", "QZVerifyPIN", kVerifyPinError, true},
+        {"GMCreatePKCS10", "QZAsymGenerateKeyPair", kGenerateAsymKeyError},
+        {"GMCreatePKCS10", "QZBindPriKeyToContainer", kAddAsymKeyToContainerError},
+        {"GMCreatePKCS10", "QZVerifyPIN", kDeletePublicKeyError, true, 1},
+        {"GMCreatePKCS10", "QZAsymSign", kMakeRequestError},
+        {"GMCreatePKCS10Ex", "QZVerifyPIN", kVerifyPinError, true},
+        {"GMWritePKCS7_Enc", "QZWriteFileToContainer", kWriteCertError},
+        {"GMGetCertDN", "QZEnumContainer", kNoCertificate},
+        {"GMGetPubkeyInfo", "QZGetPubKeyIDs", kOperationFailed},
+        {"GMGetPubkeyInfo", "QZGetContainerInfo", kGetContainerInfoError},
+        {"GMGetPubkeyInfo", "QZReadFile", kReadPublicKeyError},
+        {"GMGetPubkeyInfoC", "QZGetAdminKeyInfo", kGetAdminKeyInfoError},
+        {"GMGetPubkeyInfoC", "QZGetEncPubKey_New", kReadPublicKeyError},
+        {"GetPublicKeyC", "QZGetPubKeyIDs", kOperationFailed},
+        {"GetPublicKeyC", "QZGetEncPubKey", kReadPublicKeyError},
+        {"GMGetAdminKeyInfo", "QZGetAdminKeyInfo", kGetAdminKeyInfoError},
+        {"GMGetTemKey", "QZVerifyPIN", kDeletePublicKeyError, true},
+        {"GMGetTemKey", "QZGetTemKey", kGetAdminKeyInfoError},
+        {"GMBankGetRand", "QZGetRandomForEnc", kGetAdminKeyInfoError},
+        {"GMGetPKCS7", "QZEnumContainer", kNoMatchCertificate},
+        {"GMGetPKCS7", "QZEnumContainer", kNoMatchCertificate, false, 1},
+        {"GetPublicKeyNum", "QZGetContainerInfo", kGetContainerInfoError},
+        {"GetPublicKeyNum", "QZEnumContainer", kOperationFailed, false, 1},
+        {"GetCertType", "QZEnumContainer", kNoMatchCertificate},
+        {"GMDelTempKey", "QZVerifyPIN", kVerifyPinError, true},
+        {"GMDelTempKey", "QZDelMultiContainers", kDeletePublicKeyError, true},
+        {"GMJudgeAndDelOlderDN", "QZEnumContainer", kNoMatchCertificate},
+        {"GMJudgeAndDelOlderDN", "QZEnumContainer", kNoMatchCertificate, false, 2},
+        {"GMJudgeAndDelOlderDN", "QZVerifyPIN", kVerifyPinError, true},
+        {"GMJudgeAndDelOlderDN", "QZDelContainer", kDeletePublicKeyError, true},
+        {"DelExpiredCert", "QZEnumContainer", kNoMatchCertificate},
+        {"DelExpiredCert", "QZEnumContainer", kNoMatchCertificate, false, 1},
+        {"DelExpiredCert", "QZVerifyPIN", kVerifyPinError, true},
+        {"DelExpiredCert", "QZDelContainer", kDeletePublicKeyError, true},
+        {"RegisterCert", "QZEnumContainer", kOperationFailed},
+        {"RegisterCert", "QZEnumContainer", kOperationFailed, false, 1},
+        {"RegisterCert", "AuxRegUserCert", kSuccess},
+        {"UnRegisterCert", "QZEnumContainer", kOperationFailed},
+        {"UnRegisterCert", "AuxUnRegUserCert", kSuccess},
+        // clang-format on
+    };
+    std::vector<Row> rows;
+    for (const Export& e : exports) {
+        rows.push_back({&e, R"({"pulled": "before"})", kNoDevice});
+        rows.push_back({&e, R"({"refuseExternAuth": true})",
+                        std::string_view(e.name) == "GetDevSN" ? e.ok : kOpenDeviceError});
+        rows.push_back({&e, R"({"failWrites": true})", e.writeFault});
+        rows.push_back({&e, "{}", e.fullDisk.value_or(e.writeFault), true});
+    }
+    for (const Site& site : sites) {
+        const Export* e = &*std::find_if(exports.begin(), exports.end(), [&](const Export& x) {
+            return std::string_view(x.name) == site.exportName;
+        });
+        rows.push_back({e, failing(site, "\"0x6F00\""), site.code});
+        // Pelnor holds no device to pull out.
+        if (!std::string_view(site.function).starts_with("Aux")) {
+            rows.push_back({e,
+                            std::string(R"({"pulled": ")") + site.function +
+                                R"(", "pulledAfter": )" + std::to_string(site.after) + "}",
+                            site.code});
+        }
+        // A caller that maps statuses gives each its code; one that does not
+        // is not fooled by a cancel.
+        for (const auto& mapped : kMapped) {
+            if (site.maps || &mapped == kMapped) {
+                rows.push_back(
+                    {e, failing(site, mapped.status), site.maps ? mapped.code : site.code});
+            }
+        }
+    }
+    run(rows);
+}
+
+}  // namespace
+}  // namespace orva::api::test
