@@ -29,8 +29,7 @@ constexpr const char* kDisplay = "Pay 100.00?";
 constexpr const char* kRandom = "AAECAwQFBgcICQoLDA0O";
 constexpr const char* kRequest = "DN(CN=Alice)HASH(SM3)KEYTYPE(SM2256)CERTTYPE(01)";
 
-class FaultInjection;
-using Step = std::function<int(FaultInjection&)>;
+using Step = std::function<int()>;
 
 // An export with the arguments of a good call on the content key.
 struct Export {
@@ -39,7 +38,7 @@ struct Export {
     int ok = kSuccess;          // its answer on a healthy key
     int writeFault = kSuccess;  // with failWrites: ok when it writes nothing
     std::uint32_t adminState = 1;
-    std::function<void(FaultInjection&)> arrange = {};
+    std::function<void()> arrange = {};
     std::optional<int> fullDisk = {};  // with files limited in size, else writeFault
 };
 
@@ -87,24 +86,14 @@ class FaultInjection : public ::testing::Test {
   public:
     void SetUp() override { ASSERT_TRUE(api_.loaded()) << orva_platform_last_load_error(); }
 
-    TextResult text(const std::function<int(char*, int*)>& call) { return callForText(call); }
-    int textCode(const char* name) {
-        return callForText(api_.get<int (*)(char*, int*)>(name)).code;
+    Step text(const char* name) {
+        return [=, this] { return callForText(api_.get<int (*)(char*, int*)>(name)).code; };
     }
-    int sign(const char* signer, const char* p7) {
-        const auto call = ORVA_API_FN(api_, QZAPI_GMUsbKeySign);
-        const int size = static_cast<int>(kXml.size());
-        if (*p7 != '\0') {
-            return call(signer, "SM3", kXml.data(), size, contract().c_str(), kDisplay, p7, nullptr,
-                        nullptr);
-        }
-        return text([&](char* b, int* l) {
-                   return call(signer, "SM3", kXml.data(), size, "", kDisplay, "", b, l);
-               })
-            .code;
+    Step text(std::function<int(char*, int*)> call) {
+        return [=] { return callForText(call).code; };
     }
     TextResult named() {
-        return text([&](char* b, int* l) {
+        return callForText([&](char* b, int* l) {
             return ORVA_API_FN(api_, QZAPI_FileToTokenExt)(contract().c_str(), b, l);
         });
     }
@@ -128,6 +117,8 @@ std::string tokenDigits(const std::string& base64) {
     return text.rfind("TOKEN=", 0) == 0 ? text.substr(6, 64) : std::string();
 }
 
+// What a failed write may leave behind: a store's temporary file, and after a
+// failed call a signature file or a written output file.
 std::vector<fs::path> leftovers(const fs::path& root, bool failed) {
     std::vector<fs::path> found;
     for (const auto& entry : fs::recursive_directory_iterator(root)) {
@@ -141,6 +132,18 @@ std::vector<fs::path> leftovers(const fs::path& root, bool failed) {
     return found;
 }
 
+// An envelope sealed to Zhang's signature key, as a bank's server makes it.
+std::string zhangEnvelope() {
+    TestEnvironment env;
+    plugContentKey(env, {kZhangSm2});
+    std::string text = runCommand(orva::testing::shellQuote((binFolder() / "softkey").string()) +
+                                  " --dir '" + (env.root() / "softkey").string() +
+                                  "' envelope --sn SN1 --container " + kZhangSm2)
+                           .output;
+    std::erase(text, '\n');
+    return text;
+}
+
 void FaultInjection::run(const std::vector<Row>& rows) {
     for (const Row& row : rows) {
         const Export& e = *row.target;
@@ -152,7 +155,7 @@ void FaultInjection::run(const std::vector<Row>& rows) {
         env.changeKey("SN1", [&](softkey::Token& t) { t.adminState = e.adminState; });
         writeFile(contract(), std::string(4096, 'C'));
         if (e.arrange) {
-            e.arrange(*this);
+            e.arrange();
         }
         const softkey::Store store = env.store();
         const std::string keyBefore = readText(store.keyPath("SN1", softkey::KeyPlace::present));
@@ -164,7 +167,7 @@ void FaultInjection::run(const std::vector<Row>& rows) {
             if (row.fullDisk) {
                 limit.emplace();
             }
-            EXPECT_EQ(e.call(*this), row.code);
+            EXPECT_EQ(e.call(), row.code);
         }
 
         EXPECT_EQ(env.traced("NDOpen"), env.traced("NDClose"));
@@ -184,7 +187,10 @@ void FaultInjection::run(const std::vector<Row>& rows) {
         }
         env.setFaults("{}");
         env.store().plug("SN1");
-        EXPECT_EQ(e.call(*this), e.ok) << "once the fault is gone";
+        if (e.arrange) {
+            e.arrange();
+        }
+        EXPECT_EQ(e.call(), e.ok) << "once the fault is gone";
     }
 }
 
@@ -210,83 +216,86 @@ std::string failing(const Site& site, const std::string& status) {
 }
 
 TEST_F(FaultInjection, EveryKeyTouchingExportAnswersEveryFault) {
-    const Step signBuffer = [](FaultInjection& f) { return f.sign("Zhang", ""); };
-    const Step signToFile = [](FaultInjection& f) { return f.sign("", f.p7().c_str()); };
-    const auto restamp = [](const char* name, long seconds) {
-        return [=](FaultInjection& f) {
-            const ByteString cert =
-                contentKey().containers.at(contentIndex(name)).signature.certificate;
-            f.env_->changeKey("SN1", [&](softkey::Token& t) {
-                t.containers.at(contentIndex(name)).signature.certificate =
-                    restamped(cert, timeFromNow(seconds));
-            });
+    const int xmlSize = static_cast<int>(kXml.size());
+    const auto sign = ORVA_API_FN(api_, QZAPI_GMUsbKeySign);
+    const auto changeKey = [this](const std::function<void(softkey::Token&)>& change) {
+        return [=, this] { env_->changeKey("SN1", change); };
+    };
+    const auto& content = contentKey().containers;
+    const ByteString zhangCert = content.at(contentIndex(kZhangSm2)).signature.certificate;
+    const ByteString liCert = content.at(contentIndex(kLiRsa2048)).signature.certificate;
+    const std::string envelope = zhangEnvelope();
+    const auto install = [&](const char* envelope) {
+        return [=, this] {
+            return ORVA_API_FN(api_, QZAPI_GMWritePKCS7_Enc)(base64Of(zhangCert).c_str(), envelope,
+                                                             nullptr);
         };
     };
-    const std::string zhangCert =
-        base64Of(contentKey().containers.at(contentIndex(kZhangSm2)).signature.certificate);
     const std::vector<Export> exports = {
         // clang-format off
-        {"GetDevSN", [](FaultInjection& f) { return f.textCode("QZAPI_GetDevSN"); }},
+        {"GetDevSN", text("QZAPI_GetDevSN")},
         // The emptied key fits on a full disk.
-        {"CustInitCard", [](FaultInjection& f) { return ORVA_API_FN(f.api_, QZAPI_CustInitCard)("87654321", 8); },
+        {"CustInitCard", [&] { return ORVA_API_FN(api_, QZAPI_CustInitCard)("87654321", 8); },
          kSuccess, kDeviceStructError, 1, {}, kSuccess},
-        {"ChangePIN", [](FaultInjection& f) {
-             return ORVA_API_FN(f.api_, QZAPI_ChangePIN)(kTestPin, 8, "55667788", 8); },
+        {"ChangePIN", [&] { return ORVA_API_FN(api_, QZAPI_ChangePIN)(kTestPin, 8, "55667788", 8); },
          kSuccess, kOperationFailed},
-        {"GetDevLanguageList", [](FaultInjection& f) { return f.textCode("QZAPI_GetDevLanguageList"); }},
-        {"SetDevLanguage", [](FaultInjection& f) { return ORVA_API_FN(f.api_, QZAPI_SetDevLanguage)("en_US"); },
+        {"GetDevLanguageList", text("QZAPI_GetDevLanguageList")},
+        {"SetDevLanguage", [&] { return ORVA_API_FN(api_, QZAPI_SetDevLanguage)("en_US"); },
          kSuccess, kOperationFailed},
-        {"GMUsbKeySign", signBuffer},
-        {"GMUsbKeySign to a file", signToFile, kSuccess, kSuccess, 1, {}, kWriteFileError},
-        {"FileToTokenExt", [](FaultInjection& f) { return f.named().code; }},
-        {"GMUsbKeySignFileExt", [](FaultInjection& f) {
+        {"GMUsbKeySign", text([&](char* b, int* l) {
+             return sign("Zhang", "SM3", kXml.data(), xmlSize, "", kDisplay, "", b, l); })},
+        {"GMUsbKeySign to a file", [&] { return sign("", "SM3", kXml.data(), xmlSize,
+             contract().c_str(), kDisplay, p7().c_str(), nullptr, nullptr); },
+         kSuccess, kSuccess, 1, {}, kWriteFileError},
+        {"FileToTokenExt", [&] { return named().code; }},
+        {"GMUsbKeySignFileExt", [&] {
              std::string buffer(2048, '\0');
              int length = 2048;
-             return ORVA_API_FN(f.api_, QZAPI_GMUsbKeySignFileExt)("", "SM3", kXml.data(),
-                 static_cast<int>(kXml.size()), kDisplay, f.token_.c_str(), buffer.data(), &length); },
-         kSuccess, kSuccess, 1, [](FaultInjection& f) { f.token_ = tokenDigits(f.named().text); },
-         kWriteFileError},
-        {"GMCreatePKCS10", [](FaultInjection& f) { return f.text([&](char* b, int* l) {
-             return ORVA_API_FN(f.api_, QZAPI_GMCreatePKCS10)(kRequest, b, l); }).code; },
+             return ORVA_API_FN(api_, QZAPI_GMUsbKeySignFileExt)("", "SM3", kXml.data(), xmlSize,
+                 kDisplay, token_.c_str(), buffer.data(), &length); },
+         kSuccess, kSuccess, 1, [&] { token_ = tokenDigits(named().text); }, kWriteFileError},
+        {"GMCreatePKCS10", text([&](char* b, int* l) {
+             return ORVA_API_FN(api_, QZAPI_GMCreatePKCS10)(kRequest, b, l); }),
          kSuccess, kNewContainerError},
-        {"GMCreatePKCS10Ex", [](FaultInjection& f) { return f.text([&](char* b, int* l) {
-             return ORVA_API_FN(f.api_, QZAPI_GMCreatePKCS10Ex)(kTestPin, kRequest, b, l); }).code; },
+        {"GMCreatePKCS10Ex", text([&](char* b, int* l) {
+             return ORVA_API_FN(api_, QZAPI_GMCreatePKCS10Ex)(kTestPin, kRequest, b, l); }),
          kSuccess, kNewContainerError},
-        {"GMWritePKCS7_Enc", [zhangCert](FaultInjection& f) {
-             return ORVA_API_FN(f.api_, QZAPI_GMWritePKCS7_Enc)(zhangCert.c_str(), nullptr, nullptr); },
-         kSuccess, kWriteCertError, 1, [](FaultInjection& f) {
-             f.env_->changeKey("SN1", [](softkey::Token& t) {
-                 t.containers.at(contentIndex(kZhangSm2)).signature.certificate.clear(); }); }},
-        {"GMGetCertDN", [](FaultInjection& f) { return f.textCode("QZAPI_GMGetCertDN"); }},
-        {"GMGetPubkeyInfo", [](FaultInjection& f) { return f.text([&](char* b, int* l) {
-             return ORVA_API_FN(f.api_, QZAPI_GMGetPubkeyInfo)("AllPubKey", b, l); }).code; }},
-        {"GMGetPubkeyInfoC", [](FaultInjection& f) { return f.text([&](char* b, int* l) {
-             return ORVA_API_FN(f.api_, QZAPI_GMGetPubkeyInfoC)("01", "10", kRandom, b, l); }).code; },
+        {"GMWritePKCS7_Enc", install(nullptr), kSuccess, kWriteCertError, 1,
+         changeKey([](softkey::Token& t) {
+             t.containers.at(contentIndex(kZhangSm2)).signature.certificate.clear(); })},
+        {"GMWritePKCS7_Enc+envelope", install(envelope.c_str()), kSuccess, kWriteCertError, 1,
+         changeKey([](softkey::Token& t) {
+             t.containers.at(contentIndex(kZhangSm2)).signature.certificate.clear();
+             t.containers.at(contentIndex(kZhangSm2)).exchange = {}; })},
+        {"GMGetCertDN", text("QZAPI_GMGetCertDN")},
+        {"GMGetPubkeyInfo", text([&](char* b, int* l) {
+             return ORVA_API_FN(api_, QZAPI_GMGetPubkeyInfo)("AllPubKey", b, l); })},
+        {"GMGetPubkeyInfoC", text([&](char* b, int* l) {
+             return ORVA_API_FN(api_, QZAPI_GMGetPubkeyInfoC)("01", "10", kRandom, b, l); }),
          kSuccess, kSuccess, 2},
-        {"GetPublicKeyC", [](FaultInjection& f) { return f.textCode("QZAPI_GetPublicKeyC"); }},
-        {"GMGetAdminKeyInfo", [](FaultInjection& f) { return f.textCode("QZAPI_GMGetAdminKeyInfo"); }},
-        {"GMGetTemKey", [](FaultInjection& f) { return f.textCode("QZAPI_GMGetTemKey"); }},
-        {"GMBankGetRand", [](FaultInjection& f) { return f.textCode("QZAPI_GMBankGetRand"); },
-         kSuccess, kGetAdminKeyInfoError, 2},
-        {"GMGetPKCS7", [](FaultInjection& f) { return f.textCode("QZAPI_GMGetPKCS7"); }},
-        {"GetPublicKeyNum", [](FaultInjection& f) {
+        {"GetPublicKeyC", text("QZAPI_GetPublicKeyC")},
+        {"GMGetAdminKeyInfo", text("QZAPI_GMGetAdminKeyInfo")},
+        {"GMGetTemKey", text("QZAPI_GMGetTemKey")},
+        {"GMBankGetRand", text("QZAPI_GMBankGetRand"), kSuccess, kGetAdminKeyInfoError, 2},
+        {"GMGetPKCS7", text("QZAPI_GMGetPKCS7")},
+        {"GetPublicKeyNum", [&] {
              int count = 0;
-             return ORVA_API_FN(f.api_, QZAPI_GetPublicKeyNum)(&count); }},
-        {"GetCertType", [](FaultInjection& f) { return ORVA_API_FN(f.api_, QZAPI_GetCertType)(); }, 1, 1},
-        {"GMDelTempKey", [](FaultInjection& f) { return ORVA_API_FN(f.api_, QZAPI_GMDelTempKey)(nullptr, 0, "10"); },
+             return ORVA_API_FN(api_, QZAPI_GetPublicKeyNum)(&count); }},
+        {"GetCertType", [&] { return ORVA_API_FN(api_, QZAPI_GetCertType)(); }, 1, 1},
+        {"GMDelTempKey", [&] { return ORVA_API_FN(api_, QZAPI_GMDelTempKey)(nullptr, 0, "10"); },
          kSuccess, kDeletePublicKeyError},
-        {"GMJudgeAndDelOlderDN", [](FaultInjection& f) {
+        {"GMJudgeAndDelOlderDN", [&] {
              int unused = 0;
-             return ORVA_API_FN(f.api_, QZAPI_GMJudgeAndDelOlderDN)(&unused); },
-         kSuccess, kDeletePublicKeyError, 1, [](FaultInjection& f) {
-             f.env_->changeKey("SN1", [](softkey::Token& t) {  // a second "Zhang San"
-                 t.containers.emplace(contentIndex(kZhangMixed),
-                                      contentKey().containers.at(contentIndex(kZhangMixed))); }); }},
-        {"DelExpiredCert", [](FaultInjection& f) { return ORVA_API_FN(f.api_, QZAPI_DelExpiredCert)(); },
-         kSuccess, kDeletePublicKeyError, 1, restamp(kLiRsa2048, -60)},
-        {"RegisterCert", [](FaultInjection& f) { return ORVA_API_FN(f.api_, QZAPI_RegisterCert)(); }},
-        {"UnRegisterCert", [](FaultInjection& f) { return ORVA_API_FN(f.api_, QZAPI_UnRegisterCert)(); },
-         kSuccess, kSuccess, 1, [](FaultInjection& f) { ORVA_API_FN(f.api_, QZAPI_RegisterCert)(); }},
+             return ORVA_API_FN(api_, QZAPI_GMJudgeAndDelOlderDN)(&unused); },
+         kSuccess, kDeletePublicKeyError, 1, changeKey([&](softkey::Token& t) {  // a second Zhang San
+             t.containers.emplace(contentIndex(kZhangMixed), content.at(contentIndex(kZhangMixed))); })},
+        {"DelExpiredCert", [&] { return ORVA_API_FN(api_, QZAPI_DelExpiredCert)(); },
+         kSuccess, kDeletePublicKeyError, 1, changeKey([&](softkey::Token& t) {
+             t.containers.at(contentIndex(kLiRsa2048)).signature.certificate =
+                 restamped(liCert, timeFromNow(-60)); })},
+        {"RegisterCert", [&] { return ORVA_API_FN(api_, QZAPI_RegisterCert)(); }},
+        {"UnRegisterCert", [&] { return ORVA_API_FN(api_, QZAPI_UnRegisterCert)(); },
+         kSuccess, kSuccess, 1, [&] { ORVA_API_FN(api_, QZAPI_RegisterCert)(); }},
         // clang-format on
     };
     const Site sites[] = {
@@ -314,6 +323,11 @@ TEST_F(FaultInjection, EveryKeyTouchingExportAnswersEveryFault) {
         {"GMCreatePKCS10", "QZAsymSign", kMakeRequestError},
         {"GMCreatePKCS10Ex", "QZVerifyPIN", kVerifyPinError, true},
         {"GMWritePKCS7_Enc", "QZWriteFileToContainer", kWriteCertError},
+        {"GMWritePKCS7_Enc+envelope", "QZGetFreePriKeyFID", kGetAsymKeyError},
+        {"GMWritePKCS7_Enc+envelope", "QZVerifyPIN", kDeletePublicKeyError, true},
+        {"GMWritePKCS7_Enc+envelope", "QZAsymImportKey_ORVA", kWriteCertError},
+        {"GMWritePKCS7_Enc+envelope", "QZWriteFileToContainer", kWriteCertError, false, 1},
+        {"GMWritePKCS7_Enc+envelope", "QZBindPriKeyToContainer", kAddAsymKeyToContainerError},
         {"GMGetCertDN", "QZEnumContainer", kNoCertificate},
         {"GMGetPubkeyInfo", "QZGetPubKeyIDs", kOperationFailed},
         {"GMGetPubkeyInfo", "QZGetContainerInfo", kGetContainerInfoError},
