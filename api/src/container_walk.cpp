@@ -10,15 +10,22 @@ namespace orva::api {
 namespace {
 
 constexpr std::uint32_t kMaxEightBitIndex = 0xFF;
+constexpr std::uint32_t kMaxContainers = kMaxEightBitIndex + 1;
 
 }  // namespace
 
 std::uint32_t ContainerWalk::next() noexcept {
     name_.fill('\0');
     index_ = 0;
+    if (delivered_ == kMaxContainers) {
+        return DRV_E_INTERNAL;
+    }
     const std::uint32_t which = first_ ? 1 : 0;
     first_ = false;
-    return boundFunctions().dravik.QZEnumContainer(device_, 0, which, &index_, name_.data());
+    const std::uint32_t status =
+        boundFunctions().dravik.QZEnumContainer(device_, 0, which, &index_, name_.data());
+    delivered_ += status == DRV_OK ? 1 : 0;
+    return status;
 }
 
 std::string_view ContainerWalk::name() const noexcept {

@@ -18,7 +18,10 @@ inline constexpr std::uint32_t kCertificateRoom = 4096;
 // Walks the key's containers: the first step asks for the first container,
 // every later one for the next. A step answers DRV_OK with a container index
 // (and its name) delivered, DRV_END_OF_CONTAINERS when there are no more, or
-// another status the caller judges.
+// another status the caller judges. A key names its containers in 8 bits, so
+// it has at most 256: a step after that many deliveries answers DRV_E_INTERNAL
+// without asking the key, so that a key which never reports the end cannot
+// keep the caller walking for ever.
 class ContainerWalk {
   public:
     explicit ContainerWalk(void* device) noexcept : device_(device) {}
@@ -32,6 +35,7 @@ class ContainerWalk {
   private:
     void* device_;
     bool first_ = true;
+    std::uint32_t delivered_ = 0;
     std::uint32_t index_ = 0;
     // The name comes without a length: one byte more than the key may fill
     // stays NUL.

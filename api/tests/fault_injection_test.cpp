@@ -362,7 +362,27 @@ TEST_F(FaultInjection, EveryKeyTouchingExportAnswersEveryFault) {
         {"UnRegisterCert", "AuxUnRegUserCert", kSuccess},
         // clang-format on
     };
+    // A key whose walk answers "a container" for ever: the walk's failure.
+    const std::pair<const char*, int> endlessWalks[] = {
+        // clang-format off
+        {"GMUsbKeySign", kNoMatchCertificate}, {"GMUsbKeySign to a file", kNoMatchCertificate},
+        {"GMUsbKeySignFileExt", kNoMatchCertificate}, {"GMWritePKCS7_Enc", kNothingFound},
+        {"GMGetCertDN", kNoCertificate}, {"GMGetPubkeyInfo", kGetContainerInfoError},
+        {"GMGetPubkeyInfoC", kGetContainerInfoError}, {"GetPublicKeyC", kGetContainerInfoError},
+        {"GMGetPKCS7", kNoMatchCertificate}, {"GetPublicKeyNum", kGetContainerInfoError},
+        {"GetCertType", kNoMatchCertificate}, {"GMDelTempKey", kNoMatchCertificate},
+        {"GMJudgeAndDelOlderDN", kNoMatchCertificate}, {"DelExpiredCert", kNoMatchCertificate},
+        {"RegisterCert", kOperationFailed}, {"UnRegisterCert", kOperationFailed},
+        // clang-format on
+    };
+    const auto exportNamed = [&](std::string_view name) {
+        return &*std::find_if(exports.begin(), exports.end(),
+                              [&](const Export& x) { return x.name == name; });
+    };
     std::vector<Row> rows;
+    for (const auto& [name, code] : endlessWalks) {
+        rows.push_back({exportNamed(name), R"({"fail": {"QZEnumContainer": 0}})", code});
+    }
     for (const Export& e : exports) {
         rows.push_back({&e, R"({"pulled": "before"})", kNoDevice});
         rows.push_back({&e, R"({"refuseExternAuth": true})",
@@ -371,9 +391,7 @@ TEST_F(FaultInjection, EveryKeyTouchingExportAnswersEveryFault) {
         rows.push_back({&e, "{}", e.fullDisk.value_or(e.writeFault), true});
     }
     for (const Site& site : sites) {
-        const Export* e = &*std::find_if(exports.begin(), exports.end(), [&](const Export& x) {
-            return std::string_view(x.name) == site.exportName;
-        });
+        const Export* e = exportNamed(site.exportName);
         rows.push_back({e, failing(site, "\"0x6F00\""), site.code});
         // Pelnor holds no device to pull out.
         if (!std::string_view(site.function).starts_with("Aux")) {
