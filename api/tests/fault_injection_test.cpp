@@ -185,6 +185,8 @@ void FaultInjection::run(const std::vector<Row>& rows) {
             EXPECT_EQ(readText(store.keyPath("SN1", softkey::KeyPlace::present)), keyBefore);
             EXPECT_EQ(pelnor::readRegistrations(store).size(), registeredBefore.size());
         }
+        // What a failure left on the key (a certificate written before the
+        // import failed) is set up again for the retry.
         env.setFaults("{}");
         env.store().plug("SN1");
         if (e.arrange) {
@@ -199,15 +201,12 @@ constexpr struct {
     const char* status;
     int code;
 } kMapped[] = {
-    {"1", kUserCancel},
-    {"48", kUserCancel},
-    {"50", kUserCancel},
-    {"164", kPinLocked},
-    {"\"0x80000101\"", kDefaultPin},
-    {"\"0x80000A01\"", kOperationTimeout},
-    {"\"0x80000A04\"", kButtonBreakdown},
-    {"\"0x9000D10D\"", kKeyShowNull},
+    // clang-format off
+    {"1", kUserCancel}, {"48", kUserCancel}, {"50", kUserCancel}, {"164", kPinLocked},
+    {"\"0x80000101\"", kDefaultPin}, {"\"0x80000A01\"", kOperationTimeout},
+    {"\"0x80000A04\"", kButtonBreakdown}, {"\"0x9000D10D\"", kKeyShowNull},
     {"\"0x9000D10E\"", kXmlBadData},
+    // clang-format on
 };
 
 std::string failing(const Site& site, const std::string& status) {
