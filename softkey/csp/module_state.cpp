@@ -5,7 +5,6 @@
 
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <new>
 
 #include "csp_containers.h"
@@ -97,8 +96,7 @@ Call::Call(const char* name, const std::string& arguments, StoreChecks checks)
     if (checks == StoreChecks::no) {
         return;
     }
-    std::error_code ec;
-    tracing_ = std::filesystem::exists(store_.file(kTraceSwitch), ec);
+    tracing_ = store_.has(kTraceSwitch);
     if (tracing_) {
         store_.appendLine(kTraceFile,
                           arguments.empty() ? name : std::string(name) + " " + arguments);

@@ -142,6 +142,9 @@ std::string faultsToJson(const Faults& faults) {
 }
 
 Faults readFaults(const Store& store) {
+    if (!store.has(kFaultsFile)) {
+        return Faults{};
+    }
     const auto text = store.readText(kFaultsFile);
     return text ? faultsFromJson(*text) : Faults{};
 }

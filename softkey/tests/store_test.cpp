@@ -409,7 +409,7 @@ TEST_F(StoreTest, AKeyReadBeforeIsReadAgainWhenItsFileChanges) {
     }
     int status = 0;
     ASSERT_EQ(waitpid(child, &status, 0), child);
-    EXPECT_EQ(store_.readPresent("SK0001").label, "by the child");
+    EXPECT_EQ(store_.readPresent("SK0001")->label, "by the child");
 
     // Replaced by a file of the same size (a new inode), then rewritten in place.
     Token edited = sampleToken();
