@@ -15,9 +15,6 @@ namespace orva::qzcore3 {
 
 namespace {
 
-constexpr const char* kTraceSwitch = "trace";
-constexpr const char* kTraceFile = "trace.log";
-
 std::mutex& moduleMutex() {
     static std::mutex mutex;
     return mutex;
@@ -96,12 +93,13 @@ Call::Call(const char* name, const std::string& arguments, StoreChecks checks)
     if (checks == StoreChecks::no) {
         return;
     }
-    tracing_ = store_.has(kTraceSwitch);
+    const softkey::CallSwitches switches = softkey::readCallSwitches(store_);
+    tracing_ = switches.tracing;
     if (tracing_) {
-        store_.appendLine(kTraceFile,
+        store_.appendLine(softkey::kTraceFile,
                           arguments.empty() ? name : std::string(name) + " " + arguments);
     }
-    const softkey::Faults faults = softkey::readFaults(store_);
+    const softkey::Faults& faults = switches.faults;
     store_.setFailWrites(faults.failWrites);
     if (faults.fail.count(name) == 0) {
         return;
@@ -113,7 +111,7 @@ Call::Call(const char* name, const std::string& arguments, StoreChecks checks)
 
 void Call::note(const std::string& text) {
     if (tracing_) {
-        store_.appendLine(kTraceFile, name_ + " " + text);
+        store_.appendLine(softkey::kTraceFile, name_ + " " + text);
     }
 }
 

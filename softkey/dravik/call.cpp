@@ -7,18 +7,12 @@
 
 namespace orva::dravik {
 
-namespace {
-
-constexpr const char* kTraceSwitch = "trace";
-constexpr const char* kTraceFile = "trace.log";
-
-}  // namespace
-
 Call::Call(const char* name) : name_(name), store_(softkey::Store::fromEnvironment()) {
-    if (store_.has(kTraceSwitch)) {
-        store_.appendLine(kTraceFile, name_);
+    softkey::CallSwitches switches = softkey::readCallSwitches(store_);
+    if (switches.tracing) {
+        store_.appendLine(softkey::kTraceFile, name_);
     }
-    faults_ = softkey::readFaults(store_);
+    faults_ = std::move(switches.faults);
     store_.setFailWrites(faults_.failWrites);
     if (const auto status = softkey::takeFailure(store_, name_, &faults_)) {
         fail(*status);
