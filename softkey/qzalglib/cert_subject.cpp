@@ -67,7 +67,7 @@ void cutAtCharacter(std::string& text, std::size_t max) {
 // key too), and the token API library asks for the subjects of the same few
 // certificates on every walk of the key: the subjects of the certificates
 // decoded lately are kept.
-constexpr std::size_t kRecentSubjects = 16;
+constexpr std::size_t kRecentSubjects = 64;
 constexpr std::size_t kLargestKept = 64u << 10;
 softkey::RecentCache<Bytes, std::string> gRecentSubjects(kRecentSubjects);
 
