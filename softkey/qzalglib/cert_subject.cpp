@@ -68,7 +68,7 @@ void cutAtCharacter(std::string& text, std::size_t max) {
 // certificates on every walk of the key: the subjects of the certificates
 // decoded lately are kept.
 constexpr std::size_t kRecentSubjects = 64;
-constexpr std::size_t kLargestKept = 64u << 10;
+constexpr std::size_t kLargestKept = 16u << 10;
 softkey::RecentCache<Bytes, std::string> gRecentSubjects(kRecentSubjects);
 
 std::string decodeSubject(std::span<const std::uint8_t> der) {
