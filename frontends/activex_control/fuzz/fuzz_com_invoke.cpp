@@ -21,15 +21,13 @@
 #include "input_reader.h"
 #include "orva/com_registration.h"
 #include "regsvr.h"
-#include "stub_scripts.h"
+#include "stub_library.h"
 #include "win32/com.h"
 
 namespace {
 
 using orva::fuzz::check;
 using orva::fuzz::InputReader;
-namespace fs = std::filesystem;
-namespace test = orva::frontend::test;
 
 // The interface's methods by dispatch identifier (1 to 33): name and the
 // number of parameters before the [out,retval].
@@ -56,21 +54,13 @@ constexpr DISPID kGetSignFileContent = 33;
 // run keeps to pieces of at most this.
 constexpr INT kLargestPiece = 1 << 20;
 
-// The control registered in a registry of its own and created once, as a
-// page keeps its object; the stand-in library's folders with their answers.
+// The stand-in library, and the control registered in its registry and
+// created once, as a page keeps its object.
 class Control {
   public:
     Control() {
-        folder_.write("registry.reg", test::providerRegistry(test::fakeApiFolder(), false));
-        folder_.setEnv("ORVA_REGISTRY", (folder_.root() / "registry.reg").string());
-        folder_.setEnv("TMPDIR", folder_.root().string());
-        const std::vector<std::string> scripts = orva::fuzz::stubScripts();
-        for (std::size_t i = 0; i < scripts.size(); ++i) {
-            folder_.write(fs::path("script" + std::to_string(i)) / "script.json", scripts[i]);
-        }
-        scriptCount_ = scripts.size();
-        useScript(0, false);
-        const std::string module = (test::binFolder() / "ORVAGM_XRUsbKey.so").string();
+        const std::string module =
+            (orva::frontend::test::binFolder() / "ORVAGM_XRUsbKey.so").string();
         check(orva::tools::runRegsvr({module}).exitCode == 0);
         CLSID clsid{};
         check(CLSIDFromProgID(u"Orva_usbkey_ctrl.orva_usbkey", &clsid) == S_OK);
@@ -83,21 +73,13 @@ class Control {
     ~Control() { dispatch_->Release(); }
 
     IDispatch& dispatch() noexcept { return *dispatch_; }
-
-    void useScript(std::size_t index, bool gbkAnsi) {
-        const fs::path dir = folder_.root() / ("script" + std::to_string(index % scriptCount_));
-        ::setenv("ORVA_FAKE_API_DIR", dir.c_str(), 1);
-        ::setenv("ORVA_ACP", gbkAnsi ? "936" : "65001", 1);
-        // The stand-in's call log is not read here: keep it from growing.
-        ::truncate((dir / "calls.log").c_str(), 0);
-    }
+    orva::fuzz::StubLibrary& library() noexcept { return library_; }
 
     // Every BSTR made during an operation is freed by its end.
     void checkBalanced() const { check(orva::platform::liveBstrCount() == baselineBstrs_); }
 
   private:
-    test::TestFolder folder_;
-    std::size_t scriptCount_ = 1;
+    orva::fuzz::StubLibrary library_;  // first: the control is registered in its registry
     IDispatch* dispatch_ = nullptr;
     std::size_t baselineBstrs_ = 0;
 };
@@ -570,8 +552,7 @@ extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     InputReader in(data, size);
     Control& c = control();
-    const uint8_t setting = in.byte();
-    c.useScript(setting & 0x0F, (setting & 0x10) != 0);
+    c.library().use(in.byte());
     for (int operations = 0; operations < 16 && !in.empty(); ++operations) {
         switch (in.byte() % 3) {
             case 0:

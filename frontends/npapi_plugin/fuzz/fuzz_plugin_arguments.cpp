@@ -4,9 +4,6 @@
 // Input: byte 0 picks the stand-in's answers and the ANSI code page; then
 // calls, each a name, an argument count and the arguments (README.md).
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <climits>
 #include <cmath>
@@ -24,7 +21,7 @@
 #include "orva_result_codes.h"
 #include "plugin_session.h"
 #include "stand_in_browser.h"
-#include "stub_scripts.h"
+#include "stub_library.h"
 
 namespace {
 
@@ -32,8 +29,6 @@ using orva::fuzz::check;
 using orva::fuzz::InputReader;
 using orva::npapi_host::PluginSession;
 using orva::npapi_host::StandInBrowser;
-namespace fs = std::filesystem;
-namespace test = orva::frontend::test;
 
 constexpr int32_t kRefused = orva::kInvalidParameter;
 // GetSignFileContent sizes its buffer by what the page asks, up to 2 GiB; a
@@ -119,43 +114,18 @@ bool hugePiece(std::string_view method, const NPVariant* args, uint32_t count) {
     }
 }
 
-// The browser, the plug-in with one instance, and the stand-in library's
-// folders with their answers; made once, as a page keeps its plug-in.
+// The stand-in library, the browser and the plug-in with one instance; made
+// once, as a page keeps its plug-in.
 class Page {
   public:
-    Page() {
-        folder_.write("registry.reg", test::providerRegistry(test::fakeApiFolder(), false));
-        folder_.setEnv("ORVA_REGISTRY", (folder_.root() / "registry.reg").string());
-        folder_.setEnv("TMPDIR", folder_.root().string());
-        const std::vector<std::string> scripts = orva::fuzz::stubScripts();
-        for (std::size_t i = 0; i < scripts.size(); ++i) {
-            folder_.write(fs::path("script" + std::to_string(i)) / "script.json", scripts[i]);
-        }
-        scriptCount_ = scripts.size();
-        useScript(0, false);
-        session_ = std::make_unique<PluginSession>(browser_, pluginPath());
+    Page() : session_(std::make_unique<PluginSession>(browser_, pluginPath())) {
         baselineBlocks_ = browser_.allocator().liveBlocks();
         baselineObjects_ = browser_.liveObjects();
     }
 
     StandInBrowser& browser() noexcept { return browser_; }
     PluginSession& session() noexcept { return *session_; }
-
-    // The stand-in's answers and the ANSI code page for one input; its call
-    // log starts empty.
-    void useScript(std::size_t index, bool gbkAnsi) {
-        const fs::path dir = folder_.root() / ("script" + std::to_string(index % scriptCount_));
-        ::setenv("ORVA_FAKE_API_DIR", dir.c_str(), 1);
-        ::setenv("ORVA_ACP", gbkAnsi ? "936" : "65001", 1);
-        callLog_ = (dir / "calls.log").string();
-        ::truncate(callLog_.c_str(), 0);
-    }
-
-    // Bytes the stand-in has logged so far: grows with every export call.
-    off_t logged() const {
-        struct stat info {};
-        return ::stat(callLog_.c_str(), &info) == 0 ? info.st_size : 0;
-    }
+    orva::fuzz::StubLibrary& library() noexcept { return library_; }
 
     // Nothing of a call outlives it in the browser.
     void checkBalanced() {
@@ -167,14 +137,12 @@ class Page {
 
   private:
     static std::string pluginPath() {
-        return (test::binFolder() / "nporva_firefox_XR.so").string();
+        return (orva::frontend::test::binFolder() / "nporva_firefox_XR.so").string();
     }
 
-    test::TestFolder folder_;
+    orva::fuzz::StubLibrary library_;  // first: the plug-in binds the library it names
     StandInBrowser browser_;
     std::unique_ptr<PluginSession> session_;
-    std::size_t scriptCount_ = 1;
-    std::string callLog_;
     std::size_t baselineBlocks_ = 0;
     std::size_t baselineObjects_ = 0;
 };
@@ -346,7 +314,7 @@ void callOnce(InputReader& in) {
     if (hugePiece(name, argv, args.count())) {
         return;
     }
-    const off_t loggedBefore = p.logged();
+    const off_t loggedBefore = p.library().logged();
     const bool invoked =
         object->_class->invoke(object, p.browser().identifier(name), argv, args.count(), &result);
     check(invoked == isMethod(name));
@@ -356,7 +324,7 @@ void callOnce(InputReader& in) {
     }
     if (refusedByRules(name, argv, args.count())) {
         check(result.type == NPVariantType_Int32 && result.value.intValue == kRefused);
-        check(p.logged() == loggedBefore);
+        check(p.library().logged() == loggedBefore);
     }
     checkAndRelease(result);
 }
@@ -373,8 +341,7 @@ extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     InputReader in(data, size);
     Page& p = page();
-    const uint8_t setting = in.byte();
-    p.useScript(setting & 0x0F, (setting & 0x10) != 0);
+    p.library().use(in.byte());
     for (int calls = 0; calls < 16 && !in.empty(); ++calls) {
         callOnce(in);
     }
