@@ -1,0 +1,73 @@
+// Every case of the table through every front end that offers it, each run
+// with its own folder, registry and software key. Run one test per process,
+// as CTest does: the plug-in and the control keep their settings, and the
+// library theirs, for the life of the process.
+
+#include <gtest/gtest.h>
+
+#include "conformance_cases.h"
+
+namespace orva::conformance {
+namespace {
+
+struct Run {
+    FrontEndKind frontEnd;
+    std::size_t index;
+};
+
+void PrintTo(const Run& run, std::ostream* out) {
+    *out << conformanceCases()[run.index].name << " through the " << nameOf(run.frontEnd);
+}
+
+class ConformanceTest : public ::testing::TestWithParam<Run> {};
+
+TEST_P(ConformanceTest, AnswersAsTheTableSays) {
+    const Case& road = conformanceCases()[GetParam().index];
+    Page page(GetParam().frontEnd);
+    for (const auto& [name, value] : road.environment) {
+        page.setEnv(name, value);
+    }
+    for (const Step& step : road.steps) {
+        if (!step.shell.empty()) {
+            const std::string output = page.expectRun(page.expand(step.shell));
+            if (step.expect) {
+                step.expect(page, output);
+            }
+            continue;
+        }
+        Check expect = step.expect;
+        for (const Difference& difference : step.differences) {
+            if (difference.frontEnd == page.kind()) {
+                expect = difference.expect;
+            }
+        }
+        if (!expect) {
+            continue;
+        }
+        SCOPED_TRACE(step.call.command);
+        expect(page, page.call(step.call));
+        if (HasFailure()) {
+            return;
+        }
+    }
+}
+
+std::vector<Run> allRuns() {
+    std::vector<Run> runs;
+    for (std::size_t i = 0; i < conformanceCases().size(); ++i) {
+        for (const FrontEndKind kind :
+             {FrontEndKind::host, FrontEndKind::plugin, FrontEndKind::control}) {
+            runs.push_back({kind, i});
+        }
+    }
+    return runs;
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, ConformanceTest, ::testing::ValuesIn(allRuns()),
+                         [](const ::testing::TestParamInfo<Run>& info) {
+                             return conformanceCases()[info.param.index].name + "_" +
+                                    std::string(nameOf(info.param.frontEnd));
+                         });
+
+}  // namespace
+}  // namespace orva::conformance
