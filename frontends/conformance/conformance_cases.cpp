@@ -13,6 +13,7 @@ namespace {
 
 using S = std::string;
 using orva::testing::shellQuote;
+constexpr FrontEndKind kHost = FrontEndKind::host;
 constexpr FrontEndKind kPlugin = FrontEndKind::plugin;
 constexpr FrontEndKind kControl = FrontEndKind::control;
 
@@ -26,10 +27,15 @@ const S kXml = "<T>\xe4\xb8\xad\xe6\x96\x87</T>";
 const S kXmlGb = "<T>\xd6\xd0\xce\xc4</T>";
 const S kDisplay = "\xe4\xbb\x98\xe6\xac\xbe 100.00 \xe5\x85\x83";
 const S kDisplayGb = "\xb8\xb6\xbf\xee 100.00 \xd4\xaa";
+const S kWarning = "\xe6\xa0\xb8\xe5\xaf\xb9 Check";  // "核对 Check"
 const S kBase64 = "[A-Za-z0-9+/=]";
 
 constexpr std::string_view kPluginCountsTheNul =
     "the plug-in hands a GB18030 text on with its NUL, counted in its length";
+constexpr std::string_view kControlTakesNull =
+    "the control takes a null BSTR for none; the host wants the member, the plug-in a String";
+constexpr std::string_view kHostWantsIt =
+    "the host wants the member, and a text not empty; the plug-in and the control pass it on";
 constexpr std::string_view kHostChoosesPaths = "only the host hands out a chosen file's path";
 
 Step step(S command, std::vector<PageArg> args, Check expect,
@@ -130,7 +136,12 @@ std::vector<Case> makeCases() {
         // texts in it, whatever the case of the name; a refused name changes
         // nothing.
         {"TransactionTextInEachCharset",
-         {provision("sm2", kZhangSan), signedInGb18030(1),
+         {provision("sm2", kZhangSan), step("SetLanguage", {{"Language", S("en_US")}}, code(0)),
+          step("SetWarningMsg", {{"WarningMsg", kWarning}}, code(0)), signedInGb18030(1),
+          // The language's code and the warning in UTF-8, whatever the charset.
+          meanwhile("tail -n 1 softkey/display.log",
+                    all({contains("\"language\":2,"),
+                         contains("\"warningBase64\":\"5qC45a+5IENoZWNr\"")})),
           step("SetCharset", {{"CharSet", S("GB18030")}}, code(0)), signedInGb18030(3),
           step("SetCharset", {{"CharSet", S("utf-8")}}, code(0)),
           step("GMUsbKeySign", signArgs(kZhangSan, "SM3"),
@@ -144,14 +155,43 @@ std::vector<Case> makeCases() {
           step(
               "GMUsbKeySign", signArgs(kLiSi, "SHA256"), rsaSigned(transactionElement(kXmlGb)),
               {{kPlugin, rsaSigned(transactionElement(kXmlGb + S(1, '\0'))), kPluginCountsTheNul}}),
-          // No file to attach, left undefined.
-          step("GMUsbKeySign", signArgs(kZhangSan, "SM3", {}), code(-106),
-               {{kControl, sm2Signed(transactionElement(kXmlGb)),
-                 "the control takes a null BSTR for no file; the host needs the member, the "
-                 "plug-in a String"}}),
           step("GMUsbKeySign", signArgs("CN=Nobody", "SM3"), code(-405)),
           meanwhile("softkey user --pin 12345678 --button cancel"),
           step("GMUsbKeySign", signArgs(kZhangSan, "SM3"), all({code(-100), shown("cancelled")}))}},
+
+        // Arguments left out or empty: where the front ends' own checks
+        // differ, and what the library answers when they pass them on.
+        {"ArgumentsLeftOutOrEmpty",
+         {provision("sm2", kZhangSan),
+          step("GMUsbKeySign", signArgs(kZhangSan, "SM3", {}), code(-106),
+               {{kControl, sm2Signed(transactionElement(kXmlGb)), kControlTakesNull}}),
+          step("GMUsbKeySign",
+               {{"SignerDN", kZhangSan},
+                {"HashName", {}},
+                {"xmlMsg", kXml},
+                {"keyMsg", kDisplay},
+                {"NewVal", S()}},
+               code(-106), {{kControl, sm2Signed(transactionElement(kXmlGb)), kControlTakesNull}}),
+          step("SetWarningMsg", {{"WarningMsg", {}}}, code(0), {{kHost, code(-106), kHostWantsIt}}),
+          step("GMDelTempKey", {{"CertDn", {}}, {"PublicKeyId", S("01")}}, code(-405),
+               {{kHost, code(-106), kHostWantsIt}}),
+          step("GMWritePKCS7_Enc", {{"SignCertP7", S()}, {"encData", S()}, {"servRand", S()}},
+               code(-407), {{kHost, code(-106), kHostWantsIt}}),
+          step("GMUsbKeySign",
+               {{"SignerDN", kZhangSan},
+                {"HashName", S("SM3")},
+                {"xmlMsg", kXml},
+                {"keyMsg", S()},
+                {"NewVal", S()}},
+               code(-327), {{kHost, code(-106), kHostWantsIt}}),
+          // No transaction: refused by all (the library refuses a length of 0).
+          step("GMUsbKeySign",
+               {{"SignerDN", kZhangSan},
+                {"HashName", S("SM3")},
+                {"xmlMsg", S()},
+                {"keyMsg", kDisplay},
+                {"NewVal", S()}},
+               code(-106))}},
 
         signatureFileInCodePage("65001", "\xe5\xbc\xa0\xe4\xb8\x89"),
         signatureFileInCodePage("936", "\xd5\xc5\xc8\xfd"),
