@@ -229,6 +229,26 @@ std::vector<Case> makeCases() {
                {{"FileToken", S("{named}")}, {"MaxLength", 100}, {"FileOffset", 0}}, code(-341))},
          {{"ORVA_FILE_DIALOG", "printf '%s\\n' {root}/contract.txt"}}},
 
+        // A signature file of more than 1,000,000 characters read whole.
+        {"ALongSignatureReadWhole",
+         {provision("sm2", kZhangSan),
+          meanwhile("head -c 800000 /dev/zero | tr '\\0' a > long.txt"),
+          step("NSFileToTokenExt", {{"path", S("{root}/long.txt")}}, keepField("TOKEN", "file")),
+          step("GMUsbKeySignFileExt",
+               {{"SignerDN", S()},
+                {"HashName", S("SM3")},
+                {"xmlMsg", kXml},
+                {"keyMsg", kDisplay},
+                {"chooseFileToken", S("{file}")}},
+               all({keepField("TOKEN", "signature"), keepField("FILENAME", "signatureFile")})),
+          meanwhile("wc -c < '{signatureFile}'", matches("1[0-9]{6}\n")),
+          meanwhile("cat '{signatureFile}'", keep("signed")),
+          step("GetSignFileContent",
+               {{"FileToken", S("{signature}")}, {"MaxLength", 2'000'000}, {"FileOffset", 0}},
+               is("MARK=2||CONTENT={signed}"),
+               {{kHost, is("MARK=2||CONTENT={signed}"),
+                 "the same text, which the host hands out in pieces of 1,000,000 bytes"}})}},
+
         // What the key holds; older and named keys deleted; the secure road
         // in admin state 2. The deletion list goes in UTF-8 from every front end.
         {"QueriesAndDeletions",
