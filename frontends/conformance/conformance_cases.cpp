@@ -58,6 +58,15 @@ std::vector<PageArg> signArgs(const S& signer, const S& hash, PageValue newVal =
             {"NewVal", std::move(newVal)}};
 }
 
+// A chosen file's token signed by the one signing certificate.
+std::vector<PageArg> tokenSignArgs(const S& token) {
+    return {{"SignerDN", S()},
+            {"HashName", S("SM3")},
+            {"xmlMsg", kXml},
+            {"keyMsg", kDisplay},
+            {"chooseFileToken", token}};
+}
+
 // Signed by SM2 over the text in GB18030, which the key was told.
 Step signedInGb18030(int charset) {
     return step("GMUsbKeySign", signArgs(kZhangSan, "SM3"),
@@ -96,13 +105,7 @@ Case signatureFileInCodePage(const S& acp, const S& onDisk) {
             {provision("sm2", "CN=\xe5\xbc\xa0\xe4\xb8\x89,OU=Unit,O=Bank"),
              meanwhile("printf A > a.txt"),
              step("NSFileToTokenExt", {{"path", S("{root}/a.txt")}}, keepField("TOKEN", "file")),
-             step("GMUsbKeySignFileExt",
-                  {{"SignerDN", S()},
-                   {"HashName", S("SM3")},
-                   {"xmlMsg", kXml},
-                   {"keyMsg", kDisplay},
-                   {"chooseFileToken", S("{file}")}},
-                  keepField("FILENAME", "name")),
+             step("GMUsbKeySignFileExt", tokenSignArgs("{file}"), keepField("FILENAME", "name")),
              meanwhile("printf '%s' '{name}'",
                        matches("\xe5\xbc\xa0\xe4\xb8\x89\\.[0-9]{12}\\.[0-9]{6}\\.sig")),
              meanwhile("ls", contains(onDisk + "."))},
@@ -215,12 +218,7 @@ std::vector<Case> makeCases() {
                all({fieldIs("FILEPATH", "{root}/contract.txt"), keepField("TOKEN", "chosen")})),
           step("NSChooseFile", {}, is("{root}/contract.txt"),
                {{kPlugin, {}, kHostChoosesPaths}, {kControl, {}, kHostChoosesPaths}}),
-          step("GMUsbKeySignFileExt",
-               {{"SignerDN", S()},
-                {"HashName", S("SM3")},
-                {"xmlMsg", kXml},
-                {"keyMsg", kDisplay},
-                {"chooseFileToken", S("{chosen}")}},
+          step("GMUsbKeySignFileExt", tokenSignArgs("{chosen}"),
                all({keepField("TOKEN", "signature"), keepField("FILENAME", "signatureFile")})),
           step("GetSignFileContent",
                {{"FileToken", S("{signature}")}, {"MaxLength", 100}, {"FileOffset", 0}},
@@ -234,12 +232,7 @@ std::vector<Case> makeCases() {
          {provision("sm2", kZhangSan),
           meanwhile("head -c 800000 /dev/zero | tr '\\0' a > long.txt"),
           step("NSFileToTokenExt", {{"path", S("{root}/long.txt")}}, keepField("TOKEN", "file")),
-          step("GMUsbKeySignFileExt",
-               {{"SignerDN", S()},
-                {"HashName", S("SM3")},
-                {"xmlMsg", kXml},
-                {"keyMsg", kDisplay},
-                {"chooseFileToken", S("{file}")}},
+          step("GMUsbKeySignFileExt", tokenSignArgs("{file}"),
                all({keepField("TOKEN", "signature"), keepField("FILENAME", "signatureFile")})),
           meanwhile("wc -c < '{signatureFile}'", matches("1[0-9]{6}\n")),
           meanwhile("cat '{signatureFile}'", keep("signed")),
