@@ -276,6 +276,23 @@ std::vector<Case> makeCases() {
           step("GMDelTempKey", {{"CertDn", kZhang}, {"PublicKeyId", S()}}, code(0)),
           step("GMGetCertDN", {}, is(kWang)), step("UnRegisterCert", {}, code(0))}},
 
+        // Names beyond ASCII under a GBK ANSI code page: compared with the
+        // certificates' UTF-8 subjects, they go to the library in UTF-8.
+        {"ChineseNamesUnderCodePage936",
+         {provision("sm2", kZhang), meanwhile("softkey admin-state 2"),
+          step("GMGetPublicKeyC",
+               {{"KeyType", S("02")},
+                {"DnOrID", kZhang},
+                {"Base64SerRand", S("AAECAwQFBgcICQoLDA0O")}},
+               matches(kBase64 + "{21,}")),
+          meanwhile("softkey admin-state 1"),
+          step(
+              "GMUsbKeySign", signArgs(kZhang, "SM3"), sm2Signed(transactionElement(kXmlGb)),
+              {{kPlugin, sm2Signed(transactionElement(kXmlGb + S(1, '\0'))), kPluginCountsTheNul}}),
+          step("GMDelTempKey", {{"CertDn", kZhang}, {"PublicKeyId", S()}}, code(0)),
+          step("GMGetCertDN", {}, is(""))},
+         {{"ORVA_ACP", "936"}}},
+
         // Requests for an SM2 key pair (its subject in UTF-8) and an RSA one,
         // each verified under its new key; the bank's certificates and
         // envelope installed; a signature under the new certificate.
