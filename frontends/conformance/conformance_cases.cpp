@@ -216,8 +216,6 @@ std::vector<Case> makeCases() {
                keepField("TOKEN", "named")),
           step("NSChooseFileExt", {},
                all({fieldIs("FILEPATH", "{root}/contract.txt"), keepField("TOKEN", "chosen")})),
-          step("NSChooseFile", {}, is("{root}/contract.txt"),
-               {{kPlugin, {}, kHostChoosesPaths}, {kControl, {}, kHostChoosesPaths}}),
           step("GMUsbKeySignFileExt", tokenSignArgs("{chosen}"),
                all({keepField("TOKEN", "signature"), keepField("FILENAME", "signatureFile")})),
           step("GetSignFileContent",
@@ -290,8 +288,16 @@ std::vector<Case> makeCases() {
               "GMUsbKeySign", signArgs(kZhang, "SM3"), sm2Signed(transactionElement(kXmlGb)),
               {{kPlugin, sm2Signed(transactionElement(kXmlGb + S(1, '\0'))), kPluginCountsTheNul}}),
           step("GMDelTempKey", {{"CertDn", kZhang}, {"PublicKeyId", S()}}, code(0)),
-          step("GMGetCertDN", {}, is(""))},
-         {{"ORVA_ACP", "936"}}},
+          step("GMGetCertDN", {}, is("")),
+          // "合同.txt": on disk in the code page, in UTF-8 for the page.
+          meanwhile("printf x > '\xba\xcf\xcd\xac.txt'"),
+          step("NSFileToTokenExt", {{"path", S("{root}/\xe5\x90\x88\xe5\x90\x8c.txt")}},
+               fieldIs("FILEPATH", "{root}/\xe5\x90\x88\xe5\x90\x8c.txt")),
+          step("NSChooseFileExt", {}, fieldIs("FILEPATH", "{root}/\xe5\x90\x88\xe5\x90\x8c.txt")),
+          step("NSChooseFile", {}, is("{root}/\xe5\x90\x88\xe5\x90\x8c.txt"),
+               {{kPlugin, {}, kHostChoosesPaths}, {kControl, {}, kHostChoosesPaths}})},
+         {{"ORVA_ACP", "936"},
+          {"ORVA_FILE_DIALOG", "printf '%s\\n' '{root}/\xba\xcf\xcd\xac.txt'"}}},
 
         // Requests for an SM2 key pair (its subject in UTF-8) and an RSA one,
         // each verified under its new key; the bank's certificates and
