@@ -187,6 +187,11 @@ std::vector<Case> makeCases() {
                 {"keyMsg", S()},
                 {"NewVal", S()}},
                code(-327), {{kHost, code(-106), kHostWantsIt}}),
+          step("GMUsbKeySign", signArgs(kZhangSan, S(32, 'H')), code(-321),
+               {{kPlugin, code(-106), "the plug-in takes a hash name shorter than 32 bytes"}}),
+          // A maximum length whose room with the 64 bytes beyond it no int holds.
+          step("GetSignFileContent",
+               {{"FileToken", S("x")}, {"MaxLength", 2147483600}, {"FileOffset", 0}}, code(-307)),
           // No transaction: refused by all (the library refuses a length of 0).
           step("GMUsbKeySign",
                {{"SignerDN", kZhangSan},
