@@ -51,6 +51,9 @@ std::unique_ptr<FrontEnd> startFrontEnd(FrontEndKind kind);
 class Page {
   public:
     explicit Page(FrontEndKind kind);
+    ~Page();
+    Page(const Page&) = delete;
+    Page& operator=(const Page&) = delete;
 
     FrontEndKind kind() const noexcept { return kind_; }
     void setEnv(const std::string& name, std::string_view value) {

@@ -1,7 +1,5 @@
 // Every case of the table through every front end, each run with its own
-// folder, registry and software key. One test per process, as CTest runs
-// them: the plug-in, the control and the library keep their settings for the
-// life of the process.
+// folder, registry and software key.
 
 #include <gtest/gtest.h>
 

@@ -31,6 +31,14 @@ Page::Page(FrontEndKind kind) : kind_(kind) {
     run("orva-setup register && softkey create --sn SK0000000001 && softkey user --pin 12345678");
 }
 
+// The control stays loaded for the life of the process, and the library
+// with it: the next case in the process starts with their first charset.
+Page::~Page() {
+    if (frontEnd_) {
+        frontEnd_->call({"SetCharset", {{"CharSet", std::string("GBK")}}});
+    }
+}
+
 std::string Page::expand(std::string_view text) const {
     std::string out(text);
     for (const auto& [name, value] : kept_) {
