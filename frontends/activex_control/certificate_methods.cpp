@@ -12,7 +12,6 @@ namespace {
 
 constexpr std::size_t kDnText = 2080;
 constexpr std::size_t kKeyText = 8192;
-constexpr std::size_t kSmallText = 260;
 constexpr std::size_t kPkcsText = 32768;
 
 }  // namespace
@@ -39,7 +38,9 @@ HRESULT OrvaUsbKey::GMGetPublicKeyC(BSTR bstrKeyType, BSTR bstrDnOrID, BSTR bstr
                                     BSTR* pbstrPubInfo) {
     return runTextMethod(pbstrPubInfo, [&](const frontend::ApiFunctionTable& api) {
         const ExportText keyType = bstrToAnsi(bstrKeyType);
-        const ExportText dnOrId = bstrToAnsi(bstrDnOrID);
+        // Names are compared with the certificates' UTF-8 subjects, as in
+        // GMDelTempKey; key ids are digits, the same in either.
+        const ExportText dnOrId = bstrToCharset(bstrDnOrID, "UTF-8");
         const ExportText serverRandom = bstrToAnsi(bstrBase64SerRand);
         if (keyType.isNull() || dnOrId.isNull() || serverRandom.isNull()) {
             return kInvalidParameter;
