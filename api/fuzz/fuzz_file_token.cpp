@@ -370,17 +370,46 @@ void changeFile(FuzzInput& in, const Model& model) {
     }
 }
 
-// The resolver, with the chosen file's digits or a page's own, for either key.
+// The token a page hands back for a record: its digits, one of them
+// changed, in upper case, the base64 text instead, the other record's
+// digits, or the page's own text.
+std::string tokenOf(FuzzInput& in, const std::optional<FileTokenRecord>& own,
+                    const std::optional<FileTokenRecord>& other) {
+    const std::string digits = currentDigits(own);
+    switch (in.pick(6)) {
+        case 0:
+            return in.text(80);
+        case 1: {
+            std::string changed = digits;
+            if (!changed.empty()) {
+                changed[in.pick(changed.size())] = static_cast<char>(in.byte() | 1);
+            }
+            return changed;
+        }
+        case 2:
+            return own ? own->tokenText : std::string();
+        case 3: {
+            std::string upper = digits;
+            std::transform(upper.begin(), upper.end(), upper.begin(),
+                           [](char c) { return c >= 'a' && c <= 'f' ? c - 'a' + 'A' : c; });
+            return upper;
+        }
+        case 4:
+            return currentDigits(other);
+        default:
+            return digits;
+    }
+}
+
+// The resolver, for either record, with any token.
 void resolve(FuzzInput& in, const Model& model) {
     const bool byName = in.byte() % 2 == 1;
-    const bool own = in.byte() % 2 == 1;
     const FileTokenState& state = fileTokenState();
-    const std::string digits =
-        own ? in.text(80) : currentDigits(byName ? state.signedFile : state.chosenFile);
+    const std::optional<FileTokenRecord>& record = byName ? state.signedFile : state.chosenFile;
+    const std::string digits = tokenOf(in, record, byName ? state.chosenFile : state.signedFile);
     std::string path = "untouched";
     const int code = resolveFileToken(
         digits, byName ? FileTokenKeyName::fileName : FileTokenKeyName::filePath, path);
-    const std::optional<FileTokenRecord>& record = byName ? state.signedFile : state.chosenFile;
     if (!record || digits != record->token) {
         check(code == orva::kTokenInfoError && path == "untouched");
         return;
@@ -390,21 +419,10 @@ void resolve(FuzzInput& in, const Model& model) {
           (code != orva::kSuccess || path == (byName ? *model.signaturePath : *model.chosenPath)));
 }
 
-// The digits of the chosen file's token with one character changed, or a
-// page's own text.
-std::string hostileDigits(FuzzInput& in, const std::string& real) {
-    if (in.byte() % 2 == 0 || real.empty()) {
-        return in.text(80);
-    }
-    std::string digits = real;
-    digits[in.pick(digits.size())] = static_cast<char>(in.byte() | 1);
-    return digits;
-}
-
 void signFile(FuzzInput& in, Model& model) {
-    const std::string real = currentDigits(fileTokenState().chosenFile);
-    const bool own = in.byte() % 4 == 0;
-    const std::string digits = own ? hostileDigits(in, real) : real;
+    const FileTokenState& state = fileTokenState();
+    const std::string real = currentDigits(state.chosenFile);
+    const std::string digits = tokenOf(in, state.chosenFile, state.signedFile);
     const int xmlLength = in.byte() % 8 == 0 ? 0 : static_cast<int>(kXml.size());
     Output out(in);
     const int code = QZAPI_GMUsbKeySignFileExt("", "SM3", kXml.data(), xmlLength, kDisplay,
@@ -456,9 +474,9 @@ int lengthOf(FuzzInput& in) {
 }
 
 void readPiece(FuzzInput& in, const Model& model) {
-    const std::string real = currentDigits(fileTokenState().signedFile);
-    const bool own = in.byte() % 4 == 0;
-    const std::string digits = own ? hostileDigits(in, real) : real;
+    const FileTokenState& state = fileTokenState();
+    const std::string real = currentDigits(state.signedFile);
+    const std::string digits = tokenOf(in, state.signedFile, state.chosenFile);
     const int maxLength = lengthOf(in);
     const int offset = lengthOf(in);
     Output out(in);

@@ -477,13 +477,29 @@ void checkGet(SECURITY_STATUS status, const Output& out) {
     }
 }
 
+// The call with the buffer the input gives; after a size query that
+// succeeded, again with exactly that room, which must give the same size.
+template <typename Call>
+SECURITY_STATUS sizedCall(Output& out, Call&& call) {
+    const SECURITY_STATUS status = call(out.buffer(), out.cb, out.resultPointer());
+    checkGet(status, out);
+    if (status == 0 && out.null && !out.noResult && out.result <= 0x10000) {
+        Output exact(std::size_t{out.result});
+        const SECURITY_STATUS again = call(exact.buffer(), exact.cb, &exact.result);
+        exact.checkWrites(again);
+        check(again == 0 && exact.result == out.result);
+    }
+    return status;
+}
+
 void getProviderProperty(FuzzInput& in, Model& model) {
     const NCRYPT_PROV_HANDLE provider = model.provider(in);
     const auto name = textOf(in, kProviderProperties);
     Output out(in);
-    const SECURITY_STATUS status = t().GetProviderProperty(
-        provider, pointerOf(name), out.buffer(), out.cb, out.resultPointer(), flagsOf(in));
-    checkGet(status, out);
+    const std::uint32_t flags = flagsOf(in);
+    const SECURITY_STATUS status = sizedCall(out, [&](PBYTE buffer, DWORD cb, DWORD* result) {
+        return t().GetProviderProperty(provider, pointerOf(name), buffer, cb, result, flags);
+    });
     if (!model.liveProvider(provider)) {
         check(status == NTE_INVALID_HANDLE);
     }
@@ -509,9 +525,9 @@ void getKeyProperty(FuzzInput& in, Model& model) {
     const auto name = textOf(in, kKeyProperties);
     Output out(in);
     const std::uint32_t flags = flagsOf(in);
-    const SECURITY_STATUS status = t().GetKeyProperty(
-        provider, handle, pointerOf(name), out.buffer(), out.cb, out.resultPointer(), flags);
-    checkGet(status, out);
+    const SECURITY_STATUS status = sizedCall(out, [&](PBYTE buffer, DWORD cb, DWORD* result) {
+        return t().GetKeyProperty(provider, handle, pointerOf(name), buffer, cb, result, flags);
+    });
     const Model::Key* key = model.liveKey(handle);
     if (handlesRefused(status, model.liveProvider(provider), key != nullptr)) {
         return;
@@ -646,11 +662,11 @@ void exportKey(FuzzInput& in, Model& model) {
     const NCRYPT_KEY_HANDLE handle = model.key(in);
     const auto blobType = textOf(in, kBlobTypes);
     Output out(in);
-    const SECURITY_STATUS status =
-        t().ExportKey(provider, handle, 0, pointerOf(blobType), nullptr, out.buffer(), out.cb,
-                      out.resultPointer(), flagsOf(in));
-    check(isProviderStatus(status));
-    out.checkWrites(status);
+    const std::uint32_t flags = flagsOf(in);
+    const SECURITY_STATUS status = sizedCall(out, [&](PBYTE buffer, DWORD cb, DWORD* result) {
+        return t().ExportKey(provider, handle, 0, pointerOf(blobType), nullptr, buffer, cb, result,
+                             flags);
+    });
     handlesRefused(status, model.liveProvider(provider), model.liveKey(handle) != nullptr);
 }
 
