@@ -57,6 +57,7 @@ enum Slot : std::size_t {
     kFolder,
     kMissing,
     kBackslash,
+    kDeepFolder,  // no room beside it for a signature file's name
     kEmptyPath,
     kPageName,
     kSlotCount
@@ -89,6 +90,7 @@ class Fixture {
         paths_[kFolder] = (files() / "folder").string();
         paths_[kMissing] = (files() / "missing").string();
         paths_[kBackslash] = (files() / "back\\slash.txt").string();
+        paths_[kDeepFolder] = (files() / std::string(240 - folder, 'D') / "deep.txt").string();
     }
 
     const fs::path& root() const noexcept { return dir_.path(); }
@@ -104,8 +106,10 @@ class Fixture {
         fs::remove_all(temp(), ignored);
         fs::remove(store() / "display.log", ignored);
         fs::create_directories(files() / "folder");
+        fs::create_directories(fs::path(paths_[kDeepFolder]).parent_path());
         fs::create_directories(temp());
-        for (const Slot slot : {kPlain, kGbkName, kLongestPath, kTooLongPath, kBackslash}) {
+        for (const Slot slot :
+             {kPlain, kGbkName, kLongestPath, kTooLongPath, kBackslash, kDeepFolder}) {
             orva::testing::writeFile(paths_[slot], "content of " + std::to_string(slot));
         }
         orva::testing::writeFile(paths_[kEmptyFile], "");
