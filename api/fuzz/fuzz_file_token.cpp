@@ -513,6 +513,47 @@ void readPiece(FuzzInput& in, const Model& model) {
     out.checkAnswer(code, std::string("MARK=") + mark + "||CONTENT=" + bytes);
 }
 
+// The builder itself, over a file the fixture holds or the chosen file, with
+// a salt and a key from the input: the same file, salt, mode and key give the
+// same text; another salt gives other digits.
+void buildWithSalt(FuzzInput& in) {
+    const auto slot = static_cast<Slot>(in.pick(kEmptyPath));
+    const FileTokenMode mode = in.byte() % 2 == 0 ? FileTokenMode::chosen : FileTokenMode::named;
+    const FileTokenKeyName key =
+        in.byte() % 2 == 0 ? FileTokenKeyName::filePath : FileTokenKeyName::fileName;
+    FileTokenSalt salt{};
+    const auto given = in.bytes(salt.size());
+    std::copy(given.begin(), given.end(), salt.begin());
+    const std::optional<FileTokenRecord>& record = fileTokenState().chosenFile;
+    const bool fromRecord = record && in.byte() % 2 == 0;
+    const std::string path = fromRecord ? record->path : fixture().path(slot);
+    if (fromRecord && in.byte() % 2 == 0) {
+        salt = record->salt;
+    }
+    FileToken first;
+    const int code = buildFileToken(mode, path, salt, key, first);
+    if (code != orva::kSuccess) {
+        check(code == orva::kNoFile || code == orva::kOpenFileError);
+        return;
+    }
+    FileToken again;
+    check(buildFileToken(mode, path, salt, key, again) == orva::kSuccess &&
+          again.text == first.text && again.token == first.token);
+    const bool byName = key == FileTokenKeyName::fileName;
+    if (isAscii(path)) {
+        const std::string name = fs::path(path).filename().string();
+        checkTokenText(FileTokenRecord{first.text, salt, path, first.token, mode},
+                       byName ? "FILENAME" : "FILEPATH", byName ? name : path,
+                       contentOf(path)->size());
+    }
+    if (fromRecord && salt != record->salt) {
+        check(first.token != record->token);
+    }
+    salt[0] ^= 0x80;
+    check(buildFileToken(mode, path, salt, key, again) == orva::kSuccess &&
+          again.token != first.token);
+}
+
 void setCodePage(FuzzInput& in) {
     static constexpr const char* kPages[] = {"65001", "936", "54936"};
     setenv("ORVA_ACP", kPages[in.pick(3)], 1);
@@ -525,7 +566,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FuzzInput in(data, size);
     Model model;
     for (std::size_t step = 0; step < kMaxSteps && !in.empty(); ++step) {
-        switch (in.pick(6)) {
+        switch (in.pick(7)) {
             case 0:
                 nameFile(in, model);
                 break;
@@ -541,8 +582,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             case 4:
                 readPiece(in, model);
                 break;
-            default:
+            case 5:
                 setCodePage(in);
+                break;
+            default:
+                buildWithSalt(in);
                 break;
         }
     }
