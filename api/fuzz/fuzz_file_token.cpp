@@ -386,7 +386,8 @@ std::string tokenOf(FuzzInput& in, const std::optional<FileTokenRecord>& own,
         case 1: {
             std::string changed = digits;
             if (!changed.empty()) {
-                changed[in.pick(changed.size())] = static_cast<char>(in.byte() | 1);
+                const std::size_t at = in.pick(changed.size());
+                changed[at] = static_cast<char>(in.byte() | 1);
             }
             return changed;
         }

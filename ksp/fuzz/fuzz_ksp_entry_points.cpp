@@ -174,7 +174,8 @@ std::optional<std::u16string> textOf(FuzzInput& in, const std::vector<std::u16st
         std::u16string text;
         const std::size_t length = in.byte();
         for (std::size_t i = 0; i < length && !in.empty(); ++i) {
-            const auto unit = static_cast<char16_t>(in.byte() | in.byte() << 8);
+            const std::uint8_t low = in.byte();
+            const auto unit = static_cast<char16_t>(low | in.byte() << 8);
             if (unit == 0) {
                 break;
             }
