@@ -246,9 +246,12 @@ struct Model {
         bool rsa;
         std::int64_t lengthBits;  // as the property was set
         std::uint32_t realBits;   // of the key in the module, once finalized
+        std::u16string name;      // of a created key
     };
     std::vector<Key> keys;
     std::map<NCRYPT_KEY_HANDLE, std::size_t> liveKeys;  // to the slot
+    // Containers a finalized key may have changed in this input.
+    std::set<std::u16string> touched;
     std::vector<void*> buffers;
     std::set<void*> liveBuffers;
     std::vector<void*> states;
@@ -385,17 +388,28 @@ void openKey(FuzzInput& in, Model& model) {
         check(status == NTE_INVALID_PARAMETER);
         return;
     }
-    if (status != 0) {
+    DWORD bits = 0;
+    if (status == 0) {
+        check(handle != 0 && model.liveKey(handle) == nullptr);
+        DWORD size = 0;
+        check(t().GetKeyProperty(provider, handle, u"Length", reinterpret_cast<PBYTE>(&bits),
+                                 sizeof bits, &size, 0) == 0 &&
+              size == sizeof bits);
+    } else {
         check(handle == 0);
+    }
+    // A container the fixture made, as it made it: its keySpec opens with its
+    // length, the other does not.
+    for (const PremadeKey& premade : kPremade) {
+        if (name == premade.name && model.touched.count(*name) == 0) {
+            const bool itsSpec = (spec == 0 ? AT_SIGNATURE : spec) == premade.keySpec;
+            check((status == 0) == itsSpec && (status != 0 || bits == premade.bits));
+        }
+    }
+    if (status != 0) {
         return;
     }
-    check(handle != 0 && model.liveKey(handle) == nullptr);
-    DWORD bits = 0;
-    DWORD size = 0;
-    check(t().GetKeyProperty(provider, handle, u"Length", reinterpret_cast<PBYTE>(&bits),
-                             sizeof bits, &size, 0) == 0 &&
-          size == sizeof bits);
-    model.addKey(handle, {handle, true, bits >= 1024, bits, bits});
+    model.addKey(handle, {handle, true, bits >= 1024, bits, bits, {}});
 }
 
 void createKey(FuzzInput& in, Model& model) {
@@ -418,7 +432,7 @@ void createKey(FuzzInput& in, Model& model) {
     check(handle != 0 && model.liveKey(handle) == nullptr && algorithm.has_value() &&
           (flags & ~0xC0u) == 0);
     const bool rsa = algorithm->starts_with(u"RSA");
-    model.addKey(handle, {handle, false, rsa, rsa ? 2048 : 256, 0});
+    model.addKey(handle, {handle, false, rsa, rsa ? 2048 : 256, 0, name.value_or(u"")});
 }
 
 void finalizeKey(FuzzInput& in, Model& model) {
@@ -441,6 +455,8 @@ void finalizeKey(FuzzInput& in, Model& model) {
         check(status == NTE_INVALID_HANDLE);
         return;
     }
+    // A failed generation may have made the container all the same.
+    model.touched.insert(key->name);
     if (status == 0) {
         key->finalized = true;
         key->realBits = static_cast<std::uint32_t>(key->lengthBits);
