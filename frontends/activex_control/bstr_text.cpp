@@ -2,7 +2,9 @@
 
 #include "bstr_text.h"
 
+#include <algorithm>
 #include <climits>
+#include <string_view>
 #include <vector>
 
 #include "current_charset.h"
@@ -58,25 +60,34 @@ BSTR toBstr(const char* text, UINT codePage) noexcept {
     return result;
 }
 
+// count characters of text, which end without a NUL; none is the empty text.
+ExportText fromCharacters(const OLECHAR* text, std::size_t count, UINT codePage) {
+    if (count == 0) {
+        return ExportText(std::string());
+    }
+    if (count > static_cast<std::size_t>(INT_MAX)) {
+        return ExportText();
+    }
+    return fromWide(text, static_cast<int>(count), codePage);
+}
+
 }  // namespace
 
 ExportText bstrToCharset(BSTR text, std::string_view charset) {
     if (text == nullptr || charset.empty()) {
         return ExportText();
     }
-    if (SysStringLen(text) > static_cast<UINT>(INT_MAX)) {
-        return ExportText();
-    }
-    // The BSTR's characters and its NUL (an embedded NUL ends the text for the library).
-    return fromWide(text, static_cast<int>(SysStringLen(text)) + 1,
-                    frontend::controlTextCodePage(charset));
+    // The BSTR's characters by its length, not by a NUL after them: an odd last
+    // byte is no character. An embedded NUL ends the text for the library.
+    return fromCharacters(text, SysStringLen(text), frontend::controlTextCodePage(charset));
 }
 
 ExportText bstrToAnsi(BSTR text) {
     if (text == nullptr) {
         return ExportText();
     }
-    return fromWide(text, -1, CP_ACP);
+    const std::u16string_view characters(text, SysStringLen(text));
+    return fromCharacters(text, std::min(characters.find(u'\0'), characters.size()), CP_ACP);
 }
 
 BSTR utf8ToBstr(const char* text) noexcept {

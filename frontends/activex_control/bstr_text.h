@@ -33,7 +33,8 @@ class ExportText {
 };
 
 // To the code page a charset name selects (the control's charset rule);
-// "CP_ACP" and "UTF-8" name the ANSI code page and UTF-8 themselves.
+// "CP_ACP" and "UTF-8" name the ANSI code page and UTF-8 themselves. Both
+// read the BSTR's SysStringLen characters.
 ExportText bstrToCharset(BSTR text, std::string_view charset);
 // To the ANSI code page, up to the BSTR's first NUL.
 ExportText bstrToAnsi(BSTR text);

@@ -12,7 +12,6 @@ namespace {
 
 constexpr std::size_t kDnText = 2080;
 constexpr std::size_t kKeyText = 8192;
-constexpr std::size_t kSmallText = 260;
 constexpr std::size_t kPkcsText = 32768;
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <stdlib.h>
 
 #include <cmath>
+#include <cstring>
 #include <string>
 
 #include "orva/com_registration.h"
@@ -49,6 +50,27 @@ TEST(Bstr, LengthsCountUnitsAndEmbeddedNuls) {
     EXPECT_EQ(orva::platform::liveBstrCount(), live);
 }
 
+TEST(Bstr, AnOddByteLengthIsKeptAndCopiedWhole) {
+    BSTR odd = SysAllocStringByteLen("abc", 3);
+    ASSERT_NE(odd, nullptr);
+    EXPECT_EQ(SysStringByteLen(odd), 3u);
+    EXPECT_EQ(SysStringLen(odd), 1u);
+    // A NUL character follows the bytes, whole.
+    const auto* bytes = reinterpret_cast<const unsigned char*>(odd);
+    EXPECT_EQ(bytes[3] | bytes[4] | bytes[5], 0);
+    VARIANT source;
+    VariantInit(&source);
+    source.vt = VT_BSTR;
+    source.bstrVal = odd;
+    VARIANT copy;
+    VariantInit(&copy);
+    ASSERT_EQ(VariantChangeType(&copy, &source, 0, VT_BSTR), S_OK);
+    EXPECT_EQ(SysStringByteLen(copy.bstrVal), 3u);
+    EXPECT_EQ(std::memcmp(copy.bstrVal, "abc", 3), 0);
+    VariantClear(&copy);
+    VariantClear(&source);
+}
+
 VARIANT of(VARTYPE vt) {
     VARIANT value;
     VariantInit(&value);
@@ -90,6 +112,12 @@ TEST(Variant, CoercionsToIntRoundHalfToEvenAndCatchOverflow) {
         {"'-7.5'", ofText(u"-7.5"), S_OK, -8},
         {"'9999999999'", ofText(u"9999999999"), DISP_E_OVERFLOW, 0},
         {"'0x10'", ofText(u"0x10"), DISP_E_TYPEMISMATCH, 0},
+        // The text a double converts to reads back: "1e-05" and the like.
+        {"'1e-05'", ofText(u"1e-05"), S_OK, 0},
+        {"'2.5E+3'", ofText(u"2.5E+3"), S_OK, 2500},
+        {"'1e999'", ofText(u"1e999"), DISP_E_OVERFLOW, 0},
+        {"'1e'", ofText(u"1e"), DISP_E_TYPEMISMATCH, 0},
+        {"'e5'", ofText(u"e5"), DISP_E_TYPEMISMATCH, 0},
         {"''", ofText(u""), DISP_E_TYPEMISMATCH, 0},
         {"null BSTR", of(VT_BSTR), DISP_E_TYPEMISMATCH, 0},
         {"true", yes, S_OK, -1},

@@ -5,7 +5,6 @@
 
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <new>
 
 #include "csp_containers.h"
@@ -15,9 +14,6 @@
 namespace orva::qzcore3 {
 
 namespace {
-
-constexpr const char* kTraceSwitch = "trace";
-constexpr const char* kTraceFile = "trace.log";
 
 std::mutex& moduleMutex() {
     static std::mutex mutex;
@@ -97,13 +93,13 @@ Call::Call(const char* name, const std::string& arguments, StoreChecks checks)
     if (checks == StoreChecks::no) {
         return;
     }
-    std::error_code ec;
-    tracing_ = std::filesystem::exists(store_.file(kTraceSwitch), ec);
+    const softkey::CallSwitches switches = softkey::readCallSwitches(store_);
+    tracing_ = switches.tracing;
     if (tracing_) {
-        store_.appendLine(kTraceFile,
+        store_.appendLine(softkey::kTraceFile,
                           arguments.empty() ? name : std::string(name) + " " + arguments);
     }
-    const softkey::Faults faults = softkey::readFaults(store_);
+    const softkey::Faults& faults = switches.faults;
     store_.setFailWrites(faults.failWrites);
     if (faults.fail.count(name) == 0) {
         return;
@@ -115,7 +111,7 @@ Call::Call(const char* name, const std::string& arguments, StoreChecks checks)
 
 void Call::note(const std::string& text) {
     if (tracing_) {
-        store_.appendLine(kTraceFile, name_ + " " + text);
+        store_.appendLine(softkey::kTraceFile, name_ + " " + text);
     }
 }
 

@@ -1,26 +1,18 @@
 #include "call.h"
 
 #include <cstring>
-#include <filesystem>
 #include <new>
 
 #include "key_crypto.h"
 
 namespace orva::dravik {
 
-namespace {
-
-constexpr const char* kTraceSwitch = "trace";
-constexpr const char* kTraceFile = "trace.log";
-
-}  // namespace
-
 Call::Call(const char* name) : name_(name), store_(softkey::Store::fromEnvironment()) {
-    std::error_code ec;
-    if (std::filesystem::exists(store_.file(kTraceSwitch), ec)) {
-        store_.appendLine(kTraceFile, name_);
+    softkey::CallSwitches switches = softkey::readCallSwitches(store_);
+    if (switches.tracing) {
+        store_.appendLine(softkey::kTraceFile, name_);
     }
-    faults_ = softkey::readFaults(store_);
+    faults_ = std::move(switches.faults);
     store_.setFailWrites(faults_.failWrites);
     if (const auto status = softkey::takeFailure(store_, name_, &faults_)) {
         fail(*status);
@@ -49,19 +41,23 @@ void Call::pull(const std::vector<std::string>& serials) {
 Context& Call::context(void* handle) {
     Context* context = contexts().find(handle);
     require(context != nullptr, DRV_E_INVALID_HANDLE);
-    pull(store_.serials(softkey::KeyPlace::present));
+    if (pullOut_) {
+        pull(store_.serials(softkey::KeyPlace::present));
+    }
     return *context;
 }
 
 Device& Call::device(void* handle) {
     Device* device = devices().find(handle);
     require(device != nullptr, DRV_E_INVALID_HANDLE);
-    pull({device->serial});
+    if (pullOut_) {
+        pull({device->serial});
+    }
     return *device;
 }
 
-Token Call::key(const Device& device) const {
-    return store_.readPresent(device.serial);
+const Token& Call::key(const Device& device) {
+    return *keys_.emplace_back(store_.readPresent(device.serial));
 }
 
 void Call::requirePresent(const Device& device) const {

@@ -4,11 +4,13 @@
 // call trace, and the turning of every failure into a status word.
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "device.h"
 #include "faults.h"
@@ -58,8 +60,9 @@ class Call {
     Context& context(void* handle);
     Device& device(void* handle);
 
-    // The device's key as the store holds it now (DRV_E_DEVICE_REMOVED if pulled out).
-    Token key(const Device& device) const;
+    // The device's key as the store holds it now (DRV_E_DEVICE_REMOVED if pulled
+    // out), kept unchanged while this call lasts.
+    const Token& key(const Device& device);
     void requirePresent(const Device& device) const;
 
     // Changes the device's key under the store's lock; see Store::update.
@@ -77,6 +80,7 @@ class Call {
     softkey::Store store_;
     softkey::Faults faults_;
     std::optional<softkey::Faults> pullOut_;
+    std::vector<std::shared_ptr<const Token>> keys_;
 };
 
 // The status word of the exception being handled.

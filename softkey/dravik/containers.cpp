@@ -24,7 +24,7 @@ void requirePin(const Device& device) {
 std::uint32_t enumContainer(Call& call, void* handle, std::uint32_t first, std::uint32_t* index,
                             char* name) {
     Device& device = call.device(handle);
-    const Token key = call.key(device);
+    const Token& key = call.key(device);
     require(index != nullptr);
     // "Next" is the smallest index above the last one returned, so a walk goes on
     // correctly when containers are deleted under it.
@@ -47,7 +47,7 @@ std::uint32_t enumContainer(Call& call, void* handle, std::uint32_t first, std::
 std::uint32_t getContainerInfo(Call& call, void* handle, std::uint32_t index,
                                DRV_CONTAINER_INFO* info) {
     const Device& device = call.device(handle);
-    const Token key = call.key(device);
+    const Token& key = call.key(device);
     require(info != nullptr);
     const softkey::Container* container = softkey::findContainer(key, index);
     require(container != nullptr, DRV_E_NOT_FOUND);
@@ -109,7 +109,7 @@ std::uint32_t readFileFromContainer(Call& call, void* handle, std::uint8_t index
                                     std::uint32_t fileId, std::uint8_t* buffer,
                                     std::uint32_t* len) {
     const Device& device = call.device(handle);
-    const Token key = call.key(device);
+    const Token& key = call.key(device);
     const softkey::Container* container = softkey::findContainer(key, index);
     require(container != nullptr, DRV_E_NOT_FOUND);
     require(fileId == DRV_FILE_SIGN_CERT || fileId == DRV_FILE_EXCH_CERT, DRV_E_NOT_FOUND);

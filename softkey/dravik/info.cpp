@@ -10,13 +10,13 @@
 namespace orva::dravik {
 
 std::uint32_t readSerial(Call& call, void* handle, char* serial) {
-    const Token key = call.key(call.device(handle));
+    const Token& key = call.key(call.device(handle));
     putText(key.serial, serial, DRV_SERIAL_ROOM);
     return DRV_OK;
 }
 
 std::uint32_t getAdminKeyInfo(Call& call, void* handle, std::uint8_t* record) {
-    const Token key = call.key(call.device(handle));
+    const Token& key = call.key(call.device(handle));
     if (!key.adminRecord.empty()) {
         // A record set for a test: as it is, terminated or not.
         require(record != nullptr);
@@ -30,7 +30,7 @@ std::uint32_t getAdminKeyInfo(Call& call, void* handle, std::uint8_t* record) {
 
 std::uint32_t getTempKey(Call& call, void* handle, std::uint8_t* out, std::uint32_t* len) {
     const Device& device = call.device(handle);
-    const Token key = call.key(device);
+    const Token& key = call.key(device);
     require(out != nullptr && len != nullptr);
     require(device.pinVerified, DRV_E_SECURITY);
     require(!key.tempKey.empty(), DRV_E_NOT_FOUND);
@@ -53,7 +53,7 @@ std::uint32_t getRandomForEnc(Call& call, void* handle, std::uint32_t len, std::
 }
 
 std::uint32_t getLanguageList(Call& call, void* handle, std::uint8_t* codes, std::uint32_t* count) {
-    const Token key = call.key(call.device(handle));
+    const Token& key = call.key(call.device(handle));
     require(codes != nullptr && count != nullptr);
     return putBytes(key.languages, codes, count);
 }

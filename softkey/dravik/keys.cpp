@@ -74,7 +74,7 @@ const softkey::KeyFile& publicKeyFile(const Token& key, std::uint32_t publicFid)
 }  // namespace
 
 std::uint32_t getFreePriKeyFid(Call& call, void* handle, std::uint32_t* fid) {
-    const Token key = call.key(call.device(handle));
+    const Token& key = call.key(call.device(handle));
     require(fid != nullptr);
     const auto free = softkey::freePrivateFid(key);
     require(free.has_value(), DRV_E_NO_SPACE);
@@ -85,7 +85,7 @@ std::uint32_t getFreePriKeyFid(Call& call, void* handle, std::uint32_t* fid) {
 std::uint32_t generateKeyPair(Call& call, void* handle, std::uint32_t algId, std::uint32_t fid,
                               std::uint8_t* publicKey, std::uint32_t* publicKeyLen) {
     const Device& device = call.device(handle);
-    const Token key = call.key(device);
+    const Token& key = call.key(device);
     require(publicKey != nullptr && publicKeyLen != nullptr);
     require(softkey::isPrivateFid(fid));
     const std::size_t size = generationSize(algId);
@@ -104,7 +104,7 @@ std::uint32_t generateKeyPair(Call& call, void* handle, std::uint32_t algId, std
 
 std::uint32_t readFile(Call& call, void* handle, std::uint32_t fid, std::uint32_t offset,
                        std::uint8_t* buffer, std::uint32_t* len) {
-    const Token key = call.key(call.device(handle));
+    const Token& key = call.key(call.device(handle));
     // Private keys never leave the key.
     require(!softkey::isPrivateFid(fid) || !key.keyFiles.contains(fid), DRV_E_SECURITY);
     const Bytes& file = publicKeyFile(key, fid).publicFile;
@@ -113,7 +113,7 @@ std::uint32_t readFile(Call& call, void* handle, std::uint32_t fid, std::uint32_
 }
 
 std::uint32_t getPubKeyIds(Call& call, void* handle, std::uint8_t* ids, std::uint32_t* count) {
-    const Token key = call.key(call.device(handle));
+    const Token& key = call.key(call.device(handle));
     require(ids != nullptr && count != nullptr);
     // Ascending; at most kMaxKeyFiles ids, so the caller's 1024 bytes always hold them.
     Bytes list;
@@ -127,7 +127,7 @@ std::uint32_t getPubKeyIds(Call& call, void* handle, std::uint8_t* ids, std::uin
 
 std::uint32_t getEncPubKey(Call& call, void* handle, std::uint8_t id, std::uint8_t* out,
                            std::uint32_t* len) {
-    const Token key = call.key(call.device(handle));
+    const Token& key = call.key(call.device(handle));
     require(len != nullptr);
     return putBytes(encipher(key, publicKeyFile(key, id).publicFile), out, len);
 }
@@ -136,7 +136,7 @@ std::uint32_t getEncPubKeyNew(Call& call, void* handle, std::uint8_t keyType,
                               const std::uint8_t* ids, std::uint32_t idCount,
                               const std::uint8_t* serverRandom, std::uint8_t* out,
                               std::uint32_t* len) {
-    const Token key = call.key(call.device(handle));
+    const Token& key = call.key(call.device(handle));
     require(keyType == 1 || keyType == 2);
     require(ids != nullptr && idCount >= 1 && idCount <= 2);
     require(serverRandom != nullptr && len != nullptr);
@@ -159,7 +159,7 @@ std::uint32_t importKey(Call& call, void* handle, std::uint32_t fid, std::uint32
                         std::uint32_t cLen, const std::uint8_t* serverRandom,
                         std::uint32_t serverRandomLen) {
     const Device& device = call.device(handle);
-    const Token key = call.key(device);
+    const Token& key = call.key(device);
     requirePin(device);
     require(algWord == softkey::kEnvelopeSm4Ecb || algWord == softkey::kEnvelopeSm4Cbc);
     require(softkey::isPrivateFid(fid));

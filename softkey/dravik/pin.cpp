@@ -69,7 +69,7 @@ std::uint32_t externAuth(Call& call, void* handle, std::uint32_t keyId) {
 std::uint32_t verifyPin(Call& call, void* handle, std::uint32_t pinType, const char* pin,
                         std::uint32_t pinLen, std::uint32_t flag) {
     Device& device = call.device(handle);
-    const Token key = call.key(device);
+    const Token& key = call.key(device);
     require(pinType == DRV_PIN_USER);
     if (key.pin.triesLeft == 0) {
         device.pinVerified = false;
@@ -97,7 +97,7 @@ std::uint32_t changePin(Call& call, void* handle, std::uint32_t pinType, const c
                         std::uint32_t oldPinLen, const char* newPin, std::uint32_t newPinLen,
                         std::uint32_t* triesLeft) {
     Device& device = call.device(handle);
-    const Token key = call.key(device);
+    const Token& key = call.key(device);
     require(pinType == DRV_PIN_USER);
     if (key.pin.triesLeft == 0) {
         if (triesLeft != nullptr) {
@@ -150,7 +150,7 @@ std::uint32_t clearPinCache(Call& call, void* handle, std::uint32_t) {
 
 std::uint32_t initAdf(Call& call, void* handle, const char* pin, std::uint32_t pinLen) {
     Device& device = call.device(handle);
-    const Token key = call.key(device);
+    const Token& key = call.key(device);
     require(key.adminState == 1, DRV_E_SECURITY);
     SecureString typed;
     if (const auto given = callerPin(pin, pinLen)) {

@@ -78,7 +78,7 @@ std::uint32_t transmit(Call& call, void* handle, const std::uint8_t* apdu, std::
                        std::uint8_t*, std::uint32_t* responseLen) {
     const Device& device = call.device(handle);
     const auto command = input(apdu, apduLen);
-    const Token key = call.key(device);
+    const Token& key = call.key(device);
     if (responseLen != nullptr) {
         *responseLen = 0;  // no command answers with data
     }

@@ -166,7 +166,7 @@ std::uint32_t confirmAndSign(Call& call, Device& device, const Token& key, const
 
 std::uint32_t asymSign(Call& call, void* handle, const SignRequest& r) {
     Device& device = call.device(handle);
-    const Token key = call.key(device);
+    const Token& key = call.key(device);
     const auto data = input(r.data, r.dataLen);
     switch (r.op) {
         case DRV_SIGN_PREPARE:

@@ -8,7 +8,9 @@
 #include <string_view>
 
 #include "failure.h"
+#include "orva/bytes.h"
 #include "orva/openssl_ptr.h"
+#include "recent_cache.h"
 
 namespace orva::qzalg {
 
@@ -61,10 +63,15 @@ void cutAtCharacter(std::string& text, std::size_t max) {
     text.resize(end);
 }
 
-}  // namespace
+// Decoding a certificate costs more than a signature (OpenSSL decodes its public
+// key too), and the token API library asks for the subjects of the same few
+// certificates on every walk of the key: the subjects of the certificates
+// decoded lately are kept.
+constexpr std::size_t kRecentSubjects = 64;
+constexpr std::size_t kLargestKept = 16u << 10;
+softkey::RecentCache<Bytes, std::string> gRecentSubjects(kRecentSubjects);
 
-std::string certSubject(std::span<const std::uint8_t> der) {
-    require(!der.empty() && der.size() <= LONG_MAX);
+std::string decodeSubject(std::span<const std::uint8_t> der) {
     const unsigned char* next = der.data();
     const orva::X509Ptr cert(d2i_X509(nullptr, &next, static_cast<long>(der.size())));
     sslCheck(cert != nullptr);
@@ -85,6 +92,22 @@ std::string certSubject(std::span<const std::uint8_t> der) {
     }
     cutAtCharacter(text, kSubjectMaxBytes);
     return text;
+}
+
+}  // namespace
+
+std::string certSubject(std::span<const std::uint8_t> der) {
+    require(!der.empty() && der.size() <= LONG_MAX);
+    if (der.size() > kLargestKept) {
+        return decodeSubject(der);
+    }
+    Bytes key(der.begin(), der.end());
+    if (auto subject = gRecentSubjects.find(key)) {
+        return std::move(*subject);
+    }
+    std::string subject = decodeSubject(der);
+    gRecentSubjects.remember(std::move(key), subject);
+    return subject;
 }
 
 }  // namespace orva::qzalg

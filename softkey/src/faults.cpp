@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 
+#include "folder_listing.h"
 #include "json.h"
 
 namespace orva::softkey {
@@ -142,8 +143,22 @@ std::string faultsToJson(const Faults& faults) {
 }
 
 Faults readFaults(const Store& store) {
+    if (!store.has(kFaultsFile)) {
+        return Faults{};
+    }
     const auto text = store.readText(kFaultsFile);
     return text ? faultsFromJson(*text) : Faults{};
+}
+
+CallSwitches readCallSwitches(const Store& store) {
+    const auto root = listFolder(store.root());
+    CallSwitches switches;
+    switches.tracing = hasEntry(*root, kTraceSwitch);
+    if (hasEntry(*root, kFaultsFile)) {
+        const auto text = store.readText(kFaultsFile);
+        switches.faults = text ? faultsFromJson(*text) : Faults{};
+    }
+    return switches;
 }
 
 void writeFaults(Store& store, const Faults& faults) {

@@ -38,10 +38,21 @@ struct Faults {
 
 inline constexpr const char* kFaultsFile = "faults.json";
 inline constexpr const char* kPulledBefore = "before";
+// While this store file exists, the maker's libraries append each call to kTraceFile.
+inline constexpr const char* kTraceSwitch = "trace";
+inline constexpr const char* kTraceFile = "trace.log";
 
 // The faults in force (none when faults.json is absent). Throws StoreError
 // (malformed) when faults.json is not valid.
 Faults readFaults(const Store& store);
+
+// What every call of the maker's libraries checks first, from one look at the
+// store's folder: whether calls are traced, and the faults in force.
+struct CallSwitches {
+    bool tracing = false;
+    Faults faults;
+};
+CallSwitches readCallSwitches(const Store& store);
 void writeFaults(Store& store, const Faults& faults);
 
 std::string faultsToJson(const Faults& faults);

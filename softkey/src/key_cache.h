@@ -5,27 +5,20 @@
 // its inode number cannot pass to a newer file. The store replaces a key file
 // by renaming a new one over it, so every write gives a new inode.
 
-#include <optional>
+#include <memory>
 #include <string>
 
 #include "orva/file_descriptor.h"
 #include "orva/file_version.h"
-#include "secure_bytes.h"
 #include "token.h"
 
 namespace orva::softkey {
 
-struct ParsedKey {
-    Token token;
-    SecureString json;  // tokenToJson(token): tells a change from no change
-};
-
 // The key parsed from the file at path when that file is still at version.
-std::optional<ParsedKey> cachedKey(const std::string& path, const FileVersion& version);
-// Keeps a parsed key with its open file; the least recently used entry goes
-// when the cache is full.
-void rememberKey(const std::string& path, const FileVersion& version, FileDescriptor file,
-                 ParsedKey key);
+std::shared_ptr<const Token> cachedKey(const std::string& path, const FileVersion& version);
+// Keeps a parsed key with its open file and hands it back shared.
+std::shared_ptr<const Token> rememberKey(const std::string& path, const FileVersion& version,
+                                         FileDescriptor file, Token key);
 // Drops the entry of a file that is gone.
 void forgetKey(const std::string& path);
 

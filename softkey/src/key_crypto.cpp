@@ -7,12 +7,12 @@
 
 #include <array>
 #include <climits>
-#include <deque>
-#include <mutex>
+#include <memory>
 #include <string_view>
 
 #include "key_internal.h"
 #include "orva/openssl_ptr.h"
+#include "recent_cache.h"
 
 namespace orva::softkey {
 
@@ -47,25 +47,9 @@ constexpr int kFieldSize = static_cast<int>(detail::kSm2FieldSize);
 
 // Reading PEM through OpenSSL's decoders costs several times a signature, and
 // the calls of one signature read the same key again and again: the keys read
-// lately are shared (nothing changes a key once it is read). They are kept
-// from the first read until the module is unloaded or the process exits.
-struct RecentKey {
-    SecureString pem;
-    EvpPkeyPtr key;
-};
+// lately are shared (nothing changes a key once it is read).
 constexpr std::size_t kMaxRecentKeys = 8;
-std::mutex gRecentMutex;
-std::deque<RecentKey>* gRecent = nullptr;
-bool gRecentReleased = false;
-
-struct ReleaseRecent {
-    ~ReleaseRecent() {
-        const std::lock_guard lock(gRecentMutex);
-        delete gRecent;
-        gRecent = nullptr;
-        gRecentReleased = true;
-    }
-} gReleaseRecent;
+RecentCache<SecureString, std::shared_ptr<EVP_PKEY>> gRecentKeys(kMaxRecentKeys);
 
 EvpPkeyPtr sharedKey(EVP_PKEY* key) {
     check(EVP_PKEY_up_ref(key) == 1, "out of memory");
@@ -77,30 +61,14 @@ EvpPkeyPtr sharedKey(EVP_PKEY* key) {
 namespace detail {
 
 EvpPkeyPtr loadPrivateKey(const SecureString& pem) {
-    {
-        const std::lock_guard lock(gRecentMutex);
-        if (gRecent != nullptr) {
-            for (const RecentKey& entry : *gRecent) {
-                if (entry.pem == pem) {
-                    return sharedKey(entry.key.get());
-                }
-            }
-        }
+    if (const auto recent = gRecentKeys.find(pem)) {
+        return sharedKey(recent->get());
     }
     const BioPtr bio = readOnlyBio(std::string_view(pem.data(), pem.size()));
     EvpPkeyPtr key(PEM_read_bio_PrivateKey(bio.get(), nullptr, noPassPhrase, nullptr));
     check(key != nullptr, "not a private key");
     EvpPkeyPtr kept = sharedKey(key.get());
-    const std::lock_guard lock(gRecentMutex);
-    if (gRecent == nullptr && !gRecentReleased) {
-        gRecent = new std::deque<RecentKey>;
-    }
-    if (gRecent != nullptr) {
-        if (gRecent->size() >= kMaxRecentKeys) {
-            gRecent->pop_back();
-        }
-        gRecent->push_front(RecentKey{pem, std::move(kept)});
-    }
+    gRecentKeys.remember(pem, std::shared_ptr<EVP_PKEY>(std::move(kept)));
     return key;
 }
 

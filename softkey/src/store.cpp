@@ -15,6 +15,7 @@
 #include "orva/file_replacement.h"
 #include "orva/file_version.h"
 
+#include "folder_listing.h"
 #include "key_cache.h"
 
 namespace orva::softkey {
@@ -105,27 +106,30 @@ Token parseKey(const SecureString& text, const std::string& serial, const fs::pa
     }
 }
 
-// The key in a file, parsed once per version of the file; nothing when the
-// file does not exist.
-std::optional<ParsedKey> loadKey(const fs::path& path, const std::string& serial) {
+// The key in a file, parsed once per version of the file; null when the file
+// does not exist. A key read before costs one stat.
+std::shared_ptr<const Token> loadKey(const fs::path& path, const std::string& serial) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) {
+        if (errno != ENOENT) {
+            throw StoreError(StoreErrorKind::io, errnoText("stat " + path.string(), errno));
+        }
+        forgetKey(path.string());
+        return nullptr;
+    }
+    if (auto cached = cachedKey(path.string(), FileVersion::of(st))) {
+        return cached;
+    }
     auto fd = openExisting(path);
     if (!fd) {
         forgetKey(path.string());
-        return std::nullopt;
+        return nullptr;
     }
-    struct stat st {};
     if (::fstat(fd->get(), &st) != 0) {
         throw StoreError(StoreErrorKind::io, errnoText("stat " + path.string(), errno));
     }
-    const FileVersion version = FileVersion::of(st);
-    if (auto cached = cachedKey(path.string(), version)) {
-        return cached;
-    }
-    ParsedKey parsed;
-    parsed.token = parseKey(readRest(fd->get(), path), serial, path);
-    parsed.json = tokenToJson(parsed.token);
-    rememberKey(path.string(), version, std::move(*fd), parsed);
-    return parsed;
+    Token token = parseKey(readRest(fd->get(), path), serial, path);
+    return rememberKey(path.string(), FileVersion::of(st), std::move(*fd), std::move(token));
 }
 
 // Locks held by this thread, by store: a change inside a change reuses the hold.
@@ -212,28 +216,25 @@ void Store::ensureLayout() const {
 
 std::vector<std::string> Store::serials(KeyPlace place) const {
     std::vector<std::string> out;
-    const fs::path dir = root_ / (place == KeyPlace::present ? kPresentDir : kRemovedDir);
-    std::error_code ec;
-    fs::directory_iterator it(dir, ec);
-    if (ec) {
-        if (ec == std::errc::no_such_file_or_directory) {
-            return out;
-        }
-        throw StoreError(StoreErrorKind::io, "list " + dir.string() + ": " + ec.message());
-    }
-    for (const fs::directory_entry& entry : it) {
-        const std::string name = entry.path().filename().string();
-        const std::size_t suffix = std::char_traits<char>::length(kKeySuffix);
-        if (name.size() <= suffix || name.compare(name.size() - suffix, suffix, kKeySuffix) != 0) {
+    const auto listing =
+        listFolder(root_ / (place == KeyPlace::present ? kPresentDir : kRemovedDir));
+    const std::size_t suffix = std::char_traits<char>::length(kKeySuffix);
+    for (const FolderEntry& entry : *listing) {
+        const std::string& name = entry.name;
+        if (!entry.regularFile || name.size() <= suffix ||
+            name.compare(name.size() - suffix, suffix, kKeySuffix) != 0) {
             continue;  // leftover "<SN>.json.tmp.<pid>" files are not keys
         }
         std::string serial = name.substr(0, name.size() - suffix);
-        if (isValidSerial(serial) && entry.is_regular_file(ec)) {
+        if (isValidSerial(serial)) {
             out.push_back(std::move(serial));
         }
     }
-    std::sort(out.begin(), out.end());
-    return out;
+    return out;  // sorted, as the listing is
+}
+
+bool Store::has(std::string_view name) const {
+    return hasEntry(*listFolder(root_), name);
 }
 
 std::optional<KeyPlace> Store::placeOf(const std::string& serial) const {
@@ -253,18 +254,18 @@ Token Store::read(const std::string& serial) const {
     if (isValidSerial(serial)) {
         // Present first: a key being pulled out is then found in removed/.
         for (const KeyPlace place : {KeyPlace::present, KeyPlace::removed}) {
-            if (auto key = loadKey(keyPath(serial, place), serial)) {
-                return std::move(key->token);
+            if (const auto key = loadKey(keyPath(serial, place), serial)) {
+                return *key;
             }
         }
     }
     throw StoreError(StoreErrorKind::notFound, "no key " + serial);
 }
 
-Token Store::readPresent(const std::string& serial) const {
+std::shared_ptr<const Token> Store::readPresent(const std::string& serial) const {
     if (isValidSerial(serial)) {
         if (auto key = loadKey(keyPath(serial, KeyPlace::present), serial)) {
-            return std::move(key->token);
+            return key;
         }
         if (placeOf(serial) == KeyPlace::removed) {
             throw StoreError(StoreErrorKind::notPresent, "key " + serial + " is pulled out");
@@ -328,7 +329,10 @@ void Store::move(const std::string& serial, KeyPlace to) {
 
 void Store::modify(const std::string& serial, bool mustBePresent,
                    const std::function<void(Token&)>& change) {
-    ensureLayout();
+    // A key that exists has the store's folders and lock file beside it.
+    if (!placeOf(serial)) {
+        throw StoreError(StoreErrorKind::notFound, "no key " + serial);
+    }
     const StoreLock lock(root_);
     const auto place = placeOf(serial);
     if (!place) {
@@ -338,26 +342,25 @@ void Store::modify(const std::string& serial, bool mustBePresent,
         throw StoreError(StoreErrorKind::notPresent, "key " + serial + " is pulled out");
     }
     const fs::path path = keyPath(serial, *place);
-    auto key = loadKey(path, serial);
-    if (!key) {
+    const auto before = loadKey(path, serial);
+    if (!before) {
         throw StoreError(StoreErrorKind::notFound, "no key " + serial);
     }
-    change(key->token);
-    if (key->token.serial != serial) {
+    Token key = *before;
+    change(key);
+    if (key.serial != serial) {
         throw std::logic_error("a change may not rename a key");
     }
-    SecureString after = tokenToJson(key->token);
-    if (after == key->json) {
+    if (key == *before) {
         return;
     }
     FileDescriptor written;
-    writeAtomic(path, after, true, &written);
+    writeAtomic(path, tokenToJson(key), true, &written);
     // The file just written is what the next read finds, unless another
     // process replaces it first (a new inode, so no match).
     struct stat st {};
     if (::fstat(written.get(), &st) == 0) {
-        key->json = std::move(after);
-        rememberKey(path.string(), FileVersion::of(st), std::move(written), std::move(*key));
+        rememberKey(path.string(), FileVersion::of(st), std::move(written), std::move(key));
     }
 }
 
@@ -397,9 +400,16 @@ void Store::modifyText(
 }
 
 void Store::appendLine(std::string_view name, std::string_view line) const {
-    ensureLayout();
     const fs::path path = file(name);
-    const FileDescriptor fd(::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600));
+    const auto open = [&] {
+        return FileDescriptor(
+            ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600));
+    };
+    FileDescriptor fd = open();
+    if (fd.get() < 0 && errno == ENOENT) {
+        ensureLayout();
+        fd = open();
+    }
     std::string text(line);
     text.push_back('\n');
     // One write keeps concurrent appends from interleaving within a line.

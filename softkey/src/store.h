@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -76,9 +77,10 @@ class Store {
     std::optional<KeyPlace> placeOf(const std::string& serial) const;
 
     // The key wherever it is (read(serial)), or only when plugged in
-    // (readPresent: notPresent when pulled out).
+    // (readPresent: notPresent when pulled out), shared with this process's
+    // other readers of that version of the key.
     Token read(const std::string& serial) const;
-    Token readPresent(const std::string& serial) const;
+    std::shared_ptr<const Token> readPresent(const std::string& serial) const;
 
     // Adds a key; fails with exists when the serial is taken in either place.
     void create(const Token& token, KeyPlace place = KeyPlace::present);
@@ -103,6 +105,10 @@ class Store {
             return std::move(*result);
         }
     }
+
+    // Whether the store's folder holds an entry of that name (trace, faults.json);
+    // a look at the folder's times while it is unchanged.
+    bool has(std::string_view name) const;
 
     // A store file other than a key (user.json…): its text, or nothing if absent.
     std::optional<std::string> readText(std::string_view name) const;

@@ -52,6 +52,8 @@ struct PinState {
     std::uint32_t triesLeft = kMaxPinTries;
     std::uint32_t maxTries = kMaxPinTries;
     bool isDefault = true;  // still the PIN the key was made with
+
+    bool operator==(const PinState&) const = default;
 };
 
 // One key of a container: its algorithm id (0: none bound), its private-key file
@@ -63,6 +65,8 @@ struct KeySlot {
 
     bool hasKey() const noexcept { return privateFid != 0; }
     std::uint32_t publicFid() const noexcept { return hasKey() ? privateFid + 1 : 0; }
+
+    bool operator==(const KeySlot&) const = default;
 };
 
 struct Container {
@@ -71,6 +75,8 @@ struct Container {
     std::uint32_t type = 0;   // the usage the signature key was bound with (2, 3, 4)
     KeySlot signature;
     KeySlot exchange;
+
+    bool operator==(const Container&) const = default;
 };
 
 // A key pair in the key's files: the private key at its id, the public-key file
@@ -78,6 +84,8 @@ struct Container {
 struct KeyFile {
     SecureString privatePem;  // PKCS#8 PEM
     Bytes publicFile;
+
+    bool operator==(const KeyFile&) const = default;
 };
 
 struct Token {
@@ -94,6 +102,8 @@ struct Token {
     std::uint32_t capacity = kDefaultCapacity;
     std::map<std::uint32_t, Container> containers;  // by index (== container id), 1..255
     std::map<std::uint32_t, KeyFile> keyFiles;      // by private-key file id
+
+    bool operator==(const Token&) const = default;
 };
 
 // A serial usable as a file name: 1..63 of [A-Za-z0-9._-], not starting with '.'.

@@ -7,8 +7,10 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <functional>
 #include <string>
+#include <thread>
 
 #include "faults.h"
 #include "json.h"
@@ -409,7 +411,7 @@ TEST_F(StoreTest, AKeyReadBeforeIsReadAgainWhenItsFileChanges) {
     }
     int status = 0;
     ASSERT_EQ(waitpid(child, &status, 0), child);
-    EXPECT_EQ(store_.readPresent("SK0001").label, "by the child");
+    EXPECT_EQ(store_.readPresent("SK0001")->label, "by the child");
 
     // Replaced by a file of the same size (a new inode), then rewritten in place.
     Token edited = sampleToken();
@@ -431,6 +433,60 @@ TEST_F(StoreTest, AKeyReadBeforeIsReadAgainWhenItsFileChanges) {
 
     store_.erase("SK0001");
     EXPECT_EQ(storeErrorOf([&] { store_.read("SK0001"); }), StoreErrorKind::notFound);
+}
+
+// The store's folder and present/ are listed once per version of the folder:
+// a change by another hand shows at the next look, made right after a look (in
+// the same tick of the clock that stamps the folder) or once the folder settled.
+TEST_F(StoreTest, EveryChangeOfAStoreFolderShowsAtTheNextLook) {
+    createSample();
+    store_.create(sampleToken("SK0002"), KeyPlace::removed);
+    const std::string removed = store_.keyPath("SK0002", KeyPlace::removed).string();
+    const std::string present = store_.keyPath("SK0002", KeyPlace::present).string();
+    const auto presentKeys = [&] {
+        return ::testing::PrintToString(store_.serials(KeyPlace::present));
+    };
+    const auto switches = [&] {
+        const CallSwitches s = readCallSwitches(store_);
+        return std::string(s.tracing ? "trace" : "-") +
+               (s.faults.refuseExternAuth ? " refuse" : "") +
+               (s.faults.failWrites ? " failWrites" : "");
+    };
+    struct Row {
+        const char* change;
+        std::function<void()> make;
+        std::function<std::string()> look;
+        std::string expected;
+    };
+    const std::vector<Row> rows = {
+        {"plugged in by a rename",
+         [&] { ASSERT_EQ(::rename(removed.c_str(), present.c_str()), 0); }, presentKeys,
+         R"({ "SK0001", "SK0002" })"},
+        {"pulled out by a rename",
+         [&] { ASSERT_EQ(::rename(present.c_str(), removed.c_str()), 0); }, presentKeys,
+         R"({ "SK0001" })"},
+        {"trace switched on", [&] { temp_.put(kTraceSwitch, ""); }, switches, "trace"},
+        {"faults written", [&] { temp_.put(kFaultsFile, R"({"refuseExternAuth": true})"); },
+         switches, "trace refuse"},
+        {"faults edited in place", [&] { temp_.put(kFaultsFile, R"({"failWrites": true})"); },
+         switches, "trace failWrites"},
+        {"trace switched off", [&] { ASSERT_EQ(::unlink(temp_.path(kTraceSwitch).c_str()), 0); },
+         switches, "- failWrites"},
+        {"faults removed", [&] { ASSERT_EQ(::unlink(temp_.path(kFaultsFile).c_str()), 0); },
+         switches, "-"},
+    };
+    for (const bool settled : {false, true}) {
+        for (const Row& row : rows) {
+            if (settled) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            }
+            const std::string before = row.look();
+            row.make();
+            EXPECT_EQ(row.look(), row.expected) << row.change << (settled ? ", settled" : "");
+            EXPECT_NE(before, row.expected) << row.change;
+        }
+        // The rows leave the store as they found it, for the second pass.
+    }
 }
 
 TEST_F(StoreTest, AMalformedKeyIsAnErrorAndIsNeverOverwritten) {

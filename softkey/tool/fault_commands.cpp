@@ -11,9 +11,6 @@ namespace orva::softkey::tool {
 
 namespace {
 
-constexpr const char* kTraceSwitch = "trace";
-constexpr const char* kTraceFile = "trace.log";
-
 // The functions that read faults.json: Dravik's working entries, Pelnor's
 // registrations and qzcore3's entry points but those of its hash objects. A fault on any other name
 // would never fire.

@@ -82,6 +82,17 @@ TEST(BstrText, NullEmptyAndUnconvertibleTextsAreKeptApart) {
     EXPECT_TRUE(bstrToCharset(broken, "UTF-8").isNull());
     EXPECT_TRUE(bstrToAnsi(broken).isNull());
     SysFreeString(broken);
+
+    // A BSTR of an odd byte count: its last byte is no character of the text.
+    BSTR odd = SysAllocStringByteLen("a\0b", 3);
+    EXPECT_EQ(std::strcmp(bstrToCharset(odd, "UTF-8").get(), "a"), 0);
+    EXPECT_EQ(std::strcmp(bstrToAnsi(odd).get(), "a"), 0);
+    SysFreeString(odd);
+    BSTR oneByte = SysAllocStringByteLen("b", 1);
+    EXPECT_TRUE(bstrToCharset(oneByte, "GBK").isEmpty());
+    EXPECT_FALSE(bstrToAnsi(oneByte).isNull());
+    EXPECT_TRUE(bstrToAnsi(oneByte).isEmpty());
+    SysFreeString(oneByte);
 }
 
 }  // namespace

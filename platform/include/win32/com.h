@@ -245,6 +245,9 @@ typedef HRESULT (*DllRegisterServerProc)(void);
 // BSTRs. Allocation counts are kept so that tests can prove none leaks.
 ORVA_API_ENTRY BSTR SysAllocString(const OLECHAR* psz);
 ORVA_API_ENTRY BSTR SysAllocStringLen(const OLECHAR* strIn, UINT ui);
+// len bytes, which may be an odd count; SysStringLen then leaves the last
+// byte out.
+ORVA_API_ENTRY BSTR SysAllocStringByteLen(LPCSTR psz, UINT len);
 ORVA_API_ENTRY void SysFreeString(BSTR bstrString);
 ORVA_API_ENTRY UINT SysStringLen(BSTR pbstr);
 ORVA_API_ENTRY UINT SysStringByteLen(BSTR bstr);

@@ -41,29 +41,40 @@ std::byte* blockOf(BSTR text) noexcept {
     return reinterpret_cast<std::byte*>(text) - kPrefix;
 }
 
-}  // namespace
-
-ORVA_API_ENTRY BSTR SysAllocStringLen(const OLECHAR* strIn, UINT ui) {
-    constexpr std::size_t kMaxChars = (std::numeric_limits<uint32_t>::max() - kPrefix) / 2 - 1;
-    if (ui > kMaxChars || refuseAllocation()) {
+// A block for bytes of text, followed by zero bytes up to and including a
+// whole NUL character: one past an odd length, so that a reader that goes to
+// the NUL ends within the block.
+BSTR allocate(const void* source, std::size_t bytes) {
+    constexpr std::size_t kMaxBytes = std::numeric_limits<uint32_t>::max() - kPrefix - 4;
+    if (bytes > kMaxBytes || refuseAllocation()) {
         return nullptr;
     }
-    const std::size_t bytes = std::size_t{ui} * sizeof(OLECHAR);
-    auto* block = static_cast<std::byte*>(std::malloc(kPrefix + bytes + sizeof(OLECHAR)));
+    const std::size_t padding = sizeof(OLECHAR) + bytes % sizeof(OLECHAR);
+    auto* block = static_cast<std::byte*>(std::malloc(kPrefix + bytes + padding));
     if (block == nullptr) {
         return nullptr;
     }
     const auto length = static_cast<uint32_t>(bytes);
     std::memcpy(block, &length, kPrefix);
-    auto* text = reinterpret_cast<OLECHAR*>(block + kPrefix);
-    if (strIn != nullptr) {
-        std::memcpy(text, strIn, bytes);
+    std::byte* text = block + kPrefix;
+    if (source != nullptr) {
+        std::memcpy(text, source, bytes);
     } else {
         std::memset(text, 0, bytes);
     }
-    text[ui] = u'\0';
+    std::memset(text + bytes, 0, padding);
     ++liveCount;
-    return text;
+    return reinterpret_cast<BSTR>(text);
+}
+
+}  // namespace
+
+ORVA_API_ENTRY BSTR SysAllocStringLen(const OLECHAR* strIn, UINT ui) {
+    return allocate(strIn, std::size_t{ui} * sizeof(OLECHAR));
+}
+
+ORVA_API_ENTRY BSTR SysAllocStringByteLen(LPCSTR psz, UINT len) {
+    return allocate(psz, len);
 }
 
 ORVA_API_ENTRY BSTR SysAllocString(const OLECHAR* psz) {

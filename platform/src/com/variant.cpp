@@ -78,15 +78,29 @@ HRESULT intFromText(BSTR text, INT* result) {
         return DISP_E_TYPEMISMATCH;
     }
     ascii = ascii.substr(first, last - first + 1);
-    // Digits with an optional sign and fraction; strtod alone would take hex and "inf".
+    // Digits with an optional sign, fraction and exponent (the form a double's
+    // own text takes, "1e-05"); strtod alone would take hex and "inf".
+    const auto isDigit = [&](std::size_t at) {
+        return at < ascii.size() && ascii[at] >= '0' && ascii[at] <= '9';
+    };
     std::size_t i = (ascii[0] == '+' || ascii[0] == '-') ? 1 : 0;
     std::size_t digits = 0;
-    for (; i < ascii.size() && ascii[i] >= '0' && ascii[i] <= '9'; ++i) {
+    for (; isDigit(i); ++i) {
         ++digits;
     }
     if (i < ascii.size() && ascii[i] == '.') {
-        for (++i; i < ascii.size() && ascii[i] >= '0' && ascii[i] <= '9'; ++i) {
+        for (++i; isDigit(i); ++i) {
             ++digits;
+        }
+    }
+    if (digits > 0 && i < ascii.size() && (ascii[i] == 'e' || ascii[i] == 'E')) {
+        std::size_t at = i + 1;
+        if (at < ascii.size() && (ascii[at] == '+' || ascii[at] == '-')) {
+            ++at;
+        }
+        if (isDigit(at)) {
+            for (i = at; isDigit(i); ++i) {
+            }
         }
     }
     if (digits == 0 || i != ascii.size()) {
@@ -151,7 +165,9 @@ HRESULT toBstr(const VARIANT& source, BSTR* result) {
                 *result = nullptr;
                 return S_OK;
             }
-            *result = SysAllocStringLen(source.bstrVal, SysStringLen(source.bstrVal));
+            // Every byte, an odd last one too.
+            *result = SysAllocStringByteLen(reinterpret_cast<LPCSTR>(source.bstrVal),
+                                            SysStringByteLen(source.bstrVal));
             return *result != nullptr ? S_OK : E_OUTOFMEMORY;
         case VT_I2:
             text = std::to_string(source.iVal);

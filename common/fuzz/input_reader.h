@@ -1,0 +1,55 @@
+#pragma once
+
+// Reading a fuzz input as a sequence of small fields. Past the end every
+// field reads as zero bytes, so any input decodes to something.
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <string_view>
+
+namespace orva::fuzz {
+
+class InputReader {
+  public:
+    InputReader(const std::uint8_t* data, std::size_t size) noexcept : data_(data), size_(size) {}
+
+    bool empty() const noexcept { return offset_ >= size_; }
+
+    std::uint8_t byte() noexcept { return empty() ? 0 : data_[offset_++]; }
+
+    // Little-endian, of sizeof(T) bytes.
+    template <class T>
+    T number() noexcept {
+        unsigned char bytes[sizeof(T)] = {};
+        for (unsigned char& b : bytes) {
+            b = byte();
+        }
+        T value;
+        std::memcpy(&value, bytes, sizeof(T));
+        return value;
+    }
+
+    // Up to count bytes, fewer when the input ends.
+    std::string_view bytes(std::size_t count) noexcept {
+        const std::size_t taken = empty() ? 0 : std::min(count, size_ - offset_);
+        const std::string_view out(reinterpret_cast<const char*>(data_) + offset_, taken);
+        offset_ += taken;
+        return out;
+    }
+
+  private:
+    const std::uint8_t* data_;
+    std::size_t size_;
+    std::size_t offset_ = 0;
+};
+
+// A failed check of a fuzz target: a crash the fuzzer reports.
+inline void check(bool condition) noexcept {
+    if (!condition) {
+        __builtin_trap();
+    }
+}
+
+}  // namespace orva::fuzz
