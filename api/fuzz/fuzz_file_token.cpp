@@ -23,7 +23,7 @@
 #include "code_page_text.h"
 #include "file_token.h"
 #include "file_token_state.h"
-#include "fuzz_input.h"
+#include "input_reader.h"
 #include "library_lifecycle.h"
 #include "orva/testing/support.h"
 #include "orva_api.h"
@@ -33,14 +33,9 @@
 namespace {
 
 namespace fs = std::filesystem;
-using orva::fuzz::FuzzInput;
+using orva::fuzz::check;
+using orva::fuzz::InputReader;
 using namespace orva::api;
-
-void check(bool holds) {
-    if (!holds) {
-        __builtin_trap();
-    }
-}
 
 constexpr std::string_view kXml = "<T><File>contract.pdf</File></T>";
 constexpr const char* kDisplay = "Sign contract.pdf?";
@@ -201,14 +196,14 @@ struct Output {
     static constexpr char kFill = '\x5A';
 
     // Room of the given length, with guard bytes after it that must stay.
-    explicit Output(FuzzInput& in) {
+    explicit Output(InputReader& in) {
         switch (in.pick(5)) {
             case 0:
                 null = true;
-                given = static_cast<int>(in.u32() % 4096);
+                given = static_cast<int>(in.number<std::uint32_t>() % 4096);
                 break;
             case 1:
-                given = static_cast<int>(in.u32() % 4096);
+                given = static_cast<int>(in.number<std::uint32_t>() % 4096);
                 break;
             case 2:
                 given = 0;
@@ -285,7 +280,7 @@ std::string currentDigits(const std::optional<FileTokenRecord>& record) {
     return record ? record->token : std::string();
 }
 
-std::string pathOf(FuzzInput& in) {
+std::string pathOf(InputReader& in) {
     const auto slot = static_cast<Slot>(in.pick(kSlotCount));
     if (slot == kEmptyPath) {
         return {};
@@ -294,14 +289,14 @@ std::string pathOf(FuzzInput& in) {
         return fixture().path(slot);
     }
     // A name the page makes up, kept inside the files folder.
-    std::string name = in.text(64);
+    std::string name(in.text(64));
     if (name.find("..") != std::string::npos) {
         name = "dots";
     }
     return (fixture().files() / name).string();
 }
 
-void nameFile(FuzzInput& in, Model& model) {
+void nameFile(InputReader& in, Model& model) {
     const std::string path = pathOf(in);
     Output out(in);
     const int code = QZAPI_FileToTokenExt(path.c_str(), out.buffer(), &out.length);
@@ -345,7 +340,7 @@ void nameFile(FuzzInput& in, Model& model) {
 }
 
 // One of the fixture's files, or the signature file written last.
-void changeFile(FuzzInput& in, const Model& model) {
+void changeFile(InputReader& in, const Model& model) {
     const std::size_t slot = in.pick(kEmptyPath + 1);
     const std::string& path = slot < kEmptyPath     ? fixture().path(static_cast<Slot>(slot))
                               : model.signaturePath ? *model.signaturePath
@@ -377,12 +372,12 @@ void changeFile(FuzzInput& in, const Model& model) {
 // The token a page hands back for a record: its digits, one of them
 // changed, in upper case, the base64 text instead, the other record's
 // digits, or the page's own text.
-std::string tokenOf(FuzzInput& in, const std::optional<FileTokenRecord>& own,
+std::string tokenOf(InputReader& in, const std::optional<FileTokenRecord>& own,
                     const std::optional<FileTokenRecord>& other) {
     const std::string digits = currentDigits(own);
     switch (in.pick(6)) {
         case 0:
-            return in.text(80);
+            return std::string(in.text(80));
         case 1: {
             std::string changed = digits;
             if (!changed.empty()) {
@@ -407,7 +402,7 @@ std::string tokenOf(FuzzInput& in, const std::optional<FileTokenRecord>& own,
 }
 
 // The resolver, for either record, with any token.
-void resolve(FuzzInput& in, const Model& model) {
+void resolve(InputReader& in, const Model& model) {
     const bool byName = in.byte() % 2 == 1;
     const FileTokenState& state = fileTokenState();
     const std::optional<FileTokenRecord>& record = byName ? state.signedFile : state.chosenFile;
@@ -424,7 +419,7 @@ void resolve(FuzzInput& in, const Model& model) {
           (code != orva::kSuccess || path == (byName ? *model.signaturePath : *model.chosenPath)));
 }
 
-void signFile(FuzzInput& in, Model& model) {
+void signFile(InputReader& in, Model& model) {
     const FileTokenState& state = fileTokenState();
     const std::string real = currentDigits(state.chosenFile);
     const std::string digits = tokenOf(in, state.chosenFile, state.signedFile);
@@ -465,7 +460,7 @@ void signFile(FuzzInput& in, Model& model) {
     model.signatureContent = *content;
 }
 
-int lengthOf(FuzzInput& in) {
+int lengthOf(InputReader& in) {
     switch (in.pick(5)) {
         case 0:
             return 0;
@@ -474,11 +469,11 @@ int lengthOf(FuzzInput& in) {
         case 2:
             return INT_MAX;
         default:
-            return static_cast<int>(in.u32() % 3000);
+            return static_cast<int>(in.number<std::uint32_t>() % 3000);
     }
 }
 
-void readPiece(FuzzInput& in, const Model& model) {
+void readPiece(InputReader& in, const Model& model) {
     const FileTokenState& state = fileTokenState();
     const std::string real = currentDigits(state.signedFile);
     const std::string digits = tokenOf(in, state.signedFile, state.chosenFile);
@@ -517,7 +512,7 @@ void readPiece(FuzzInput& in, const Model& model) {
 // The builder itself, over a file the fixture holds or the chosen file, with
 // a salt and a key from the input: the same file, salt, mode and key give the
 // same text; another salt gives other digits.
-void buildWithSalt(FuzzInput& in) {
+void buildWithSalt(InputReader& in) {
     const auto slot = static_cast<Slot>(in.pick(kEmptyPath));
     const FileTokenMode mode = in.byte() % 2 == 0 ? FileTokenMode::chosen : FileTokenMode::named;
     const FileTokenKeyName key =
@@ -555,7 +550,7 @@ void buildWithSalt(FuzzInput& in) {
           again.token != first.token);
 }
 
-void setCodePage(FuzzInput& in) {
+void setCodePage(InputReader& in) {
     static constexpr const char* kPages[] = {"65001", "936", "54936"};
     setenv("ORVA_ACP", kPages[in.pick(3)], 1);
 }
@@ -564,7 +559,7 @@ void setCodePage(FuzzInput& in) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     fixture().reset();
-    FuzzInput in(data, size);
+    InputReader in(data, size);
     Model model;
     for (std::size_t step = 0; step < kMaxSteps && !in.empty(); ++step) {
         switch (in.pick(7)) {

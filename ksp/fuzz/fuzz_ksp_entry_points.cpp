@@ -19,7 +19,7 @@
 #include <string>
 #include <vector>
 
-#include "fuzz_input.h"
+#include "input_reader.h"
 #include "orva/testing/support.h"
 #include "router.h"
 #include "win32/cng.h"
@@ -30,13 +30,8 @@
 namespace {
 
 namespace fs = std::filesystem;
-using orva::fuzz::FuzzInput;
-
-void check(bool holds) {
-    if (!holds) {
-        __builtin_trap();
-    }
-}
+using orva::fuzz::check;
+using orva::fuzz::InputReader;
 
 constexpr std::size_t kMaxSteps = 32;
 constexpr std::uint32_t kProviderSignature = 0x53504C50;
@@ -161,13 +156,13 @@ bool isProviderStatus(SECURITY_STATUS status) {
 
 // A UTF-16 text the caller passes: one of the names that mean something, a
 // run of one character of a chosen length (the limits), or the input's own.
-std::optional<std::u16string> textOf(FuzzInput& in, const std::vector<std::u16string>& known) {
+std::optional<std::u16string> textOf(InputReader& in, const std::vector<std::u16string>& known) {
     const std::size_t kind = in.pick(8);
     if (kind == 0) {
         return std::nullopt;
     }
     if (kind == 1) {
-        const std::size_t length = in.u32() % 0x8100;
+        const std::size_t length = in.number<std::uint32_t>() % 0x8100;
         return std::u16string(length, static_cast<char16_t>(u'A' + in.byte() % 26));
     }
     if (kind == 2) {
@@ -190,11 +185,11 @@ LPCWSTR pointerOf(const std::optional<std::u16string>& text) {
     return text ? text->c_str() : nullptr;
 }
 
-std::uint32_t flagsOf(FuzzInput& in) {
+std::uint32_t flagsOf(InputReader& in) {
     static constexpr std::uint32_t kUsual[] = {0,    0x40, 0x80,  0x20,      0x200, 0x800,
                                                0x8,  0x2,  0x4,   0x1,       0x48,  0x4A,
                                                0x47, 0xC0, 0x248, 0x40000040};
-    return in.byte() % 4 == 0 ? in.u32() : kUsual[in.pick(std::size(kUsual))];
+    return in.byte() % 4 == 0 ? in.number<std::uint32_t>() : kUsual[in.pick(std::size(kUsual))];
 }
 
 // An output buffer as a caller hands it: null, or cb bytes followed by guard
@@ -209,11 +204,11 @@ struct Output {
     DWORD result = 0xFFFFFFFF;
     bool noResult = false;
 
-    explicit Output(FuzzInput& in) {
+    explicit Output(InputReader& in) {
         const std::uint8_t mode = in.byte();
         null = mode % 4 == 0;
         noResult = mode % 16 == 15;
-        cb = mode % 3 == 0 ? in.u32() % 5000 : in.byte();
+        cb = mode % 3 == 0 ? in.number<std::uint32_t>() % 5000 : in.byte();
         bytes.assign((null ? 0 : cb) + kGuard, kFill);
     }
     // Exactly room bytes.
@@ -259,7 +254,7 @@ struct Model {
     // A record that looks like the provider's, in memory the harness owns.
     std::vector<std::uint32_t> forged = std::vector<std::uint32_t>(1024, 0);
 
-    NCRYPT_PROV_HANDLE provider(FuzzInput& in) {
+    NCRYPT_PROV_HANDLE provider(InputReader& in) {
         switch (in.pick(8)) {
             case 0:
                 return 0;
@@ -270,12 +265,12 @@ struct Model {
             case 2:
                 return keys.empty() ? 1 : keys[in.pick(keys.size())].handle;
             case 3:
-                return in.u32();
+                return in.number<std::uint32_t>();
             default:
                 return providers.empty() ? 0 : providers[in.pick(providers.size())];
         }
     }
-    NCRYPT_KEY_HANDLE key(FuzzInput& in) {
+    NCRYPT_KEY_HANDLE key(InputReader& in) {
         switch (in.pick(8)) {
             case 0:
                 return 0;
@@ -286,7 +281,7 @@ struct Model {
             case 2:
                 return providers.empty() ? 1 : providers[in.pick(providers.size())];
             case 3:
-                return in.u32();
+                return in.number<std::uint32_t>();
             default:
                 return keys.empty() ? 0 : keys[in.pick(keys.size())].handle;
         }
@@ -327,17 +322,17 @@ const std::vector<std::u16string> kBlobTypes = {
     u"RSAFULLPRIVATEBLOB", u"PKCS7_ENVELOPE", u"PKCS8_PRIVATEKEY", u"CAPIPRIVATEBLOB",
     u"CAPIPUBLICBLOB",     u"ECCPRIVATEBLOB", u"ECCPUBLICBLOB",    u"rsapublicblob"};
 
-std::vector<std::uint8_t> blobOf(FuzzInput& in) {
+std::vector<std::uint8_t> blobOf(InputReader& in) {
     static constexpr std::size_t kHashSizes[] = {16, 20, 32, 36, 48, 64, 0, 28, 512, 513};
-    const std::size_t size =
-        in.byte() % 2 == 0 ? kHashSizes[in.pick(std::size(kHashSizes))] : in.u32() % 700;
+    const std::size_t size = in.byte() % 2 == 0 ? kHashSizes[in.pick(std::size(kHashSizes))]
+                                                : in.number<std::uint32_t>() % 700;
     const auto given = in.bytes(size);
     std::vector<std::uint8_t> blob(given.begin(), given.end());
     blob.resize(size, static_cast<std::uint8_t>(size));
     return blob;
 }
 
-void openProvider(FuzzInput& in, Model& model) {
+void openProvider(InputReader& in, Model& model) {
     const auto name = textOf(in, {u"Korvane CSP ORVA V1.0", u"Other"});
     const bool noHandle = in.byte() % 16 == 0;
     NCRYPT_PROV_HANDLE handle = 0;
@@ -356,7 +351,7 @@ void openProvider(FuzzInput& in, Model& model) {
     check(out.result == out.cb && std::memcmp(out.bytes.data(), name->c_str(), out.cb) == 0);
 }
 
-void freeProvider(FuzzInput& in, Model& model) {
+void freeProvider(InputReader& in, Model& model) {
     const NCRYPT_PROV_HANDLE handle = model.provider(in);
     const bool live = model.liveProvider(handle);
     check(t().FreeProvider(handle) == (live ? 0 : NTE_INVALID_HANDLE));
@@ -372,7 +367,7 @@ bool handlesRefused(SECURITY_STATUS status, bool provider, bool key) {
     return false;
 }
 
-void openKey(FuzzInput& in, Model& model) {
+void openKey(InputReader& in, Model& model) {
     const NCRYPT_PROV_HANDLE provider = model.provider(in);
     const auto name = textOf(in, kKeyNames);
     const std::uint32_t spec = in.byte() % 4;
@@ -412,7 +407,7 @@ void openKey(FuzzInput& in, Model& model) {
     model.addKey(handle, {handle, true, bits >= 1024, bits, bits, {}});
 }
 
-void createKey(FuzzInput& in, Model& model) {
+void createKey(InputReader& in, Model& model) {
     const NCRYPT_PROV_HANDLE provider = model.provider(in);
     const auto algorithm = textOf(in, kAlgorithms);
     const auto name = textOf(in, kKeyNames);
@@ -435,7 +430,7 @@ void createKey(FuzzInput& in, Model& model) {
     model.addKey(handle, {handle, false, rsa, rsa ? 2048 : 256, 0, name.value_or(u"")});
 }
 
-void finalizeKey(FuzzInput& in, Model& model) {
+void finalizeKey(InputReader& in, Model& model) {
     const NCRYPT_PROV_HANDLE provider = model.provider(in);
     const NCRYPT_KEY_HANDLE handle = model.key(in);
     const std::uint32_t flags = flagsOf(in);
@@ -463,7 +458,7 @@ void finalizeKey(FuzzInput& in, Model& model) {
     }
 }
 
-void freeKey(FuzzInput& in, Model& model) {
+void freeKey(InputReader& in, Model& model) {
     const NCRYPT_PROV_HANDLE provider = model.provider(in);
     const NCRYPT_KEY_HANDLE handle = model.key(in);
     const SECURITY_STATUS status = t().FreeKey(provider, handle);
@@ -474,7 +469,7 @@ void freeKey(FuzzInput& in, Model& model) {
     model.liveKeys.erase(handle);
 }
 
-void deleteKey(FuzzInput& in, Model& model) {
+void deleteKey(InputReader& in, Model& model) {
     const NCRYPT_PROV_HANDLE provider = model.provider(in);
     const NCRYPT_KEY_HANDLE handle = model.key(in);
     const std::uint32_t flags = flagsOf(in);
@@ -509,7 +504,7 @@ SECURITY_STATUS sizedCall(Output& out, Call&& call) {
     return status;
 }
 
-void getProviderProperty(FuzzInput& in, Model& model) {
+void getProviderProperty(InputReader& in, Model& model) {
     const NCRYPT_PROV_HANDLE provider = model.provider(in);
     const auto name = textOf(in, kProviderProperties);
     Output out(in);
@@ -522,7 +517,7 @@ void getProviderProperty(FuzzInput& in, Model& model) {
     }
 }
 
-void setProviderProperty(FuzzInput& in, Model& model) {
+void setProviderProperty(InputReader& in, Model& model) {
     const NCRYPT_PROV_HANDLE provider = model.provider(in);
     const auto name = textOf(in, kProviderProperties);
     std::vector<std::uint8_t> value = blobOf(in);
@@ -536,7 +531,7 @@ void setProviderProperty(FuzzInput& in, Model& model) {
     }
 }
 
-void getKeyProperty(FuzzInput& in, Model& model) {
+void getKeyProperty(InputReader& in, Model& model) {
     const NCRYPT_PROV_HANDLE provider = model.provider(in);
     const NCRYPT_KEY_HANDLE handle = model.key(in);
     const auto name = textOf(in, kKeyProperties);
@@ -557,7 +552,7 @@ void getKeyProperty(FuzzInput& in, Model& model) {
     }
 }
 
-void setKeyProperty(FuzzInput& in, Model& model) {
+void setKeyProperty(InputReader& in, Model& model) {
     const NCRYPT_PROV_HANDLE provider = model.provider(in);
     const NCRYPT_KEY_HANDLE handle = model.key(in);
     const auto name = textOf(in, kKeyProperties);
@@ -586,7 +581,7 @@ void setKeyProperty(FuzzInput& in, Model& model) {
     }
 }
 
-void signHash(FuzzInput& in, Model& model) {
+void signHash(InputReader& in, Model& model) {
     const NCRYPT_KEY_HANDLE handle = model.key(in);
     std::vector<std::uint8_t> hash = blobOf(in);
     Output out(in);
@@ -613,7 +608,7 @@ void signHash(FuzzInput& in, Model& model) {
     }
 }
 
-void verifySignature(FuzzInput& in, Model& model) {
+void verifySignature(InputReader& in, Model& model) {
     const NCRYPT_KEY_HANDLE handle = model.key(in);
     std::vector<std::uint8_t> hash = blobOf(in);
     std::vector<std::uint8_t> signature = blobOf(in);
@@ -627,7 +622,7 @@ void verifySignature(FuzzInput& in, Model& model) {
     handlesRefused(status, true, model.liveKey(handle) != nullptr);
 }
 
-void encrypt(FuzzInput& in, Model& model) {
+void encrypt(InputReader& in, Model& model) {
     const NCRYPT_KEY_HANDLE handle = model.key(in);
     std::vector<std::uint8_t> plain = blobOf(in);
     const std::vector<std::uint8_t> given = plain;
@@ -661,7 +656,7 @@ void encrypt(FuzzInput& in, Model& model) {
     }
 }
 
-void decrypt(FuzzInput& in, Model& model) {
+void decrypt(InputReader& in, Model& model) {
     const NCRYPT_KEY_HANDLE handle = model.key(in);
     std::vector<std::uint8_t> cipher = blobOf(in);
     const std::vector<std::uint8_t> given = cipher;
@@ -674,7 +669,7 @@ void decrypt(FuzzInput& in, Model& model) {
     handlesRefused(status, true, model.liveKey(handle) != nullptr);
 }
 
-void exportKey(FuzzInput& in, Model& model) {
+void exportKey(InputReader& in, Model& model) {
     const NCRYPT_PROV_HANDLE provider = model.provider(in);
     const NCRYPT_KEY_HANDLE handle = model.key(in);
     const auto blobType = textOf(in, kBlobTypes);
@@ -688,18 +683,18 @@ void exportKey(FuzzInput& in, Model& model) {
 }
 
 // A state for EnumKeys: none yet, one of the walks, or a stranger.
-void* stateOf(FuzzInput& in, Model& model) {
+void* stateOf(InputReader& in, Model& model) {
     switch (in.pick(4)) {
         case 0:
             return nullptr;
         case 1:
-            return reinterpret_cast<void*>(static_cast<std::uintptr_t>(in.u32()));
+            return reinterpret_cast<void*>(static_cast<std::uintptr_t>(in.number<std::uint32_t>()));
         default:
             return model.states.empty() ? nullptr : model.states[in.pick(model.states.size())];
     }
 }
 
-void enumKeys(FuzzInput& in, Model& model) {
+void enumKeys(InputReader& in, Model& model) {
     const NCRYPT_PROV_HANDLE provider = model.provider(in);
     void* state = stateOf(in, model);
     void* const given = state;
@@ -732,7 +727,7 @@ void enumKeys(FuzzInput& in, Model& model) {
     model.liveBuffers.insert(name);
 }
 
-void enumAlgorithms(FuzzInput& in, Model& model) {
+void enumAlgorithms(InputReader& in, Model& model) {
     const NCRYPT_PROV_HANDLE provider = model.provider(in);
     DWORD count = 0;
     NCryptAlgorithmName* list = nullptr;
@@ -752,7 +747,7 @@ void enumAlgorithms(FuzzInput& in, Model& model) {
 
 // FreeBuffer takes what the provider handed out once; anything else, a block
 // freed already included, is left alone.
-void freeBuffer(FuzzInput& in, Model& model) {
+void freeBuffer(InputReader& in, Model& model) {
     void* value = nullptr;
     switch (in.pick(5)) {
         case 0:
@@ -778,7 +773,7 @@ void freeBuffer(FuzzInput& in, Model& model) {
     model.liveStates.erase(value);
 }
 
-void unusedEntries(FuzzInput& in, Model& model) {
+void unusedEntries(InputReader& in, Model& model) {
     const NCRYPT_PROV_HANDLE provider = model.provider(in);
     const NCRYPT_KEY_HANDLE key = model.key(in);
     NCRYPT_KEY_HANDLE imported = 0;
@@ -833,7 +828,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     fixture().reset();
-    FuzzInput in(data, size);
+    InputReader in(data, size);
     Model model;
     // One provider to start with, kept open so that keys can always be freed.
     NCRYPT_PROV_HANDLE first = 0;
@@ -841,7 +836,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     model.providers.push_back(first);
     model.liveProviders.insert(first);
     for (std::size_t step = 0; step < kMaxSteps && !in.empty(); ++step) {
-        using Step = void (*)(FuzzInput&, Model&);
+        using Step = void (*)(InputReader&, Model&);
         static constexpr Step kSteps[] = {openProvider,
                                           freeProvider,
                                           openKey,
