@@ -38,7 +38,9 @@ HRESULT OrvaUsbKey::GMGetPublicKeyC(BSTR bstrKeyType, BSTR bstrDnOrID, BSTR bstr
                                     BSTR* pbstrPubInfo) {
     return runTextMethod(pbstrPubInfo, [&](const frontend::ApiFunctionTable& api) {
         const ExportText keyType = bstrToAnsi(bstrKeyType);
-        const ExportText dnOrId = bstrToAnsi(bstrDnOrID);
+        // Names are compared with the certificates' UTF-8 subjects, as in
+        // GMDelTempKey; key ids are digits, the same in either.
+        const ExportText dnOrId = bstrToCharset(bstrDnOrID, "UTF-8");
         const ExportText serverRandom = bstrToAnsi(bstrBase64SerRand);
         if (keyType.isNull() || dnOrId.isNull() || serverRandom.isNull()) {
             return kInvalidParameter;

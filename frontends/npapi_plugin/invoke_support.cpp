@@ -98,6 +98,11 @@ std::string_view OutputBuffer::text() const noexcept {
 SigningTexts signingTexts(const Arguments& args, uint32_t transaction, uint32_t display) {
     std::string xml = args.text(transaction);
     std::string key = args.text(display);
+    // No transaction is no transaction in any charset: its NUL alone would
+    // otherwise be signed under GBK.
+    if (xml.empty()) {
+        throw MethodAnswer{kInvalidParameter};
+    }
     if (frontend::pluginTextTreatment(pluginCharset().name()) ==
         frontend::TextTreatment::asReceived) {
         if (xml.size() > INT_MAX) {

@@ -71,7 +71,8 @@ class OutputBuffer {
 };
 
 // The transaction and display texts of the signing methods after the
-// plug-in's charset rule, with the transaction length the library is given.
+// plug-in's charset rule, with the transaction length the library is given;
+// -106 for an empty transaction.
 struct SigningTexts {
     std::string transaction;
     std::string display;

@@ -1,8 +1,7 @@
 #pragma once
 
-// Checks of a front end's outputs with the openssl command line: an SM2
-// PKCS#7 from the software key, verified against the store's test CA, and a
-// PKCS#10 request verified under its own key.
+// A check of a front end's output with the openssl command line: an SM2
+// PKCS#7 from the software key, verified against the store's test CA.
 
 #include <functional>
 #include <sstream>
@@ -62,23 +61,6 @@ inline std::string verifySm2Pkcs7(const CommandRunner& run, const std::string& b
     return step(
         "openssl pkeyutl -verify -pubin -inkey signer.pub -rawin -digest sm3"
         " -pkeyopt distid:1234567812345678 -in content.bin -sigfile signature.der");
-}
-
-// "" when the base64 PKCS#10 request verifies under its own key (an SM2 one
-// with the default user id), leaving its DER in req.der; else what failed.
-inline std::string verifyPkcs10(const CommandRunner& run, const std::string& base64, bool sm2) {
-    const orva::testing::CommandResult decoded =
-        run("printf '%s' " + orva::testing::shellQuote(base64) +
-            " | openssl base64 -d -A -out req.der");
-    if (decoded.status != 0) {
-        return decoded.output;
-    }
-    const orva::testing::CommandResult verified =
-        run(std::string("openssl req -inform DER -in req.der -noout -verify") +
-            (sm2 ? " -vfyopt distid:1234567812345678" : ""));
-    return verified.status == 0 && verified.output.find("verify OK") != std::string::npos
-               ? ""
-               : verified.output;
 }
 
 }  // namespace orva::frontend::test

@@ -25,9 +25,14 @@ std::string handleSetCharset(HostState& host, const cJSON* request) {
     if (strnlen(*name, kCharsetNameLimit + 1) > kCharsetNameLimit) {
         return codeToText(kInvalidParameter);
     }
-    // Stored before the call, whatever the library answers.
-    host.charset.store(*name);
-    return codeToText(host.api().SetCharset(*name));
+    // Kept only when the library takes it, as the plug-in and the control do:
+    // a refused name kept here would hand the key texts in another charset
+    // than the one the library tells it.
+    const int code = host.api().SetCharset(*name);
+    if (code == kSuccess) {
+        host.charset.store(*name);
+    }
+    return codeToText(code);
 }
 
 std::string handleSetLanguage(HostState& host, const cJSON* request) {

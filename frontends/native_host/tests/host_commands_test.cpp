@@ -119,13 +119,13 @@ TEST_F(HostCommandsTest, DelTempKeyNeedsAtLeastOneList) {
     EXPECT_EQ(onlyCall().args, "[\"" + hex("CN=a") + "\",4,\"\"]");
 }
 
-TEST_F(HostCommandsTest, SetCharsetStoresTheNameBeforeCallingWhateverTheAnswer) {
+TEST_F(HostCommandsTest, SetCharsetKeepsOnlyANameTheLibraryTakes) {
     EXPECT_EQ(resp("SetCharset", R"("CharSet":"GB18030X")"), "-106");  // 8 bytes
     EXPECT_EQ(resp("SetCharset", R"("CharSet":"")"), "-106");
     EXPECT_TRUE(takeCalls().empty());
     EXPECT_EQ(resp("SetCharset", R"("CharSet":"UTF-8")"), "0");
     EXPECT_EQ(onlyCall().args, "[\"" + hex("UTF-8") + "\"]");
-    // A name the library refuses is stored all the same: texts go as GB18030.
+    // A name the library refuses leaves "UTF-8": texts go as received.
     script(R"({"SetCharset":{"code":-106}})");
     EXPECT_EQ(resp("SetCharset", R"("CharSet":"xyz")"), "-106");
     takeCalls();
@@ -133,7 +133,7 @@ TEST_F(HostCommandsTest, SetCharsetStoresTheNameBeforeCallingWhateverTheAnswer) 
                                            R"(","keyMsg":"k","file":"","fileP7":"")"),
               "0");
     EXPECT_EQ(onlyCall().args,
-              "[\"\",null,\"" + hex(kChineseGb) + "\",4,null,\"6b\",null,false,null]");
+              "[\"\",null,\"" + hex(kChinese) + "\",6,null,\"6b\",null,false,null]");
 }
 
 std::string signMembers(const std::string& xml, const std::string& display,
