@@ -73,7 +73,8 @@ ApiErrorCode digestFile(std::string_view utf8Path, const RegularFile& file,
     if (!sm3.start(QZA_HASH_SM3) || !sm3.update(bytesOf(utf8Path))) {
         return kOperationFailed;
     }
-    Bytes block(kBlockSize);
+    // A small file takes a block of its own size, not the whole MiB.
+    Bytes block(static_cast<std::size_t>(std::min<std::uint64_t>(kBlockSize, file.size())));
     read = 0;
     // What the file grew by since it was opened is not read.
     while (read < file.size()) {

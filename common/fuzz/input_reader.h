@@ -31,6 +31,22 @@ class InputReader {
         return value;
     }
 
+    // One of count choices (count > 0).
+    std::size_t pick(std::size_t count) noexcept { return byte() % count; }
+
+    // Up to limit bytes, ended by a NUL (taken, not returned) or the input's end.
+    std::string_view text(std::size_t limit) noexcept {
+        const std::size_t room = empty() ? 0 : std::min(limit, size_ - offset_);
+        const void* nul = std::memchr(data_ + offset_, '\0', room);
+        const std::size_t length =
+            nul == nullptr ? room
+                           : static_cast<std::size_t>(static_cast<const std::uint8_t*>(nul) -
+                                                      (data_ + offset_));
+        const std::string_view out(reinterpret_cast<const char*>(data_) + offset_, length);
+        offset_ += nul == nullptr ? length : length + 1;
+        return out;
+    }
+
     // Up to count bytes, fewer when the input ends.
     std::string_view bytes(std::size_t count) noexcept {
         const std::size_t taken = empty() ? 0 : std::min(count, size_ - offset_);

@@ -25,6 +25,21 @@ struct AlgorithmCache {
 AlgorithmCache gCache;
 // Module contexts that key walks hand out as their state.
 std::set<std::uint64_t> gEnumContextSet;
+// Blocks handed out and not freed yet: FreeBuffer frees nothing else.
+std::set<void*> gHandedOut;
+
+// The block is the caller's from now on; false when it could not be noted
+// (the block is then freed).
+bool noteHandedOut(void* block) noexcept {
+    try {
+        const std::lock_guard lock(stateMutex());
+        gHandedOut.insert(block);
+        return true;
+    } catch (...) {
+        HeapFree(GetProcessHeap(), 0, block);
+        return false;
+    }
+}
 
 // Under stateMutex.
 bool loadCacheLocked() {
@@ -150,6 +165,9 @@ SECURITY_STATUS makeKeyName(const char* name, const char16_t* algorithm, DWORD k
     std::memcpy(text, algorithm, algorithmChars * sizeof(WCHAR));
     block->dwLegacyKeySpec = keySpec;
     block->dwFlags = 0;
+    if (!noteHandedOut(block)) {
+        return NTE_NO_MEMORY;
+    }
     *out = block;
     return 0;
 }
@@ -213,6 +231,9 @@ SECURITY_STATUS QZKSPEnumAlgorithms(NCRYPT_PROV_HANDLE hProvider, DWORD dwAlgOpe
         std::memcpy(text, entry.name.data(), entry.name.size() * sizeof(WCHAR));
         list[i] = NCryptAlgorithmName{text, entry.algorithmClass, entry.operations, 0};
         text += entry.name.size() + 1;
+    }
+    if (!noteHandedOut(list)) {
+        return NTE_NO_MEMORY;
     }
     *pdwAlgCount = static_cast<DWORD>(std::size(kAlgorithms));
     *ppAlgList = list;
@@ -305,16 +326,20 @@ SECURITY_STATUS QZKSPEnumKeys(NCRYPT_PROV_HANDLE hProvider, LPCWSTR /*pszScope*/
     return makeKeyName(name, algorithm, keySpec, ppKeyName);
 }
 
+// A value this provider did not hand out, or handed out and saw freed
+// already, is left alone: freeing it would corrupt the heap.
 SECURITY_STATUS QZKSPFreeBuffer(PVOID pvInput) {
     const auto value = reinterpret_cast<std::uint64_t>(pvInput);
     bool isState = false;
+    bool isBlock = false;
     {
         const std::lock_guard lock(stateMutex());
         isState = gEnumContextSet.erase(value) != 0;
+        isBlock = !isState && gHandedOut.erase(pvInput) != 0;
     }
     if (isState) {
         releaseContext(HCRYPTPROV{value});
-    } else {
+    } else if (isBlock) {
         HeapFree(GetProcessHeap(), 0, pvInput);
     }
     return 0;

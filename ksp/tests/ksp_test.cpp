@@ -738,6 +738,20 @@ TEST_F(Ksp, EnumKeysWalksContainersAndFreesItsState) {
     EXPECT_EQ(keys.size(), 4u);
 }
 
+TEST_F(Ksp, FreeBufferFreesOnlyWhatItHandedOutOnce) {
+    const Key key = ecKey(u"kept");
+    DWORD count = 0;
+    NCryptAlgorithmName* list = nullptr;
+    ASSERT_EQ(t->EnumAlgorithms(ph, 0, &count, &list, 0), 0);
+    std::uint32_t forged[64] = {};
+    // Freed already, never handed out, a live key's handle: each left alone.
+    void* const values[] = {list, list, forged, reinterpret_cast<void*>(key.handle()), nullptr};
+    for (void* value : values) {
+        EXPECT_EQ(t->FreeBuffer(value), 0);
+    }
+    EXPECT_EQ(getKeyProperty(key, u"Length").bytes, (Bytes{0, 1, 0, 0}));
+}
+
 TEST_F(Ksp, EntriesThatDoNothingSaySo) {
     NCRYPT_KEY_HANDLE h = 0;
     EXPECT_EQ(t->ImportKey(0, 0, nullptr, nullptr, &h, nullptr, 0, 0), ERROR_NOT_SUPPORTED);
