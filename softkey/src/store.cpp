@@ -10,6 +10,8 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
+#include <thread>
 
 #include "orva/file_descriptor.h"
 #include "orva/file_replacement.h"
@@ -132,22 +134,37 @@ std::shared_ptr<const Token> loadKey(const fs::path& path, const std::string& se
     return rememberKey(path.string(), FileVersion::of(st), std::move(*fd), std::move(token));
 }
 
-// Locks held by this thread, by store: a change inside a change reuses the hold.
+// Locks held, by thread and store: a change inside a change reuses its thread's
+// hold. Kept in one guarded list rather than in thread-local storage, because
+// the modules that hold it are loaded and unloaded at run time.
 struct Hold {
+    std::thread::id owner;
     std::string root;
     int fd;
     int depth;
 };
-thread_local std::vector<Hold> tHolds;
+std::mutex gHoldsMutex;
+std::vector<Hold> gHolds;
+
+Hold* findHold(const std::string& root) {
+    const auto self = std::this_thread::get_id();
+    for (Hold& hold : gHolds) {
+        if (hold.owner == self && hold.root == root) {
+            return &hold;
+        }
+    }
+    return nullptr;
+}
 
 }  // namespace
 
 // --- lock --------------------------------------------------------------------
 
 StoreLock::StoreLock(const fs::path& root) : root_(root.string()) {
-    for (Hold& hold : tHolds) {
-        if (hold.root == root_) {
-            ++hold.depth;
+    {
+        const std::lock_guard guard(gHoldsMutex);
+        if (Hold* hold = findHold(root_)) {
+            ++hold->depth;
             return;
         }
     }
@@ -164,7 +181,8 @@ StoreLock::StoreLock(const fs::path& root) : root_(root.string()) {
         }
     }
     try {
-        tHolds.push_back(Hold{root_, fd, 1});
+        const std::lock_guard guard(gHoldsMutex);
+        gHolds.push_back(Hold{std::this_thread::get_id(), root_, fd, 1});
     } catch (...) {
         ::close(fd);
         throw;
@@ -172,14 +190,11 @@ StoreLock::StoreLock(const fs::path& root) : root_(root.string()) {
 }
 
 StoreLock::~StoreLock() {
-    for (auto it = tHolds.begin(); it != tHolds.end(); ++it) {
-        if (it->root == root_) {
-            if (--it->depth == 0) {
-                ::close(it->fd);  // closing the only descriptor drops the flock
-                tHolds.erase(it);
-            }
-            return;
-        }
+    const std::lock_guard guard(gHoldsMutex);
+    Hold* hold = findHold(root_);
+    if (hold != nullptr && --hold->depth == 0) {
+        ::close(hold->fd);  // closing the only descriptor drops the flock
+        gHolds.erase(gHolds.begin() + (hold - gHolds.data()));
     }
 }
 
