@@ -17,14 +17,19 @@ constexpr std::uint32_t kMaxContainers = kMaxEightBitIndex + 1;
 std::uint32_t ContainerWalk::next() noexcept {
     name_.fill('\0');
     index_ = 0;
-    if (delivered_ == kMaxContainers) {
-        return DRV_E_INTERNAL;
-    }
     const std::uint32_t which = first_ ? 1 : 0;
     first_ = false;
     const std::uint32_t status =
         boundFunctions().dravik.QZEnumContainer(device_, 0, which, &index_, name_.data());
-    delivered_ += status == DRV_OK ? 1 : 0;
+    if (status != DRV_OK) {
+        return status;
+    }
+    if (delivered_ == kMaxContainers) {  // eight-bit ids name no more: the key never ends its list
+        name_.fill('\0');
+        index_ = 0;
+        return DRV_E_INTERNAL;
+    }
+    ++delivered_;
     return status;
 }
 

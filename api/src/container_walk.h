@@ -19,9 +19,9 @@ inline constexpr std::uint32_t kCertificateRoom = 4096;
 // every later one for the next. A step answers DRV_OK with a container index
 // (and its name) delivered, DRV_END_OF_CONTAINERS when there are no more, or
 // another status the caller judges. A key names its containers in 8 bits, so
-// it has at most 256: a step after that many deliveries answers DRV_E_INTERNAL
-// without asking the key, so that a key which never reports the end cannot
-// keep the caller walking for ever.
+// it has at most 256: a step that delivers one more answers DRV_E_INTERNAL, so
+// that a key which never reports the end cannot keep the caller walking for
+// ever, while a full key still ends its walk as usual.
 class ContainerWalk {
   public:
     explicit ContainerWalk(void* device) noexcept : device_(device) {}

@@ -69,7 +69,7 @@ void cutAtCharacter(std::string& text, std::size_t max) {
 // decoded lately are kept.
 constexpr std::size_t kRecentSubjects = 64;
 constexpr std::size_t kLargestKept = 16u << 10;
-softkey::RecentCache<Bytes, std::string> gRecentSubjects(kRecentSubjects);
+constinit softkey::RecentCache<Bytes, std::string> gRecentSubjects(kRecentSubjects);
 
 std::string decodeSubject(std::span<const std::uint8_t> der) {
     const unsigned char* next = der.data();

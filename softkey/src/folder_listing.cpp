@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <time.h>
 
 #include <algorithm>
@@ -25,7 +26,7 @@ struct CachedListing {
 
 // A process looks at a store's root and its present/ folder.
 constexpr std::size_t kMaxFolders = 16;
-RecentCache<std::string, CachedListing> gListings(kMaxFolders);
+constinit RecentCache<std::string, CachedListing> gListings(kMaxFolders);
 
 constexpr time_t kWholeSecondSlack = 2;
 
@@ -39,6 +40,31 @@ bool settled(const timespec& stamp, const timespec& now) noexcept {
         return stamp.tv_sec + kWholeSecondSlack < now.tv_sec;
     }
     return before(stamp, now);
+}
+
+// Whether the folder's file system stamps times from this host's clock, to the
+// nanosecond or the second. Network, FUSE and FAT-like file systems round times
+// or take them from another clock, so their folders are listed on every look.
+bool stampsFromThisClock(const std::filesystem::path& folder) noexcept {
+    constexpr long kExt = 0xEF53;
+    constexpr long kXfs = 0x58465342;
+    constexpr long kBtrfs = 0x9123683E;
+    constexpr long kTmpfs = 0x01021994;
+    constexpr long kOverlay = 0x794C7630;
+    struct statfs fs {};
+    if (::statfs(folder.c_str(), &fs) != 0) {
+        return false;
+    }
+    switch (static_cast<long>(fs.f_type)) {
+        case kExt:
+        case kXfs:
+        case kBtrfs:
+        case kTmpfs:
+        case kOverlay:
+            return true;
+        default:
+            return false;
+    }
 }
 
 struct DirCloser {
@@ -55,8 +81,12 @@ FolderListing readFolder(const std::filesystem::path& folder) {
         throw StoreError(StoreErrorKind::io,
                          "list " + folder.string() + ": " + std::strerror(errno));
     }
-    errno = 0;
-    while (const dirent* entry = ::readdir(dir.get())) {
+    for (;;) {
+        errno = 0;  // readdir reports an error only through errno
+        const dirent* entry = ::readdir(dir.get());
+        if (entry == nullptr) {
+            break;
+        }
         const std::string_view name = entry->d_name;
         if (name == "." || name == "..") {
             continue;
@@ -99,7 +129,7 @@ std::shared_ptr<const FolderListing> listFolder(const std::filesystem::path& fol
         return cached->listing;
     }
     auto listing = std::make_shared<const FolderListing>(readFolder(folder));
-    if (settled(st.st_mtim, now) && settled(st.st_ctim, now)) {
+    if (settled(st.st_mtim, now) && settled(st.st_ctim, now) && stampsFromThisClock(folder)) {
         gListings.remember(folder.string(), CachedListing{version, listing});
     } else {
         gListings.forget(folder.string());

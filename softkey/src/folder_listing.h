@@ -7,7 +7,8 @@
 // when the folder's times were already behind that clock before it was read; a
 // change after that always gives newer times. Folders on file systems that keep
 // whole seconds (no nanoseconds in their times) are kept once their times are
-// two seconds old.
+// two seconds old; folders on file systems that round times or stamp them from
+// another clock (network, FUSE, FAT-like) are listed on every look.
 
 #include <filesystem>
 #include <memory>

@@ -17,7 +17,7 @@ struct CachedKey {
 // A process uses a few keys; test programs make many stores, and each entry
 // holds a descriptor.
 constexpr std::size_t kMaxEntries = 16;
-RecentCache<std::string, std::shared_ptr<const CachedKey>> gKeys(kMaxEntries);
+constinit RecentCache<std::string, std::shared_ptr<const CachedKey>> gKeys(kMaxEntries);
 
 }  // namespace
 

@@ -49,7 +49,7 @@ constexpr int kFieldSize = static_cast<int>(detail::kSm2FieldSize);
 // the calls of one signature read the same key again and again: the keys read
 // lately are shared (nothing changes a key once it is read).
 constexpr std::size_t kMaxRecentKeys = 8;
-RecentCache<SecureString, std::shared_ptr<EVP_PKEY>> gRecentKeys(kMaxRecentKeys);
+constinit RecentCache<SecureString, std::shared_ptr<EVP_PKEY>> gRecentKeys(kMaxRecentKeys);
 
 EvpPkeyPtr sharedKey(EVP_PKEY* key) {
     check(EVP_PKEY_up_ref(key) == 1, "out of memory");

@@ -19,7 +19,7 @@ namespace orva::softkey {
 template <typename Key, typename Value>
 class RecentCache {
   public:
-    explicit RecentCache(std::size_t capacity) noexcept : capacity_(capacity) {}
+    constexpr explicit RecentCache(std::size_t capacity) noexcept : capacity_(capacity) {}
     // Only trivially destructible members outlive this: the mutex and the flag.
     ~RecentCache() {
         const std::lock_guard lock(mutex_);

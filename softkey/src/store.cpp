@@ -245,7 +245,8 @@ std::vector<std::string> Store::serials(KeyPlace place) const {
             out.push_back(std::move(serial));
         }
     }
-    return out;  // sorted, as the listing is
+    std::sort(out.begin(), out.end());  // "SK1-2.json" lists before "SK1.json"
+    return out;
 }
 
 bool Store::has(std::string_view name) const {
