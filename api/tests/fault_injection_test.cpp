@@ -13,10 +13,12 @@
 #include <algorithm>
 #include <functional>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "api_library.h"
+#include "faults.h"
 #include "key_content_support.h"
 #include "orva_result_codes.h"
 #include "registrations.h"
@@ -57,6 +59,7 @@ struct Row {
     std::string faults;
     int code;
     bool fullDisk = false;
+    const char* spent = nullptr;  // the function whose counted fault must have fired
 };
 
 // Runs call while regular files may not grow past 2 KiB: a write fails part
@@ -129,10 +132,11 @@ std::vector<fs::path> leftovers(const fs::path& root, bool failed) {
 std::string zhangEnvelope() {
     TestEnvironment env;
     plugContentKey(env, {kZhangSm2});
-    std::string text = runCommand(orva::testing::shellQuote((binFolder() / "softkey").string()) +
-                                  " --dir '" + (env.root() / "softkey").string() +
-                                  "' envelope --sn SN1 --container " + kZhangSm2)
-                           .output;
+    const auto made = runCommand(orva::testing::shellQuote((binFolder() / "softkey").string()) +
+                                 " --dir '" + (env.root() / "softkey").string() +
+                                 "' envelope --sn SN1 --container " + kZhangSm2);
+    EXPECT_EQ(made.status, 0) << made.output;
+    std::string text = made.output;
     std::erase(text, '\n');
     return text;
 }
@@ -156,6 +160,10 @@ void FaultInjection::run(const std::vector<Row>& rows) {
         env.setFaults(row.faults);
         env.startTrace();
         EXPECT_EQ(row.fullDisk ? onFullDisk(e.call) : e.call(), row.code);
+        if (row.spent != nullptr) {
+            const softkey::Faults left = softkey::readFaults(store);
+            EXPECT_FALSE(left.fail.contains(row.spent) || left.pulled) << "the fault never fired";
+        }
 
         EXPECT_EQ(env.traced("NDOpen"), env.traced("NDClose"));
         EXPECT_EQ(leftovers(env.root(), row.code != e.ok), std::vector<fs::path>{});
@@ -358,8 +366,12 @@ TEST_F(FaultInjection, EveryKeyTouchingExportAnswersEveryFault) {
         // clang-format on
     };
     const auto exportNamed = [&](std::string_view name) {
-        return &*std::find_if(exports.begin(), exports.end(),
-                              [&](const Export& x) { return x.name == name; });
+        const auto it = std::find_if(exports.begin(), exports.end(),
+                                     [&](const Export& x) { return x.name == name; });
+        if (it == exports.end()) {
+            throw std::invalid_argument("no export named " + std::string(name));
+        }
+        return &*it;
     };
     std::vector<Row> rows;
     for (const auto& [name, code] : endlessWalks) {
@@ -374,20 +386,20 @@ TEST_F(FaultInjection, EveryKeyTouchingExportAnswersEveryFault) {
     }
     for (const Site& site : sites) {
         const Export* e = exportNamed(site.exportName);
-        rows.push_back({e, failing(site, "\"0x6F00\""), site.code});
+        rows.push_back({e, failing(site, "\"0x6F00\""), site.code, false, site.function});
         // Pelnor holds no device to pull out.
         if (!std::string_view(site.function).starts_with("Aux")) {
             rows.push_back({e,
                             std::string(R"({"pulled": ")") + site.function +
                                 R"(", "pulledAfter": )" + std::to_string(site.after) + "}",
-                            site.code});
+                            site.code, false, site.function});
         }
         // A caller that maps statuses gives each its code; one that does not
         // is not fooled by a cancel.
         for (const auto& mapped : kMapped) {
             if (site.maps || &mapped == kMapped) {
-                rows.push_back(
-                    {e, failing(site, mapped.status), site.maps ? mapped.code : site.code});
+                rows.push_back({e, failing(site, mapped.status),
+                                site.maps ? mapped.code : site.code, false, site.function});
             }
         }
     }

@@ -127,7 +127,8 @@ std::vector<Case> makeCases() {
           meanwhile("softkey unplug " + kSn), step("GetMediaID", {}, code(-102))}},
 
         {"PinChangeAndInitialisation",
-         {step("CustInitCard", {}, code(0)),
+         {provision("sm2", kZhangSan), step("CustInitCard", {}, code(0)),
+          step("GMGetCertDN", {}, is("")),  // the key was emptied
           meanwhile("softkey user --pin 12345678 --new-pin 87654321"),
           step("ChangePin", {}, code(0)), provision("sm2", kZhangSan),
           // The old PIN no longer opens the key; the new one does.

@@ -34,14 +34,6 @@ bool before(const timespec& a, const timespec& b) noexcept {
     return a.tv_sec < b.tv_sec || (a.tv_sec == b.tv_sec && a.tv_nsec < b.tv_nsec);
 }
 
-// Whether a change after now is sure to give the folder other times than stamp.
-bool settled(const timespec& stamp, const timespec& now) noexcept {
-    if (stamp.tv_nsec == 0) {
-        return stamp.tv_sec + kWholeSecondSlack < now.tv_sec;
-    }
-    return before(stamp, now);
-}
-
 // Whether the folder's file system stamps times from this host's clock, to the
 // nanosecond or the second. Network, FUSE and FAT-like file systems round times
 // or take them from another clock, so their folders are listed on every look.
@@ -129,12 +121,20 @@ std::shared_ptr<const FolderListing> listFolder(const std::filesystem::path& fol
         return cached->listing;
     }
     auto listing = std::make_shared<const FolderListing>(readFolder(folder));
-    if (settled(st.st_mtim, now) && settled(st.st_ctim, now) && stampsFromThisClock(folder)) {
+    if (stampSettled(st.st_mtim, now) && stampSettled(st.st_ctim, now) &&
+        stampsFromThisClock(folder)) {
         gListings.remember(folder.string(), CachedListing{version, listing});
     } else {
         gListings.forget(folder.string());
     }
     return listing;
+}
+
+bool stampSettled(const timespec& stamp, const timespec& now) noexcept {
+    if (stamp.tv_nsec == 0) {
+        return stamp.tv_sec + kWholeSecondSlack < now.tv_sec;
+    }
+    return before(stamp, now);
 }
 
 bool hasEntry(const FolderListing& listing, std::string_view name) {

@@ -10,6 +10,8 @@
 // two seconds old; folders on file systems that round times or stamp them from
 // another clock (network, FUSE, FAT-like) are listed on every look.
 
+#include <time.h>
+
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -30,5 +32,9 @@ using FolderListing = std::vector<FolderEntry>;
 std::shared_ptr<const FolderListing> listFolder(const std::filesystem::path& folder);
 
 bool hasEntry(const FolderListing& listing, std::string_view name);
+
+// Whether a change made after the clock read now is sure to stamp a folder with
+// other times than stamp.
+bool stampSettled(const timespec& stamp, const timespec& now) noexcept;
 
 }  // namespace orva::softkey

@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "faults.h"
+#include "folder_listing.h"
 #include "json.h"
 #include "key_crypto.h"
 #include "maker/dravik.h"
@@ -492,6 +493,27 @@ TEST_F(StoreTest, EveryChangeOfAStoreFolderShowsAtTheNextLook) {
             EXPECT_NE(before, row.expected) << row.change;
         }
         // The rows leave the store as they found it, for the second pass.
+    }
+}
+
+// A listing is kept only when no later change can give the folder the same
+// times: nanosecond stamps strictly behind the clock, whole-second ones two
+// seconds behind it.
+TEST(FolderListing, AStampIsSettledOnlyWhenALaterChangeGivesOtherTimes) {
+    const struct {
+        timespec stamp;
+        timespec now;
+        bool settled;
+    } rows[] = {
+        {{100, 5}, {100, 5}, false}, {{100, 5}, {100, 6}, true},
+        {{100, 6}, {100, 5}, false}, {{100, 999999999}, {101, 0}, true},
+        {{100, 0}, {102, 0}, false}, {{100, 0}, {102, 999999999}, false},
+        {{100, 0}, {103, 0}, true},
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(stampSettled(row.stamp, row.now), row.settled)
+            << row.stamp.tv_sec << "." << row.stamp.tv_nsec << " at " << row.now.tv_sec << "."
+            << row.now.tv_nsec;
     }
 }
 
