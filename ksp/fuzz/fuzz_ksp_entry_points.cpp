@@ -370,11 +370,11 @@ bool handlesRefused(SECURITY_STATUS status, bool provider, bool key) {
 void openKey(InputReader& in, Model& model) {
     const NCRYPT_PROV_HANDLE provider = model.provider(in);
     const auto name = textOf(in, kKeyNames);
-    const std::uint32_t spec = in.byte() % 4;
+    const std::uint32_t keySpec = in.byte() % 4;
     const bool noHandle = in.byte() % 16 == 0;
     NCRYPT_KEY_HANDLE handle = 0;
     const SECURITY_STATUS status =
-        t().OpenKey(provider, noHandle ? nullptr : &handle, pointerOf(name), spec, flagsOf(in));
+        t().OpenKey(provider, noHandle ? nullptr : &handle, pointerOf(name), keySpec, flagsOf(in));
     check(isProviderStatus(status));
     if (handlesRefused(status, model.liveProvider(provider), true)) {
         return;
@@ -397,7 +397,7 @@ void openKey(InputReader& in, Model& model) {
     // length, the other does not.
     for (const PremadeKey& premade : kPremade) {
         if (name == premade.name && model.touched.count(*name) == 0) {
-            const bool itsSpec = (spec == 0 ? AT_SIGNATURE : spec) == premade.keySpec;
+            const bool itsSpec = (keySpec == 0 ? AT_SIGNATURE : keySpec) == premade.keySpec;
             check((status == 0) == itsSpec && (status != 0 || bits == premade.bits));
         }
     }
@@ -411,11 +411,11 @@ void createKey(InputReader& in, Model& model) {
     const NCRYPT_PROV_HANDLE provider = model.provider(in);
     const auto algorithm = textOf(in, kAlgorithms);
     const auto name = textOf(in, kKeyNames);
-    const std::uint32_t spec = in.byte() % 4;
+    const std::uint32_t keySpec = in.byte() % 4;
     const std::uint32_t flags = flagsOf(in);
     NCRYPT_KEY_HANDLE handle = 0;
     const SECURITY_STATUS status = t().CreatePersistedKey(provider, &handle, pointerOf(algorithm),
-                                                          pointerOf(name), spec, flags);
+                                                          pointerOf(name), keySpec, flags);
     check(isProviderStatus(status));
     if (handlesRefused(status, model.liveProvider(provider), true)) {
         return;
