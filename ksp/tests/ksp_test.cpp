@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <initializer_list>
 #include <set>
 #include <string>
 
@@ -44,10 +45,13 @@ class Ksp : public ::testing::Test {
         EXPECT_EQ(t->CreatePersistedKey(ph, &h, alg, name, 0, 0), 0);
         return h;
     }
+    // An entry point of the loaded CSP module.
+    static FARPROC core(const char* entry) {
+        return GetProcAddress(
+            GetModuleHandleA((std::string(KSP_TEST_BIN_DIR) + "/qzcore3.so").c_str()), entry);
+    }
     DWORD liveContexts() {
-        const std::string path = std::string(KSP_TEST_BIN_DIR) + "/qzcore3.so";
-        auto fn = reinterpret_cast<DWORD (*)()>(
-            GetProcAddress(GetModuleHandleA(path.c_str()), "QZCore3LiveContexts"));
+        auto fn = reinterpret_cast<DWORD (*)()>(core("QZCore3LiveContexts"));
         return fn == nullptr ? 0xFFFFFFFFu : fn();
     }
 
@@ -59,6 +63,21 @@ class Ksp : public ::testing::Test {
 };
 
 const Bytes kSha256(32, 0x5A);
+
+// DWORDs as the provider writes them, little-endian one after another.
+Bytes dwords(std::initializer_list<DWORD> values) {
+    Bytes b;
+    for (const DWORD v : values) {
+        b.insert(b.end(), {static_cast<std::uint8_t>(v), static_cast<std::uint8_t>(v >> 8),
+                           static_cast<std::uint8_t>(v >> 16), static_cast<std::uint8_t>(v >> 24)});
+    }
+    return b;
+}
+
+GetKeyStorageInterfaceFn interfaceEntry(HMODULE module) {
+    return reinterpret_cast<GetKeyStorageInterfaceFn>(
+        GetProcAddress(module, "GetKeyStorageInterface"));
+}
 
 // --- binding -------------------------------------------------------------------
 
@@ -113,8 +132,7 @@ TEST(KspBinding, ModuleFoundByFileNameRegistryOrSystemFolder) {
 }
 
 TEST_F(Ksp, InterfaceHandsOutTheTableInOrder) {
-    auto entry = reinterpret_cast<GetKeyStorageInterfaceFn>(
-        GetProcAddress(router->module(), "GetKeyStorageInterface"));
+    const auto entry = interfaceEntry(router->module());
     EXPECT_EQ(entry(nullptr, nullptr, 0), STATUS_INVALID_PARAMETER);
     NCRYPT_KEY_STORAGE_FUNCTION_TABLE* table = nullptr;
     EXPECT_EQ(entry(nullptr, &table, 0), 0);
@@ -133,8 +151,7 @@ TEST(KspCache, FailedWalkAnswersFiveAndIsWalkedAgain) {
     env.failNext("CPGetProvParam", static_cast<std::uint32_t>(NTE_BAD_KEYSET));
     const KspRouter router(env.providerPath().string());
     EXPECT_EQ(router.interfaceStatus(), 5);
-    auto entry = reinterpret_cast<GetKeyStorageInterfaceFn>(
-        GetProcAddress(router.module(), "GetKeyStorageInterface"));
+    const auto entry = interfaceEntry(router.module());
     NCRYPT_KEY_STORAGE_FUNCTION_TABLE* table = nullptr;
     EXPECT_EQ(entry(nullptr, &table, 0), 0);
     // Filled now: a failing module is not asked again.
@@ -175,7 +192,7 @@ TEST(KspCache, HoldsTheFirst64RecordsAndAnswersLengthsFromThem) {
         const Output lengths = getKeyProperty(*key, u"Lengths");
         EXPECT_EQ(lengths.status, c.lengths);
         if (c.lengths == 0) {
-            EXPECT_EQ(lengths.bytes, Bytes({0, 2, 0, 0, 0, 16, 0, 0, 0, 0, 0, 0, 0, 8, 0, 0}));
+            EXPECT_EQ(lengths.bytes, dwords({512, 4096, 0, 2048}));
         }
     }
 }
@@ -397,8 +414,7 @@ TEST_F(Ksp, OpenKeyReadsTheContainerAndReleasesOnFailure) {
                       c.algorithmName);
             EXPECT_EQ(t->FinalizeKey(ph, key->handle(), 0), NTE_INVALID_HANDLE);
             const Output length = getKeyProperty(*key, u"Length");
-            EXPECT_EQ(length.bytes, Bytes({static_cast<std::uint8_t>(c.length & 0xFF),
-                                           static_cast<std::uint8_t>(c.length >> 8), 0, 0}));
+            EXPECT_EQ(length.bytes, dwords({c.length}));
         }
     }
     EXPECT_EQ(liveContexts(), contexts);
@@ -540,10 +556,6 @@ TEST_F(Ksp, PropertiesFollowTheGetConvention) {
     const NCRYPT_KEY_HANDLE odd = created(u"props-odd");
     DWORD bits = 1025;
     ASSERT_EQ(t->SetKeyProperty(ph, odd, u"Length", reinterpret_cast<PBYTE>(&bits), 4, 0), 0);
-    auto dword = [](DWORD v) {
-        return Bytes{static_cast<std::uint8_t>(v), static_cast<std::uint8_t>(v >> 8),
-                     static_cast<std::uint8_t>(v >> 16), static_cast<std::uint8_t>(v >> 24)};
-    };
     auto text = [](std::u16string_view s) {
         Bytes b(reinterpret_cast<const std::uint8_t*>(s.data()),
                 reinterpret_cast<const std::uint8_t*>(s.data() + s.size()));
@@ -558,11 +570,11 @@ TEST_F(Ksp, PropertiesFollowTheGetConvention) {
         Bytes value;
     };
     const Case cases[] = {
-        {0, u"Impl Type", 0, 0, dword(9)},
-        {0, u"Max Name Length", 0, 0, dword(260)},
+        {0, u"Impl Type", 0, 0, dwords({9})},
+        {0, u"Max Name Length", 0, 0, dwords({260})},
         {0, u"Name", 0, 0, text(u"Korvane CSP ORVA V1.0")},
-        {0, u"Version", NCRYPT_SILENT_FLAG, 0, dword(0x00010000)},
-        {0, u"Security Descr Support", 0, 0, dword(1)},
+        {0, u"Version", NCRYPT_SILENT_FLAG, 0, dwords({0x00010000})},
+        {0, u"Security Descr Support", 0, 0, dwords({1})},
         {0, u"Use Context", 0, NTE_INTERNAL_ERROR, {}},
         {0, u"name", 0, NTE_NOT_SUPPORTED, {}},
         {0, u"Name", 0x1, NTE_BAD_FLAGS, {}},
@@ -571,30 +583,14 @@ TEST_F(Ksp, PropertiesFollowTheGetConvention) {
         {rsa.handle(), u"Algorithm Name", 0, 0, text(u"RSA")},
         {rsa.handle(), u"Algorithm Group", 0, 0, text(u"RSA")},
         {ec.handle(), u"Algorithm Group", 0, 0, text(u"ECDSA")},
-        {rsa.handle(), u"Block Length", 0, 0, dword(256)},
-        {odd, u"Block Length", 0, 0, dword(129)},
-        {ec.handle(), u"Block Length", 0, 0, dword(48)},
-        {rsa.handle(), u"Key Type", 0, 0, dword(0)},
-        {rsa.handle(), u"Length", 0x40000040, 0, dword(2048)},
+        {rsa.handle(), u"Block Length", 0, 0, dwords({256})},
+        {odd, u"Block Length", 0, 0, dwords({129})},
+        {ec.handle(), u"Block Length", 0, 0, dwords({48})},
+        {rsa.handle(), u"Key Type", 0, 0, dwords({0})},
+        {rsa.handle(), u"Length", 0x40000040, 0, dwords({2048})},
         {rsa.handle(), u"Length", 0x80000000, NTE_BAD_FLAGS, {}},
-        {rsa.handle(), u"Lengths", 0, 0,
-         [&] {
-             Bytes b = dword(1024);
-             for (DWORD v : {4096u, 0u, 2048u}) {
-                 Bytes d = dword(v);
-                 b.insert(b.end(), d.begin(), d.end());
-             }
-             return b;
-         }()},
-        {ec.handle(), u"Lengths", 0, 0,
-         [&] {
-             Bytes b;
-             for (DWORD v : {384u, 384u, 0u, 384u}) {
-                 Bytes d = dword(v);
-                 b.insert(b.end(), d.begin(), d.end());
-             }
-             return b;
-         }()},
+        {rsa.handle(), u"Lengths", 0, 0, dwords({1024, 4096, 0, 2048})},
+        {ec.handle(), u"Lengths", 0, 0, dwords({384, 384, 0, 384})},
         {rsa.handle(), u"Unique Name", 0, 0, text(u"props")},
         {rsa.handle(), u"Use Context", 0, NTE_NOT_FOUND, {}},
         {rsa.handle(), u"SmartCardKeyCertificate", 0, NTE_NOT_FOUND, {}},
@@ -729,9 +725,7 @@ TEST_F(Ksp, EnumKeysWalksContainersAndFreesItsState) {
     EXPECT_EQ(t->EnumKeys(ph, nullptr, &name, &state, 0x1), NTE_BAD_FLAGS);
     // An empty container fails its own call; the walk goes on past it.
     HCRYPTPROV empty = 0;
-    auto acquire = reinterpret_cast<PFN_CPAcquireContext>(
-        GetProcAddress(GetModuleHandleA((std::string(KSP_TEST_BIN_DIR) + "/qzcore3.so").c_str()),
-                       "CPAcquireContext"));
+    auto acquire = reinterpret_cast<PFN_CPAcquireContext>(core("CPAcquireContext"));
     ASSERT_TRUE(acquire(&empty, "aa-empty", CRYPT_NEWKEYSET, nullptr));
     keys.clear();
     EXPECT_EQ(enumKeys(*provider, keys), NTE_NO_MORE_ITEMS);
@@ -749,7 +743,7 @@ TEST_F(Ksp, FreeBufferFreesOnlyWhatItHandedOutOnce) {
     for (void* value : values) {
         EXPECT_EQ(t->FreeBuffer(value), 0);
     }
-    EXPECT_EQ(getKeyProperty(key, u"Length").bytes, (Bytes{0, 1, 0, 0}));
+    EXPECT_EQ(getKeyProperty(key, u"Length").bytes, dwords({256}));
 }
 
 TEST_F(Ksp, EntriesThatDoNothingSaySo) {
