@@ -85,15 +85,13 @@ TEST_F(EntryTest, GetEntryPointsNeedsATableThatReachesItsLastSlot) {
     // The fixture's table of 120 bytes.
     EXPECT_EQ(plugin_.version, 22);
     EXPECT_EQ(plugin_.javaClass, nullptr);
-    for (const auto slot :
-         {reinterpret_cast<void*>(plugin_.newp), reinterpret_cast<void*>(plugin_.destroy),
-          reinterpret_cast<void*>(plugin_.setwindow), reinterpret_cast<void*>(plugin_.newstream),
-          reinterpret_cast<void*>(plugin_.destroystream), reinterpret_cast<void*>(plugin_.asfile),
-          reinterpret_cast<void*>(plugin_.writeready), reinterpret_cast<void*>(plugin_.write),
-          reinterpret_cast<void*>(plugin_.print), reinterpret_cast<void*>(plugin_.event),
-          reinterpret_cast<void*>(plugin_.urlnotify), reinterpret_cast<void*>(plugin_.getvalue),
-          reinterpret_cast<void*>(plugin_.setvalue)}) {
-        EXPECT_NE(slot, nullptr);
+    const auto set = [](auto slot) { return slot != nullptr; };
+    for (const bool present :
+         {set(plugin_.newp), set(plugin_.destroy), set(plugin_.setwindow), set(plugin_.newstream),
+          set(plugin_.destroystream), set(plugin_.asfile), set(plugin_.writeready),
+          set(plugin_.write), set(plugin_.print), set(plugin_.event), set(plugin_.urlnotify),
+          set(plugin_.getvalue), set(plugin_.setvalue)}) {
+        EXPECT_TRUE(present);
     }
 }
 

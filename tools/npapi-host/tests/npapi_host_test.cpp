@@ -58,8 +58,6 @@ TEST(StandInBrowser, ObjectsLiveByTheirReferencesAndVariantsFreeWhatTheyHold) {
     browser.releaseObject(object);
     EXPECT_EQ(browser.objectFaults(), 1u);
     EXPECT_FALSE(browser.balanced());
-    EXPECT_EQ(browser.identifier("GetMediaID"), browser.identifier(std::string("GetMediaID")));
-    EXPECT_NE(browser.identifier("GetMediaID"), browser.identifier("getmediaid"));
 }
 
 TEST(ScriptValue, ArgumentsAreTypedAsAScriptPassesThem) {
