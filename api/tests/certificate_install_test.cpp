@@ -9,19 +9,16 @@
 #include <algorithm>
 #include <initializer_list>
 #include <map>
-#include <memory>
 #include <string>
-#include <type_traits>
 
 #include "api_library.h"
+#include "key_content_support.h"
 #include "orva_result_codes.h"
 #include "registrations.h"
-#include "win32/event.h"
 
 namespace orva::api::test {
 namespace {
 
-constexpr const char* kEventName = "ZEDIDUzaZavi_Status_Change_Event_Korvane CSP ORVA V1.0";
 constexpr const char* kTemplateSerial = "TPL";
 
 using softkey::Bytes;
@@ -31,11 +28,6 @@ constexpr const char* kSm2 = "sm2-request";          // type 3: installed, never
 constexpr const char* kRsa1024 = "rsa1024-request";  // type 2
 constexpr const char* kRsa2048 = "rsa2048-request";  // type 3
 constexpr const char* kSm2Second = "sm2-second";     // type 2
-
-struct HandleClose {
-    void operator()(HANDLE handle) const noexcept { CloseHandle(handle); }
-};
-using Event = std::unique_ptr<std::remove_pointer_t<HANDLE>, HandleClose>;
 
 // TMPDIR as the program found it: each test points it into its own folder.
 const std::string originalTemp = [] {
@@ -154,7 +146,7 @@ class CertificateInstall : public ::testing::Test {
 
     TestEnvironment env_;
     ApiLibrary api_;
-    const Event event_{CreateEventA(nullptr, FALSE, FALSE, kEventName)};
+    const Event event_ = statusChangeEvent();
 };
 
 TEST_F(CertificateInstall, EachCertificateGoesToTheContainerOfItsKey) {

@@ -6,10 +6,13 @@
 // restamped with a chosen validity.
 
 #include <initializer_list>
+#include <memory>
 #include <string>
+#include <type_traits>
 
 #include "signing_support.h"
 #include "test_environment.h"
+#include "win32/event.h"
 
 namespace orva::api::test {
 
@@ -39,5 +42,16 @@ std::string base64Of(std::span<const std::uint8_t> bytes);
 ByteString restamped(const ByteString& certificate, const std::string& notAfter);
 // notAfter text for now plus some seconds (negative: in the past).
 std::string timeFromNow(long seconds);
+
+// The library's status-change event, made (or opened) by its name; closed
+// when it goes.
+struct HandleClose {
+    void operator()(HANDLE handle) const noexcept { CloseHandle(handle); }
+};
+using Event = std::unique_ptr<std::remove_pointer_t<HANDLE>, HandleClose>;
+inline Event statusChangeEvent() {
+    return Event(CreateEventA(nullptr, FALSE, FALSE,
+                              "ZEDIDUzaZavi_Status_Change_Event_Korvane CSP ORVA V1.0"));
+}
 
 }  // namespace orva::api::test

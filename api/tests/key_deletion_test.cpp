@@ -7,30 +7,20 @@
 #include <cstring>
 #include <functional>
 #include <map>
-#include <memory>
 #include <set>
 #include <string>
-#include <type_traits>
 
 #include "api_library.h"
 #include "key_content_support.h"
 #include "orva_result_codes.h"
 #include "registrations.h"
-#include "win32/event.h"
 
 namespace orva::api::test {
 namespace {
 
-constexpr const char* kEventName = "ZEDIDUzaZavi_Status_Change_Event_Korvane CSP ORVA V1.0";
-constexpr const char* kZhang = "CN=Zhang San,OU=Unit,O=Bank";
-constexpr const char* kLi = "CN=Li Si,OU=Unit,O=Bank";
 constexpr const char* kWalkFailsLater =
     R"({"fail": {"QZEnumContainer": {"status": "0x6F00", "after": 2}}})";
 
-struct HandleClose {
-    void operator()(HANDLE handle) const noexcept { CloseHandle(handle); }
-};
-using Event = std::unique_ptr<std::remove_pointer_t<HANDLE>, HandleClose>;
 using Names = std::set<std::string>;
 using Call = std::function<int(const ApiLibrary&)>;
 using Arrange = std::function<void(TestEnvironment&)>;
@@ -61,7 +51,7 @@ void run(const ApiLibrary& api, const Scenario& row) {
     if (row.arrange) {
         row.arrange(env);
     }
-    const Event event(CreateEventA(nullptr, FALSE, FALSE, kEventName));
+    const Event event = statusChangeEvent();
     ASSERT_NE(event, nullptr);
     env.startTrace();
     EXPECT_EQ(row.call(api), row.expected) << row.what;
@@ -111,22 +101,22 @@ class KeyDeletion : public ::testing::Test {
 };
 
 TEST_F(KeyDeletion, TempKeysGoByIdOrByName) {
-    const std::string zhangOrNobody = std::string(kZhang) + "||CN=Nobody,OU=Unit,O=Bank";
-    const std::string liThenZhang = std::string(kLi) + "||" + kZhang;
-    const int liLength = static_cast<int>(std::strlen(kLi));
-    const std::string liOnHeap = kLi;
+    const std::string zhangOrNobody = std::string(kZhangSubject) + "||CN=Nobody,OU=Unit,O=Bank";
+    const std::string liThenZhang = std::string(kLiSubject) + "||" + kZhangSubject;
+    const int liLength = static_cast<int>(std::strlen(kLiSubject));
+    const std::string liOnHeap = kLiSubject;
     // clang-format off
     const Scenario cases[] = {
         // By ids with length 0: no event. No names but a length: the event.
         {"id", del(nullptr, "10", 0), kSuccess, without({kRequestSm2}), false},
         {"ids with a length", del(nullptr, "14||10", 5), kSuccess, without({kRequestSm2, kZhangMixed}), true},
-        {"name", del(kLi, nullptr), kSuccess, without({kLiRsa2048}), true},
+        {"name", del(kLiSubject, nullptr), kSuccess, without({kLiRsa2048}), true},
         // The text ends at its NUL, or after length bytes.
         {"length past the text", del(liOnHeap.c_str(), nullptr, 200), kSuccess, without({kLiRsa2048}), true},
         {"length cuts", del(liThenZhang.c_str(), nullptr, liLength), kSuccess, without({kLiRsa2048}), true},
         // Matches count containers: Zhang's two make up for Nobody.
         {"partial names", del(zhangOrNobody.c_str(), nullptr), kSuccess, without({kZhangSm2, kZhangMixed}), true},
-        {"chosen by id and name", del(kZhang, "14"), kSuccess, without({kZhangSm2, kZhangMixed}), true},
+        {"chosen by id and name", del(kZhangSubject, "14"), kSuccess, without({kZhangSm2, kZhangMixed}), true},
         {"same id twice", del(nullptr, "10||10", 0), kNoMatchCertificate, kAll, false},
         {"certified id", del(nullptr, "12", 0), kNoMatchCertificate, kAll, false},
         {"names are whole", del("CN=Zhang San", nullptr), kNoMatchCertificate, kAll, false},
@@ -134,11 +124,11 @@ TEST_F(KeyDeletion, TempKeysGoByIdOrByName) {
         {"one-digit id", del(nullptr, "1", 0), kInvalidParameter, kAll, false},
         {"33-character ids", del(nullptr, "01||02||03||04||05||06||07||08||091", 0), kInvalidParameter, kAll, false},
         {"nothing named", del(nullptr, "", 0), kInvalidParameter, kAll, false},
-        {"negative length", del(kLi, "10", -5), kInvalidParameter, kAll, false},
-        {"PIN cancelled", del(kLi, nullptr), kUserCancel, kAll, false, kCancel},
-        {"deletion refused", del(kLi, nullptr), kDeletePublicKeyError, kAll, false, faults(R"({"fail": {"QZDelMultiContainers": "0x6A82"}})")},
+        {"negative length", del(kLiSubject, "10", -5), kInvalidParameter, kAll, false},
+        {"PIN cancelled", del(kLiSubject, nullptr), kUserCancel, kAll, false, kCancel},
+        {"deletion refused", del(kLiSubject, nullptr), kDeletePublicKeyError, kAll, false, faults(R"({"fail": {"QZDelMultiContainers": "0x6A82"}})")},
         // The walk fails after Li's container was matched.
-        {"walk fails", del(kLi, nullptr), kNoMatchCertificate, kAll, false, faults(kWalkFailsLater)},
+        {"walk fails", del(kLiSubject, nullptr), kNoMatchCertificate, kAll, false, faults(kWalkFailsLater)},
     };
     // clang-format on
     for (const Scenario& row : cases) {
@@ -147,7 +137,7 @@ TEST_F(KeyDeletion, TempKeysGoByIdOrByName) {
     // Without names or ids the key is not opened; an empty id text opens it.
     const auto call = ORVA_API_FN(api_, QZAPI_GMDelTempKey);
     EXPECT_EQ(call(nullptr, 0, nullptr), kInvalidParameter);
-    EXPECT_EQ(call(kLi, 0, nullptr), kInvalidParameter);
+    EXPECT_EQ(call(kLiSubject, 0, nullptr), kInvalidParameter);
     EXPECT_EQ(call(nullptr, 0, ""), kNoDevice);
 }
 
