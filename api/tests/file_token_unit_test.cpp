@@ -108,7 +108,6 @@ TEST_F(FileTokenInside, DigitsAreOpensslsWhateverTheSize) {
         const auto text = base64Decode(std::string_view(buffer.c_str()));
         ASSERT_TRUE(text);
         EXPECT_EQ(std::string(text->begin() + 6, text->begin() + 70), digest);
-        EXPECT_NE(digest, encrypted);
     }
 }
 
