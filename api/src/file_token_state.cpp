@@ -1,16 +1,30 @@
 #include "file_token_state.h"
 
-#include <openssl/crypto.h>
+#include "detach_owned.h"
+#include "orva/cleanse.h"
 
 namespace orva::api {
 
+namespace {
+
+constinit DetachOwned<FileTokenState> state;
+
+}  // namespace
+
 FileTokenKey::~FileTokenKey() {
-    OPENSSL_cleanse(bytes.data(), bytes.size());
+    cleanse(bytes.data(), bytes.size());
 }
 
 FileTokenState& fileTokenState() noexcept {
-    static FileTokenState state;
-    return state;
+    return state.get();
+}
+
+bool makeFileTokenState() noexcept {
+    return state.make();
+}
+
+void endFileTokenState() noexcept {
+    state.end();
 }
 
 }  // namespace orva::api

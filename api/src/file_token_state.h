@@ -37,7 +37,7 @@ struct FileTokenRecord {
     FileTokenMode mode = FileTokenMode::chosen;
 };
 
-// FileTokenKey: drawn once, at the first named-file token; wiped at unload.
+// FileTokenKey: drawn once, at the first named-file token; wiped at detach.
 struct FileTokenKey {
     std::array<std::uint8_t, kFileTokenKeySize> bytes{};
     bool drawn = false;
@@ -55,6 +55,11 @@ struct FileTokenState {
     unsigned failedOpens = 0;  // never reset
 };
 
+// Made at attach (at first use outside a loaded library) and ended, the key
+// wiped, at detach alone.
 FileTokenState& fileTokenState() noexcept;
+// Attach: false without memory.
+bool makeFileTokenState() noexcept;
+void endFileTokenState() noexcept;
 
 }  // namespace orva::api

@@ -1,6 +1,7 @@
 #include "library_lifecycle.h"
 
 #include "bound_function_table.h"
+#include "file_token_state.h"
 #include "library_loader.h"
 #include "process_state.h"
 #include "win32/module.h"
@@ -8,6 +9,11 @@
 namespace orva::api {
 
 BOOL processAttach(HMODULE self) noexcept {
+    // The state first, so that no export has to allocate it.
+    if (!makeProcessState() || !makeFileTokenState()) {
+        processDetach();
+        return FALSE;
+    }
     // Logging is optional: its result does not matter.
     loadLogLibrary(self);
     // A library after a failed one is not loaded. The detach steps run here,
@@ -25,7 +31,8 @@ BOOL processDetach() noexcept {
     freeQZAlgLib();
     freePelnor();
     freeLogLibrary();
-    clearProcessTexts();
+    endProcessState();
+    endFileTokenState();
     // The entries point into libraries just freed; a later attach starts clean.
     clearBoundEntries();
     return TRUE;

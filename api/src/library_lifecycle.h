@@ -11,8 +11,11 @@ namespace orva::api {
 // run, so nothing stays loaded.
 BOOL processAttach(HMODULE self) noexcept;
 
-// Frees Dravik, QZAlgLib, Pelnor and Scrivel in that order, then clears the
-// texts kept between calls and the binding table. Always TRUE.
+// Frees Dravik, QZAlgLib, Pelnor and Scrivel in that order, then ends the
+// state kept between calls (the warning text freed, SignerCn gone, the file
+// token key wiped) and clears the binding table. Always TRUE. The library
+// registers nothing for exit: this alone ends its state, so a detach from a
+// front end's exit-time cleanup finds the library whole.
 BOOL processDetach() noexcept;
 
 }  // namespace orva::api

@@ -2,11 +2,13 @@
 
 #include <algorithm>
 
+#include "detach_owned.h"
+
 namespace orva::api {
 
 namespace {
 
-ProcessState state;
+constinit DetachOwned<ProcessState> state;
 
 char foldAscii(char c) noexcept {
     return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
@@ -15,13 +17,15 @@ char foldAscii(char c) noexcept {
 }  // namespace
 
 ProcessState& processState() noexcept {
-    return state;
+    return state.get();
 }
 
-void clearProcessTexts() noexcept {
-    state.warningTips.text.reset();
-    state.warningTips.length = 0;
-    state.signerCn.fill('\0');
+bool makeProcessState() noexcept {
+    return state.make();
+}
+
+void endProcessState() noexcept {
+    state.end();
 }
 
 bool equalsIgnoringCase(std::string_view a, std::string_view b) noexcept {

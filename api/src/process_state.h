@@ -43,10 +43,14 @@ struct ProcessState {
     std::array<char, kSignerCnSize> signerCn{};
 };
 
+// Made at attach (at first use outside a loaded library) and ended at detach
+// alone: no exit-time destructor frees the warning text a late detach frees.
 ProcessState& processState() noexcept;
-
-// Unload: frees the warning text (its length reads 0) and empties SignerCn.
-void clearProcessTexts() noexcept;
+// Attach: false without memory.
+bool makeProcessState() noexcept;
+// Detach: frees the warning text and forgets SignerCn and the settings; the
+// next use starts from the initial values, as a fresh load does.
+void endProcessState() noexcept;
 
 // ASCII case folding, for names the library compares without regard to case.
 bool equalsIgnoringCase(std::string_view a, std::string_view b) noexcept;

@@ -2,6 +2,7 @@
 // what happens when the platform loads and unloads it.
 
 #include <array>
+#include <type_traits>
 
 #include "framework/com_module.h"
 #include "framework/com_object.h"
@@ -36,6 +37,11 @@ ORVA_VERSION_BLOCK = {
     kVersionStrings,
     static_cast<DWORD>(std::size(kVersionStrings)),
 };
+
+// Detach may come during exit, after every exit-time destructor has run (a
+// program's global owner freeing the control): what it uses has none.
+static_assert(std::is_trivially_destructible_v<orva::com::ComModule>);
+static_assert(std::is_trivially_destructible_v<orva::control::ControlState>);
 
 ORVA_API_ENTRY BOOL DllMain(HINSTANCE hinstDLL, DWORD fdwReason, LPVOID /*lpvReserved*/) {
     if (fdwReason == DLL_PROCESS_ATTACH) {

@@ -1,42 +1,44 @@
 // The plug-in's binding: the 64-bit library, found through the registry's
-// native view, freed when the plug-in is unloaded.
+// native view, freed when the plug-in is unloaded or the process exits.
 
 #include "api_loader.h"
+
+#include <type_traits>
 
 namespace orva::npapi_plugin {
 
 namespace {
 
-class ApiLoader {
-  public:
-    ApiLoader() noexcept = default;
-    ~ApiLoader() { binding_.unloadApiLibrary(); }
-    ApiLoader(const ApiLoader&) = delete;
-    ApiLoader& operator=(const ApiLoader&) = delete;
+// No destructor of its own: exit would run one after the library's own
+// finalisers, since the plug-in was loaded first.
+frontend::ApiBinding binding{0};
+static_assert(std::is_trivially_destructible_v<frontend::ApiBinding>);
 
-    bool ensure() noexcept {
-        if (binding_.ensureApiLoaded()) {
-            return true;
-        }
-        binding_.unloadApiLibrary();
-        return false;
-    }
-    const frontend::ApiFunctionTable& functions() const noexcept { return binding_.functions(); }
-
-  private:
-    frontend::ApiBinding binding_{0};
+struct UnloadAtEnd {
+    ~UnloadAtEnd() { binding.unloadApiLibrary(); }
 };
 
-ApiLoader loader;
+// Registered once the library is loaded, so that exit runs it before
+// anything the library and the maker's libraries registered while loading;
+// unloading the plug-in runs it too.
+void unloadAtEnd() noexcept {
+    static const UnloadAtEnd registered;
+}
 
 }  // namespace
 
 bool EnsureApiLoaded() noexcept {
-    return loader.ensure();
+    if (binding.ensureApiLoaded()) {
+        unloadAtEnd();
+        return true;
+    }
+    // A failed attempt frees what it loaded, so the next one starts afresh.
+    binding.unloadApiLibrary();
+    return false;
 }
 
 const frontend::ApiFunctionTable& api() noexcept {
-    return loader.functions();
+    return binding.functions();
 }
 
 }  // namespace orva::npapi_plugin

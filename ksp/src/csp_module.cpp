@@ -2,6 +2,7 @@
 // and turning the module's failures into the provider's status codes.
 
 #include <cstring>
+#include <type_traits>
 
 #include "ksp_internal.h"
 #include "win32/registry.h"
@@ -10,6 +11,8 @@
 namespace orva::ksp {
 
 CspModule gCsp;
+// Detach may come during exit, after every exit-time destructor has run.
+static_assert(std::is_trivially_destructible_v<CspModule>);
 
 namespace {
 
