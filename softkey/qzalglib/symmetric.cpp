@@ -1,12 +1,12 @@
 #include "symmetric.h"
 
-#include <openssl/crypto.h>
 #include <openssl/evp.h>
 
 #include <algorithm>
 
 #include "failure.h"
 #include "maker/qzalglib.h"
+#include "orva/cleanse.h"
 #include "orva/openssl_ptr.h"
 
 namespace orva::qzalg {
@@ -59,7 +59,7 @@ void sm4Ecb(bool encrypt, std::span<const std::uint8_t, 16> key, std::span<const
         runSm4Ecb(encrypt, key, in, out);
     } catch (...) {
         // Leave no half-transformed data behind.
-        OPENSSL_cleanse(out.data(), out.size());
+        cleanse(out.data(), out.size());
         throw;
     }
 }

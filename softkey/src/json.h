@@ -12,6 +12,7 @@
 #include <string>
 #include <string_view>
 
+#include "orva/cleanse.h"
 #include "orva/json_ptr.h"
 #include "secure_bytes.h"
 
@@ -61,8 +62,9 @@ inline cJSON* add(cJSON* parent, const char* name, Ptr item) {
     item.release();
     return raw;
 }
+// The value may be a secret (a key file's PEM): its NUL-terminated copy is one too.
 inline void addString(cJSON* parent, const char* name, std::string_view value) {
-    add(parent, name, Ptr(made(cJSON_CreateString(std::string(value).c_str()))));
+    add(parent, name, Ptr(made(cJSON_CreateString(SecureString(value).c_str()))));
 }
 inline void addNumber(cJSON* parent, const char* name, double value) {
     add(parent, name, Ptr(made(cJSON_CreateNumber(value))));
@@ -83,11 +85,11 @@ inline SecureString print(const cJSON* item, bool indented) {
     try {
         out.assign(text, size);
     } catch (...) {
-        OPENSSL_cleanse(text, size);
+        cleanse(text, size);
         cJSON_free(text);
         throw;
     }
-    OPENSSL_cleanse(text, size);
+    cleanse(text, size);
     cJSON_free(text);
     return out;
 }

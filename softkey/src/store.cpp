@@ -50,12 +50,13 @@ void makeDir(const fs::path& dir) {
     }
 }
 
-// The rest of an open file.
+// The rest of an open file. Key files hold private keys: the buffer is wiped
+// whichever way this ends.
 SecureString readRest(int fd, const fs::path& path) {
     SecureString text;
-    char buffer[4096];
+    SecureBytes buffer(4096);
     for (;;) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        const ssize_t n = ::read(fd, buffer.data(), buffer.size());
         if (n < 0) {
             if (errno == EINTR) {
                 continue;
@@ -68,9 +69,8 @@ SecureString readRest(int fd, const fs::path& path) {
         if (text.size() + static_cast<std::size_t>(n) > kMaxFileBytes) {
             throw StoreError(StoreErrorKind::malformed, path.string() + " is too large");
         }
-        text.append(buffer, static_cast<std::size_t>(n));
+        text.append(reinterpret_cast<const char*>(buffer.data()), static_cast<std::size_t>(n));
     }
-    OPENSSL_cleanse(buffer, sizeof buffer);
     return text;
 }
 
