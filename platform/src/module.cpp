@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
@@ -67,8 +68,23 @@ ModuleTable& table() {
     return *instance;
 }
 
-// Why this thread's latest load failed, for diagnostics.
-thread_local std::string lastLoadError;
+// Why this thread's latest load failed, for diagnostics. Plain characters
+// without a destructor: exit destroys the thread's own objects before it runs
+// the handlers that may still load and free modules.
+class LoadFailure {
+  public:
+    void clear() noexcept { text_[0] = '\0'; }
+    void set(std::string_view reason) noexcept {
+        const std::size_t length = std::min(reason.size(), text_.size() - 1);  // cut, if need be
+        std::memcpy(text_.data(), reason.data(), length);
+        text_[length] = '\0';
+    }
+    const char* c_str() const noexcept { return text_.data(); }
+
+  private:
+    std::array<char, 1024> text_{};
+};
+thread_local LoadFailure lastLoadError;
 
 bool equalsIgnoreCase(std::string_view a, std::string_view b) {
     auto lower = [](char c) {
@@ -144,7 +160,7 @@ DlHandle openModule(const std::string& file) {
     DlHandle dl(dlopen(target.c_str(), RTLD_NOW | RTLD_LOCAL));
     if (!dl) {
         const char* reason = dlerror();
-        lastLoadError = reason ? reason : target + ": cannot be loaded";
+        lastLoadError.set(reason ? std::string(reason) : target + ": cannot be loaded");
     }
     return dl;
 }
@@ -235,7 +251,7 @@ LoadResult loadModule(const char* name) {
             // record's own dlopen reference keeps it mapped, so ours goes.
             closing = std::move(dl);
             if (module->state == ModuleState::detaching) {
-                lastLoadError = module->path + ": being unloaded";
+                lastLoadError.set(module->path + ": being unloaded");
                 return {nullptr, ERROR_DLL_INIT_FAILED};
             }
             ++module->refs;
@@ -265,7 +281,7 @@ LoadResult loadModule(const char* name) {
         // a DllMain gave out for itself meanwhile die with it.
         module->state = ModuleState::detaching;
         callDllMain(module, DLL_PROCESS_DETACH);
-        lastLoadError = module->path + ": DllMain refused to attach";
+        lastLoadError.set(module->path + ": DllMain refused to attach");
         closing = removeRecord(t, module);
     }
     closing.reset();

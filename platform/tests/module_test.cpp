@@ -439,4 +439,22 @@ TEST_F(ModuleTest, UnknownHandlesAreRejected) {
     EXPECT_EQ(GetLastError(), DWORD{ERROR_INVALID_HANDLE});
 }
 
+// Exit destroys the thread's own objects before it runs the handlers, which
+// may still load and free modules (a program's global owner, a plug-in's
+// exit-time unload); a failed load's reason must still be kept and read.
+TEST(ModuleExit, ALoadFromAnExitHandlerStillReportsWhyItFailed) {
+    EXPECT_EXIT(
+        {
+            EXPECT_EQ(LoadLibraryA("/nonexistent/folder/first-missing-module.so"), nullptr);
+            std::atexit([] {
+                const bool failed =
+                    LoadLibraryA("/nonexistent/folder/second-missing-module.so") == nullptr;
+                const std::string reason = orva_platform_last_load_error();
+                std::_Exit(failed && reason.find("second-missing") != std::string::npos ? 0 : 1);
+            });
+            std::exit(2);
+        },
+        ::testing::ExitedWithCode(0), "");
+}
+
 }  // namespace
