@@ -179,6 +179,8 @@ TEST_F(ControlServerTest, TheClassObjectMakesPlainAndAggregatedObjectsUnderTheMo
     IUnknown* inner = nullptr;
     ASSERT_EQ(factory->CreateInstance(&outer, IID_IUnknown, reinterpret_cast<void**>(&inner)),
               S_OK);
+    // From here the aggregated object alone holds the module.
+    factory->Release();
     EXPECT_EQ(canUnloadNow(), S_FALSE);
     // The interfaces the inner object hands out count on the outer object.
     IDispatch* dispatch = nullptr;
@@ -195,17 +197,98 @@ TEST_F(ControlServerTest, TheClassObjectMakesPlainAndAggregatedObjectsUnderTheMo
     inner->Release();
     EXPECT_EQ(canUnloadNow(), S_OK);
 
-    // A plain object, and a server lock.
-    ASSERT_EQ(factory->CreateInstance(nullptr, IID_Iorva_usbkey, &control), S_OK);
-    EXPECT_EQ(canUnloadNow(), S_FALSE);
-    static_cast<IUnknown*>(control)->Release();
-    EXPECT_EQ(canUnloadNow(), S_OK);
+    // A server lock, on top of the class object's own.
+    ASSERT_EQ(
+        getClassObject(CLSID_orva_usbkey, IID_IClassFactory, reinterpret_cast<void**>(&factory)),
+        S_OK);
+    EXPECT_EQ(factory->CreateInstance(nullptr, IID_IDispatch, nullptr), E_POINTER);
     factory->LockServer(TRUE);
+    factory->LockServer(TRUE);
+    factory->LockServer(FALSE);
     EXPECT_EQ(canUnloadNow(), S_FALSE);
     factory->LockServer(FALSE);
-    EXPECT_EQ(canUnloadNow(), S_OK);
-    EXPECT_EQ(factory->CreateInstance(nullptr, IID_IDispatch, nullptr), E_POINTER);
+    EXPECT_EQ(canUnloadNow(), S_FALSE);
     factory->Release();
+    EXPECT_EQ(canUnloadNow(), S_OK);
+}
+
+// What a client may hold of the module, taken and given back in turn:
+// DllCanUnloadNow answers S_OK only once nothing is held, and the module then
+// unloads whole.
+TEST_F(ControlServerTest, TheModuleStaysWhileAClientHoldsAnythingItHandedOut) {
+    const fs::path module = folder_.root() / "ORVAGM_XRUsbKey.so";
+    fs::copy_file(controlModule(), module);
+    enum Step { takeFactory, dropFactory, createObject, dropObject, takeTypeInfo, dropTypeInfo };
+    struct Sequence {
+        const char* name;
+        std::vector<std::pair<Step, HRESULT>> steps;  // each step, then DllCanUnloadNow
+    } sequences[] = {
+        {"the object goes first, the class object is kept",
+         {{takeFactory, S_FALSE},
+          {createObject, S_FALSE},
+          {dropObject, S_FALSE},
+          {dropFactory, S_OK}}},
+        {"the class object goes first",
+         {{takeFactory, S_FALSE},
+          {createObject, S_FALSE},
+          {dropFactory, S_FALSE},
+          {dropObject, S_OK}}},
+        {"the type information outlives the object",
+         {{takeFactory, S_FALSE},
+          {createObject, S_FALSE},
+          {dropFactory, S_FALSE},
+          {takeTypeInfo, S_FALSE},
+          {dropObject, S_FALSE},
+          {dropTypeInfo, S_OK}}},
+    };
+    for (const Sequence& sequence : sequences) {
+        SCOPED_TRACE(sequence.name);
+        HMODULE server = LoadLibraryA(module.c_str());
+        ASSERT_NE(server, nullptr);
+        const auto canUnloadNow =
+            reinterpret_cast<DllCanUnloadNowProc>(GetProcAddress(server, "DllCanUnloadNow"));
+        const auto getClassObject =
+            reinterpret_cast<DllGetClassObjectProc>(GetProcAddress(server, "DllGetClassObject"));
+        EXPECT_EQ(canUnloadNow(), S_OK);
+        IClassFactory* factory = nullptr;
+        IDispatch* object = nullptr;
+        ITypeInfo* info = nullptr;
+        for (const auto& [step, expected] : sequence.steps) {
+            switch (step) {
+                case takeFactory:
+                    ASSERT_EQ(getClassObject(CLSID_orva_usbkey, IID_IClassFactory,
+                                             reinterpret_cast<void**>(&factory)),
+                              S_OK);
+                    break;
+                case dropFactory:
+                    factory->Release();
+                    break;
+                case createObject:
+                    ASSERT_EQ(factory->CreateInstance(nullptr, IID_IDispatch,
+                                                      reinterpret_cast<void**>(&object)),
+                              S_OK);
+                    break;
+                case dropObject:
+                    object->Release();
+                    break;
+                case takeTypeInfo:
+                    ASSERT_EQ(object->GetTypeInfo(0, 0, &info), S_OK);
+                    break;
+                case dropTypeInfo: {
+                    // Still usable on its own until its last release.
+                    BSTR help = nullptr;
+                    EXPECT_EQ(info->GetDocumentation(9, nullptr, &help, nullptr, nullptr), S_OK);
+                    EXPECT_EQ(tools::utf8Of(help, SysStringLen(help)), "method GetVersion");
+                    SysFreeString(help);
+                    info->Release();
+                    break;
+                }
+            }
+            EXPECT_EQ(canUnloadNow(), expected) << "after step " << step;
+        }
+        FreeLibrary(server);
+        EXPECT_EQ(GetModuleHandleA(module.c_str()), nullptr);
+    }
 }
 
 TEST_F(ControlServerTest, UnloadingTheModuleFreesTheLibraryOnlyWhenAMethodBoundIt) {
