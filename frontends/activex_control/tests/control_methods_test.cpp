@@ -3,6 +3,8 @@
 // receives, the result, and the error descriptions.
 
 #include <climits>
+#include <cstddef>
+#include <cstdint>
 
 #include "control_test_support.h"
 #include "orva/com_registration.h"
@@ -136,6 +138,140 @@ TEST_F(ControlMethodsTest, EveryMethodCallsItsExportWithTheConvertedArguments) {
         EXPECT_EQ(outcome.hr, S_OK) << outcome.description;
         EXPECT_EQ(outcome.result, row.result);
         EXPECT_EQ(takeCalls(), row.calls);
+    }
+    EXPECT_EQ(platform::liveBstrCount(), bstrsBefore);
+    object->Release();
+}
+
+// A script host's own Automation types, written from the published x64
+// layout and not from our header: a VARIANT is 24 bytes, its tag at 0 and
+// its value at 8, sized by the record form's two pointers.
+namespace host {
+struct Variant {
+    uint16_t vt;
+    uint16_t reserved[3];
+    union {
+        int64_t i8;
+        uint16_t ui2;
+        uint32_t ui4;
+        uint8_t ui1;
+        float r4;
+        char16_t* bstr;
+        struct {
+            void* pvRecord;
+            void* pRecInfo;
+        } record;
+    } value;
+};
+static_assert(sizeof(Variant) == 24 && offsetof(Variant, value) == 8);
+struct DispParams {
+    Variant* args;
+    int32_t* named;
+    uint32_t count;
+    uint32_t namedCount;
+};
+struct ExcepInfo {
+    uint16_t code;
+    uint16_t reserved;
+    char16_t* source;
+    char16_t* description;
+    char16_t* helpFile;
+    uint32_t helpContext;
+    void* pvReserved;
+    void* deferredFillIn;
+    int32_t scode;
+};
+static_assert(sizeof(ExcepInfo) == 64 && offsetof(ExcepInfo, scode) == 56);
+
+Variant text(const std::string& utf8) {
+    const std::u16string wide = tools::utf16Of(utf8);
+    Variant v{VT_BSTR, {}, {}};
+    v.value.bstr = SysAllocStringLen(wide.data(), static_cast<UINT>(wide.size()));
+    return v;
+}
+Variant number(VARTYPE vt, int64_t bits) {
+    Variant v{vt, {}, {}};
+    v.value.i8 = bits;
+    return v;
+}
+}  // namespace host
+
+TEST_F(ControlMethodsTest, AHostWithThePublishedX64LayoutGetsEveryArgumentThrough) {
+    IDispatch* object = create<IDispatch>(IID_IDispatch);
+    ASSERT_NE(object, nullptr);
+    const std::size_t bstrsBefore = platform::liveBstrCount();
+    host::Variant single{VT_R4, {}, {}};
+    single.value.r4 = 0.25f;
+    struct Call {
+        DISPID id;
+        std::vector<host::Variant> args;  // as the script wrote them, first first
+        HRESULT hr;
+        std::vector<std::string> calls;
+        std::string result;  // the text result, or the error description
+        UINT argError;       // of a failed coercion, counted from the last argument
+    } calls[] = {
+        // GMUsbKeySign(dn, hash, xml, keyMsg, newVal): the transaction text a
+        // 64-bit integer, the shown text a currency, the path a float.
+        {17,
+         {host::text(kDn), host::text("SM3"), host::number(VT_I8, 1234567890123),
+          host::number(VT_CY, 15000), single},
+         S_OK,
+         {call("GMUsbKeySign", hx(kDn) + "," + hx("SM3") + "," + hx("1234567890123") + ",13," +
+                                   hx("0.25") + "," + hx("1.5") + ",null,false,0"),
+          call("GMUsbKeySign", hx(kDn) + "," + hx("SM3") + "," + hx("1234567890123") + ",13," +
+                                   hx("0.25") + "," + hx("1.5") + ",null,true,13")},
+         "GMUsbKeySign",
+         0},
+        // GetSignFileContent(token, max, offset): 5.9 as currency rounds to 6.
+        {33,
+         {host::text("tok"), host::number(VT_UI2, 100), host::number(VT_CY, 59000)},
+         S_OK,
+         {call("GetSignFileContent", hx("tok") + ",100,6,true,164")},
+         "GetSignFileContent",
+         0},
+        {33,
+         {host::text("tok"), host::number(VT_UI1, 0), host::number(VT_I8, 1)},
+         DISP_E_EXCEPTION,
+         {},
+         "INVALID PARAMETER",
+         0},
+        {33,
+         {host::text("tok"), host::number(VT_UI4, 4000000000), host::number(VT_I8, 1)},
+         DISP_E_OVERFLOW,
+         {},
+         "",
+         1},
+    };
+    for (Call& c : calls) {
+        SCOPED_TRACE(c.id);
+        std::vector<host::Variant> reversed(c.args.rbegin(), c.args.rend());
+        host::DispParams params{reversed.data(), nullptr, static_cast<uint32_t>(reversed.size()),
+                                0};
+        host::Variant result{};
+        host::ExcepInfo exception{};
+        UINT argError = 0;
+        EXPECT_EQ(object->Invoke(c.id, IID_NULL, 0x409, DISPATCH_METHOD,
+                                 reinterpret_cast<DISPPARAMS*>(&params),
+                                 reinterpret_cast<VARIANT*>(&result),
+                                 reinterpret_cast<EXCEPINFO*>(&exception), &argError),
+                  c.hr);
+        EXPECT_EQ(takeCalls(), c.calls);
+        EXPECT_EQ(argError, c.argError);
+        if (c.hr == S_OK) {
+            EXPECT_EQ(result.vt, VT_BSTR);
+            EXPECT_EQ(tools::utf8Of(result.value.bstr, SysStringLen(result.value.bstr)), c.result);
+            SysFreeString(result.value.bstr);
+        } else if (c.hr == DISP_E_EXCEPTION) {
+            EXPECT_EQ(exception.scode, kInvalidParameter);
+            EXPECT_EQ(tools::utf8Of(exception.description, SysStringLen(exception.description)),
+                      c.result);
+            SysFreeString(exception.description);
+        }
+        for (host::Variant& arg : c.args) {
+            if (arg.vt == VT_BSTR) {
+                SysFreeString(arg.value.bstr);
+            }
+        }
     }
     EXPECT_EQ(platform::liveBstrCount(), bstrsBefore);
     object->Release();
