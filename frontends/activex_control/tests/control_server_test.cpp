@@ -212,81 +212,44 @@ TEST_F(ControlServerTest, TheClassObjectMakesPlainAndAggregatedObjectsUnderTheMo
     EXPECT_EQ(canUnloadNow(), S_OK);
 }
 
-// What a client may hold of the module, taken and given back in turn:
-// DllCanUnloadNow answers S_OK only once nothing is held, and the module then
+// A script host keeps the class factory, or the type information, after its
+// last object is gone: the module stays until that is released too, and then
 // unloads whole.
-TEST_F(ControlServerTest, TheModuleStaysWhileAClientHoldsAnythingItHandedOut) {
+TEST_F(ControlServerTest, TheModuleStaysWhileAClientHoldsItsFactoryOrTypeInformation) {
     const fs::path module = folder_.root() / "ORVAGM_XRUsbKey.so";
     fs::copy_file(controlModule(), module);
-    enum Step { takeFactory, dropFactory, createObject, dropObject, takeTypeInfo, dropTypeInfo };
-    struct Sequence {
-        const char* name;
-        std::vector<std::pair<Step, HRESULT>> steps;  // each step, then DllCanUnloadNow
-    } sequences[] = {
-        {"the object goes first, the class object is kept",
-         {{takeFactory, S_FALSE},
-          {createObject, S_FALSE},
-          {dropObject, S_FALSE},
-          {dropFactory, S_OK}}},
-        {"the class object goes first",
-         {{takeFactory, S_FALSE},
-          {createObject, S_FALSE},
-          {dropFactory, S_FALSE},
-          {dropObject, S_OK}}},
-        {"the type information outlives the object",
-         {{takeFactory, S_FALSE},
-          {createObject, S_FALSE},
-          {dropFactory, S_FALSE},
-          {takeTypeInfo, S_FALSE},
-          {dropObject, S_FALSE},
-          {dropTypeInfo, S_OK}}},
-    };
-    for (const Sequence& sequence : sequences) {
-        SCOPED_TRACE(sequence.name);
-        HMODULE server = LoadLibraryA(module.c_str());
-        ASSERT_NE(server, nullptr);
-        const auto canUnloadNow =
-            reinterpret_cast<DllCanUnloadNowProc>(GetProcAddress(server, "DllCanUnloadNow"));
-        const auto getClassObject =
-            reinterpret_cast<DllGetClassObjectProc>(GetProcAddress(server, "DllGetClassObject"));
-        EXPECT_EQ(canUnloadNow(), S_OK);
+    for (const bool keepTypeInfo : {false, true}) {
+        SCOPED_TRACE(keepTypeInfo ? "type information kept" : "class factory kept");
+        auto* server = new ServerModule(module);
+        const auto canUnloadNow = server->entry<DllCanUnloadNowProc>("DllCanUnloadNow");
         IClassFactory* factory = nullptr;
+        ASSERT_EQ(server->entry<DllGetClassObjectProc>("DllGetClassObject")(
+                      CLSID_orva_usbkey, IID_IClassFactory, reinterpret_cast<void**>(&factory)),
+                  S_OK);
+        EXPECT_EQ(canUnloadNow(), S_FALSE);
         IDispatch* object = nullptr;
+        ASSERT_EQ(
+            factory->CreateInstance(nullptr, IID_IDispatch, reinterpret_cast<void**>(&object)),
+            S_OK);
         ITypeInfo* info = nullptr;
-        for (const auto& [step, expected] : sequence.steps) {
-            switch (step) {
-                case takeFactory:
-                    ASSERT_EQ(getClassObject(CLSID_orva_usbkey, IID_IClassFactory,
-                                             reinterpret_cast<void**>(&factory)),
-                              S_OK);
-                    break;
-                case dropFactory:
-                    factory->Release();
-                    break;
-                case createObject:
-                    ASSERT_EQ(factory->CreateInstance(nullptr, IID_IDispatch,
-                                                      reinterpret_cast<void**>(&object)),
-                              S_OK);
-                    break;
-                case dropObject:
-                    object->Release();
-                    break;
-                case takeTypeInfo:
-                    ASSERT_EQ(object->GetTypeInfo(0, 0, &info), S_OK);
-                    break;
-                case dropTypeInfo: {
-                    // Still usable on its own until its last release.
-                    BSTR help = nullptr;
-                    EXPECT_EQ(info->GetDocumentation(9, nullptr, &help, nullptr, nullptr), S_OK);
-                    EXPECT_EQ(tools::utf8Of(help, SysStringLen(help)), "method GetVersion");
-                    SysFreeString(help);
-                    info->Release();
-                    break;
-                }
-            }
-            EXPECT_EQ(canUnloadNow(), expected) << "after step " << step;
+        if (keepTypeInfo) {
+            ASSERT_EQ(object->GetTypeInfo(0, 0, &info), S_OK);
+            factory->Release();
         }
-        FreeLibrary(server);
+        object->Release();
+        EXPECT_EQ(canUnloadNow(), S_FALSE);
+        if (keepTypeInfo) {
+            // Still served from the module's table.
+            BSTR help = nullptr;
+            EXPECT_EQ(info->GetDocumentation(9, nullptr, &help, nullptr, nullptr), S_OK);
+            EXPECT_EQ(tools::utf8Of(help, SysStringLen(help)), "method GetVersion");
+            SysFreeString(help);
+            info->Release();
+        } else {
+            factory->Release();
+        }
+        EXPECT_EQ(canUnloadNow(), S_OK);
+        delete server;
         EXPECT_EQ(GetModuleHandleA(module.c_str()), nullptr);
     }
 }
