@@ -5,7 +5,9 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <climits>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <string>
 
@@ -160,6 +162,99 @@ TEST(Variant, CoercionsToTextAndInPlace) {
         EXPECT_EQ(row.value.vt, VT_BSTR);
         EXPECT_EQ(textOf(row.value.bstrVal), row.expected);
         VariantClear(&row.value);
+    }
+}
+
+// A value of type vt held in the member of T's type: every member of the
+// union starts at the same place.
+template <class T>
+VARIANT ofValue(VARTYPE vt, T member) {
+    VARIANT value = of(vt);
+    std::memcpy(&value.llVal, &member, sizeof member);
+    return value;
+}
+
+TEST(Variant, EveryScalarTypeAScriptSendsCoercesToIntAndText) {
+    int64_t big = -5;
+    CY money{25000};
+    BYTE small = 200;
+    float single = 0.25f;
+    VARIANT bigRef = of(VT_BYREF | VT_I8);
+    bigRef.pllVal = &big;
+    VARIANT moneyRef = of(VT_BYREF | VT_CY);
+    moneyRef.pcyVal = &money;
+    VARIANT smallRef = of(VT_BYREF | VT_UI1);
+    smallRef.pbVal = &small;
+    VARIANT singleRef = of(VT_BYREF | VT_R4);
+    singleRef.pfltVal = &single;
+    constexpr HRESULT overflow = DISP_E_OVERFLOW;
+    struct Row {
+        const char* source;
+        VARIANT value;
+        HRESULT intHr;
+        INT integer;
+        HRESULT textHr;
+        std::u16string text;
+    } rows[] = {
+        {"UI1 255", ofValue(VT_UI1, BYTE{255}), S_OK, 255, S_OK, u"255"},
+        {"I1 -128", ofValue(VT_I1, CHAR(-128)), S_OK, -128, S_OK, u"-128"},
+        {"UI2 65535", ofValue(VT_UI2, USHORT{65535}), S_OK, 65535, S_OK, u"65535"},
+        {"UI4 INT_MAX", ofValue(VT_UI4, ULONG{2147483647}), S_OK, 2147483647, S_OK, u"2147483647"},
+        {"UI4 4e9", ofValue(VT_UI4, ULONG{4000000000}), overflow, 0, S_OK, u"4000000000"},
+        {"UINT INT_MAX + 1", ofValue(VT_UINT, UINT{2147483648}), overflow, 0, S_OK, u"2147483648"},
+        {"I8 INT_MIN", ofValue(VT_I8, int64_t{-2147483648LL}), S_OK, INT_MIN, S_OK, u"-2147483648"},
+        {"I8 INT_MAX + 1", ofValue(VT_I8, int64_t{2147483648LL}), overflow, 0, S_OK, u"2147483648"},
+        {"I8 min", ofValue(VT_I8, int64_t{INT64_MIN}), overflow, 0, S_OK, u"-9223372036854775808"},
+        {"UI8 7", ofValue(VT_UI8, uint64_t{7}), S_OK, 7, S_OK, u"7"},
+        {"UI8 max", ofValue(VT_UI8, UINT64_MAX), overflow, 0, S_OK, u"18446744073709551615"},
+        // Floats: half to even, and the shortest text that reads back.
+        {"R4 2.5", ofValue(VT_R4, 2.5f), S_OK, 2, S_OK, u"2.5"},
+        {"R4 -3.5", ofValue(VT_R4, -3.5f), S_OK, -4, S_OK, u"-3.5"},
+        {"R4 0.1", ofValue(VT_R4, 0.1f), S_OK, 0, S_OK, u"0.1"},
+        {"R4 2^24", ofValue(VT_R4, 16777216.0f), S_OK, 16777216, S_OK, u"16777216"},
+        {"R4 3e9", ofValue(VT_R4, 3e9f), overflow, 0, S_OK, u"3e+09"},
+        // Currency: ten-thousandths, rounded half to even.
+        {"CY 2.5", ofValue(VT_CY, CY{25000}), S_OK, 2, S_OK, u"2.5"},
+        {"CY 3.5", ofValue(VT_CY, CY{35000}), S_OK, 4, S_OK, u"3.5"},
+        {"CY -2.5", ofValue(VT_CY, CY{-25000}), S_OK, -2, S_OK, u"-2.5"},
+        {"CY 1.5001", ofValue(VT_CY, CY{15001}), S_OK, 2, S_OK, u"1.5001"},
+        {"CY -0.5", ofValue(VT_CY, CY{-5000}), S_OK, 0, S_OK, u"-0.5"},
+        {"CY -0.0001", ofValue(VT_CY, CY{-1}), S_OK, 0, S_OK, u"-0.0001"},
+        {"CY 1", ofValue(VT_CY, CY{10000}), S_OK, 1, S_OK, u"1"},
+        {"CY INT_MAX + 0.4999", ofValue(VT_CY, CY{21474836474999LL}), S_OK, INT_MAX, S_OK,
+         u"2147483647.4999"},
+        {"CY INT_MAX + 0.5", ofValue(VT_CY, CY{21474836475000LL}), overflow, 0, S_OK,
+         u"2147483647.5"},
+        {"CY INT_MIN - 0.5", ofValue(VT_CY, CY{-21474836485000LL}), S_OK, INT_MIN, S_OK,
+         u"-2147483648.5"},
+        {"CY min", ofValue(VT_CY, CY{INT64_MIN}), overflow, 0, S_OK, u"-922337203685477.5808"},
+        // Dates: their day count as a number; no locale's text.
+        {"DATE 2000-01-01 noon", ofValue(VT_DATE, DATE{36526.5}), S_OK, 36526, DISP_E_TYPEMISMATCH,
+         u""},
+        {"DATE -1.5", ofValue(VT_DATE, DATE{-1.5}), S_OK, -2, DISP_E_TYPEMISMATCH, u""},
+        {"DATE 3e9", ofValue(VT_DATE, DATE{3e9}), overflow, 0, DISP_E_TYPEMISMATCH, u""},
+        {"I8 by reference", bigRef, S_OK, -5, S_OK, u"-5"},
+        {"CY by reference", moneyRef, S_OK, 2, S_OK, u"2.5"},
+        {"UI1 by reference", smallRef, S_OK, 200, S_OK, u"200"},
+        {"R4 by reference", singleRef, S_OK, 0, S_OK, u"0.25"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.source);
+        for (const VARTYPE vt : {VT_INT, VT_I4}) {
+            VARIANT result = of(VT_EMPTY);
+            EXPECT_EQ(VariantChangeType(&result, &row.value, 0, vt), row.intHr);
+            EXPECT_EQ(result.vt, row.intHr == S_OK ? vt : VARTYPE{VT_EMPTY});
+            if (row.intHr == S_OK) {
+                EXPECT_EQ(result.intVal, row.integer);
+            }
+        }
+        VARIANT text = of(VT_EMPTY);
+        EXPECT_EQ(VariantChangeType(&text, &row.value, 0, VT_BSTR), row.textHr);
+        EXPECT_EQ(text.vt, row.textHr == S_OK ? VT_BSTR : VT_EMPTY);
+        if (row.textHr == S_OK) {
+            EXPECT_EQ(textOf(text.bstrVal), row.text);
+        }
+        VariantClear(&text);
     }
 }
 

@@ -1,7 +1,8 @@
 #pragma once
 
-// The module-wide state of an in-process COM server: its lock count (live
-// objects and LockServer locks), its module handle and its type library.
+// The module-wide state of an in-process COM server: its lock count (every
+// live object it handed out, class factories and type information included,
+// and LockServer locks), its module handle and its type library.
 
 #include <atomic>
 

@@ -3,7 +3,9 @@
 // Objects of a server class T, plain or aggregated, and T's class factory.
 // T lists the interfaces it offers in T::kInterfaces, all served by one
 // vtable whose primary interface is T::Primary; T's IUnknown operations are
-// left to the wrappers here. Every live object holds a module lock.
+// left to the wrappers here. Every live object, the class factory too, holds a
+// module lock: a client may keep any of them after its last object is gone,
+// and the module must not be unloaded under it.
 
 #include "com_module.h"
 #include "orva/com_object_base.h"
@@ -95,6 +97,9 @@ class AggregatedObject final : public CountedObject<IUnknown> {
 template <class T>
 class ClassFactory final : public RefCountedObject<IClassFactory, IID_IClassFactory> {
   public:
+    ClassFactory() noexcept { comModule().lock(); }
+    ~ClassFactory() override { comModule().unlock(); }
+
     HRESULT CreateInstance(IUnknown* pUnkOuter, REFIID riid, void** ppvObject) override {
         if (ppvObject == nullptr) {
             return E_POINTER;

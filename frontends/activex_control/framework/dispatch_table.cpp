@@ -5,6 +5,7 @@
 #include <array>
 #include <string>
 
+#include "com_module.h"
 #include "orva/com_object_base.h"
 
 namespace orva::com {
@@ -72,9 +73,14 @@ HRESULT namesToIds(const InterfaceDescription& description, LPOLESTR* names, UIN
     return hr;
 }
 
+// Reads the module's own table, so it holds the module while it lives.
 class TableTypeInfo final : public RefCountedObject<ITypeInfo, IID_ITypeInfo> {
   public:
-    explicit TableTypeInfo(const InterfaceDescription& description) : description_(description) {}
+    explicit TableTypeInfo(const InterfaceDescription& description) noexcept
+        : description_(description) {
+        comModule().lock();
+    }
+    ~TableTypeInfo() override { comModule().unlock(); }
 
     HRESULT GetIDsOfNames(LPOLESTR* rgszNames, UINT cNames, MEMBERID* pMemId) override {
         return namesToIds(description_, rgszNames, cNames, pMemId);

@@ -89,6 +89,29 @@ Control& control() {
     return instance;
 }
 
+// The scalar types beyond those the byte-coded kinds name, and those of them
+// whose value takes 8 bytes.
+bool isOtherScalar(VARTYPE vt) noexcept {
+    switch (vt) {
+        case VT_I1:
+        case VT_UI1:
+        case VT_UI2:
+        case VT_UI4:
+        case VT_I8:
+        case VT_UI8:
+        case VT_UINT:
+        case VT_R4:
+        case VT_CY:
+        case VT_DATE:
+            return true;
+        default:
+            return false;
+    }
+}
+bool isWideScalar(VARTYPE vt) noexcept {
+    return vt == VT_I8 || vt == VT_UI8 || vt == VT_CY || vt == VT_DATE;
+}
+
 // A decoded VARIANT, and, for one passed by reference, the same value passed
 // directly: both must coerce alike.
 // A VARIANT with every byte zero: VARIANT{} sets only the union's first member.
@@ -185,13 +208,18 @@ class Variants {
                 v.plVal = nullptr;
                 break;
             case 16: {
-                // Any other type, with a payload no pointer is read from.
+                // Any other type, the other scalars among them, with a payload no
+                // pointer is read from: 8 bytes for the 8-byte scalars.
                 VARTYPE vt = in.number<uint16_t>() & static_cast<VARTYPE>(~VT_BYREF);
                 if (vt == VT_BSTR || vt == VT_DISPATCH || vt == VT_UNKNOWN) {
                     vt = VT_EMPTY;
                 }
                 v.vt = vt;
-                v.lVal = in.number<int32_t>();
+                if (isWideScalar(vt)) {
+                    v.llVal = in.number<int64_t>();
+                } else {
+                    v.lVal = in.number<int32_t>();
+                }
                 break;
             }
             default:
@@ -238,7 +266,8 @@ class Variants {
         static constexpr VARTYPE kBases[] = {VT_I2, VT_I4, VT_INT, VT_R8, VT_BOOL, VT_BSTR};
         values_.push_back(decode(in, depth + 1).direct);
         VARIANT& target = values_.back();
-        const VARTYPE vt = kBases[base % std::size(kBases)];
+        // A scalar of the other types is passed as itself.
+        const VARTYPE vt = isOtherScalar(target.vt) ? target.vt : kBases[base % std::size(kBases)];
         // The pointed-to value is the decoded one when the types agree, else zero.
         if (target.vt != vt) {
             target = zeroed();
@@ -511,22 +540,23 @@ void coerce(InputReader& in) {
         if (value.vt == VT_BSTR) {
             // A text stays the same bytes, every one of them.
             check(sameVariant(dest, value));
-        } else if (value.vt == VT_I2 || value.vt == VT_I4 || value.vt == VT_INT) {
-            // A number's text reads back as the number.
-            check(changeType(back, dest, VT_INT) == S_OK);
+        } else if (value.vt != VT_EMPTY && value.vt != VT_BOOL) {
+            // A number's text reads back as the same integer; an integer's or a
+            // currency's also overflows alike. (A float's text is the shortest
+            // for a float: read as a double, it may name a neighbouring integer.)
             VARIANT number;
-            check(changeType(number, value, VT_INT) == S_OK);
-            check(back.intVal == number.intVal);
-        } else if (value.vt == VT_R8) {
-            // A double's text reads back as the same double, and as the same integer.
+            const HRESULT numberHr = changeType(number, value, VT_INT);
+            const HRESULT backHr = changeType(back, dest, VT_INT);
+            check(value.vt == VT_R4 || numberHr != S_OK ||
+                  (backHr == S_OK && back.intVal == number.intVal));
+            check(value.vt == VT_R4 || value.vt == VT_R8 || backHr == numberHr);
+            // A double's or a float's text reads back as the same value.
             const std::u16string wide(dest.bstrVal, SysStringLen(dest.bstrVal));
             const std::string text(wide.begin(), wide.end());
-            check(!std::isfinite(value.dblVal) ||
+            check(value.vt != VT_R8 || !std::isfinite(value.dblVal) ||
                   std::strtod(text.c_str(), nullptr) == value.dblVal);
-            VARIANT number;
-            if (changeType(number, value, VT_INT) == S_OK) {
-                check(changeType(back, dest, VT_INT) == S_OK && back.intVal == number.intVal);
-            }
+            check(value.vt != VT_R4 || !std::isfinite(value.fltVal) ||
+                  std::strtof(text.c_str(), nullptr) == value.fltVal);
         }
     }
     if (vt == VT_INT || vt == VT_I4) {

@@ -3,6 +3,8 @@
 // receives, the result, and the error descriptions.
 
 #include <climits>
+#include <cstddef>
+#include <cstdint>
 
 #include "control_test_support.h"
 #include "orva/com_registration.h"
@@ -138,6 +140,92 @@ TEST_F(ControlMethodsTest, EveryMethodCallsItsExportWithTheConvertedArguments) {
         EXPECT_EQ(takeCalls(), row.calls);
     }
     EXPECT_EQ(platform::liveBstrCount(), bstrsBefore);
+    object->Release();
+}
+
+// A script host's own Automation types, written from the published x64
+// layout and not from our header: a VARIANT is 24 bytes, its tag at 0 and
+// its value at 8, sized by the record form's two pointers.
+namespace host {
+struct Variant {
+    uint16_t vt;
+    uint16_t reserved[3];
+    union {
+        int64_t i8;  // any integer or currency, little-endian
+        float r4;
+        char16_t* bstr;
+        void* record[2];
+    } value;
+};
+static_assert(sizeof(Variant) == 24 && offsetof(Variant, value) == 8);
+struct DispParams {
+    Variant* args;
+    int32_t* named;
+    uint32_t count;
+    uint32_t namedCount;
+};
+struct ExcepInfo {
+    uint16_t code[2];
+    char16_t* texts[3];  // source, description, help file
+    uint32_t helpContext;
+    void* reserved[2];
+    int32_t scode;
+};
+static_assert(sizeof(ExcepInfo) == 64 && offsetof(ExcepInfo, scode) == 56);
+}  // namespace host
+
+TEST_F(ControlMethodsTest, AHostWithThePublishedX64LayoutGetsEveryArgumentThrough) {
+    IDispatch* object = create<IDispatch>(IID_IDispatch);
+    ASSERT_NE(object, nullptr);
+    const std::u16string dn = tools::utf16Of(kDn);
+    host::Variant text{VT_BSTR, {}, {}};
+    text.value.bstr = SysAllocStringLen(dn.data(), static_cast<UINT>(dn.size()));
+    host::Variant r4{VT_R4, {}, {}};
+    r4.value.r4 = 0.25f;
+    const auto number = [](VARTYPE vt, int64_t value) { return host::Variant{vt, {}, {value}}; };
+    const std::string sign =
+        hx(kDn) + "," + hx(kDn) + "," + hx("1234567890123") + ",13," + hx("0.25") + "," + hx("1.5");
+    struct Call {
+        DISPID id;
+        std::vector<host::Variant> args;  // last first, as a script passes them
+        HRESULT hr;
+        std::vector<std::string> calls;
+        UINT argError;  // of a failed coercion
+    } calls[] = {
+        // GMUsbKeySign(dn, hash, xml, keyMsg, newVal): the transaction text a
+        // 64-bit integer, the shown text a currency, the path a float.
+        {17,
+         {r4, number(VT_CY, 15000), number(VT_I8, 1234567890123), text, text},
+         S_OK,
+         {call("GMUsbKeySign", sign + ",null,false,0"),
+          call("GMUsbKeySign", sign + ",null,true,13")},
+         0},
+        // GetSignFileContent(token, max, offset): a maximum of 0 fails in the method.
+        {33, {number(VT_I8, 1), number(VT_UI1, 0), text}, DISP_E_EXCEPTION, {}, 0},
+        {33, {number(VT_I8, 1), number(VT_UI4, 4000000000), text}, DISP_E_OVERFLOW, {}, 1},
+    };
+    for (Call& c : calls) {
+        SCOPED_TRACE(c.id);
+        host::DispParams params{c.args.data(), nullptr, static_cast<uint32_t>(c.args.size()), 0};
+        host::Variant result{};
+        host::ExcepInfo exception{};
+        UINT argError = 0;
+        EXPECT_EQ(object->Invoke(c.id, IID_NULL, 0x409, DISPATCH_METHOD,
+                                 reinterpret_cast<DISPPARAMS*>(&params),
+                                 reinterpret_cast<VARIANT*>(&result),
+                                 reinterpret_cast<EXCEPINFO*>(&exception), &argError),
+                  c.hr);
+        EXPECT_EQ(takeCalls(), c.calls);
+        EXPECT_EQ(argError, c.argError);
+        const BSTR answer = c.hr == S_OK ? result.value.bstr : exception.texts[1];
+        EXPECT_EQ(tools::utf8Of(answer, SysStringLen(answer)), c.hr == S_OK ? "GMUsbKeySign"
+                                                               : c.hr == DISP_E_OVERFLOW
+                                                                   ? ""
+                                                                   : "INVALID PARAMETER");
+        EXPECT_EQ(exception.scode, c.hr == DISP_E_EXCEPTION ? kInvalidParameter : 0);
+        SysFreeString(answer);
+    }
+    SysFreeString(text.value.bstr);
     object->Release();
 }
 

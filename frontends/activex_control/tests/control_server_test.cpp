@@ -179,6 +179,8 @@ TEST_F(ControlServerTest, TheClassObjectMakesPlainAndAggregatedObjectsUnderTheMo
     IUnknown* inner = nullptr;
     ASSERT_EQ(factory->CreateInstance(&outer, IID_IUnknown, reinterpret_cast<void**>(&inner)),
               S_OK);
+    // From here the aggregated object alone holds the module.
+    factory->Release();
     EXPECT_EQ(canUnloadNow(), S_FALSE);
     // The interfaces the inner object hands out count on the outer object.
     IDispatch* dispatch = nullptr;
@@ -195,17 +197,61 @@ TEST_F(ControlServerTest, TheClassObjectMakesPlainAndAggregatedObjectsUnderTheMo
     inner->Release();
     EXPECT_EQ(canUnloadNow(), S_OK);
 
-    // A plain object, and a server lock.
-    ASSERT_EQ(factory->CreateInstance(nullptr, IID_Iorva_usbkey, &control), S_OK);
-    EXPECT_EQ(canUnloadNow(), S_FALSE);
-    static_cast<IUnknown*>(control)->Release();
-    EXPECT_EQ(canUnloadNow(), S_OK);
+    // A server lock, on top of the class object's own.
+    ASSERT_EQ(
+        getClassObject(CLSID_orva_usbkey, IID_IClassFactory, reinterpret_cast<void**>(&factory)),
+        S_OK);
+    EXPECT_EQ(factory->CreateInstance(nullptr, IID_IDispatch, nullptr), E_POINTER);
     factory->LockServer(TRUE);
+    factory->LockServer(TRUE);
+    factory->LockServer(FALSE);
     EXPECT_EQ(canUnloadNow(), S_FALSE);
     factory->LockServer(FALSE);
-    EXPECT_EQ(canUnloadNow(), S_OK);
-    EXPECT_EQ(factory->CreateInstance(nullptr, IID_IDispatch, nullptr), E_POINTER);
+    EXPECT_EQ(canUnloadNow(), S_FALSE);
     factory->Release();
+    EXPECT_EQ(canUnloadNow(), S_OK);
+}
+
+// A script host keeps the class factory, or the type information, after its
+// last object is gone: the module stays until that is released too, and then
+// unloads whole.
+TEST_F(ControlServerTest, TheModuleStaysWhileAClientHoldsItsFactoryOrTypeInformation) {
+    const fs::path module = folder_.root() / "ORVAGM_XRUsbKey.so";
+    fs::copy_file(controlModule(), module);
+    for (const bool keepTypeInfo : {false, true}) {
+        SCOPED_TRACE(keepTypeInfo ? "type information kept" : "class factory kept");
+        auto* server = new ServerModule(module);
+        const auto canUnloadNow = server->entry<DllCanUnloadNowProc>("DllCanUnloadNow");
+        IClassFactory* factory = nullptr;
+        ASSERT_EQ(server->entry<DllGetClassObjectProc>("DllGetClassObject")(
+                      CLSID_orva_usbkey, IID_IClassFactory, reinterpret_cast<void**>(&factory)),
+                  S_OK);
+        EXPECT_EQ(canUnloadNow(), S_FALSE);
+        IDispatch* object = nullptr;
+        ASSERT_EQ(
+            factory->CreateInstance(nullptr, IID_IDispatch, reinterpret_cast<void**>(&object)),
+            S_OK);
+        ITypeInfo* info = nullptr;
+        if (keepTypeInfo) {
+            ASSERT_EQ(object->GetTypeInfo(0, 0, &info), S_OK);
+            factory->Release();
+        }
+        object->Release();
+        EXPECT_EQ(canUnloadNow(), S_FALSE);
+        if (keepTypeInfo) {
+            // Still served from the module's table.
+            BSTR help = nullptr;
+            EXPECT_EQ(info->GetDocumentation(9, nullptr, &help, nullptr, nullptr), S_OK);
+            EXPECT_EQ(tools::utf8Of(help, SysStringLen(help)), "method GetVersion");
+            SysFreeString(help);
+            info->Release();
+        } else {
+            factory->Release();
+        }
+        EXPECT_EQ(canUnloadNow(), S_OK);
+        delete server;
+        EXPECT_EQ(GetModuleHandleA(module.c_str()), nullptr);
+    }
 }
 
 TEST_F(ControlServerTest, UnloadingTheModuleFreesTheLibraryOnlyWhenAMethodBoundIt) {

@@ -5,6 +5,7 @@
 // InprocServer32 and the built-in component-categories manager. Calls run on
 // the caller's thread; there are no apartments.
 
+#include <cstddef>
 #include <cstring>
 
 #include "win32/types.h"
@@ -96,15 +97,38 @@ enum VARENUM : VARTYPE {
     VT_NULL = 1,
     VT_I2 = 2,
     VT_I4 = 3,
+    VT_R4 = 4,
     VT_R8 = 5,
+    VT_CY = 6,
+    VT_DATE = 7,
     VT_BSTR = 8,
     VT_DISPATCH = 9,
     VT_ERROR = 10,
     VT_BOOL = 11,
     VT_VARIANT = 12,
     VT_UNKNOWN = 13,
+    VT_I1 = 16,
+    VT_UI1 = 17,
+    VT_UI2 = 18,
+    VT_UI4 = 19,
+    VT_I8 = 20,
+    VT_UI8 = 21,
     VT_INT = 22,
+    VT_UINT = 23,
     VT_BYREF = 0x4000,
+};
+
+// Currency: a 64-bit integer counting ten-thousandths.
+struct CY {
+    int64_t int64;
+};
+// Days since 30 December 1899, the time of day as the fraction.
+typedef double DATE;
+// A VARIANT's record form. Nothing here makes or reads one; its two pointers
+// size the value, as the x64 Automation layout has it.
+struct VariantRecord {
+    void* pvRecord;
+    void* pRecInfo;
 };
 
 #define VARIANT_TRUE ((VARIANT_BOOL)-1)
@@ -122,7 +146,17 @@ struct VARIANT {
         LONG lVal;
         INT intVal;
         int16_t iVal;
+        CHAR cVal;
+        BYTE bVal;
+        USHORT uiVal;
+        ULONG ulVal;
+        UINT uintVal;
+        int64_t llVal;
+        uint64_t ullVal;
+        float fltVal;
         double dblVal;
+        CY cyVal;
+        DATE date;
         VARIANT_BOOL boolVal;
         SCODE scode;
         BSTR bstrVal;
@@ -133,8 +167,20 @@ struct VARIANT {
         LONG* plVal;
         INT* pintVal;
         int16_t* piVal;
+        CHAR* pcVal;
+        BYTE* pbVal;
+        USHORT* puiVal;
+        ULONG* pulVal;
+        UINT* puintVal;
+        int64_t* pllVal;
+        uint64_t* pullVal;
+        float* pfltVal;
         double* pdblVal;
+        CY* pcyVal;
+        DATE* pdate;
         VARIANT_BOOL* pboolVal;
+        void* byref;
+        VariantRecord recordVal;
     };
 };
 typedef VARIANT VARIANTARG;
@@ -157,6 +203,19 @@ struct EXCEPINFO {
     void* pfnDeferredFillIn;
     SCODE scode;
 };
+
+// Script hosts pass these by the published x64 Automation layout: an array
+// of VARIANTs with another stride misreads every argument after the first.
+static_assert(sizeof(VARIANT) == 24 && alignof(VARIANT) == 8);
+static_assert(offsetof(VARIANT, vt) == 0 && offsetof(VARIANT, wReserved3) == 6 &&
+              offsetof(VARIANT, lVal) == 8 && offsetof(VARIANT, recordVal) == 8);
+static_assert(sizeof(DISPPARAMS) == 24 && offsetof(DISPPARAMS, rgdispidNamedArgs) == 8 &&
+              offsetof(DISPPARAMS, cArgs) == 16 && offsetof(DISPPARAMS, cNamedArgs) == 20);
+static_assert(sizeof(EXCEPINFO) == 64 && offsetof(EXCEPINFO, bstrSource) == 8 &&
+              offsetof(EXCEPINFO, bstrDescription) == 16 &&
+              offsetof(EXCEPINFO, bstrHelpFile) == 24 && offsetof(EXCEPINFO, dwHelpContext) == 32 &&
+              offsetof(EXCEPINFO, pvReserved) == 40 &&
+              offsetof(EXCEPINFO, pfnDeferredFillIn) == 48 && offsetof(EXCEPINFO, scode) == 56);
 
 struct CATEGORYINFO {
     CATID catid;
@@ -253,7 +312,8 @@ ORVA_API_ENTRY UINT SysStringLen(BSTR pbstr);
 ORVA_API_ENTRY UINT SysStringByteLen(BSTR bstr);
 
 // VARIANTs. VariantChangeType converts to VT_BSTR, VT_I4 and VT_INT from
-// VT_EMPTY, VT_I2, VT_I4, VT_INT, VT_R8, VT_BOOL and VT_BSTR, by reference too.
+// VT_EMPTY, VT_BOOL, VT_BSTR and the scalar types (the integers, VT_R4, VT_R8,
+// VT_CY, VT_DATE), by reference too; VT_DATE has no text (DISP_E_TYPEMISMATCH).
 ORVA_API_ENTRY void VariantInit(VARIANT* pvarg);
 ORVA_API_ENTRY HRESULT VariantClear(VARIANT* pvarg);
 ORVA_API_ENTRY HRESULT VariantChangeType(VARIANT* pvargDest, const VARIANT* pvarSrc, USHORT wFlags,
