@@ -1,6 +1,7 @@
 // The key lifecycle: create, finalize, open, free and delete.
 
 #include <cstring>
+#include <mutex>
 
 #include "ksp_entries.h"
 #include "ksp_internal.h"
@@ -69,19 +70,50 @@ bool CheckKeyExists(KspKey* key) {
     return true;
 }
 
+// 0 when CPGenKey may fill the keySpec's slot of an existing container: it
+// is empty, or the caller asked to overwrite. CPGenKey replaces whatever is
+// there, and the certificate issued for it with it.
+SECURITY_STATUS slotMayBeFilled(HCRYPTPROV context, const KspKey* key) {
+    if ((key->flags & NCRYPT_OVERWRITE_KEY_FLAG) != 0) {
+        return 0;
+    }
+    HCRYPTKEY existing = 0;
+    const CspResult result =
+        callCsp(gCsp.CPGetUserKey, context, DWORD{key->legacyKeySpec}, &existing);
+    if (result.ok) {
+        destroyKey(context, existing);
+        return NTE_EXISTS;
+    }
+    // Only a module that says the slot is empty lets a key be generated.
+    if (!result.missing && result.lastError == static_cast<DWORD>(NTE_NO_KEY)) {
+        return 0;
+    }
+    return mappedFailure(result);
+}
+
 SECURITY_STATUS GenerateKeyInCsp(KspKey* key) {
     ModuleName name;
     if (!moduleName(key, name)) {
         return NTE_INVALID_PARAMETER;
     }
+    // Another thread finalizing a key of the same container must not slip
+    // between the look at the slot and the generation.
+    static std::mutex generation;
+    const std::lock_guard lock(generation);
     HCRYPTPROV context = 0;
     CspResult result = callCsp(gCsp.CPAcquireContext, &context, static_cast<LPCSTR>(name.text),
                                DWORD{CRYPT_NEWKEYSET}, PVTableProvStruc{nullptr});
-    // A container that exists (an overwrite, the other keySpec, a retry) is
+    // A container that exists (the other keySpec, an overwrite, a retry) is
     // opened instead of refused.
     if (!result.ok && !result.missing && result.lastError == static_cast<DWORD>(NTE_EXISTS)) {
         result = callCsp(gCsp.CPAcquireContext, &context, static_cast<LPCSTR>(name.text), DWORD{0},
                          PVTableProvStruc{nullptr});
+        if (result.ok) {
+            if (const SECURITY_STATUS status = slotMayBeFilled(context, key); status != 0) {
+                releaseContext(context);
+                return status;
+            }
+        }
     }
     if (!result.ok) {
         return mappedFailure(result);

@@ -54,6 +54,12 @@ class Ksp : public ::testing::Test {
         auto fn = reinterpret_cast<DWORD (*)()>(core("QZCore3LiveContexts"));
         return fn == nullptr ? 0xFFFFFFFFu : fn();
     }
+    // The public key a container holds for keySpec, empty when it holds none.
+    Bytes containerKey(std::u16string_view name, DWORD keySpec) {
+        std::optional<Key> key;
+        return openKey(*provider, name, keySpec, key) == 0 ? exportKey(*key, u"ECCPUBLICBLOB").bytes
+                                                           : Bytes{};
+    }
 
     KspEnvironment env;
     std::optional<KspRouter> router;
@@ -383,6 +389,46 @@ TEST_F(Ksp, FinalizeKeyGeneratesWhatWasAsked) {
     ASSERT_EQ(t->CreatePersistedKey(ph, &anonymous, u"RSA", nullptr, 0, 0), 0);
     EXPECT_EQ(t->FinalizeKey(ph, anonymous, 0), NTE_INVALID_PARAMETER);
     t->FreeKey(ph, anonymous);
+}
+
+TEST_F(Ksp, FinalizeKeyReplacesAKeyOnlyWhenAskedTo) {
+    // Both keys are created before either is finalized, so the check at
+    // creation finds nothing; finalizing the second must not undo the first.
+    struct Case {
+        const char16_t* name;
+        DWORD secondKeySpec;
+        DWORD secondFlags;
+        SECURITY_STATUS expected;
+    };
+    const Case cases[] = {
+        {u"race", AT_SIGNATURE, 0, NTE_EXISTS},
+        {u"CNGLENGTHS", AT_SIGNATURE, 0, NTE_EXISTS},
+        {u"race-pair", AT_KEYEXCHANGE, 0, 0},
+        {u"race-overwrite", AT_SIGNATURE, NCRYPT_OVERWRITE_KEY_FLAG, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.name, c.name + std::char_traits<char16_t>::length(c.name)));
+        NCRYPT_KEY_HANDLE first = 0;
+        NCRYPT_KEY_HANDLE second = 0;
+        ASSERT_EQ(t->CreatePersistedKey(ph, &first, u"ECDSA_P256", c.name, AT_SIGNATURE, 0), 0);
+        ASSERT_EQ(t->CreatePersistedKey(ph, &second, u"ECDSA_P256", c.name, c.secondKeySpec,
+                                        c.secondFlags),
+                  0);
+        ASSERT_EQ(t->FinalizeKey(ph, first, 0), 0);
+        const Bytes before = containerKey(c.name, AT_SIGNATURE);
+        ASSERT_FALSE(before.empty());
+        const DWORD contexts = liveContexts();
+        EXPECT_EQ(t->FinalizeKey(ph, second, 0), c.expected);
+        const bool replaced = (c.secondFlags & NCRYPT_OVERWRITE_KEY_FLAG) != 0;
+        EXPECT_EQ(containerKey(c.name, AT_SIGNATURE) != before, replaced);
+        EXPECT_EQ(containerKey(c.name, AT_KEYEXCHANGE).empty(), c.secondKeySpec != AT_KEYEXCHANGE);
+        if (c.expected != 0) {
+            EXPECT_EQ(liveContexts(), contexts);
+            EXPECT_EQ(t->FinalizeKey(ph, second, 0), c.expected);
+        }
+        EXPECT_EQ(t->FreeKey(ph, first), 0);
+        EXPECT_EQ(t->FreeKey(ph, second), 0);
+    }
 }
 
 TEST_F(Ksp, OpenKeyReadsTheContainerAndReleasesOnFailure) {
