@@ -89,14 +89,12 @@ constexpr BlobKind kBlobKinds[] = {
 };
 
 // What Encrypt and Decrypt check before anything else, in their order.
-SECURITY_STATUS checkCryptCall(NCRYPT_KEY_HANDLE hKey, PBYTE pbInput, DWORD cbInput,
-                               DWORD* pcbResult, DWORD dwFlags, DWORD maxInput,
-                               const KspKey** key) {
-    if (!ValidateKeyHandle(hKey)) {
+SECURITY_STATUS checkCryptCall(const Held<KspKey>& key, PBYTE pbInput, DWORD cbInput,
+                               DWORD* pcbResult, DWORD dwFlags, DWORD maxInput) {
+    if (!key) {
         return NTE_INVALID_HANDLE;
     }
-    *key = keyOf(hKey);
-    if ((*key)->finalized == 0) {
+    if (key->finalized == 0) {
         return NTE_BAD_KEY_STATE;
     }
     if (pbInput == nullptr || cbInput == 0 || pcbResult == nullptr || cbInput > maxInput) {
@@ -139,7 +137,8 @@ SECURITY_STATUS QZKSPSignHash(NCRYPT_PROV_HANDLE /*hProvider*/, NCRYPT_KEY_HANDL
                               PBYTE pbSignature, DWORD cbSignature, DWORD* pcbResult,
                               DWORD dwFlags) {
     const LPCWSTR description = descriptionFor(dwFlags);
-    if (!ValidateKeyHandle(hKey)) {
+    const Held<KspKey> key = holdKey(hKey);
+    if (!key) {
         return NTE_INVALID_HANDLE;
     }
     if (pcbResult == nullptr || pbHashValue == nullptr || cbHashValue == 0) {
@@ -148,7 +147,6 @@ SECURITY_STATUS QZKSPSignHash(NCRYPT_PROV_HANDLE /*hProvider*/, NCRYPT_KEY_HANDL
     if ((dwFlags & ~kSignFlags) != 0) {
         return NTE_BAD_FLAGS;
     }
-    const KspKey* key = keyOf(hKey);
     if (key->finalized == 0) {
         return NTE_BAD_KEY_STATE;
     }
@@ -175,10 +173,10 @@ SECURITY_STATUS QZKSPSignHash(NCRYPT_PROV_HANDLE /*hProvider*/, NCRYPT_KEY_HANDL
 SECURITY_STATUS QZKSPVerifySignature(NCRYPT_PROV_HANDLE /*hProvider*/, NCRYPT_KEY_HANDLE hKey,
                                      void* /*pPaddingInfo*/, PBYTE pbHashValue, DWORD cbHashValue,
                                      PBYTE pbSignature, DWORD cbSignature, DWORD dwFlags) {
-    if (!ValidateKeyHandle(hKey)) {
+    const Held<KspKey> key = holdKey(hKey);
+    if (!key) {
         return NTE_INVALID_HANDLE;
     }
-    const KspKey* key = keyOf(hKey);
     if (key->finalized == 0) {
         return NTE_BAD_KEY_STATE;
     }
@@ -209,9 +207,9 @@ SECURITY_STATUS QZKSPVerifySignature(NCRYPT_PROV_HANDLE /*hProvider*/, NCRYPT_KE
 SECURITY_STATUS QZKSPEncrypt(NCRYPT_PROV_HANDLE /*hProvider*/, NCRYPT_KEY_HANDLE hKey,
                              PBYTE pbInput, DWORD cbInput, void* /*pPaddingInfo*/, PBYTE pbOutput,
                              DWORD cbOutput, DWORD* pcbResult, DWORD dwFlags) {
-    const KspKey* key = nullptr;
+    const Held<KspKey> key = holdKey(hKey);
     if (const SECURITY_STATUS status =
-            checkCryptCall(hKey, pbInput, cbInput, pcbResult, dwFlags, kWorkBufferBytes, &key);
+            checkCryptCall(key, pbInput, cbInput, pcbResult, dwFlags, kWorkBufferBytes);
         status != 0) {
         return status;
     }
@@ -231,9 +229,9 @@ SECURITY_STATUS QZKSPEncrypt(NCRYPT_PROV_HANDLE /*hProvider*/, NCRYPT_KEY_HANDLE
 SECURITY_STATUS QZKSPDecrypt(NCRYPT_PROV_HANDLE /*hProvider*/, NCRYPT_KEY_HANDLE hKey,
                              PBYTE pbInput, DWORD cbInput, void* /*pPaddingInfo*/, PBYTE pbOutput,
                              DWORD cbOutput, DWORD* pcbResult, DWORD dwFlags) {
-    const KspKey* key = nullptr;
+    const Held<KspKey> key = holdKey(hKey);
     if (const SECURITY_STATUS status =
-            checkCryptCall(hKey, pbInput, cbInput, pcbResult, dwFlags, 0xFFFFFFFFu, &key);
+            checkCryptCall(key, pbInput, cbInput, pcbResult, dwFlags, 0xFFFFFFFFu);
         status != 0) {
         return status;
     }
@@ -261,7 +259,11 @@ SECURITY_STATUS QZKSPExportKey(NCRYPT_PROV_HANDLE hProvider, NCRYPT_KEY_HANDLE h
                                NCRYPT_KEY_HANDLE /*hExportKey*/, LPCWSTR pszBlobType,
                                NCryptBufferDesc* /*pParameterList*/, PBYTE pbOutput, DWORD cbOutput,
                                DWORD* pcbResult, DWORD dwFlags) {
-    if (!ValidateProviderHandle(hProvider) || !ValidateKeyHandle(hKey)) {
+    if (!isLiveProvider(hProvider)) {
+        return NTE_INVALID_HANDLE;
+    }
+    const Held<KspKey> key = holdKey(hKey);
+    if (!key) {
         return NTE_INVALID_HANDLE;
     }
     if (pcbResult == nullptr || pszBlobType == nullptr) {
@@ -289,7 +291,6 @@ SECURITY_STATUS QZKSPExportKey(NCRYPT_PROV_HANDLE hProvider, NCRYPT_KEY_HANDLE h
         *pcbResult = 0;
         return NTE_NOT_SUPPORTED;
     }
-    const KspKey* key = keyOf(hKey);
     if (key->finalized == 0) {
         return NTE_BAD_KEY_STATE;
     }
