@@ -6,6 +6,7 @@
 
 #include "ksp_entries.h"
 #include "ksp_internal.h"
+#include "orva/cleanse.h"
 
 using namespace orva::ksp;
 
@@ -86,6 +87,13 @@ constexpr BlobKind kBlobKinds[] = {
     {u"RSAPRIVATEBLOB", 0},         {u"RSAFULLPRIVATEBLOB", 0}, {u"PKCS7_ENVELOPE", 0},
     {u"PKCS8_PRIVATEKEY", 0},       {u"CAPIPRIVATEBLOB", 0},    {u"CAPIPUBLICBLOB", PUBLICKEYBLOB},
     {u"ECCPRIVATEBLOB", 0},         {u"ECCPUBLICBLOB", 14},
+};
+
+// Encrypt's and Decrypt's working block: it holds a plaintext, wiped on
+// every way out.
+struct PlaintextBuffer {
+    BYTE bytes[kWorkBufferBytes] = {};
+    ~PlaintextBuffer() { orva::cleanse(bytes, sizeof bytes); }
 };
 
 // What Encrypt and Decrypt check before anything else, in their order.
@@ -213,17 +221,17 @@ SECURITY_STATUS QZKSPEncrypt(NCRYPT_PROV_HANDLE /*hProvider*/, NCRYPT_KEY_HANDLE
         status != 0) {
         return status;
     }
-    BYTE buffer[kWorkBufferBytes] = {};
-    std::memcpy(buffer, pbInput, cbInput);
+    PlaintextBuffer buffer;
+    std::memcpy(buffer.bytes, pbInput, cbInput);
     DWORD length = cbInput;
-    const CspResult result =
-        callCsp(gCsp.CPEncrypt, HCRYPTPROV{key->cspContext}, HCRYPTKEY{key->cspKey}, HCRYPTHASH{0},
-                BOOL{TRUE}, DWORD{0}, static_cast<BYTE*>(buffer), &length, DWORD{kWorkBufferBytes});
+    const CspResult result = callCsp(
+        gCsp.CPEncrypt, HCRYPTPROV{key->cspContext}, HCRYPTKEY{key->cspKey}, HCRYPTHASH{0},
+        BOOL{TRUE}, DWORD{0}, static_cast<BYTE*>(buffer.bytes), &length, DWORD{kWorkBufferBytes});
     if (!result.ok) {
         return mappedFailure(result);
     }
     // The ciphertext leaves big-endian.
-    return handOut(buffer, length, kWorkBufferBytes, true, pbOutput, cbOutput, pcbResult);
+    return handOut(buffer.bytes, length, kWorkBufferBytes, true, pbOutput, cbOutput, pcbResult);
 }
 
 SECURITY_STATUS QZKSPDecrypt(NCRYPT_PROV_HANDLE /*hProvider*/, NCRYPT_KEY_HANDLE hKey,
@@ -242,17 +250,17 @@ SECURITY_STATUS QZKSPDecrypt(NCRYPT_PROV_HANDLE /*hProvider*/, NCRYPT_KEY_HANDLE
     if (std::int64_t{cbInput} != blockBytes || blockBytes > std::int64_t{kWorkBufferBytes}) {
         return NTE_INVALID_PARAMETER;
     }
-    BYTE buffer[kWorkBufferBytes] = {};
-    std::memcpy(buffer, pbInput, cbInput);
-    reverseBytes(buffer, cbInput);
+    PlaintextBuffer buffer;
+    std::memcpy(buffer.bytes, pbInput, cbInput);
+    reverseBytes(buffer.bytes, cbInput);
     DWORD length = cbInput;
     const CspResult result =
         callCsp(gCsp.CPDecrypt, HCRYPTPROV{key->cspContext}, HCRYPTKEY{key->cspKey}, HCRYPTHASH{0},
-                BOOL{TRUE}, DWORD{0}, static_cast<BYTE*>(buffer), &length);
+                BOOL{TRUE}, DWORD{0}, static_cast<BYTE*>(buffer.bytes), &length);
     if (!result.ok) {
         return mappedFailure(result);
     }
-    return handOut(buffer, length, cbInput, false, pbOutput, cbOutput, pcbResult);
+    return handOut(buffer.bytes, length, cbInput, false, pbOutput, cbOutput, pcbResult);
 }
 
 SECURITY_STATUS QZKSPExportKey(NCRYPT_PROV_HANDLE hProvider, NCRYPT_KEY_HANDLE hKey,
