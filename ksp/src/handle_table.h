@@ -43,7 +43,7 @@ class HandleTable {
     HandleTable& operator=(const HandleTable&) = delete;
 
     // The object's new handle, or 0 once every serial number has been used.
-    std::uint64_t add(std::unique_ptr<T> object) {
+    [[nodiscard]] std::uint64_t add(std::unique_ptr<T> object) {
         std::shared_ptr<T> shared(std::move(object));
         const std::lock_guard lock(mutex_);
         if (next_ > kLastSerial) {
@@ -55,12 +55,12 @@ class HandleTable {
         return handle;
     }
 
-    bool contains(std::uint64_t handle) const {
+    [[nodiscard]] bool contains(std::uint64_t handle) const {
         const std::lock_guard lock(mutex_);
         return objects_.count(handle) != 0;
     }
 
-    Held<T> hold(std::uint64_t handle) const {
+    [[nodiscard]] Held<T> hold(std::uint64_t handle) const {
         std::shared_ptr<T> object;
         {
             const std::lock_guard lock(mutex_);
@@ -77,7 +77,7 @@ class HandleTable {
 
     // False when the handle named nothing live. The object ends with the
     // last call still holding it.
-    bool remove(std::uint64_t handle) {
+    [[nodiscard]] bool remove(std::uint64_t handle) {
         // Outlives the lock: an object that ends here ends outside it.
         std::shared_ptr<T> object;
         const std::lock_guard lock(mutex_);

@@ -156,21 +156,21 @@ void destroyHash(HCRYPTPROV context, HCRYPTHASH hash);
 std::mutex& stateMutex();
 
 // The object's handle, or 0 when no more can be given out.
-NCRYPT_PROV_HANDLE addProvider(std::unique_ptr<KspProvider> provider);
-NCRYPT_KEY_HANDLE addKey(std::unique_ptr<KspKey> key);
+[[nodiscard]] NCRYPT_PROV_HANDLE addProvider(std::unique_ptr<KspProvider> provider);
+[[nodiscard]] NCRYPT_KEY_HANDLE addKey(std::unique_ptr<KspKey> key);
 // Whether the handle names a live provider, for the entries that only
 // check it.
-bool isLiveProvider(NCRYPT_PROV_HANDLE handle);
+[[nodiscard]] bool isLiveProvider(NCRYPT_PROV_HANDLE handle);
 // The live object, held for the call; empty for any other value.
-Held<KspProvider> holdProvider(NCRYPT_PROV_HANDLE handle);
-Held<KspKey> holdKey(NCRYPT_KEY_HANDLE handle);
+[[nodiscard]] Held<KspProvider> holdProvider(NCRYPT_PROV_HANDLE handle);
+[[nodiscard]] Held<KspKey> holdKey(NCRYPT_KEY_HANDLE handle);
 // False when the handle named nothing live.
-bool removeProvider(NCRYPT_PROV_HANDLE handle);
-bool removeKey(NCRYPT_KEY_HANDLE handle);
+[[nodiscard]] bool removeProvider(NCRYPT_PROV_HANDLE handle);
+[[nodiscard]] bool removeKey(NCRYPT_KEY_HANDLE handle);
 
 // A key object with a copy of name (null allowed); null when the name is
 // too long or would not reach the module whole.
-std::unique_ptr<KspKey> CreateKeyObject(LPCWSTR name);
+[[nodiscard]] std::unique_ptr<KspKey> CreateKeyObject(LPCWSTR name);
 
 // The module's 8-bit form of a key name: NTE_INVALID_PARAMETER for a
 // character beyond one byte, which would name another container.
