@@ -373,6 +373,27 @@ TEST_F(Ksp, ThreadsRacingToUseAndFreeHandlesAreServedOrRefused) {
     EXPECT_EQ(liveContexts(), contexts);
 }
 
+// Handles the caller never freed end with the provider library, without a
+// call into the module unloaded before them, and nothing leaks.
+TEST(KspUnload, HandlesLeftOpenEndWithTheLibrary) {
+    const KspEnvironment env;
+    {
+        const KspRouter router(env.providerPath().string());
+        const auto& t = router.table();
+        NCRYPT_PROV_HANDLE p = 0;
+        NCRYPT_KEY_HANDLE created = 0;
+        NCRYPT_KEY_HANDLE opened = 0;
+        ASSERT_EQ(t.OpenProvider(&p, u"left", 0), 0);
+        ASSERT_EQ(t.CreatePersistedKey(p, &created, u"ECDSA_P256", u"left", 0, 0), 0);
+        ASSERT_EQ(t.FinalizeKey(p, created, 0), 0);
+        ASSERT_EQ(t.OpenKey(p, &opened, u"left", 0, 0), 0);
+    }
+    const KspRouter router(env.providerPath().string());
+    const Provider provider(router);
+    std::optional<Key> key;
+    EXPECT_EQ(openKey(provider, u"left", 0, key), 0);
+}
+
 // --- lifecycle ---------------------------------------------------------------------
 
 TEST_F(Ksp, CreatePersistedKeyChecksInOrder) {
