@@ -6,6 +6,7 @@
 
 #include "ksp_entries.h"
 #include "ksp_internal.h"
+#include "orva/cleanse.h"
 
 using namespace orva::ksp;
 
@@ -88,15 +89,20 @@ constexpr BlobKind kBlobKinds[] = {
     {u"ECCPRIVATEBLOB", 0},         {u"ECCPUBLICBLOB", 14},
 };
 
+// Encrypt's and Decrypt's working block: it holds a plaintext, wiped on
+// every way out.
+struct PlaintextBuffer {
+    BYTE bytes[kWorkBufferBytes] = {};
+    ~PlaintextBuffer() { orva::cleanse(bytes, sizeof bytes); }
+};
+
 // What Encrypt and Decrypt check before anything else, in their order.
-SECURITY_STATUS checkCryptCall(NCRYPT_KEY_HANDLE hKey, PBYTE pbInput, DWORD cbInput,
-                               DWORD* pcbResult, DWORD dwFlags, DWORD maxInput,
-                               const KspKey** key) {
-    if (!ValidateKeyHandle(hKey)) {
+SECURITY_STATUS checkCryptCall(const Held<KspKey>& key, PBYTE pbInput, DWORD cbInput,
+                               DWORD* pcbResult, DWORD dwFlags, DWORD maxInput) {
+    if (!key) {
         return NTE_INVALID_HANDLE;
     }
-    *key = keyOf(hKey);
-    if ((*key)->finalized == 0) {
+    if (key->finalized == 0) {
         return NTE_BAD_KEY_STATE;
     }
     if (pbInput == nullptr || cbInput == 0 || pcbResult == nullptr || cbInput > maxInput) {
@@ -139,7 +145,8 @@ SECURITY_STATUS QZKSPSignHash(NCRYPT_PROV_HANDLE /*hProvider*/, NCRYPT_KEY_HANDL
                               PBYTE pbSignature, DWORD cbSignature, DWORD* pcbResult,
                               DWORD dwFlags) {
     const LPCWSTR description = descriptionFor(dwFlags);
-    if (!ValidateKeyHandle(hKey)) {
+    const Held<KspKey> key = holdKey(hKey);
+    if (!key) {
         return NTE_INVALID_HANDLE;
     }
     if (pcbResult == nullptr || pbHashValue == nullptr || cbHashValue == 0) {
@@ -148,7 +155,6 @@ SECURITY_STATUS QZKSPSignHash(NCRYPT_PROV_HANDLE /*hProvider*/, NCRYPT_KEY_HANDL
     if ((dwFlags & ~kSignFlags) != 0) {
         return NTE_BAD_FLAGS;
     }
-    const KspKey* key = keyOf(hKey);
     if (key->finalized == 0) {
         return NTE_BAD_KEY_STATE;
     }
@@ -175,10 +181,10 @@ SECURITY_STATUS QZKSPSignHash(NCRYPT_PROV_HANDLE /*hProvider*/, NCRYPT_KEY_HANDL
 SECURITY_STATUS QZKSPVerifySignature(NCRYPT_PROV_HANDLE /*hProvider*/, NCRYPT_KEY_HANDLE hKey,
                                      void* /*pPaddingInfo*/, PBYTE pbHashValue, DWORD cbHashValue,
                                      PBYTE pbSignature, DWORD cbSignature, DWORD dwFlags) {
-    if (!ValidateKeyHandle(hKey)) {
+    const Held<KspKey> key = holdKey(hKey);
+    if (!key) {
         return NTE_INVALID_HANDLE;
     }
-    const KspKey* key = keyOf(hKey);
     if (key->finalized == 0) {
         return NTE_BAD_KEY_STATE;
     }
@@ -209,31 +215,31 @@ SECURITY_STATUS QZKSPVerifySignature(NCRYPT_PROV_HANDLE /*hProvider*/, NCRYPT_KE
 SECURITY_STATUS QZKSPEncrypt(NCRYPT_PROV_HANDLE /*hProvider*/, NCRYPT_KEY_HANDLE hKey,
                              PBYTE pbInput, DWORD cbInput, void* /*pPaddingInfo*/, PBYTE pbOutput,
                              DWORD cbOutput, DWORD* pcbResult, DWORD dwFlags) {
-    const KspKey* key = nullptr;
+    const Held<KspKey> key = holdKey(hKey);
     if (const SECURITY_STATUS status =
-            checkCryptCall(hKey, pbInput, cbInput, pcbResult, dwFlags, kWorkBufferBytes, &key);
+            checkCryptCall(key, pbInput, cbInput, pcbResult, dwFlags, kWorkBufferBytes);
         status != 0) {
         return status;
     }
-    BYTE buffer[kWorkBufferBytes] = {};
-    std::memcpy(buffer, pbInput, cbInput);
+    PlaintextBuffer buffer;
+    std::memcpy(buffer.bytes, pbInput, cbInput);
     DWORD length = cbInput;
-    const CspResult result =
-        callCsp(gCsp.CPEncrypt, HCRYPTPROV{key->cspContext}, HCRYPTKEY{key->cspKey}, HCRYPTHASH{0},
-                BOOL{TRUE}, DWORD{0}, static_cast<BYTE*>(buffer), &length, DWORD{kWorkBufferBytes});
+    const CspResult result = callCsp(
+        gCsp.CPEncrypt, HCRYPTPROV{key->cspContext}, HCRYPTKEY{key->cspKey}, HCRYPTHASH{0},
+        BOOL{TRUE}, DWORD{0}, static_cast<BYTE*>(buffer.bytes), &length, DWORD{kWorkBufferBytes});
     if (!result.ok) {
         return mappedFailure(result);
     }
     // The ciphertext leaves big-endian.
-    return handOut(buffer, length, kWorkBufferBytes, true, pbOutput, cbOutput, pcbResult);
+    return handOut(buffer.bytes, length, kWorkBufferBytes, true, pbOutput, cbOutput, pcbResult);
 }
 
 SECURITY_STATUS QZKSPDecrypt(NCRYPT_PROV_HANDLE /*hProvider*/, NCRYPT_KEY_HANDLE hKey,
                              PBYTE pbInput, DWORD cbInput, void* /*pPaddingInfo*/, PBYTE pbOutput,
                              DWORD cbOutput, DWORD* pcbResult, DWORD dwFlags) {
-    const KspKey* key = nullptr;
+    const Held<KspKey> key = holdKey(hKey);
     if (const SECURITY_STATUS status =
-            checkCryptCall(hKey, pbInput, cbInput, pcbResult, dwFlags, 0xFFFFFFFFu, &key);
+            checkCryptCall(key, pbInput, cbInput, pcbResult, dwFlags, 0xFFFFFFFFu);
         status != 0) {
         return status;
     }
@@ -244,24 +250,28 @@ SECURITY_STATUS QZKSPDecrypt(NCRYPT_PROV_HANDLE /*hProvider*/, NCRYPT_KEY_HANDLE
     if (std::int64_t{cbInput} != blockBytes || blockBytes > std::int64_t{kWorkBufferBytes}) {
         return NTE_INVALID_PARAMETER;
     }
-    BYTE buffer[kWorkBufferBytes] = {};
-    std::memcpy(buffer, pbInput, cbInput);
-    reverseBytes(buffer, cbInput);
+    PlaintextBuffer buffer;
+    std::memcpy(buffer.bytes, pbInput, cbInput);
+    reverseBytes(buffer.bytes, cbInput);
     DWORD length = cbInput;
     const CspResult result =
         callCsp(gCsp.CPDecrypt, HCRYPTPROV{key->cspContext}, HCRYPTKEY{key->cspKey}, HCRYPTHASH{0},
-                BOOL{TRUE}, DWORD{0}, static_cast<BYTE*>(buffer), &length);
+                BOOL{TRUE}, DWORD{0}, static_cast<BYTE*>(buffer.bytes), &length);
     if (!result.ok) {
         return mappedFailure(result);
     }
-    return handOut(buffer, length, cbInput, false, pbOutput, cbOutput, pcbResult);
+    return handOut(buffer.bytes, length, cbInput, false, pbOutput, cbOutput, pcbResult);
 }
 
 SECURITY_STATUS QZKSPExportKey(NCRYPT_PROV_HANDLE hProvider, NCRYPT_KEY_HANDLE hKey,
                                NCRYPT_KEY_HANDLE /*hExportKey*/, LPCWSTR pszBlobType,
                                NCryptBufferDesc* /*pParameterList*/, PBYTE pbOutput, DWORD cbOutput,
                                DWORD* pcbResult, DWORD dwFlags) {
-    if (!ValidateProviderHandle(hProvider) || !ValidateKeyHandle(hKey)) {
+    if (!isLiveProvider(hProvider)) {
+        return NTE_INVALID_HANDLE;
+    }
+    const Held<KspKey> key = holdKey(hKey);
+    if (!key) {
         return NTE_INVALID_HANDLE;
     }
     if (pcbResult == nullptr || pszBlobType == nullptr) {
@@ -289,7 +299,6 @@ SECURITY_STATUS QZKSPExportKey(NCRYPT_PROV_HANDLE hProvider, NCRYPT_KEY_HANDLE h
         *pcbResult = 0;
         return NTE_NOT_SUPPORTED;
     }
-    const KspKey* key = keyOf(hKey);
     if (key->finalized == 0) {
         return NTE_BAD_KEY_STATE;
     }

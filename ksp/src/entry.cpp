@@ -102,7 +102,7 @@ SECURITY_STATUS QZKSPSecretAgreement(NCRYPT_PROV_HANDLE, NCRYPT_KEY_HANDLE, NCRY
 SECURITY_STATUS QZKSPDeriveKey(NCRYPT_PROV_HANDLE hProvider, NCRYPT_SECRET_HANDLE, LPCWSTR,
                                NCryptBufferDesc*, PBYTE pbDerivedKey, DWORD, DWORD* pcbResult,
                                ULONG dwFlags) {
-    if (!ValidateProviderHandle(hProvider)) {
+    if (!isLiveProvider(hProvider)) {
         return NTE_INVALID_HANDLE;
     }
     if (dwFlags != 0 && dwFlags != KDF_USE_SECRET_AS_HMAC_KEY_FLAG) {

@@ -203,7 +203,7 @@ std::optional<NCRYPT_SUPPORTED_LENGTHS> GetSupportedLengths(std::int32_t algorit
 SECURITY_STATUS QZKSPEnumAlgorithms(NCRYPT_PROV_HANDLE hProvider, DWORD dwAlgOperations,
                                     DWORD* pdwAlgCount, NCryptAlgorithmName** ppAlgList,
                                     DWORD dwFlags) {
-    if (!ValidateProviderHandle(hProvider)) {
+    if (!isLiveProvider(hProvider)) {
         return NTE_INVALID_HANDLE;
     }
     if (pdwAlgCount == nullptr || ppAlgList == nullptr) {
@@ -241,7 +241,7 @@ SECURITY_STATUS QZKSPEnumAlgorithms(NCRYPT_PROV_HANDLE hProvider, DWORD dwAlgOpe
 }
 
 SECURITY_STATUS QZKSPIsAlgSupported(NCRYPT_PROV_HANDLE hProvider, LPCWSTR pszAlgId, DWORD dwFlags) {
-    if (!ValidateProviderHandle(hProvider)) {
+    if (!isLiveProvider(hProvider)) {
         return NTE_INVALID_HANDLE;
     }
     if (pszAlgId == nullptr) {
@@ -256,7 +256,7 @@ SECURITY_STATUS QZKSPIsAlgSupported(NCRYPT_PROV_HANDLE hProvider, LPCWSTR pszAlg
 
 SECURITY_STATUS QZKSPEnumKeys(NCRYPT_PROV_HANDLE hProvider, LPCWSTR /*pszScope*/,
                               NCryptKeyName** ppKeyName, PVOID* ppEnumState, DWORD dwFlags) {
-    if (!ValidateProviderHandle(hProvider)) {
+    if (!isLiveProvider(hProvider)) {
         return NTE_INVALID_HANDLE;
     }
     if (ppKeyName == nullptr || ppEnumState == nullptr) {

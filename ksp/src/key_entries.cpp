@@ -1,10 +1,10 @@
 // The key lifecycle: create, finalize, open, free and delete.
 
 #include <cstring>
+#include <mutex>
 
 #include "ksp_entries.h"
 #include "ksp_internal.h"
-#include "win32/system.h"
 
 using namespace orva::ksp;
 
@@ -22,8 +22,11 @@ struct ModuleName {
     char text[1024] = {};
 };
 
-bool moduleName(const KspKey* key, ModuleName& out) {
-    const auto narrow = narrowKeyName(key->name);
+bool moduleName(const KspKey& key, ModuleName& out) {
+    if (!key.name) {
+        return false;
+    }
+    const auto narrow = narrowKeyName(key.name->c_str());
     if (!narrow || narrow->size() >= sizeof out.text) {
         return false;
     }
@@ -47,7 +50,7 @@ bool isReservedName(const ModuleName& name) {
 
 // Whether the container already holds a key of the object's keySpec; if so the
 // object takes the context and key, to be released with it.
-bool CheckKeyExists(KspKey* key) {
+bool CheckKeyExists(KspKey& key) {
     ModuleName name;
     if (!moduleName(key, name) || isReservedName(name)) {
         return false;
@@ -59,46 +62,77 @@ bool CheckKeyExists(KspKey* key) {
         return false;
     }
     HCRYPTKEY handle = 0;
-    if (!callCsp(gCsp.CPGetUserKey, context, DWORD{key->legacyKeySpec}, &handle).ok) {
+    if (!callCsp(gCsp.CPGetUserKey, context, DWORD{key.legacyKeySpec}, &handle).ok) {
         releaseContext(context);
         return false;
     }
-    key->cspContext = context;
-    key->cspKey = handle;
-    key->finalized = 1;
+    key.cspContext = context;
+    key.cspKey = handle;
+    key.finalized = 1;
     return true;
 }
 
-SECURITY_STATUS GenerateKeyInCsp(KspKey* key) {
+// 0 when CPGenKey may fill the keySpec's slot of an existing container: it
+// is empty, or the caller asked to overwrite. CPGenKey replaces whatever is
+// there, and the certificate issued for it with it.
+SECURITY_STATUS slotMayBeFilled(HCRYPTPROV context, const KspKey& key) {
+    if ((key.flags & NCRYPT_OVERWRITE_KEY_FLAG) != 0) {
+        return 0;
+    }
+    HCRYPTKEY existing = 0;
+    const CspResult result =
+        callCsp(gCsp.CPGetUserKey, context, DWORD{key.legacyKeySpec}, &existing);
+    if (result.ok) {
+        destroyKey(context, existing);
+        return NTE_EXISTS;
+    }
+    // Only a module that says the slot is empty lets a key be generated.
+    if (!result.missing && result.lastError == static_cast<DWORD>(NTE_NO_KEY)) {
+        return 0;
+    }
+    return mappedFailure(result);
+}
+
+SECURITY_STATUS GenerateKeyInCsp(KspKey& key) {
     ModuleName name;
     if (!moduleName(key, name)) {
         return NTE_INVALID_PARAMETER;
     }
+    // Another thread finalizing a key of the same container must not slip
+    // between the look at the slot and the generation.
+    static std::mutex generation;
+    const std::lock_guard lock(generation);
     HCRYPTPROV context = 0;
     CspResult result = callCsp(gCsp.CPAcquireContext, &context, static_cast<LPCSTR>(name.text),
                                DWORD{CRYPT_NEWKEYSET}, PVTableProvStruc{nullptr});
-    // A container that exists (an overwrite, the other keySpec, a retry) is
+    // A container that exists (the other keySpec, an overwrite, a retry) is
     // opened instead of refused.
     if (!result.ok && !result.missing && result.lastError == static_cast<DWORD>(NTE_EXISTS)) {
         result = callCsp(gCsp.CPAcquireContext, &context, static_cast<LPCSTR>(name.text), DWORD{0},
                          PVTableProvStruc{nullptr});
+        if (result.ok) {
+            if (const SECURITY_STATUS status = slotMayBeFilled(context, key); status != 0) {
+                releaseContext(context);
+                return status;
+            }
+        }
     }
     if (!result.ok) {
         return mappedFailure(result);
     }
-    DWORD flags = static_cast<DWORD>(key->lengthBits) << 16;
-    if (isEc(key->algorithm)) {
+    DWORD flags = static_cast<DWORD>(key.lengthBits) << 16;
+    if (isEc(key.algorithm)) {
         flags |= kEcKeyFlag;
     }
     HCRYPTKEY handle = 0;
-    result = callCsp(gCsp.CPGenKey, context, ALG_ID{key->legacyKeySpec}, flags, &handle);
+    result = callCsp(gCsp.CPGenKey, context, ALG_ID{key.legacyKeySpec}, flags, &handle);
     if (!result.ok) {
         releaseContext(context);
         return mappedFailure(result);
     }
-    key->cspContext = context;
-    key->cspKey = handle;
-    key->finalized = 1;
+    key.cspContext = context;
+    key.cspKey = handle;
+    key.finalized = 1;
     return 0;
 }
 
@@ -124,7 +158,7 @@ std::int32_t algorithmForBits(DWORD bits) {
 SECURITY_STATUS QZKSPCreatePersistedKey(NCRYPT_PROV_HANDLE hProvider, NCRYPT_KEY_HANDLE* phKey,
                                         LPCWSTR pszAlgId, LPCWSTR pszKeyName, DWORD dwLegacyKeySpec,
                                         DWORD dwFlags) {
-    if (!ValidateProviderHandle(hProvider)) {
+    if (!isLiveProvider(hProvider)) {
         return NTE_INVALID_HANDLE;
     }
     if (phKey == nullptr || pszAlgId == nullptr) {
@@ -139,35 +173,35 @@ SECURITY_STATUS QZKSPCreatePersistedKey(NCRYPT_PROV_HANDLE hProvider, NCRYPT_KEY
     if (!rsa && !ec) {
         return NTE_NOT_SUPPORTED;
     }
-    KspKey* key = nullptr;
-    if (const SECURITY_STATUS status = CreateKeyObject(pszKeyName, &key); status != 0) {
-        return status;
+    auto key = CreateKeyObject(pszKeyName);
+    if (!key) {
+        return NTE_INVALID_PARAMETER;
     }
     key->legacyKeySpec = dwLegacyKeySpec == 0 ? AT_SIGNATURE : dwLegacyKeySpec;
     key->flags = dwFlags;
+    // The handles the check takes end with the object.
     if (pszKeyName != nullptr && (dwFlags & NCRYPT_OVERWRITE_KEY_FLAG) == 0 &&
-        CheckKeyExists(key)) {
-        ReleaseKeyObject(key);
+        CheckKeyExists(*key)) {
         return NTE_EXISTS;
     }
     key->algorithm = rsa ? kRsa2048 : kEc256;
     key->lengthBits = rsa ? 2048 : 256;
     key->finalized = 0;
-    if (!registerKey(key)) {
-        ReleaseKeyObject(key);
+    const NCRYPT_KEY_HANDLE handle = addKey(std::move(key));
+    if (handle == 0) {
         return NTE_NO_MEMORY;
     }
-    *phKey = reinterpret_cast<NCRYPT_KEY_HANDLE>(key);
+    *phKey = handle;
     return 0;
 }
 
 SECURITY_STATUS QZKSPFinalizeKey(NCRYPT_PROV_HANDLE hProvider, NCRYPT_KEY_HANDLE hKey,
                                  DWORD dwFlags) {
-    if (!ValidateProviderHandle(hProvider) || !ValidateKeyHandle(hKey)) {
+    if (!isLiveProvider(hProvider)) {
         return NTE_INVALID_HANDLE;
     }
-    KspKey* key = keyOf(hKey);
-    if (key->finalized != 0) {
+    const Held<KspKey> key = holdKey(hKey);
+    if (!key || key->finalized != 0) {
         return NTE_INVALID_HANDLE;
     }
     if ((dwFlags & ~kFinalizeFlags) != 0) {
@@ -178,29 +212,30 @@ SECURITY_STATUS QZKSPFinalizeKey(NCRYPT_PROV_HANDLE hProvider, NCRYPT_KEY_HANDLE
     }
     // The length shares CPGenKey's flags with the EC bit; an anonymous key
     // would make a container nobody could find again.
-    if (key->lengthBits <= 0 || key->lengthBits > kMaxLengthBits || key->name == nullptr) {
+    if (key->lengthBits <= 0 || key->lengthBits > kMaxLengthBits || !key->name) {
         return NTE_INVALID_PARAMETER;
     }
-    return GenerateKeyInCsp(key);
+    return GenerateKeyInCsp(*key);
 }
 
 SECURITY_STATUS QZKSPOpenKey(NCRYPT_PROV_HANDLE hProvider, NCRYPT_KEY_HANDLE* phKey,
                              LPCWSTR pszKeyName, DWORD dwLegacyKeySpec, DWORD dwFlags) {
-    if (!ValidateProviderHandle(hProvider)) {
+    if (!isLiveProvider(hProvider)) {
         return NTE_INVALID_HANDLE;
     }
     if (phKey == nullptr || pszKeyName == nullptr) {
         return NTE_INVALID_PARAMETER;
     }
-    KspKey* key = nullptr;
-    if (const SECURITY_STATUS status = CreateKeyObject(pszKeyName, &key); status != 0) {
-        return status;
+    auto key = CreateKeyObject(pszKeyName);
+    if (!key) {
+        return NTE_INVALID_PARAMETER;
     }
     key->flags = dwFlags;
     key->legacyKeySpec = dwLegacyKeySpec == 0 ? AT_SIGNATURE : dwLegacyKeySpec;
     ModuleName name;
-    moduleName(key, name);
-    // Handles are taken only from calls that succeeded.
+    moduleName(*key, name);
+    // Handles are taken only from calls that succeeded; on failure they end
+    // with the object.
     HCRYPTPROV context = 0;
     CspResult result = callCsp(gCsp.CPAcquireContext, &context, static_cast<LPCSTR>(name.text),
                                DWORD{0}, PVTableProvStruc{nullptr});
@@ -218,34 +253,27 @@ SECURITY_STATUS QZKSPOpenKey(NCRYPT_PROV_HANDLE hProvider, NCRYPT_KEY_HANDLE* ph
         result = callCsp(gCsp.CPGetKeyParam, key->cspContext, key->cspKey, DWORD{KP_KEYLEN},
                          reinterpret_cast<BYTE*>(&bits), &size, DWORD{0});
     }
-    SECURITY_STATUS status = result.ok ? 0 : mappedFailure(result);
-    if (status == 0) {
-        key->algorithm = algorithmForBits(bits);
-        key->lengthBits = static_cast<std::int32_t>(bits);
-        if (key->algorithm == kAlgorithmNone) {
-            status = NTE_INTERNAL_ERROR;
-        }
+    if (!result.ok) {
+        return mappedFailure(result);
     }
-    if (status != 0) {
-        ReleaseKeyObject(key);
-        return status;
+    key->algorithm = algorithmForBits(bits);
+    key->lengthBits = static_cast<std::int32_t>(bits);
+    if (key->algorithm == kAlgorithmNone) {
+        return NTE_INTERNAL_ERROR;
     }
     key->finalized = 1;
-    if (!registerKey(key)) {
-        ReleaseKeyObject(key);
+    const NCRYPT_KEY_HANDLE handle = addKey(std::move(key));
+    if (handle == 0) {
         return NTE_NO_MEMORY;
     }
-    *phKey = reinterpret_cast<NCRYPT_KEY_HANDLE>(key);
+    *phKey = handle;
     return 0;
 }
 
 SECURITY_STATUS QZKSPFreeKey(NCRYPT_PROV_HANDLE hProvider, NCRYPT_KEY_HANDLE hKey) {
-    if (!ValidateProviderHandle(hProvider) || !ValidateKeyHandle(hKey)) {
+    if (!isLiveProvider(hProvider) || !removeKey(hKey)) {
         return NTE_INVALID_HANDLE;
     }
-    KspKey* key = keyOf(hKey);
-    unregisterKey(key);
-    ReleaseKeyObject(key);
     return 0;
 }
 
@@ -253,7 +281,7 @@ SECURITY_STATUS QZKSPFreeKey(NCRYPT_PROV_HANDLE hProvider, NCRYPT_KEY_HANDLE hKe
 // with it, so nothing is deleted, and the caller is told so.
 SECURITY_STATUS QZKSPDeleteKey(NCRYPT_PROV_HANDLE hProvider, NCRYPT_KEY_HANDLE hKey,
                                DWORD dwFlags) {
-    if (!ValidateProviderHandle(hProvider) || !ValidateKeyHandle(hKey)) {
+    if (!isLiveProvider(hProvider) || !holdKey(hKey)) {
         return NTE_INVALID_HANDLE;
     }
     if ((dwFlags & ~NCRYPT_SILENT_FLAG) != 0) {

@@ -4,21 +4,21 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <set>
 #include <string>
 #include <string_view>
 
+#include "handle_table.h"
 #include "win32/cng.h"
 #include "win32/cryptoapi.h"
 #include "win32/errors.h"
 #include "win32/module.h"
+#include "wiped_text.h"
 
 namespace orva::ksp {
-
-inline constexpr std::uint32_t KSP_PROVIDER_SIGNATURE = 0x53504C50;
-inline constexpr std::uint32_t KSP_KEY_SIGNATURE = 0x53504C4B;
 
 // The longest key name in bytes with its terminator: 129 UTF-16 characters.
 inline constexpr std::size_t kMaxKeyNameBytes = 260;
@@ -49,27 +49,36 @@ inline bool isEc(std::int32_t algorithm) {
     return algorithm == kEc256 || algorithm == kEc384;
 }
 
+// The objects behind the handles. Each has its own lock, taken by a call
+// for its whole run (Held).
 struct KspProvider {
-    std::uint32_t size;
-    std::uint32_t signature;
-    LPWSTR name;  // the copy right after the record
-    LPWSTR useContext;
+    explicit KspProvider(std::u16string_view providerName) : name(providerName) {}
+
+    std::mutex mutex;
+    WipedText name;
+    std::optional<WipedText> useContext;
 };
 
+// A key, and once it is finalized (or opened) the module's context for its
+// container and the key's handle in it, released when the key ends.
 struct KspKey {
-    std::uint32_t size;
-    std::uint32_t signature;
-    LPWSTR name;
-    std::int32_t algorithm;
-    std::int32_t lengthBits;
-    LPWSTR useContext;
-    std::uint32_t exportPolicy;
-    std::uint32_t keyUsage;
-    std::int32_t finalized;
-    std::uint32_t flags;
-    std::uint64_t cspContext;
-    std::uint64_t cspKey;
-    std::uint32_t legacyKeySpec;
+    KspKey() = default;
+    ~KspKey();
+    KspKey(const KspKey&) = delete;
+    KspKey& operator=(const KspKey&) = delete;
+
+    std::mutex mutex;
+    std::optional<WipedText> name;  // none: created without a name
+    std::int32_t algorithm = kAlgorithmNone;
+    std::int32_t lengthBits = 0;
+    std::optional<WipedText> useContext;
+    std::uint32_t exportPolicy = 0;
+    std::uint32_t keyUsage = 0;
+    std::int32_t finalized = 0;
+    std::uint32_t flags = 0;
+    std::uint64_t cspContext = 0;
+    std::uint64_t cspKey = 0;
+    std::uint32_t legacyKeySpec = 0;
 };
 
 // --- the CSP module (csp_module.cpp) ------------------------------------------
@@ -140,27 +149,28 @@ void releaseContext(HCRYPTPROV context);
 void destroyKey(HCRYPTPROV context, HCRYPTKEY key);
 void destroyHash(HCRYPTPROV context, HCRYPTHASH hash);
 
-// --- process-wide sets (objects.cpp, enumeration.cpp) ---------------------------
+// --- handles (objects.cpp) and process-wide sets (enumeration.cpp) ---------------
 
-// One lock over the live handle sets, the enumeration contexts and the
+// One lock over the enumeration contexts, the blocks handed out and the
 // algorithm cache: the router calls from any thread.
 std::mutex& stateMutex();
 
-bool ValidateProviderHandle(NCRYPT_PROV_HANDLE handle);
-bool ValidateKeyHandle(NCRYPT_KEY_HANDLE handle);
-KspProvider* providerOf(NCRYPT_PROV_HANDLE handle);
-KspKey* keyOf(NCRYPT_KEY_HANDLE handle);
+// The object's handle, or 0 when no more can be given out.
+[[nodiscard]] NCRYPT_PROV_HANDLE addProvider(std::unique_ptr<KspProvider> provider);
+[[nodiscard]] NCRYPT_KEY_HANDLE addKey(std::unique_ptr<KspKey> key);
+// Whether the handle names a live provider, for the entries that only
+// check it.
+[[nodiscard]] bool isLiveProvider(NCRYPT_PROV_HANDLE handle);
+// The live object, held for the call; empty for any other value.
+[[nodiscard]] Held<KspProvider> holdProvider(NCRYPT_PROV_HANDLE handle);
+[[nodiscard]] Held<KspKey> holdKey(NCRYPT_KEY_HANDLE handle);
+// False when the handle named nothing live.
+[[nodiscard]] bool removeProvider(NCRYPT_PROV_HANDLE handle);
+[[nodiscard]] bool removeKey(NCRYPT_KEY_HANDLE handle);
 
-// False when the set could not grow; the caller still owns the object.
-bool registerProvider(KspProvider* provider) noexcept;
-void unregisterProvider(KspProvider* provider);
-bool registerKey(KspKey* key) noexcept;
-void unregisterKey(KspKey* key);
-
-// A zeroed key object with a copy of name (null allowed), or an NTE_ code.
-SECURITY_STATUS CreateKeyObject(LPCWSTR name, KspKey** out);
-// Frees the object's strings and CSP handles, then the object.
-void ReleaseKeyObject(KspKey* key);
+// A key object with a copy of name (null allowed); null when the name is
+// too long or would not reach the module whole.
+[[nodiscard]] std::unique_ptr<KspKey> CreateKeyObject(LPCWSTR name);
 
 // The module's 8-bit form of a key name: NTE_INVALID_PARAMETER for a
 // character beyond one byte, which would name another container.
@@ -168,12 +178,6 @@ std::optional<std::string> narrowKeyName(LPCWSTR name);
 
 // Characters before the NUL, counting at most limit + 1.
 std::size_t boundedLength(LPCWSTR text, std::size_t limit);
-std::u16string_view view(LPCWSTR text);
-
-// A heap copy of cbInput bytes with a UTF-16 NUL after them (odd sizes
-// padded), read back up to its first NUL.
-SECURITY_STATUS copyUseContext(PBYTE input, DWORD cbInput, LPWSTR* out);
-void freeWipedString(LPWSTR text);
 
 // --- algorithm cache and enumeration (enumeration.cpp) ---------------------------
 

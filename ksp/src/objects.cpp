@@ -1,25 +1,30 @@
-// Provider and key objects: the live sets that recognise their handles, key
-// objects' making and release, and the small conversions the entries share.
+// Provider and key objects: the handle tables that own them, key objects'
+// making and ending, and the small conversions the entries share.
 
 #include <cstring>
-#include <set>
 
 #include "ksp_internal.h"
-#include "win32/system.h"
 
 namespace orva::ksp {
 
 namespace {
 
-std::set<KspProvider*> gProviders;
-std::set<KspKey*> gKeys;
+// Set once the tables end with the library's statics: the module is unbound
+// then (detach) or being torn down (exit), so what is still open is dropped
+// without calling it.
+bool gModuleCallsEnded = false;
 
-// Zeroes a heap string up to its NUL, then frees it.
-void wipeAndFree(LPWSTR text) {
-    if (text != nullptr) {
-        std::memset(text, 0, (std::char_traits<char16_t>::length(text) + 1) * sizeof(WCHAR));
-        HeapFree(GetProcessHeap(), 0, text);
-    }
+struct Tables {
+    // Top bytes of the handles: 'P' and 'K'.
+    HandleTable<KspProvider> providers{0x50};
+    HandleTable<KspKey> keys{0x4B};
+
+    ~Tables() { gModuleCallsEnded = true; }
+};
+
+Tables& tables() {
+    static Tables instance;
+    return instance;
 }
 
 }  // namespace
@@ -29,57 +34,44 @@ std::mutex& stateMutex() {
     return mutex;
 }
 
-// A handle is looked at only once the set says it is live.
-bool ValidateProviderHandle(NCRYPT_PROV_HANDLE handle) {
-    auto* provider = reinterpret_cast<KspProvider*>(handle);
-    const std::lock_guard lock(stateMutex());
-    return provider != nullptr && gProviders.count(provider) != 0 &&
-           provider->size >= sizeof(KspProvider) && provider->signature == KSP_PROVIDER_SIGNATURE;
+NCRYPT_PROV_HANDLE addProvider(std::unique_ptr<KspProvider> provider) {
+    return tables().providers.add(std::move(provider));
 }
 
-bool ValidateKeyHandle(NCRYPT_KEY_HANDLE handle) {
-    auto* key = reinterpret_cast<KspKey*>(handle);
-    const std::lock_guard lock(stateMutex());
-    return key != nullptr && gKeys.count(key) != 0 && key->size >= sizeof(KspKey) &&
-           key->signature == KSP_KEY_SIGNATURE;
+NCRYPT_KEY_HANDLE addKey(std::unique_ptr<KspKey> key) {
+    return tables().keys.add(std::move(key));
 }
 
-KspProvider* providerOf(NCRYPT_PROV_HANDLE handle) {
-    return reinterpret_cast<KspProvider*>(handle);
+bool isLiveProvider(NCRYPT_PROV_HANDLE handle) {
+    return tables().providers.contains(handle);
 }
 
-KspKey* keyOf(NCRYPT_KEY_HANDLE handle) {
-    return reinterpret_cast<KspKey*>(handle);
+Held<KspProvider> holdProvider(NCRYPT_PROV_HANDLE handle) {
+    return tables().providers.hold(handle);
 }
 
-bool registerProvider(KspProvider* provider) noexcept {
-    try {
-        const std::lock_guard lock(stateMutex());
-        gProviders.insert(provider);
-        return true;
-    } catch (...) {
-        return false;
+Held<KspKey> holdKey(NCRYPT_KEY_HANDLE handle) {
+    return tables().keys.hold(handle);
+}
+
+bool removeProvider(NCRYPT_PROV_HANDLE handle) {
+    return tables().providers.remove(handle);
+}
+
+bool removeKey(NCRYPT_KEY_HANDLE handle) {
+    return tables().keys.remove(handle);
+}
+
+KspKey::~KspKey() {
+    if (gModuleCallsEnded) {
+        return;
     }
-}
-
-void unregisterProvider(KspProvider* provider) {
-    const std::lock_guard lock(stateMutex());
-    gProviders.erase(provider);
-}
-
-bool registerKey(KspKey* key) noexcept {
-    try {
-        const std::lock_guard lock(stateMutex());
-        gKeys.insert(key);
-        return true;
-    } catch (...) {
-        return false;
+    if (cspKey != 0) {
+        destroyKey(cspContext, cspKey);
     }
-}
-
-void unregisterKey(KspKey* key) {
-    const std::lock_guard lock(stateMutex());
-    gKeys.erase(key);
+    if (cspContext != 0) {
+        releaseContext(cspContext);
+    }
 }
 
 std::size_t boundedLength(LPCWSTR text, std::size_t limit) {
@@ -88,10 +80,6 @@ std::size_t boundedLength(LPCWSTR text, std::size_t limit) {
         ++n;
     }
     return n;
-}
-
-std::u16string_view view(LPCWSTR text) {
-    return text == nullptr ? std::u16string_view() : std::u16string_view(text);
 }
 
 std::optional<std::string> narrowKeyName(LPCWSTR name) {
@@ -105,65 +93,16 @@ std::optional<std::string> narrowKeyName(LPCWSTR name) {
     return narrow;
 }
 
-SECURITY_STATUS CreateKeyObject(LPCWSTR name, KspKey** out) {
-    HANDLE heap = GetProcessHeap();
-    std::size_t nameBytes = 0;
+std::unique_ptr<KspKey> CreateKeyObject(LPCWSTR name) {
+    auto key = std::make_unique<KspKey>();
     if (name != nullptr) {
-        nameBytes = (boundedLength(name, kMaxKeyNameBytes) + 1) * sizeof(WCHAR);
-        if (nameBytes > kMaxKeyNameBytes || !narrowKeyName(name)) {
-            return NTE_INVALID_PARAMETER;
+        const std::size_t length = boundedLength(name, kMaxKeyNameBytes);
+        if ((length + 1) * sizeof(WCHAR) > kMaxKeyNameBytes || !narrowKeyName(name)) {
+            return nullptr;
         }
+        key->name.emplace(std::u16string_view(name, length));
     }
-    auto* key = static_cast<KspKey*>(HeapAlloc(heap, HEAP_ZERO_MEMORY, sizeof(KspKey)));
-    if (key == nullptr) {
-        return NTE_NO_MEMORY;
-    }
-    key->size = sizeof(KspKey);
-    key->signature = KSP_KEY_SIGNATURE;
-    if (name != nullptr) {
-        key->name = static_cast<LPWSTR>(HeapAlloc(heap, 0, nameBytes));
-        if (key->name == nullptr) {
-            HeapFree(heap, 0, key);
-            return NTE_NO_MEMORY;
-        }
-        std::memcpy(key->name, name, nameBytes);
-    }
-    *out = key;
-    return 0;
-}
-
-void ReleaseKeyObject(KspKey* key) {
-    wipeAndFree(key->name);
-    key->name = nullptr;
-    wipeAndFree(key->useContext);
-    key->useContext = nullptr;
-    if (key->cspKey != 0) {
-        destroyKey(key->cspContext, key->cspKey);
-    }
-    if (key->cspContext != 0) {
-        releaseContext(key->cspContext);
-    }
-    // A stale handle then fails validation even before the set is asked.
-    key->signature = 0;
-    HeapFree(GetProcessHeap(), 0, key);
-}
-
-SECURITY_STATUS copyUseContext(PBYTE input, DWORD cbInput, LPWSTR* out) {
-    const std::uint64_t units = (std::uint64_t{cbInput} + 1) / 2 + 1;
-    auto* copy = static_cast<LPWSTR>(
-        HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, static_cast<SIZE_T>(units * sizeof(WCHAR))));
-    if (copy == nullptr) {
-        return NTE_NO_MEMORY;
-    }
-    if (cbInput != 0) {
-        std::memcpy(copy, input, cbInput);
-    }
-    *out = copy;
-    return 0;
-}
-
-void freeWipedString(LPWSTR text) {
-    wipeAndFree(text);
+    return key;
 }
 
 SECURITY_STATUS putOutput(const void* data, std::size_t size, PBYTE output, DWORD cbOutput,

@@ -4,7 +4,6 @@
 
 #include "ksp_entries.h"
 #include "ksp_internal.h"
-#include "win32/system.h"
 
 using namespace orva::ksp;
 
@@ -49,21 +48,15 @@ SECURITY_STATUS failWithoutSize(SECURITY_STATUS status, DWORD* pcbResult) {
     return status;
 }
 
-SECURITY_STATUS replaceUseContext(LPWSTR* slot, PBYTE input, DWORD cbInput) {
-    freeWipedString(*slot);
-    *slot = nullptr;
-    return copyUseContext(input, cbInput, slot);
-}
-
-SECURITY_STATUS certificateProperty(const KspKey* key, PBYTE output, DWORD cbOutput,
+SECURITY_STATUS certificateProperty(const KspKey& key, PBYTE output, DWORD cbOutput,
                                     DWORD* pcbResult) {
     // A key without its module handles has no certificate to read.
-    if (key->finalized == 0) {
+    if (key.finalized == 0) {
         return failWithoutSize(NTE_NOT_FOUND, pcbResult);
     }
     DWORD length = cbOutput;
     const CspResult result =
-        callCsp(gCsp.CPGetKeyParam, HCRYPTPROV{key->cspContext}, HCRYPTKEY{key->cspKey},
+        callCsp(gCsp.CPGetKeyParam, HCRYPTPROV{key.cspContext}, HCRYPTKEY{key.cspKey},
                 DWORD{KP_CERTIFICATE}, static_cast<BYTE*>(output), &length, DWORD{0});
     if (!result.ok) {
         // A short buffer tells the size, as the get convention does.
@@ -88,7 +81,8 @@ SECURITY_STATUS certificateProperty(const KspKey* key, PBYTE output, DWORD cbOut
 SECURITY_STATUS QZKSPGetProviderProperty(NCRYPT_PROV_HANDLE hProvider, LPCWSTR pszProperty,
                                          PBYTE pbOutput, DWORD cbOutput, DWORD* pcbResult,
                                          DWORD dwFlags) {
-    if (!ValidateProviderHandle(hProvider)) {
+    const Held<KspProvider> provider = holdProvider(hProvider);
+    if (!provider) {
         return failWithoutSize(NTE_INVALID_HANDLE, pcbResult);
     }
     const auto name = pcbResult != nullptr ? propertyName(pszProperty) : std::nullopt;
@@ -98,7 +92,6 @@ SECURITY_STATUS QZKSPGetProviderProperty(NCRYPT_PROV_HANDLE hProvider, LPCWSTR p
     if ((dwFlags & ~NCRYPT_SILENT_FLAG) != 0) {
         return failWithoutSize(NTE_BAD_FLAGS, pcbResult);
     }
-    const KspProvider* provider = providerOf(hProvider);
     if (*name == u"Impl Type") {
         return putDword(NCRYPT_IMPL_HARDWARE_FLAG | NCRYPT_IMPL_REMOVABLE_FLAG, pbOutput, cbOutput,
                         pcbResult);
@@ -107,16 +100,16 @@ SECURITY_STATUS QZKSPGetProviderProperty(NCRYPT_PROV_HANDLE hProvider, LPCWSTR p
         return putDword(kMaxKeyNameBytes, pbOutput, cbOutput, pcbResult);
     }
     if (*name == u"Name") {
-        return putString(view(provider->name), pbOutput, cbOutput, pcbResult);
+        return putString(provider->name.view(), pbOutput, cbOutput, pcbResult);
     }
     if (*name == u"Version") {
         return putDword(0x00010000, pbOutput, cbOutput, pcbResult);
     }
     if (*name == u"Use Context") {
-        if (provider->useContext == nullptr) {
+        if (!provider->useContext) {
             return failWithoutSize(NTE_INTERNAL_ERROR, pcbResult);
         }
-        return putString(view(provider->useContext), pbOutput, cbOutput, pcbResult);
+        return putString(provider->useContext->view(), pbOutput, cbOutput, pcbResult);
     }
     if (*name == u"Security Descr Support") {
         return putDword(1, pbOutput, cbOutput, pcbResult);
@@ -126,7 +119,8 @@ SECURITY_STATUS QZKSPGetProviderProperty(NCRYPT_PROV_HANDLE hProvider, LPCWSTR p
 
 SECURITY_STATUS QZKSPSetProviderProperty(NCRYPT_PROV_HANDLE hProvider, LPCWSTR pszProperty,
                                          PBYTE pbInput, DWORD cbInput, DWORD dwFlags) {
-    if (!ValidateProviderHandle(hProvider)) {
+    const Held<KspProvider> provider = holdProvider(hProvider);
+    if (!provider) {
         return NTE_INVALID_HANDLE;
     }
     const auto name = pbInput != nullptr ? propertyName(pszProperty) : std::nullopt;
@@ -137,7 +131,8 @@ SECURITY_STATUS QZKSPSetProviderProperty(NCRYPT_PROV_HANDLE hProvider, LPCWSTR p
         return NTE_BAD_FLAGS;
     }
     if (*name == u"Use Context") {
-        return replaceUseContext(&providerOf(hProvider)->useContext, pbInput, cbInput);
+        provider->useContext = WipedText::fromBytes(pbInput, cbInput);
+        return 0;
     }
     return NTE_NOT_SUPPORTED;
 }
@@ -145,7 +140,11 @@ SECURITY_STATUS QZKSPSetProviderProperty(NCRYPT_PROV_HANDLE hProvider, LPCWSTR p
 SECURITY_STATUS QZKSPGetKeyProperty(NCRYPT_PROV_HANDLE hProvider, NCRYPT_KEY_HANDLE hKey,
                                     LPCWSTR pszProperty, PBYTE pbOutput, DWORD cbOutput,
                                     DWORD* pcbResult, DWORD dwFlags) {
-    if (!ValidateProviderHandle(hProvider) || !ValidateKeyHandle(hKey)) {
+    if (!isLiveProvider(hProvider)) {
+        return failWithoutSize(NTE_INVALID_HANDLE, pcbResult);
+    }
+    const Held<KspKey> key = holdKey(hKey);
+    if (!key) {
         return failWithoutSize(NTE_INVALID_HANDLE, pcbResult);
     }
     const auto name = pcbResult != nullptr ? propertyName(pszProperty) : std::nullopt;
@@ -160,7 +159,6 @@ SECURITY_STATUS QZKSPGetKeyProperty(NCRYPT_PROV_HANDLE hProvider, NCRYPT_KEY_HAN
     if ((flags & ~NCRYPT_PERSIST_ONLY_FLAG) != 0) {
         return failWithoutSize(NTE_BAD_FLAGS, pcbResult);
     }
-    const KspKey* key = keyOf(hKey);
     const bool rsa = isRsa(key->algorithm);
     const bool ec = isEc(key->algorithm);
     if (*name == u"Algorithm Name") {
@@ -203,19 +201,19 @@ SECURITY_STATUS QZKSPGetKeyProperty(NCRYPT_PROV_HANDLE hProvider, NCRYPT_KEY_HAN
         return putOutput(&*lengths, sizeof *lengths, pbOutput, cbOutput, pcbResult);
     }
     if (*name == u"Name" || *name == u"Unique Name") {
-        if (key->name == nullptr) {
+        if (!key->name) {
             return failWithoutSize(NTE_NOT_SUPPORTED, pcbResult);
         }
-        return putString(view(key->name), pbOutput, cbOutput, pcbResult);
+        return putString(key->name->view(), pbOutput, cbOutput, pcbResult);
     }
     if (*name == u"Use Context") {
-        if (key->useContext == nullptr) {
+        if (!key->useContext) {
             return failWithoutSize(NTE_NOT_FOUND, pcbResult);
         }
-        return putString(view(key->useContext), pbOutput, cbOutput, pcbResult);
+        return putString(key->useContext->view(), pbOutput, cbOutput, pcbResult);
     }
     if (*name == u"SmartCardKeyCertificate") {
-        return certificateProperty(key, pbOutput, cbOutput, pcbResult);
+        return certificateProperty(*key, pbOutput, cbOutput, pcbResult);
     }
     return failWithoutSize(NTE_NOT_SUPPORTED, pcbResult);
 }
@@ -223,14 +221,17 @@ SECURITY_STATUS QZKSPGetKeyProperty(NCRYPT_PROV_HANDLE hProvider, NCRYPT_KEY_HAN
 SECURITY_STATUS QZKSPSetKeyProperty(NCRYPT_PROV_HANDLE hProvider, NCRYPT_KEY_HANDLE hKey,
                                     LPCWSTR pszProperty, PBYTE pbInput, DWORD cbInput,
                                     DWORD /*dwFlags*/) {
-    if (!ValidateProviderHandle(hProvider) || !ValidateKeyHandle(hKey)) {
+    if (!isLiveProvider(hProvider)) {
+        return NTE_INVALID_HANDLE;
+    }
+    const Held<KspKey> key = holdKey(hKey);
+    if (!key) {
         return NTE_INVALID_HANDLE;
     }
     const auto name = pbInput != nullptr ? propertyName(pszProperty) : std::nullopt;
     if (!name) {
         return NTE_INVALID_PARAMETER;
     }
-    KspKey* key = keyOf(hKey);
     if (*name == u"SmartCardKeyCertificate") {
         // Nothing holds a certificate before the key exists in the module.
         if (key->finalized == 0) {
@@ -257,7 +258,8 @@ SECURITY_STATUS QZKSPSetKeyProperty(NCRYPT_PROV_HANDLE hProvider, NCRYPT_KEY_HAN
         return 0;
     }
     if (*name == u"Use Context") {
-        return replaceUseContext(&key->useContext, pbInput, cbInput);
+        key->useContext = WipedText::fromBytes(pbInput, cbInput);
+        return 0;
     }
     return 0;
 }

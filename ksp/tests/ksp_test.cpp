@@ -5,10 +5,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <initializer_list>
 #include <set>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "ksp_fixture.h"
 #include "win32/cryptoapi.h"
@@ -53,6 +56,12 @@ class Ksp : public ::testing::Test {
     DWORD liveContexts() {
         auto fn = reinterpret_cast<DWORD (*)()>(core("QZCore3LiveContexts"));
         return fn == nullptr ? 0xFFFFFFFFu : fn();
+    }
+    // The public key a container holds for keySpec, empty when it holds none.
+    Bytes containerKey(std::u16string_view name, DWORD keySpec) {
+        std::optional<Key> key;
+        return openKey(*provider, name, keySpec, key) == 0 ? exportKey(*key, u"ECCPUBLICBLOB").bytes
+                                                           : Bytes{};
     }
 
     KspEnvironment env;
@@ -284,6 +293,107 @@ TEST_F(Ksp, StaleSwappedAndNullHandlesAreRefused) {
     EXPECT_EQ(t->FreeKey(ph, live), NTE_INVALID_HANDLE);
 }
 
+TEST_F(Ksp, FreedHandlesStayRefusedWhenTheirMemoryIsReused) {
+    DWORD size = 0;
+    for (int i = 0; i < 8; ++i) {
+        const NCRYPT_KEY_HANDLE old = created(u"reused");
+        ASSERT_EQ(t->FreeKey(ph, old), 0);
+        const NCRYPT_KEY_HANDLE next = created(u"reused");
+        EXPECT_EQ(t->GetKeyProperty(ph, old, u"Length", nullptr, 0, &size, 0), NTE_INVALID_HANDLE);
+        EXPECT_EQ(t->FreeKey(ph, old), NTE_INVALID_HANDLE);
+        EXPECT_EQ(t->GetKeyProperty(ph, next, u"Length", nullptr, 0, &size, 0), 0);
+        EXPECT_EQ(t->FreeKey(ph, next), 0);
+        NCRYPT_PROV_HANDLE oldProvider = 0;
+        NCRYPT_PROV_HANDLE nextProvider = 0;
+        ASSERT_EQ(t->OpenProvider(&oldProvider, u"reused", 0), 0);
+        ASSERT_EQ(t->FreeProvider(oldProvider), 0);
+        ASSERT_EQ(t->OpenProvider(&nextProvider, u"reused", 0), 0);
+        EXPECT_EQ(t->GetProviderProperty(oldProvider, u"Name", nullptr, 0, &size, 0),
+                  NTE_INVALID_HANDLE);
+        EXPECT_EQ(t->FreeProvider(oldProvider), NTE_INVALID_HANDLE);
+        EXPECT_EQ(t->FreeProvider(nextProvider), 0);
+    }
+}
+
+// Threads share a key and a provider handle and all try to free both while
+// others sign and read and write properties through them: each is freed
+// once, every other call is served or refused, and no module context leaks.
+// The key was opened through the provider that is freed: it outlives it.
+TEST_F(Ksp, ThreadsRacingToUseAndFreeHandlesAreServedOrRefused) {
+    ecKey(u"shared");
+    const DWORD contexts = liveContexts();
+    constexpr int kThreads = 4;
+    constexpr int kCalls = 24;
+    for (int round = 0; round < 30; ++round) {
+        NCRYPT_PROV_HANDLE extra = 0;
+        ASSERT_EQ(t->OpenProvider(&extra, u"extra", 0), 0);
+        NCRYPT_KEY_HANDLE key = 0;
+        ASSERT_EQ(t->OpenKey(extra, &key, u"shared", 0, 0), 0);
+        std::atomic<int> keysFreed{0};
+        std::atomic<int> providersFreed{0};
+        std::atomic<int> unexpected{0};
+        auto expect = [&](SECURITY_STATUS status, std::initializer_list<SECURITY_STATUS> allowed) {
+            if (std::find(allowed.begin(), allowed.end(), status) == allowed.end()) {
+                ++unexpected;
+            }
+        };
+        auto work = [&](int id) {
+            BYTE context[] = {'c', 0, 't', 0, 'x', 0};
+            for (int i = 0; i < kCalls; ++i) {
+                BYTE out[128];
+                DWORD size = 0;
+                PBYTE hash = const_cast<PBYTE>(kSha256.data());
+                expect(t->SignHash(ph, key, nullptr, hash, 32, out, sizeof out, &size, 0),
+                       {0, NTE_INVALID_HANDLE});
+                expect(t->SetKeyProperty(ph, key, u"Use Context", context, sizeof context, 0),
+                       {0, NTE_INVALID_HANDLE});
+                expect(t->GetKeyProperty(ph, key, u"Use Context", out, sizeof out, &size, 0),
+                       {0, NTE_NOT_FOUND, NTE_INVALID_HANDLE});
+                expect(t->SetProviderProperty(extra, u"Use Context", context, sizeof context, 0),
+                       {0, NTE_INVALID_HANDLE});
+                expect(t->GetProviderProperty(extra, u"Use Context", out, sizeof out, &size, 0),
+                       {0, NTE_INTERNAL_ERROR, NTE_INVALID_HANDLE});
+                if (i == kCalls / 2 + id % 2) {
+                    keysFreed += t->FreeKey(ph, key) == 0 ? 1 : 0;
+                    providersFreed += t->FreeProvider(extra) == 0 ? 1 : 0;
+                }
+            }
+        };
+        std::vector<std::thread> threads;
+        for (int id = 0; id < kThreads; ++id) {
+            threads.emplace_back(work, id);
+        }
+        for (std::thread& thread : threads) {
+            thread.join();
+        }
+        EXPECT_EQ(keysFreed, 1);
+        EXPECT_EQ(providersFreed, 1);
+        EXPECT_EQ(unexpected, 0);
+    }
+    EXPECT_EQ(liveContexts(), contexts);
+}
+
+// Handles the caller never freed end with the provider library, without a
+// call into the module unloaded before them, and nothing leaks.
+TEST(KspUnload, HandlesLeftOpenEndWithTheLibrary) {
+    const KspEnvironment env;
+    {
+        const KspRouter router(env.providerPath().string());
+        const auto& t = router.table();
+        NCRYPT_PROV_HANDLE p = 0;
+        NCRYPT_KEY_HANDLE created = 0;
+        NCRYPT_KEY_HANDLE opened = 0;
+        ASSERT_EQ(t.OpenProvider(&p, u"left", 0), 0);
+        ASSERT_EQ(t.CreatePersistedKey(p, &created, u"ECDSA_P256", u"left", 0, 0), 0);
+        ASSERT_EQ(t.FinalizeKey(p, created, 0), 0);
+        ASSERT_EQ(t.OpenKey(p, &opened, u"left", 0, 0), 0);
+    }
+    const KspRouter router(env.providerPath().string());
+    const Provider provider(router);
+    std::optional<Key> key;
+    EXPECT_EQ(openKey(provider, u"left", 0, key), 0);
+}
+
 // --- lifecycle ---------------------------------------------------------------------
 
 TEST_F(Ksp, CreatePersistedKeyChecksInOrder) {
@@ -383,6 +493,46 @@ TEST_F(Ksp, FinalizeKeyGeneratesWhatWasAsked) {
     ASSERT_EQ(t->CreatePersistedKey(ph, &anonymous, u"RSA", nullptr, 0, 0), 0);
     EXPECT_EQ(t->FinalizeKey(ph, anonymous, 0), NTE_INVALID_PARAMETER);
     t->FreeKey(ph, anonymous);
+}
+
+TEST_F(Ksp, FinalizeKeyReplacesAKeyOnlyWhenAskedTo) {
+    // Both keys are created before either is finalized, so the check at
+    // creation finds nothing; finalizing the second must not undo the first.
+    struct Case {
+        const char16_t* name;
+        DWORD secondKeySpec;
+        DWORD secondFlags;
+        SECURITY_STATUS expected;
+    };
+    const Case cases[] = {
+        {u"race", AT_SIGNATURE, 0, NTE_EXISTS},
+        {u"CNGLENGTHS", AT_SIGNATURE, 0, NTE_EXISTS},
+        {u"race-pair", AT_KEYEXCHANGE, 0, 0},
+        {u"race-overwrite", AT_SIGNATURE, NCRYPT_OVERWRITE_KEY_FLAG, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.name, c.name + std::char_traits<char16_t>::length(c.name)));
+        NCRYPT_KEY_HANDLE first = 0;
+        NCRYPT_KEY_HANDLE second = 0;
+        ASSERT_EQ(t->CreatePersistedKey(ph, &first, u"ECDSA_P256", c.name, AT_SIGNATURE, 0), 0);
+        ASSERT_EQ(t->CreatePersistedKey(ph, &second, u"ECDSA_P256", c.name, c.secondKeySpec,
+                                        c.secondFlags),
+                  0);
+        ASSERT_EQ(t->FinalizeKey(ph, first, 0), 0);
+        const Bytes before = containerKey(c.name, AT_SIGNATURE);
+        ASSERT_FALSE(before.empty());
+        const DWORD contexts = liveContexts();
+        EXPECT_EQ(t->FinalizeKey(ph, second, 0), c.expected);
+        const bool replaced = (c.secondFlags & NCRYPT_OVERWRITE_KEY_FLAG) != 0;
+        EXPECT_EQ(containerKey(c.name, AT_SIGNATURE) != before, replaced);
+        EXPECT_EQ(containerKey(c.name, AT_KEYEXCHANGE).empty(), c.secondKeySpec != AT_KEYEXCHANGE);
+        if (c.expected != 0) {
+            EXPECT_EQ(liveContexts(), contexts);
+            EXPECT_EQ(t->FinalizeKey(ph, second, 0), c.expected);
+        }
+        EXPECT_EQ(t->FreeKey(ph, first), 0);
+        EXPECT_EQ(t->FreeKey(ph, second), 0);
+    }
 }
 
 TEST_F(Ksp, OpenKeyReadsTheContainerAndReleasesOnFailure) {
