@@ -73,7 +73,9 @@ class Bank {
         std::error_code ec;
         fs::remove_all(root_, ec);
     }
-    std::string der(const char* name) const { return readText(root_ / (std::string(name) + ".der")); }
+    std::string der(const char* name) const {
+        return readText(root_ / (std::string(name) + ".der"));
+    }
     const softkey::Token& token() const { return token_; }
 
   private:
@@ -102,12 +104,14 @@ class CertificateSubject : public ::testing::Test {
         env_.setUser(std::string(R"({"pin": ")") + kTestPin + "\"}");
         for (const char* name : names) {
             ASSERT_EQ(ORVA_API_FN(api_, QZAPI_GMWritePKCS7_Enc)(bank().der(name).c_str(), nullptr,
-                                                                 nullptr),
+                                                                nullptr),
                       kSuccess)
                 << name;
         }
     }
-    static ByteString certificate(const char* name) { return *softkey::fromBase64(bank().der(name)); }
+    static ByteString certificate(const char* name) {
+        return *softkey::fromBase64(bank().der(name));
+    }
 
     std::set<std::string> containersLeft() const {
         std::set<std::string> left;
@@ -175,8 +179,8 @@ TEST_F(CertificateSubject, TheRealHolderOfTheNameSignsBesideTheForgery) {
 TEST_F(CertificateSubject, DeletionByNameTakesTheNameAsListed) {
     plugAndInstall({kForged, kPlain});
     const auto del = [&](const std::string& names) {
-        return ORVA_API_FN(api_, QZAPI_GMDelTempKey)(names.c_str(),
-                                                      static_cast<int>(names.size()), nullptr);
+        return ORVA_API_FN(api_, QZAPI_GMDelTempKey)(names.c_str(), static_cast<int>(names.size()),
+                                                     nullptr);
     };
     // The unescaped text names the plain certificate alone.
     EXPECT_EQ(del(kPlainDn), kSuccess);

@@ -20,12 +20,12 @@ TEST(DistinguishedNameItems, SplitOnlyAtUnescapedCommas) {
         const char* text;
         std::vector<DnItem> items;
     } cases[] = {
-        {"CN=Zhang San,OU=Unit,O=Bank",
-         {{"CN", "Zhang San"}, {"OU", "Unit"}, {"O", "Bank"}}},
+        {"CN=Zhang San,OU=Unit,O=Bank", {{"CN", "Zhang San"}, {"OU", "Unit"}, {"O", "Bank"}}},
         {kForged, {{"O", "x,CN=Zhang San"}, {"CN", "Wang Wu"}}},
         // An escaped backslash, then a comma that separates.
         {"CN=a\\\\,O=b", {{"CN", "a\\"}, {"O", "b"}}},
-        {"CN=\\ a\\ ,OU=\\#1,O=\\+\\\"\\<\\>\\;\\=", {{"CN", " a "}, {"OU", "#1"}, {"O", "+\"<>;="}}},
+        {"CN=\\ a\\ ,OU=\\#1,O=\\+\\\"\\<\\>\\;\\=",
+         {{"CN", " a "}, {"OU", "#1"}, {"O", "+\"<>;="}}},
         // Hex pairs, either case.
         {"CN=x\\2CCN=y\\2c\\41", {{"CN", "x,CN=y,A"}}},
         // A backslash that escapes nothing stays, as pages wrote it before.
@@ -47,10 +47,8 @@ TEST(DistinguishedNameItems, CommonNameIsTheFirstCnItemUnescaped) {
         bool has;
         const char* value;
     } cases[] = {
-        {kForged, true, "Wang Wu"},
-        {"CN=Li\\, Si,CN=Other", true, "Li, Si"},
-        {"O=Bank", false, ""},
-        {"O=\\,CN=Evil", false, ""},
+        {kForged, true, "Wang Wu"}, {"CN=Li\\, Si,CN=Other", true, "Li, Si"},
+        {"O=Bank", false, ""},      {"O=\\,CN=Evil", false, ""},
         {"CN=", true, ""},
     };
     for (const auto& c : cases) {
