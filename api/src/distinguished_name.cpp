@@ -2,6 +2,8 @@
 
 #include <optional>
 
+#include "orva/hex.h"
+
 namespace orva::api {
 
 namespace {
@@ -12,19 +14,6 @@ constexpr std::string_view kOrganisation = "O";
 // What RFC 4514 lets a backslash escape by itself; anything else by two hex
 // digits.
 constexpr std::string_view kEscapable = ",+\"\\<>;#= ";
-
-int hexDigit(char c) noexcept {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
-}
 
 // The escape that starts with the backslash at text[at]: its length (2 for a
 // character, 3 for a hex pair) and the byte it stands for; length 0 when the
@@ -39,8 +28,8 @@ Escape escapeAt(std::string_view text, std::size_t at) noexcept {
         return {2, text[at + 1]};
     }
     if (at + 2 < text.size()) {
-        const int high = hexDigit(text[at + 1]);
-        const int low = hexDigit(text[at + 2]);
+        const int high = hexValue(text[at + 1]);
+        const int low = hexValue(text[at + 2]);
         if (high >= 0 && low >= 0) {
             return {3, static_cast<char>(high * 16 + low)};
         }
