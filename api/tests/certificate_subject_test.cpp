@@ -5,9 +5,7 @@
 // file a common name names.
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
-#include <algorithm>
 #include <initializer_list>
 #include <regex>
 #include <set>
@@ -22,96 +20,60 @@ namespace {
 
 // Key pairs awaiting their certificates; each certificate's subject as openssl
 // writes it (most general first) and as the key lists it (most specific first).
-constexpr const char* kForged = "wang-forged";  // type 3
+struct Pair {
+    const char* name;
+    const char* type;
+    const char* request;
+};
+constexpr Pair kForged = {"wang-forged", "3", "/CN=Wang Wu/O=x,CN=Zhang San"};
 constexpr const char* kForgedDn = "O=x\\,CN=Zhang San,CN=Wang Wu";
-constexpr const char* kPlain = "zhang-plain";  // type 2
+constexpr Pair kPlain = {"zhang-plain", "2", "/CN=Wang Wu/CN=Zhang San/O=x"};
 constexpr const char* kPlainDn = "O=x,CN=Zhang San,CN=Wang Wu";
-constexpr const char* kComma = "li-comma";  // type 3
+constexpr Pair kComma = {"li-comma", "3", "/O=Bank/CN=Li, Si"};
 constexpr const char* kCommaDn = "CN=Li\\, Si,O=Bank";
 
 constexpr std::string_view kXml = "<T><Amount>100.00</Amount></T>";
 constexpr const char* kDisplay = "Pay 100.00?";
 
-// TMPDIR as the program found it: each test points it into its own folder.
-const std::string originalTemp = [] {
-    const char* value = getenv("TMPDIR");
-    return std::string(value != nullptr && *value != '\0' ? value : "/tmp");
-}();
-
-// Key TPL with the three key pairs, and NAME.der: the base64 certificate the
-// test CA issued over openssl's request from that key pair.
-constexpr const char* kMakeBank = R"(set -e
-softkey() { "$BIN/softkey" --dir . "$@"; }
-softkey create --sn TPL --pin 12345678 >/dev/null
+// Key SN1 in the test's store; request NAME TYPE SUBJECT adds a key pair and
+// leaves in NAME.der the base64 certificate the store's test CA issued over
+// openssl's request from it.
+constexpr const char* kBank = R"(set -e
+softkey() { "$BIN/softkey" --dir softkey "$@"; }
+softkey create --sn SN1 --pin 12345678 >/dev/null
 request() {
-  softkey provision --sn TPL --no-certificate --name $1 --alg sm2 --type $2 >/dev/null
-  softkey export-key --sn TPL --slot sign --container $1 > $1.key
+  softkey provision --sn SN1 --no-certificate --name $1 --alg sm2 --type $2 >/dev/null
+  softkey export-key --sn SN1 --slot sign --container $1 > $1.key
   openssl req -new -key $1.key -subj "$3" -out $1.csr -sm3 -sigopt distid:1234567812345678
   softkey issue --format der $1.csr | tr -d '\n' > $1.der
 }
-request wang-forged 3 '/CN=Wang Wu/O=x,CN=Zhang San'
-request zhang-plain 2 '/CN=Wang Wu/CN=Zhang San/O=x'
-request li-comma 3 '/O=Bank/CN=Li, Si'
 )";
-
-class Bank {
-  public:
-    Bank() {
-        std::string pattern = originalTemp + "/orva-subject-bank-XXXXXX";
-        if (mkdtemp(pattern.data()) == nullptr) {
-            throw std::runtime_error("mkdtemp failed");
-        }
-        root_ = pattern;
-        const auto made = runCommand("cd '" + root_.string() + "' && BIN='" + binFolder().string() +
-                                     "' && " + kMakeBank);
-        if (made.status != 0) {
-            throw std::runtime_error(made.output);
-        }
-        token_ = softkey::Store(root_).read("TPL");
-    }
-    ~Bank() {
-        std::error_code ec;
-        fs::remove_all(root_, ec);
-    }
-    std::string der(const char* name) const {
-        return readText(root_ / (std::string(name) + ".der"));
-    }
-    const softkey::Token& token() const { return token_; }
-
-  private:
-    fs::path root_;
-    softkey::Token token_;
-};
-
-const Bank& bank() {
-    static const Bank made;
-    return made;
-}
 
 class CertificateSubject : public ::testing::Test {
   protected:
     void SetUp() override { ASSERT_TRUE(api_.loaded()) << orva_platform_last_load_error(); }
 
-    // Key SN1 with the named key pairs, their certificates installed as a page
+    // The key pairs on key SN1, their certificates installed as a page
     // installs them.
-    void plugAndInstall(std::initializer_list<const char*> names) {
-        softkey::Token token = bank().token();
-        token.serial = "SN1";
-        std::erase_if(token.containers, [&](const auto& entry) {
-            return std::find(names.begin(), names.end(), entry.second.name) == names.end();
-        });
-        env_.store().create(token);
+    void plugAndInstall(std::initializer_list<Pair> pairs) {
+        std::string script =
+            "cd '" + env_.root().string() + "' && BIN='" + binFolder().string() + "' && " + kBank;
+        for (const Pair& p : pairs) {
+            script += std::string("request ") + p.name + " " + p.type + " '" + p.request + "'\n";
+        }
+        const auto made = runCommand(script);
+        ASSERT_EQ(made.status, 0) << made.output;
         env_.setUser(std::string(R"({"pin": ")") + kTestPin + "\"}");
-        for (const char* name : names) {
-            ASSERT_EQ(ORVA_API_FN(api_, QZAPI_GMWritePKCS7_Enc)(bank().der(name).c_str(), nullptr,
-                                                                nullptr),
+        for (const Pair& p : pairs) {
+            ASSERT_EQ(ORVA_API_FN(api_, QZAPI_GMWritePKCS7_Enc)(der(p).c_str(), nullptr, nullptr),
                       kSuccess)
-                << name;
+                << p.name;
         }
     }
-    static ByteString certificate(const char* name) {
-        return *softkey::fromBase64(bank().der(name));
+    std::string der(const Pair& p) const {
+        return readText(env_.root() / (std::string(p.name) + ".der"));
     }
+    ByteString certificate(const Pair& p) const { return *softkey::fromBase64(der(p)); }
 
     std::set<std::string> containersLeft() const {
         std::set<std::string> left;
@@ -123,23 +85,22 @@ class CertificateSubject : public ::testing::Test {
 
     TextResult certDns() { return callForText(ORVA_API_FN(api_, QZAPI_GMGetCertDN)); }
 
-    // Buffer mode: the code, or the signature that verifies with openssl and
-    // the certificate it carries.
-    int sign(const char* signerDn, ByteString* signer = nullptr) {
+    // Buffer mode: the code; a signature must carry the expected signer's
+    // certificate and verify with openssl.
+    int sign(const char* signerDn, const Pair& expected) {
         const TextResult result = callForText([&](char* buffer, int* length) {
             return ORVA_API_FN(api_, QZAPI_GMUsbKeySign)(signerDn, "SM3", kXml.data(),
                                                          static_cast<int>(kXml.size()), "",
                                                          kDisplay, "", buffer, length);
         });
         if (result.code == kSuccess) {
-            const ByteString carried = signedDataCertificate(env_, result.text);
-            const ByteString packet = expectedPacket(
-                carried == certificate(kPlain) ? PacketForm::text : PacketForm::binary, kXml,
-                kDisplay);
-            EXPECT_EQ(verifySm2Signature(env_, result.text, packet, carried), "") << signerDn;
-            if (signer != nullptr) {
-                *signer = carried;
-            }
+            const PacketForm form =
+                std::string_view(expected.type) == "2" ? PacketForm::text : PacketForm::binary;
+            EXPECT_EQ(signedDataCertificate(env_, result.text), certificate(expected)) << signerDn;
+            EXPECT_EQ(verifySm2Signature(env_, result.text, expectedPacket(form, kXml, kDisplay),
+                                         certificate(expected)),
+                      "")
+                << signerDn;
         }
         return result.code;
     }
@@ -153,38 +114,29 @@ TEST_F(CertificateSubject, ACommaInAValueNeverNamesAnotherSigner) {
     plugAndInstall({kForged});
     EXPECT_EQ(certDns().text, kForgedDn);
     for (const char* dn : {"CN=Zhang San,O=x", "Zhang San", "CN=Zhang San", "CN=Wang Wu,O=x"}) {
-        EXPECT_EQ(sign(dn), kNoMatchCertificate) << dn;
+        EXPECT_EQ(sign(dn, kForged), kNoMatchCertificate) << dn;
     }
     for (const char* dn : {"CN=Wang Wu", "Wang", kForgedDn, "CN=Wang Wu,O=x\\2CCN=Zhang San"}) {
-        ByteString signer;
-        EXPECT_EQ(sign(dn, &signer), kSuccess) << dn;
-        EXPECT_EQ(signer, certificate(kForged)) << dn;
+        EXPECT_EQ(sign(dn, kForged), kSuccess) << dn;
     }
 }
 
-TEST_F(CertificateSubject, TheRealHolderOfTheNameSignsBesideTheForgery) {
+// Beside the forgery, the certificate whose subject is that text unescaped.
+TEST_F(CertificateSubject, TheRealHolderOfTheNameSignsAndIsDeletedByIt) {
     plugAndInstall({kForged, kPlain});
     EXPECT_EQ(certDns().text, std::string(kForgedDn) + "||" + kPlainDn);
-    ByteString signer;
-    ASSERT_EQ(sign("CN=Zhang San,O=x", &signer), kSuccess);
-    EXPECT_EQ(signer, certificate(kPlain));
-    ASSERT_EQ(sign("CN=Wang Wu", &signer), kSuccess);
-    EXPECT_EQ(signer, certificate(kForged));
+    EXPECT_EQ(sign("CN=Zhang San,O=x", kPlain), kSuccess);
+    EXPECT_EQ(sign("CN=Wang Wu", kForged), kSuccess);
     // Two subjects, not one: neither is an older copy of the other.
     int unused = 0;
     EXPECT_EQ(ORVA_API_FN(api_, QZAPI_GMJudgeAndDelOlderDN)(&unused), 1);
-    EXPECT_EQ(containersLeft(), (std::set<std::string>{kForged, kPlain}));
-}
-
-TEST_F(CertificateSubject, DeletionByNameTakesTheNameAsListed) {
-    plugAndInstall({kForged, kPlain});
+    EXPECT_EQ(containersLeft(), (std::set<std::string>{kForged.name, kPlain.name}));
     const auto del = [&](const std::string& names) {
         return ORVA_API_FN(api_, QZAPI_GMDelTempKey)(names.c_str(), static_cast<int>(names.size()),
                                                      nullptr);
     };
-    // The unescaped text names the plain certificate alone.
     EXPECT_EQ(del(kPlainDn), kSuccess);
-    EXPECT_EQ(containersLeft(), std::set<std::string>{kForged});
+    EXPECT_EQ(containersLeft(), std::set<std::string>{kForged.name});
     EXPECT_EQ(del(kPlainDn), kNoMatchCertificate);
     EXPECT_EQ(del("O=x\\2cCN=Zhang San,CN=Wang Wu"), kSuccess);
     EXPECT_TRUE(containersLeft().empty());
@@ -207,15 +159,16 @@ TEST_F(CertificateSubject, TheSignatureFileIsNamedByTheUnescapedCommonName) {
                                                            static_cast<int>(kXml.size()), kDisplay,
                                                            digits.c_str(), nullptr, &length),
               kSuccess);
-    std::vector<std::string> written;
+    // The key pair's files and the signature file are all that is in the folder.
+    std::vector<std::string> signatures;
     for (const auto& entry : fs::directory_iterator(env_.root())) {
         if (entry.path().extension() == ".sig") {
-            written.push_back(entry.path().filename().string());
+            signatures.push_back(entry.path().filename().string());
         }
     }
-    ASSERT_EQ(written.size(), 1u);
-    EXPECT_TRUE(std::regex_match(written[0], std::regex("Li, Si\\.[0-9]{12}\\.[0-9]{6}\\.sig")))
-        << written[0];
+    ASSERT_EQ(signatures.size(), 1u);
+    EXPECT_TRUE(std::regex_match(signatures[0], std::regex("Li, Si\\.[0-9]{12}\\.[0-9]{6}\\.sig")))
+        << signatures[0];
 }
 
 }  // namespace

@@ -41,22 +41,6 @@ TEST(DistinguishedNameItems, SplitOnlyAtUnescapedCommas) {
     }
 }
 
-TEST(DistinguishedNameItems, CommonNameIsTheFirstCnItemUnescaped) {
-    const struct {
-        const char* text;
-        bool has;
-        const char* value;
-    } cases[] = {
-        {kForged, true, "Wang Wu"}, {"CN=Li\\, Si,CN=Other", true, "Li, Si"},
-        {"O=Bank", false, ""},      {"O=\\,CN=Evil", false, ""},
-        {"CN=", true, ""},
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(hasCommonName(c.text), c.has) << c.text;
-        EXPECT_EQ(commonNameValue(c.text), c.value) << c.text;
-    }
-}
-
 TEST(DistinguishedName, EscapedCommasNeverForgeAnItem) {
     const struct {
         const char* requested;
