@@ -8,12 +8,14 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "bound_function_table.h"
 #include "byte_buffer.h"
 #include "certificate_subject.h"
 #include "container_walk.h"
 #include "device_session.h"
+#include "distinguished_name.h"
 #include "export_guard.h"
 #include "orva/openssl_ptr.h"
 #include "orva_api.h"
@@ -99,7 +101,8 @@ struct KeptCertificate {
 
 ApiErrorCode deleteOlderDuplicateCertificates(void* device, int& flag) {
     flag = kNothingDeleted;
-    std::map<std::string, KeptCertificate> kept;
+    // Keyed by the subject's items, unescaped: one subject however it is written.
+    std::map<std::vector<DnItem>, KeptCertificate> kept;
     ContainerWalk walk(device);
     std::uint32_t step = walk.next();
     for (; step == DRV_OK; step = walk.next()) {
@@ -115,9 +118,10 @@ ApiErrorCode deleteOlderDuplicateCertificates(void* device, int& flag) {
         if (!current) {
             continue;
         }
-        const auto entry = kept.find(subject);
+        std::vector<DnItem> items = distinguishedNameItems(subject);
+        const auto entry = kept.find(items);
         if (entry == kept.end()) {
-            kept.emplace(subject, KeptCertificate{std::move(current), walk.index()});
+            kept.emplace(std::move(items), KeptCertificate{std::move(current), walk.index()});
             continue;
         }
         KeptCertificate& recorded = entry->second;

@@ -1,77 +1,139 @@
 #include "distinguished_name.h"
 
+#include <optional>
+
+#include "orva/hex.h"
+
 namespace orva::api {
 
 namespace {
 
-constexpr std::string_view kCnPrefix = "CN=";
-constexpr std::string_view kOuPrefix = "OU=";
-constexpr std::string_view kOPrefix = "O=";
+constexpr std::string_view kCommonName = "CN";
+constexpr std::string_view kUnit = "OU";
+constexpr std::string_view kOrganisation = "O";
+// What RFC 4514 lets a backslash escape by itself; anything else by two hex
+// digits.
+constexpr std::string_view kEscapable = ",+\"\\<>;#= ";
 
-// Where the first item named by prefix starts: at the start of the text or
-// just after a comma, never inside another item's value.
-std::size_t itemStart(std::string_view text, std::string_view prefix) noexcept {
-    for (std::size_t at = text.find(prefix); at != std::string_view::npos;
-         at = text.find(prefix, at + 1)) {
-        if (at == 0 || text[at - 1] == ',') {
+// The escape that starts with the backslash at text[at]: its length (2 for a
+// character, 3 for a hex pair) and the byte it stands for; length 0 when the
+// backslash escapes nothing and stands for itself.
+struct Escape {
+    std::size_t length = 0;
+    char byte = '\\';
+};
+
+Escape escapeAt(std::string_view text, std::size_t at) noexcept {
+    if (at + 1 < text.size() && kEscapable.find(text[at + 1]) != std::string_view::npos) {
+        return {2, text[at + 1]};
+    }
+    if (at + 2 < text.size()) {
+        const int high = hexValue(text[at + 1]);
+        const int low = hexValue(text[at + 2]);
+        if (high >= 0 && low >= 0) {
+            return {3, static_cast<char>(high * 16 + low)};
+        }
+    }
+    return {};
+}
+
+// The first c at or after from that no backslash escapes.
+std::size_t findUnescaped(std::string_view text, char c, std::size_t from) noexcept {
+    for (std::size_t at = from; at < text.size();) {
+        if (text[at] == c) {
             return at;
         }
+        const std::size_t escape = text[at] == '\\' ? escapeAt(text, at).length : 0;
+        at += escape == 0 ? 1 : escape;
     }
     return std::string_view::npos;
 }
 
-// That item up to the next comma or the end, prefix included; empty when
-// there is none.
-std::string_view itemFrom(std::string_view text, std::string_view prefix) noexcept {
-    const std::size_t start = itemStart(text, prefix);
-    if (start == std::string_view::npos) {
-        return {};
+std::string unescape(std::string_view text) {
+    std::string value;
+    value.reserve(text.size());
+    for (std::size_t at = 0; at < text.size();) {
+        const Escape escape = text[at] == '\\' ? escapeAt(text, at) : Escape{};
+        value += escape.length == 0 ? text[at] : escape.byte;
+        at += escape.length == 0 ? 1 : escape.length;
     }
-    const std::size_t end = text.find(',', start);
-    return text.substr(start, end == std::string_view::npos ? end : end - start);
+    return value;
+}
+
+DnItem itemOf(std::string_view text) {
+    const std::size_t equals = findUnescaped(text, '=', 0);
+    if (equals == std::string_view::npos) {
+        return {std::string(text), std::nullopt};
+    }
+    return {std::string(text.substr(0, equals)), unescape(text.substr(equals + 1))};
+}
+
+// The value of the first item with that name and a value.
+std::optional<std::string> valueOf(const std::vector<DnItem>& items, std::string_view name) {
+    for (const DnItem& item : items) {
+        if (item.name == name && item.value) {
+            return item.value;
+        }
+    }
+    return std::nullopt;
 }
 
 }  // namespace
 
-bool hasCommonName(std::string_view text) noexcept {
-    return itemStart(text, kCnPrefix) != std::string_view::npos;
+std::vector<DnItem> distinguishedNameItems(std::string_view text) {
+    std::vector<DnItem> items;
+    if (text.empty()) {
+        return items;
+    }
+    for (std::size_t start = 0;;) {
+        const std::size_t comma = findUnescaped(text, ',', start);
+        items.push_back(itemOf(text.substr(start, comma - start)));
+        if (comma == std::string_view::npos) {
+            return items;
+        }
+        start = comma + 1;
+    }
 }
 
-std::string_view commonNameValue(std::string_view text) noexcept {
-    const std::string_view item = itemFrom(text, kCnPrefix);
-    return item.empty() ? item : item.substr(kCnPrefix.size());
+bool sameDistinguishedName(std::string_view a, std::string_view b) {
+    return distinguishedNameItems(a) == distinguishedNameItems(b);
+}
+
+bool hasCommonName(std::string_view text) {
+    return valueOf(distinguishedNameItems(text), kCommonName).has_value();
+}
+
+std::string commonNameValue(std::string_view text) {
+    return valueOf(distinguishedNameItems(text), kCommonName).value_or(std::string());
 }
 
 ApiErrorCode matchDistinguishedName(std::string_view requested, std::string_view subject,
                                     std::string& commonName) {
-    // The subject's CN value, OU part and O part (the parts with their
-    // prefixes).
-    const std::string_view subjectCn = commonNameValue(subject);
-    const std::string_view subjectOu = itemFrom(subject, kOuPrefix);
-    const std::string_view subjectO = itemFrom(subject, kOPrefix);
-    // The request's CN value; without "CN=" the whole request is one.
-    const bool requestHasCn = hasCommonName(requested);
-    const std::string_view requestedCn = requestHasCn ? commonNameValue(requested) : requested;
+    const std::vector<DnItem> subjectItems = distinguishedNameItems(subject);
+    const std::string subjectCn = valueOf(subjectItems, kCommonName).value_or(std::string());
+    const std::vector<DnItem> requestItems = distinguishedNameItems(requested);
+    const std::optional<std::string> requestedCn = valueOf(requestItems, kCommonName);
 
     bool match = false;
-    if (requested.find(',') == std::string_view::npos) {
-        // A name alone: the beginning of the subject's CN value.
-        match = !requestedCn.empty() && requestedCn.size() <= subjectCn.size() &&
-                subjectCn.starts_with(requestedCn);
+    if (requestItems.size() <= 1) {
+        // A name alone, or one CN item: the beginning of the subject's CN value.
+        const std::string name = requestedCn ? *requestedCn : unescape(requested);
+        match = !name.empty() && subjectCn.starts_with(name);
     } else {
         // A full name: CN exactly, and OU and O where the request gives them.
-        if (!requestHasCn) {
+        if (!requestedCn) {
             return kInvalidParameter;
         }
-        const std::string_view requestedOu = itemFrom(requested, kOuPrefix);
-        const std::string_view requestedO = itemFrom(requested, kOPrefix);
-        match = requestedCn == subjectCn && (requestedOu.empty() || requestedOu == subjectOu) &&
-                (requestedO.empty() || requestedO == subjectO);
+        const auto givenMatches = [&](std::string_view name) {
+            const std::optional<std::string> given = valueOf(requestItems, name);
+            return !given || given == valueOf(subjectItems, name);
+        };
+        match = *requestedCn == subjectCn && givenMatches(kUnit) && givenMatches(kOrganisation);
     }
     if (!match) {
         return kNoMatchCertificate;
     }
-    commonName.assign(subjectCn);
+    commonName = subjectCn;
     return kSuccess;
 }
 

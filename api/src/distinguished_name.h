@@ -1,31 +1,49 @@
 #pragma once
 
-// MatchDistinguishedName: does a signer's name, as a page writes it, name a
-// certificate's subject? Subjects are "NAME=value" items joined by commas, as
-// the algorithm library decodes them ("CN=Zhang San,OU=Unit,O=Bank").
+// Distinguished names as the algorithm library decodes them and as pages pass
+// them back: "NAME=value" items joined by commas, most specific first
+// ("CN=Zhang San,OU=Unit,O=Bank"), values escaped as RFC 4514 escapes them
+// ("O=x\,CN=y" is one item). Items are split only at unescaped commas and
+// values compared unescaped; a backslash that escapes nothing stays a
+// backslash, so a name a page wrote without escapes reads as it always did.
 
+#include <compare>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "orva_result_codes.h"
 
 namespace orva::api {
 
-// Items are recognised by their names only where an item starts: at the start
-// of the text or just after a comma.
+// One item: the text before its first '=' and the value after it, unescaped
+// (none for an item without '=').
+struct DnItem {
+    std::string name;
+    std::optional<std::string> value;
+    auto operator<=>(const DnItem&) const = default;
+};
 
-// Whether the text has a "CN=" item.
-bool hasCommonName(std::string_view text) noexcept;
+// The items of a name, in order; none for an empty text.
+std::vector<DnItem> distinguishedNameItems(std::string_view text);
 
-// The text after the first "CN=" item's name up to the next comma or the end;
-// empty when there is none.
-std::string_view commonNameValue(std::string_view text) noexcept;
+// Whether two names have the same items, in the same order, values compared
+// unescaped.
+bool sameDistinguishedName(std::string_view a, std::string_view b);
+
+// Whether the text has a "CN" item.
+bool hasCommonName(std::string_view text);
+
+// The first "CN" item's value, unescaped; empty when there is none.
+std::string commonNameValue(std::string_view text);
 
 // 0 when the requested name matches the subject, with commonName := the
-// subject's CN value; -405 when it does not; -106 for a request with a comma
-// but no "CN=" item. A request without a comma matches every subject whose CN value
-// begins with it (case-sensitive); one with a comma must give the CN value
-// exactly, and any "OU=" or "O=" part it gives must equal the subject's.
+// subject's CN value (unescaped); -405 when it does not; -106 for a request of
+// several items without a CN item. A request of one item matches every subject
+// whose CN value begins with its CN value (case-sensitive; the whole request
+// is that value when it is not a CN item); one of several items must give the
+// CN value exactly, and any OU or O item it gives must equal the subject's.
 // Nothing else is written: the caller decides what a match means.
 ApiErrorCode matchDistinguishedName(std::string_view requested, std::string_view subject,
                                     std::string& commonName);

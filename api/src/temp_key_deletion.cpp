@@ -15,6 +15,7 @@
 #include "certificate_subject.h"
 #include "container_walk.h"
 #include "device_session.h"
+#include "distinguished_name.h"
 #include "export_guard.h"
 #include "orva_api.h"
 #include "status_event.h"
@@ -124,7 +125,11 @@ ApiErrorCode deleteTempKeys(void* device, const std::string* names, int namesLen
         }
         if (!nameItems.empty()) {
             if (const auto subject = namingSubject(device, walk.index(), info)) {
-                if (std::ranges::find(nameItems, *subject) != nameItems.end()) {
+                // Compared item by item, unescaped: a name as the key lists
+                // it, or as a page wrote it without escapes.
+                if (std::ranges::any_of(nameItems, [&](std::string_view name) {
+                        return sameDistinguishedName(name, *subject);
+                    })) {
                     doomed.push_back(walk.index());
                     ++nameMatches;
                 }

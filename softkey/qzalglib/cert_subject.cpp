@@ -49,7 +49,27 @@ std::string attributeValue(const ASN1_STRING* value) {
     return text;
 }
 
-// Cuts text to at most max bytes without splitting a UTF-8 character.
+// The value as RFC 4514 writes it, so that a reader splitting at commas never
+// takes a separator inside a value for one between items. A value without
+// these characters stays as it is.
+std::string escapedValue(std::string_view value) {
+    constexpr std::string_view kAlwaysEscaped = ",+\"\\<>;";
+    std::string text;
+    text.reserve(value.size());
+    for (std::size_t i = 0; i < value.size(); ++i) {
+        const char c = value[i];
+        const bool leading = i == 0 && (c == ' ' || c == '#');
+        const bool trailing = i + 1 == value.size() && c == ' ';
+        if (leading || trailing || kAlwaysEscaped.find(c) != std::string_view::npos) {
+            text += '\\';
+        }
+        text += c;
+    }
+    return text;
+}
+
+// Cuts text to at most max bytes without splitting a UTF-8 character or an
+// escape.
 void cutAtCharacter(std::string& text, std::size_t max) {
     if (text.size() <= max) {
         return;
@@ -60,7 +80,14 @@ void cutAtCharacter(std::string& text, std::size_t max) {
     while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) {
         --end;
     }
-    text.resize(end);
+    // Escapes are a backslash and one ASCII character, and a backslash is
+    // itself escaped: an odd run of backslashes before end leaves the last
+    // one's character behind, so it goes too.
+    std::size_t backslashes = 0;
+    while (backslashes < end && text[end - 1 - backslashes] == '\\') {
+        ++backslashes;
+    }
+    text.resize(end - backslashes % 2);
 }
 
 // Decoding a certificate costs more than a signature (OpenSSL decodes its public
@@ -88,7 +115,7 @@ std::string decodeSubject(std::span<const std::uint8_t> der) {
         }
         text += attributeName(X509_NAME_ENTRY_get_object(entry));
         text += '=';
-        text += attributeValue(X509_NAME_ENTRY_get_data(entry));
+        text += escapedValue(attributeValue(X509_NAME_ENTRY_get_data(entry)));
     }
     cutAtCharacter(text, kSubjectMaxBytes);
     return text;

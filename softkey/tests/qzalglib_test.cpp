@@ -639,8 +639,9 @@ class QzaDecodeX509Cert : public testing::Test {
     TempDir dir_;
 };
 
-// Most specific attribute first, short names, UTF-8 values without escaping,
-// unknown attributes as their OID, and every attribute of a multi-valued name.
+// Most specific attribute first, short names, UTF-8 values escaped as RFC 4514
+// escapes them, unknown attributes as their OID, and every attribute of a
+// multi-valued name as an item of its own.
 TEST_F(QzaDecodeX509Cert, SubjectText) {
     struct Case {
         std::string request, expected;
@@ -651,7 +652,10 @@ TEST_F(QzaDecodeX509Cert, SubjectText) {
         {"/C=CN/ST=Beijing/L=Haidian/O=Orva/CN=Bob/emailAddress=bob@orva.example",
          "E=bob@orva.example,CN=Bob,O=Orva,L=Haidian,ST=Beijing,C=CN"},
         {"/C=CN/O=测试银行/OU=個人業務/CN=张三", "CN=张三,OU=個人業務,O=测试银行,C=CN"},
-        {"/O=Smith, Jones \\+ Co=\"q\"/CN= padded ", "CN= padded ,O=Smith, Jones + Co=\"q\""},
+        {"/O=Smith, Jones \\+ Co=\"q\"/CN= padded ",
+         "CN=\\ padded\\ ,O=Smith\\, Jones \\+ Co=\\\"q\\\""},
+        {"/CN=Wang Wu/O=x,CN=Zhang San", "O=x\\,CN=Zhang San,CN=Wang Wu"},
+        {"/CN=#1 <a>;b\\\\c/OU=\\ /O=a #", "O=a #,OU=\\ ,CN=\\#1 \\<a\\>\\;b\\\\c"},
         {"/testAttribute=custom/CN=x", "CN=x,1.2.3.4.5=custom"},
         {"/O=Orva/CN=a+UID=b", "UID=b,CN=a,O=Orva", "-multivalue-rdn"},
     };
@@ -693,6 +697,28 @@ TEST_F(QzaDecodeX509Cert, LongSubjectsAreCutAtACharacterBoundary) {
         const std::string subject = decode(makeCert(request));
         EXPECT_EQ(subject.size(), c.expectedLength) << "pad " << c.pad;
         EXPECT_EQ(subject, full.substr(0, c.expectedLength)) << "pad " << c.pad;
+    }
+}
+
+TEST_F(QzaDecodeX509Cert, LongSubjectsAreNeverCutInsideAnEscape) {
+    // "CN=<pad>" then 16 times ",OU=" and 32 escaped commas: with pad 11 byte
+    // 1023 is the comma of an escape, whose backslash goes too.
+    const std::string commas(32, ',');
+    std::string escaped;
+    for (int i = 0; i < 32; ++i) {
+        escaped += "\\,";
+    }
+    for (const auto& [pad, expectedLength] : {std::pair{10u, 1023u}, std::pair{11u, 1022u}}) {
+        const std::string cn(pad, 'p');
+        std::string request, full = "CN=" + cn;
+        for (int i = 0; i < 16; ++i) {
+            request += "/OU=" + commas;
+            full += ",OU=" + escaped;
+        }
+        request += "/CN=" + cn;
+        const std::string subject = decode(makeCert(request));
+        EXPECT_EQ(subject.size(), expectedLength) << "pad " << pad;
+        EXPECT_EQ(subject, full.substr(0, expectedLength)) << "pad " << pad;
     }
 }
 
