@@ -10,10 +10,13 @@
 #include <array>
 #include <cstdlib>
 #include <ctime>
+#include <functional>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "attached_file.h"
 #include "bound_function_table.h"
 #include "distinguished_name.h"
 #include "hash_ids.h"
@@ -327,6 +330,61 @@ TEST_F(WindowDuringTheWait, FileModeRunsItsTailInsideTheSession) {
     // The tail's failure is the call's.
     const FileModeTail failing = [](std::string_view) { return kNoFile; };
     EXPECT_EQ(runUsbKeySign(arguments, &failing), kNoFile);
+}
+
+// A file checked before the call is signed as it was checked: another file
+// put in its place is not read, and a write to it stops the call before the
+// key is asked to sign.
+TEST_F(WindowDuringTheWait, ACheckedFileIsSignedAsCheckedOrNotAtAll) {
+    const struct {
+        const char* name;
+        std::function<void(const path&)> after;
+        ApiErrorCode expected;
+    } cases[] = {
+        {"another file in its place",
+         [](const path& p) {
+             test::writeFile(p.string() + ".new", "B");
+             test::fs::rename(p.string() + ".new", p);
+         },
+         kSuccess},
+        {"written to", [](const path& p) { test::writeFile(p, "B"); }, kTokenInfoError},
+    };
+    const path attached = env_.root() / "a.txt";
+    const std::string_view xml = "<T>1</T>";
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        env_.writeFile("a.txt", "A");
+        test::fs::last_write_time(attached, test::fs::file_time_type{});
+        std::optional<RegularFile> opened = RegularFile::open(attached.string());
+        ASSERT_TRUE(opened);
+        AttachedFile checked(attached.string(), std::move(*opened));
+        c.after(attached);
+        signCalls.clear();
+        std::string received;
+        const FileModeTail tail = [&](std::string_view text) {
+            received = text;
+            return kSuccess;
+        };
+        UsbKeySignArguments arguments;
+        arguments.signerDn = "";
+        arguments.xmlMsg = xml.data();
+        arguments.xmlMsgLength = static_cast<int>(xml.size());
+        arguments.signFilePath = attached.c_str();
+        arguments.keyMsg = "Sign a.txt?";
+        ASSERT_EQ(runUsbKeySign(arguments, &tail, &checked), c.expected);
+        if (c.expected != kSuccess) {
+            EXPECT_TRUE(std::none_of(signCalls.begin(), signCalls.end(), [](const SignCall& call) {
+                return call.op == DRV_SIGN_CONFIRM;
+            }));
+            continue;
+        }
+        EXPECT_EQ(
+            test::verifySm2Signature(env_, received,
+                                     test::expectedPacket(test::PacketForm::binary, xml,
+                                                          "Sign a.txt?", attached.string(), "A"),
+                                     test::signingCertificate(test::kSm2Zhang)),
+            "");
+    }
 }
 
 }  // namespace
