@@ -36,60 +36,32 @@ struct TokenText {
     std::string token, key, value, size;
 };
 
-// Another process of the user at work in a folder: a path flips, as fast as it
-// can, between its file and a symbolic link to a secret one. The file keeps a
-// second name, so that each flip back restores it whole.
-class PathSwapper {
-  public:
-    PathSwapper(const fs::path& path, const fs::path& secret)
-        : path_(path.string()), secret_(secret.string()) {
-        fs::create_hard_link(path, path_ + ".keep");
-        thread_ = std::thread([this] { run(); });
-    }
-    ~PathSwapper() {
-        stop_ = true;
-        thread_.join();
-    }
-    PathSwapper(const PathSwapper&) = delete;
-    PathSwapper& operator=(const PathSwapper&) = delete;
-
-  private:
-    // Each round ends with the file back in place.
-    void run() {
-        const std::string link = path_ + ".link";
-        const std::string back = path_ + ".back";
-        const std::string keep = path_ + ".keep";
-        while (!stop_) {
-            if (::symlink(secret_.c_str(), link.c_str()) != 0 ||
-                ::rename(link.c_str(), path_.c_str()) != 0 ||
-                ::link(keep.c_str(), back.c_str()) != 0 ||
-                ::rename(back.c_str(), path_.c_str()) != 0) {
-                ADD_FAILURE() << "cannot swap " << path_;
-                return;
-            }
+// Calls `call` (until it answers false) for two seconds or 20000 rounds at most
+// while another process of the user flips path, as fast as it can, between its
+// file and a symbolic link to secret. The file keeps a second name, so that
+// each flip back restores it whole.
+void whileSwapped(const fs::path& path, const fs::path& secret, const std::function<bool()>& call) {
+    const std::string name = path.string();
+    const std::string keep = name + ".keep", link = name + ".link", back = name + ".back";
+    fs::create_hard_link(path, keep);
+    std::atomic<bool> stop{false};
+    std::thread swapper([&] {
+        while (!stop && ::symlink(secret.c_str(), link.c_str()) == 0 &&
+               ::rename(link.c_str(), name.c_str()) == 0 &&
+               ::link(keep.c_str(), back.c_str()) == 0 &&
+               ::rename(back.c_str(), name.c_str()) == 0) {
         }
+        EXPECT_TRUE(stop) << "cannot swap " << name;
+    });
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    for (int i = 0; i < 20000 && std::chrono::steady_clock::now() < deadline && call(); ++i) {
     }
+    stop = true;
+    swapper.join();
+}
 
-    std::string path_, secret_;
-    std::atomic<bool> stop_{false};
-    std::thread thread_;
-};
-
-// Calls made while a PathSwapper works: a few thousand at most, for two
-// seconds at most.
-class RaceRounds {
-  public:
-    bool next() { return ++rounds_ <= 5000 && std::chrono::steady_clock::now() < deadline_; }
-
-  private:
-    int rounds_ = 0;
-    std::chrono::steady_clock::time_point deadline_ =
-        std::chrono::steady_clock::now() + std::chrono::seconds(2);
-};
-
-bool holds(const ByteString& haystack, const ByteString& needle) {
-    return std::search(haystack.begin(), haystack.end(), needle.begin(), needle.end()) !=
-           haystack.end();
+bool holds(const ByteString& bytes, const ByteString& part) {
+    return std::search(bytes.begin(), bytes.end(), part.begin(), part.end()) != bytes.end();
 }
 
 class FileTokens : public ::testing::Test {
@@ -363,49 +335,36 @@ TEST_F(FileTokens, ASwappedPathNeverHandsOutOrSignsAnotherFile) {
     // room either was sized for.
     const fs::path secret = file("secret.txt", std::string(genuine.size(), 'S'));
     const std::string digits = this->digits(named(signedPath.string()));
-    const TextResult signature = signFile(digits);
-    ASSERT_EQ(signature.code, kSuccess);
-    const TokenText signatureToken = decode(signature.text);
-    const fs::path signaturePath = env_.root() / signatureToken.value;
-    const std::string signatureText = readText(signaturePath);
-    const auto refusal = [](int code) { return code == kTokenInfoError || code == kOpenFileError; };
+    const TokenText signature = decode(signFile(digits).text);
+    const std::string signatureText = readText(env_.root() / signature.value);
+    const auto refused = [](int code) { return code == kTokenInfoError || code == kOpenFileError; };
 
-    // The signature file read back whole.
-    {
-        const PathSwapper swapper(signaturePath, secret);
-        int read = 0;
-        for (RaceRounds rounds; rounds.next();) {
-            const TextResult result = piece(signatureToken.token, 4096, 0);
-            if (result.code == kSuccess) {
-                ASSERT_EQ(result.text, "MARK=2||CONTENT=" + signatureText);
-                ++read;
-            } else {
-                ASSERT_PRED1(refusal, result.code);
-            }
+    int pieces = 0;
+    whileSwapped(env_.root() / signature.value, secret, [&] {
+        const TextResult result = piece(signature.token, 4096, 0);
+        pieces += result.code == kSuccess ? 1 : 0;
+        EXPECT_TRUE(result.code == kSuccess ? result.text == "MARK=2||CONTENT=" + signatureText
+                                            : refused(result.code))
+            << result.code << " " << result.text;
+        return !HasFailure();
+    });
+    EXPECT_GT(pieces, 0);
+
+    std::vector<std::string> signatures;
+    whileSwapped(signedPath, secret, [&] {
+        const TextResult result = signFile(digits);
+        if (result.code == kSuccess) {
+            signatures.push_back(decode(result.text).value);
         }
-        EXPECT_GT(read, 0);
-    }
-
-    // The named file signed: the packet attaches its own bytes.
+        EXPECT_TRUE(result.code == kSuccess || refused(result.code)) << result.code;
+        return !HasFailure() && signatures.size() < 40;
+    });
+    EXPECT_FALSE(signatures.empty());
     const ByteString packet =
         expectedPacket(PacketForm::binary, kXml, kDisplay, signedPath.string(), genuine);
-    std::vector<std::string> signatureNames;
-    {
-        const PathSwapper swapper(signedPath, secret);
-        for (RaceRounds rounds; rounds.next() && signatureNames.size() < 40;) {
-            const TextResult result = signFile(digits);
-            if (result.code == kSuccess) {
-                signatureNames.push_back(decode(result.text).value);
-            } else {
-                ASSERT_PRED1(refusal, result.code);
-            }
-        }
-    }
-    EXPECT_FALSE(signatureNames.empty());
-    for (const std::string& name : signatureNames) {
+    for (const std::string& name : signatures) {
         const auto der = softkey::fromBase64(readText(env_.root() / name));
-        ASSERT_TRUE(der) << name;
-        EXPECT_TRUE(holds(*der, packet)) << name;
+        EXPECT_TRUE(der && holds(*der, packet)) << name;
     }
 }
 
@@ -413,23 +372,21 @@ TEST_F(FileTokens, ASwappedPathNeverHandsOutOrSignsAnotherFile) {
 // and the signing of one call see one file, whole.
 TEST_F(FileTokens, AnAttachedFileIsOneFileForTheWholeCall) {
     plugSigningKey(env_, {kSm2Zhang});
-    const std::string genuine = "the attachment";
     const std::string other(3000, 'S');
-    const fs::path attached = file("doc.txt", genuine);
+    const fs::path attached = file("doc.txt", "the attachment");
     const fs::path output = env_.root() / "out.p7";
     const ByteString packets[] = {
-        expectedPacket(PacketForm::binary, kXml, kDisplay, attached.string(), genuine),
+        expectedPacket(PacketForm::binary, kXml, kDisplay, attached.string(), "the attachment"),
         expectedPacket(PacketForm::binary, kXml, kDisplay, attached.string(), other)};
-    const PathSwapper swapper(attached, file("other.txt", other));
-    for (RaceRounds rounds; rounds.next();) {
-        ASSERT_EQ(ORVA_API_FN(api_, QZAPI_GMUsbKeySign)(
+    whileSwapped(attached, file("other.txt", other), [&] {
+        EXPECT_EQ(ORVA_API_FN(api_, QZAPI_GMUsbKeySign)(
                       "", "SM3", kXml.data(), static_cast<int>(kXml.size()), attached.c_str(),
                       kDisplay, output.c_str(), nullptr, nullptr),
                   kSuccess);
         const auto der = softkey::fromBase64(readText(output));
-        ASSERT_TRUE(der);
-        ASSERT_TRUE(holds(*der, packets[0]) || holds(*der, packets[1]));
-    }
+        EXPECT_TRUE(der && (holds(*der, packets[0]) || holds(*der, packets[1])));
+        return !HasFailure();
+    });
 }
 
 }  // namespace

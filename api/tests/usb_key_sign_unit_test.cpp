@@ -10,7 +10,6 @@
 #include <array>
 #include <cstdlib>
 #include <ctime>
-#include <functional>
 #include <optional>
 #include <string>
 #include <utility>
@@ -336,54 +335,40 @@ TEST_F(WindowDuringTheWait, FileModeRunsItsTailInsideTheSession) {
 // put in its place is not read, and a write to it stops the call before the
 // key is asked to sign.
 TEST_F(WindowDuringTheWait, ACheckedFileIsSignedAsCheckedOrNotAtAll) {
-    const struct {
-        const char* name;
-        std::function<void(const path&)> after;
-        ApiErrorCode expected;
-    } cases[] = {
-        {"another file in its place",
-         [](const path& p) {
-             test::writeFile(p.string() + ".new", "B");
-             test::fs::rename(p.string() + ".new", p);
-         },
-         kSuccess},
-        {"written to", [](const path& p) { test::writeFile(p, "B"); }, kTokenInfoError},
-    };
     const path attached = env_.root() / "a.txt";
-    const std::string_view xml = "<T>1</T>";
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
+    // Another file renamed into its path, or the file itself written to.
+    const std::pair<bool, ApiErrorCode> cases[] = {{false, kSuccess}, {true, kTokenInfoError}};
+    for (const auto& [inPlace, expected] : cases) {
+        SCOPED_TRACE(inPlace);
         env_.writeFile("a.txt", "A");
+        // Written long ago: any write now moves its time.
         test::fs::last_write_time(attached, test::fs::file_time_type{});
         std::optional<RegularFile> opened = RegularFile::open(attached.string());
         ASSERT_TRUE(opened);
         AttachedFile checked(attached.string(), std::move(*opened));
-        c.after(attached);
+        env_.writeFile(inPlace ? "a.txt" : "a.new", "B");
+        if (!inPlace) {
+            test::fs::rename(env_.root() / "a.new", attached);
+        }
         signCalls.clear();
         std::string received;
         const FileModeTail tail = [&](std::string_view text) {
             received = text;
             return kSuccess;
         };
-        UsbKeySignArguments arguments;
-        arguments.signerDn = "";
-        arguments.xmlMsg = xml.data();
-        arguments.xmlMsgLength = static_cast<int>(xml.size());
-        arguments.signFilePath = attached.c_str();
-        arguments.keyMsg = "Sign a.txt?";
-        ASSERT_EQ(runUsbKeySign(arguments, &tail, &checked), c.expected);
-        if (c.expected != kSuccess) {
-            EXPECT_TRUE(std::none_of(signCalls.begin(), signCalls.end(), [](const SignCall& call) {
-                return call.op == DRV_SIGN_CONFIRM;
-            }));
-            continue;
-        }
-        EXPECT_EQ(
-            test::verifySm2Signature(env_, received,
-                                     test::expectedPacket(test::PacketForm::binary, xml,
-                                                          "Sign a.txt?", attached.string(), "A"),
-                                     test::signingCertificate(test::kSm2Zhang)),
-            "");
+        const std::string_view xml = "<T>1</T>";
+        ASSERT_EQ(runUsbKeySign({"", nullptr, xml.data(), static_cast<int>(xml.size()),
+                                 attached.c_str(), "Sign a.txt?", nullptr, nullptr, nullptr},
+                                &tail, &checked),
+                  expected);
+        EXPECT_EQ(signCalls.back().op, expected == kSuccess ? DRV_SIGN_CONFIRM : DRV_SIGN_PREPARE);
+        const test::ByteString packet = test::expectedPacket(test::PacketForm::binary, xml,
+                                                             "Sign a.txt?", attached.string(), "A");
+        EXPECT_EQ(received.empty()
+                      ? ""
+                      : test::verifySm2Signature(env_, received, packet,
+                                                 test::signingCertificate(test::kSm2Zhang)),
+                  "");
     }
 }
 
