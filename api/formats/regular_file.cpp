@@ -44,10 +44,10 @@ bool RegularFile::unchanged() const noexcept {
 }
 
 std::optional<Bytes> RegularFile::readAll() const {
-    if (size_ > std::numeric_limits<std::size_t>::max()) {
+    if (size() > std::numeric_limits<std::size_t>::max()) {
         throw std::bad_alloc();
     }
-    Bytes bytes(static_cast<std::size_t>(size_));
+    Bytes bytes(static_cast<std::size_t>(size()));
     const std::optional<std::size_t> done = readAt(0, bytes);
     if (!done) {
         return std::nullopt;

@@ -25,7 +25,7 @@ class RegularFile {
     static std::optional<RegularFile> adopt(FileDescriptor fd);
 
     // The size when it was opened.
-    std::uint64_t size() const noexcept { return size_; }
+    std::uint64_t size() const noexcept { return static_cast<std::uint64_t>(version_.size); }
 
     // Still as it was opened: the same size and modification time. A write
     // through any name moves them.
@@ -41,12 +41,12 @@ class RegularFile {
     std::optional<std::size_t> readAt(std::uint64_t offset, std::span<std::uint8_t> out) const;
 
   private:
+    // A regular file's version: its size is never negative.
     RegularFile(FileDescriptor fd, const FileVersion& version) noexcept
-        : fd_(std::move(fd)), version_(version), size_(static_cast<std::uint64_t>(version.size)) {}
+        : fd_(std::move(fd)), version_(version) {}
 
     FileDescriptor fd_;
     FileVersion version_;
-    std::uint64_t size_ = 0;
 };
 
 }  // namespace orva::api
