@@ -19,24 +19,35 @@ std::optional<RegularFile> RegularFile::open(std::string_view path) {
     const std::string name(path);
     // Non-blocking, so that opening a FIFO with no writer returns at once and
     // fstat can refuse it.
-    const int fd = ::open(name.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0) {
-        return std::nullopt;
-    }
-    RegularFile file(FileDescriptor(fd), 0);
+    return adopt(
+        FileDescriptor(::open(name.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC)));
+}
+
+std::optional<RegularFile> RegularFile::adopt(FileDescriptor fd) {
     struct stat info {};
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size < 0) {
+    if (!fd || ::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_size < 0) {
         return std::nullopt;
     }
-    file.size_ = static_cast<std::uint64_t>(info.st_size);
-    return file;
+    return RegularFile(std::move(fd), FileVersion::of(info));
+}
+
+bool RegularFile::unchanged() const noexcept {
+    struct stat info {};
+    if (::fstat(fd_.get(), &info) != 0) {
+        return false;
+    }
+    // Not the change time: renaming or linking the file moves it, and a file
+    // may be renamed under the library without a byte of it changing.
+    const FileVersion now = FileVersion::of(info);
+    return now.size == version_.size && now.modified.tv_sec == version_.modified.tv_sec &&
+           now.modified.tv_nsec == version_.modified.tv_nsec;
 }
 
 std::optional<Bytes> RegularFile::readAll() const {
-    if (size_ > std::numeric_limits<std::size_t>::max()) {
+    if (size() > std::numeric_limits<std::size_t>::max()) {
         throw std::bad_alloc();
     }
-    Bytes bytes(static_cast<std::size_t>(size_));
+    Bytes bytes(static_cast<std::size_t>(size()));
     const std::optional<std::size_t> done = readAt(0, bytes);
     if (!done) {
         return std::nullopt;

@@ -138,15 +138,21 @@ int formatAttachedFileField(std::string_view path, std::string_view base64Text,
 }
 
 int buildAttachedFileField(std::string_view path, Bytes& field) {
+    AttachedFile file(path);
+    return buildAttachedFileField(file, field);
+}
+
+int buildAttachedFileField(AttachedFile& attached, Bytes& field) {
     // No file to attach.
+    const std::string_view path = attached.path();
     if (path.empty()) {
         field.clear();
         return kSuccess;
     }
-    // Open it and check the counts' limit from its size before anything is
-    // read, so that a file far too large is never loaded.
-    const auto file = RegularFile::open(path);
-    if (!file) {
+    // Check the counts' limit from its size before anything is read, so that a
+    // file far too large is never loaded.
+    const RegularFile* file = attached.file();
+    if (file == nullptr) {
         return kBase64EncodeError;
     }
     std::size_t fieldLength = 0;
@@ -248,9 +254,23 @@ int putTextTlv(std::string_view tag, std::span<const std::uint8_t> value,
 int buildSignPacketBinary(std::string_view transaction, std::string_view display,
                           std::string_view filePath, std::span<std::uint8_t> out,
                           std::size_t& packetLength) {
+    AttachedFile file(filePath);
+    return buildSignPacketBinary(transaction, display, file, out, packetLength);
+}
+
+int buildSignPacketText(std::string_view transaction, std::string_view display,
+                        std::string_view filePath, std::span<std::uint8_t> out,
+                        std::size_t& packetLength) {
+    AttachedFile file(filePath);
+    return buildSignPacketText(transaction, display, file, out, packetLength);
+}
+
+int buildSignPacketBinary(std::string_view transaction, std::string_view display,
+                          AttachedFile& file, std::span<std::uint8_t> out,
+                          std::size_t& packetLength) {
     // The attached-file field.
     Bytes field;
-    if (const int code = buildAttachedFileField(filePath, field); code != kSuccess) {
+    if (const int code = buildAttachedFileField(file, field); code != kSuccess) {
         return code;
     }
     // L = X + D + F + 27; the packet is L + 9 and must fit out.
@@ -278,12 +298,11 @@ int buildSignPacketBinary(std::string_view transaction, std::string_view display
     return kSuccess;
 }
 
-int buildSignPacketText(std::string_view transaction, std::string_view display,
-                        std::string_view filePath, std::span<std::uint8_t> out,
-                        std::size_t& packetLength) {
+int buildSignPacketText(std::string_view transaction, std::string_view display, AttachedFile& file,
+                        std::span<std::uint8_t> out, std::size_t& packetLength) {
     // The attached-file field.
     Bytes field;
-    if (const int code = buildAttachedFileField(filePath, field); code != kSuccess) {
+    if (const int code = buildAttachedFileField(file, field); code != kSuccess) {
         return code;
     }
     // L = X + D + F + 36; the packet is L + 12 and must fit out.
@@ -314,15 +333,22 @@ int buildSignPacketText(std::string_view transaction, std::string_view display,
 
 int estimateSignPacketSize(std::size_t transactionLength, std::size_t displayLength,
                            std::string_view filePath, std::size_t& size) {
+    AttachedFile file(filePath);
+    return estimateSignPacketSize(transactionLength, displayLength, file, size);
+}
+
+int estimateSignPacketSize(std::size_t transactionLength, std::size_t displayLength,
+                           AttachedFile& attached, std::size_t& size) {
     // The two texts.
     std::size_t estimate = 0;
     if (!checkedSum({transactionLength, displayLength}, estimate)) {
         return kTlvEncodeError;
     }
     // The path and the base64 of the file, which must fit the field.
+    const std::string_view filePath = attached.path();
     if (!filePath.empty()) {
-        const auto file = RegularFile::open(filePath);
-        if (!file) {
+        const RegularFile* file = attached.file();
+        if (file == nullptr) {
             return kEstimateCannotOpen;
         }
         std::size_t fieldLength = 0;

@@ -20,6 +20,7 @@
 #include <span>
 #include <string_view>
 
+#include "attached_file.h"
 #include "byte_buffer.h"
 
 namespace orva::api {
@@ -60,6 +61,8 @@ int formatAttachedFileField(std::string_view path, std::string_view base64Text,
 // large for the counts (checked before it is read), -307 out of memory, -336
 // when the field cannot be formatted.
 int buildAttachedFileField(std::string_view path, Bytes& field);
+// The same for a file opened once for the whole signature.
+int buildAttachedFileField(AttachedFile& file, Bytes& field);
 
 // A binary TLV header with the given length and no value (the outer header).
 // -336 for a length beyond 32 bits.
@@ -93,11 +96,21 @@ int buildSignPacketText(std::string_view transaction, std::string_view display,
                         std::string_view filePath, std::span<std::uint8_t> out,
                         std::size_t& packetLength);
 
+// Both forms with a file opened once for the whole signature.
+int buildSignPacketBinary(std::string_view transaction, std::string_view display,
+                          AttachedFile& file, std::span<std::uint8_t> out,
+                          std::size_t& packetLength);
+int buildSignPacketText(std::string_view transaction, std::string_view display, AttachedFile& file,
+                        std::span<std::uint8_t> out, std::size_t& packetLength);
+
 // A size that every packet of these texts and file fits, in either form, as
 // long as the file does not grow: 0; 1 when the file to attach cannot be
 // opened (size unchanged); -335 when the file is too large for the field; -336
 // when the sum overflows. Throws std::bad_alloc.
 int estimateSignPacketSize(std::size_t transactionLength, std::size_t displayLength,
                            std::string_view filePath, std::size_t& size);
+// The same for a file opened once for the whole signature.
+int estimateSignPacketSize(std::size_t transactionLength, std::size_t displayLength,
+                           AttachedFile& file, std::size_t& size);
 
 }  // namespace orva::api

@@ -334,9 +334,9 @@ void nameFile(InputReader& in, Model& model) {
                    content->size());
     model.chosenPath = path;
     model.chosenContent = *content;
-    std::string resolved;
+    ResolvedFile resolved;
     check(resolveFileToken(record->token, FileTokenKeyName::filePath, resolved) == orva::kSuccess &&
-          resolved == path);
+          resolved.path == path && resolved.length == content->size());
 }
 
 // One of the fixture's files, or the signature file written last.
@@ -407,16 +407,18 @@ void resolve(InputReader& in, const Model& model) {
     const FileTokenState& state = fileTokenState();
     const std::optional<FileTokenRecord>& record = byName ? state.signedFile : state.chosenFile;
     const std::string digits = tokenOf(in, record, byName ? state.chosenFile : state.signedFile);
-    std::string path = "untouched";
+    ResolvedFile resolved;
+    resolved.path = "untouched";
     const int code = resolveFileToken(
-        digits, byName ? FileTokenKeyName::fileName : FileTokenKeyName::filePath, path);
+        digits, byName ? FileTokenKeyName::fileName : FileTokenKeyName::filePath, resolved);
     if (!record || digits != record->token) {
-        check(code == orva::kTokenInfoError && path == "untouched");
+        check(code == orva::kTokenInfoError && resolved.path == "untouched" && !resolved.file);
         return;
     }
     const int expected = byName ? model.signatureAnswer() : model.chosenAnswer();
-    check(code == expected &&
-          (code != orva::kSuccess || path == (byName ? *model.signaturePath : *model.chosenPath)));
+    check(code == expected && (code != orva::kSuccess ||
+                               (resolved.file && resolved.path == (byName ? *model.signaturePath
+                                                                          : *model.chosenPath))));
 }
 
 void signFile(InputReader& in, Model& model) {

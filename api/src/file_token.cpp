@@ -65,10 +65,22 @@ std::span<const std::uint8_t> bytesOf(std::string_view text) noexcept {
     return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
 }
 
+// The part of a block read at `at` that falls within the excerpt.
+void takeExcerpt(FileExcerpt& excerpt, std::uint64_t at, std::span<const std::uint8_t> block) {
+    const std::uint64_t from = std::max(at, excerpt.offset);
+    const std::uint64_t to = std::min(at + block.size(), excerpt.offset + excerpt.maxLength);
+    if (from < to) {
+        excerpt.bytes.insert(excerpt.bytes.end(), block.begin() + (from - at),
+                             block.begin() + (to - at));
+    }
+}
+
 // SM3 over the UTF-8 path, the file's bytes (read holds how many) and the
-// salt, the file streamed through in blocks.
+// salt, the file streamed through in blocks; the excerpt, if any, is taken on
+// the way.
 ApiErrorCode digestFile(std::string_view utf8Path, const RegularFile& file,
-                        const FileTokenSalt& salt, Digest& digest, std::uint64_t& read) {
+                        const FileTokenSalt& salt, Digest& digest, std::uint64_t& read,
+                        FileExcerpt* excerpt) {
     LibraryDigest sm3;
     if (!sm3.start(QZA_HASH_SM3) || !sm3.update(bytesOf(utf8Path))) {
         return kOperationFailed;
@@ -86,6 +98,9 @@ ApiErrorCode digestFile(std::string_view utf8Path, const RegularFile& file,
         }
         if (!sm3.update(std::span(block).first(*got))) {
             return kOperationFailed;
+        }
+        if (excerpt != nullptr) {
+            takeExcerpt(*excerpt, read, std::span(block).first(*got));
         }
         read += *got;
         if (*got < wanted) {
@@ -130,36 +145,18 @@ std::string_view nameOf(std::string_view path) noexcept {
     return slash == std::string_view::npos ? path : path.substr(slash + 1);
 }
 
-}  // namespace
-
-ApiErrorCode drawFileTokenSalt(FileTokenSalt& salt) {
-    // A failed draw must not leave a salt behind.
-    if (boundFunctions().qzAlgLib.QZA_Random(salt.data(), salt.size()) != 0) {
-        salt.fill(0);
-        return kOperationFailed;
-    }
-    return kSuccess;
-}
-
-ApiErrorCode buildFileToken(FileTokenMode mode, std::string_view path, const FileTokenSalt& salt,
-                            FileTokenKeyName key, FileToken& out) {
-    // Only a path the record can hold, never one cut short.
-    if (path.empty() || path.size() > kFileTokenPathLimit) {
-        return kNoFile;
-    }
-    // A file that does not open is -329 even when its path would not convert.
-    const std::optional<RegularFile> file = RegularFile::open(path);
-    if (!file) {
-        return kOpenFileError;
-    }
+// BuildFileToken over a file open under path; read receives how many of its
+// bytes were digested, the excerpt (if any) what it asks for of them.
+ApiErrorCode tokenOfFile(FileTokenMode mode, std::string_view path, const RegularFile& file,
+                         const FileTokenSalt& salt, FileTokenKeyName key, FileToken& out,
+                         std::uint64_t& read, FileExcerpt* excerpt) {
     const std::optional<std::string> utf8Path = ansiToUtf8(path);
     if (!utf8Path) {
         return kNoFile;
     }
     // The digest, streamed; a named file's encrypted.
     Digest digest{};
-    std::uint64_t read = 0;
-    if (const ApiErrorCode code = digestFile(*utf8Path, *file, salt, digest, read);
+    if (const ApiErrorCode code = digestFile(*utf8Path, file, salt, digest, read, excerpt);
         code != kSuccess) {
         return code;
     }
@@ -186,7 +183,56 @@ ApiErrorCode buildFileToken(FileTokenMode mode, std::string_view path, const Fil
     return kSuccess;
 }
 
-ApiErrorCode resolveFileToken(std::string_view token, FileTokenKeyName key, std::string& path) {
+// Only a path the record can hold, never one cut short.
+bool recordable(std::string_view path) noexcept {
+    return !path.empty() && path.size() <= kFileTokenPathLimit;
+}
+
+// BuildFileToken by path: the file is opened once, into file, and digested
+// through that descriptor.
+ApiErrorCode openAndTokenise(FileTokenMode mode, std::string_view path, const FileTokenSalt& salt,
+                             FileTokenKeyName key, FileToken& out, std::optional<RegularFile>& file,
+                             std::uint64_t& read, FileExcerpt* excerpt) {
+    if (!recordable(path)) {
+        return kNoFile;
+    }
+    // A file that does not open is -329 even when its path would not convert.
+    file = RegularFile::open(path);
+    if (!file) {
+        return kOpenFileError;
+    }
+    return tokenOfFile(mode, path, *file, salt, key, out, read, excerpt);
+}
+
+}  // namespace
+
+ApiErrorCode drawFileTokenSalt(FileTokenSalt& salt) {
+    // A failed draw must not leave a salt behind.
+    if (boundFunctions().qzAlgLib.QZA_Random(salt.data(), salt.size()) != 0) {
+        salt.fill(0);
+        return kOperationFailed;
+    }
+    return kSuccess;
+}
+
+ApiErrorCode buildFileToken(FileTokenMode mode, std::string_view path, const FileTokenSalt& salt,
+                            FileTokenKeyName key, FileToken& out) {
+    std::optional<RegularFile> file;
+    std::uint64_t read = 0;
+    return openAndTokenise(mode, path, salt, key, out, file, read, nullptr);
+}
+
+ApiErrorCode buildFileToken(FileTokenMode mode, std::string_view path, const RegularFile& file,
+                            const FileTokenSalt& salt, FileTokenKeyName key, FileToken& out) {
+    if (!recordable(path)) {
+        return kNoFile;
+    }
+    std::uint64_t read = 0;
+    return tokenOfFile(mode, path, file, salt, key, out, read, nullptr);
+}
+
+ApiErrorCode resolveFileToken(std::string_view token, FileTokenKeyName key, ResolvedFile& resolved,
+                              FileExcerpt* excerpt) {
     if (token.size() != kFileTokenDigits) {
         return kTokenInfoError;
     }
@@ -198,17 +244,23 @@ ApiErrorCode resolveFileToken(std::string_view token, FileTokenKeyName key, std:
     if (!record || record->token.size() != kFileTokenDigits || record->token != token) {
         return kTokenInfoError;
     }
-    // The file as it is now must give the same token.
+    // The file as it is now must give the same token. It stays open for the
+    // caller: a moment later its path may lead elsewhere.
     FileToken rebuilt;
-    if (const ApiErrorCode code = buildFileToken(byName ? FileTokenMode::chosen : record->mode,
-                                                 record->path, record->salt, key, rebuilt);
+    std::optional<RegularFile> file;
+    std::uint64_t read = 0;
+    if (const ApiErrorCode code =
+            openAndTokenise(byName ? FileTokenMode::chosen : record->mode, record->path,
+                            record->salt, key, rebuilt, file, read, excerpt);
         code != kSuccess) {
         return code;
     }
     if (rebuilt.text != record->tokenText) {
         return kTokenInfoError;
     }
-    path = record->path;
+    resolved.path = record->path;
+    resolved.file = std::move(file);
+    resolved.length = read;
     return kSuccess;
 }
 

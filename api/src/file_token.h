@@ -6,11 +6,16 @@
 // named file encrypted with FileTokenKey. A token is honoured only while it is
 // its record's and the file is as it was.
 
+#include <cstddef>
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
+#include "byte_buffer.h"
 #include "file_token_state.h"
 #include "orva_result_codes.h"
+#include "regular_file.h"
 
 namespace orva::api {
 
@@ -32,12 +37,34 @@ ApiErrorCode drawFileTokenSalt(FileTokenSalt& salt);
 // algorithm library fails; -402 when the text cannot be encoded.
 ApiErrorCode buildFileToken(FileTokenMode mode, std::string_view path, const FileTokenSalt& salt,
                             FileTokenKeyName key, FileToken& out);
+// The same for the file already open under path (one just written), so that
+// the token is of the bytes behind that descriptor, whatever the path leads to.
+ApiErrorCode buildFileToken(FileTokenMode mode, std::string_view path, const RegularFile& file,
+                            const FileTokenSalt& salt, FileTokenKeyName key, FileToken& out);
 
-// ResolveFileToken: the path of the record a token belongs to (the signed
-// file's for fileName, else the chosen file's), after rebuilding the token
-// from the file as it is now. -341 for a token not of 64 characters, not the
-// record's, or for a changed file; a rebuild's own code (a deleted file -329).
-ApiErrorCode resolveFileToken(std::string_view token, FileTokenKeyName key, std::string& path);
+// A stretch of a file, taken from the very bytes its token is checked against.
+struct FileExcerpt {
+    std::uint64_t offset = 0;
+    std::size_t maxLength = 0;
+    Bytes bytes;  // what the file holds from offset on, maxLength bytes at most
+};
+
+// A token's file as ResolveFileToken checked it: the recorded path, and the
+// file it opened there and digested, still open, so that what is read next is
+// what was checked.
+struct ResolvedFile {
+    std::string path;
+    std::optional<RegularFile> file;
+    std::uint64_t length = 0;  // the bytes digested
+};
+
+// ResolveFileToken: the record a token belongs to (the signed file's for
+// fileName, else the chosen file's), after rebuilding the token from the file
+// as it is now, opened once; an excerpt, when asked for, is cut from the bytes
+// digested. -341 for a token not of 64 characters, not the record's, or for a
+// changed file; a rebuild's own code (a deleted file -329).
+ApiErrorCode resolveFileToken(std::string_view token, FileTokenKeyName key, ResolvedFile& resolved,
+                              FileExcerpt* excerpt = nullptr);
 
 // A record of what was handed out.
 FileTokenRecord makeFileTokenRecord(const FileToken& token, const FileTokenSalt& salt,

@@ -5,14 +5,11 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
-#include <optional>
-#include <span>
 #include <string>
 
 #include "export_guard.h"
 #include "file_token.h"
 #include "orva_api.h"
-#include "regular_file.h"
 #include "sized_output.h"
 
 using namespace orva::api;
@@ -33,34 +30,24 @@ extern "C" int QZAPI_GetSignFileContent(const char* signedFileToken, int maxLeng
         }
         const std::string_view token(signedFileToken,
                                      strnlen(signedFileToken, kFileTokenDigits + 1));
-        std::string path;
+        // The piece is cut from the bytes the token is checked against: a path
+        // swapped between two reads can hand out nothing else.
+        const auto offset = static_cast<std::uint64_t>(fileOffset);
+        FileExcerpt excerpt{offset, static_cast<std::size_t>(maxLength), {}};
+        ResolvedFile resolved;
         if (const orva::ApiErrorCode code =
-                resolveFileToken(token, FileTokenKeyName::fileName, path);
+                resolveFileToken(token, FileTokenKeyName::fileName, resolved, &excerpt);
             code != orva::kSuccess) {
             return code;
         }
-        const std::optional<RegularFile> file = RegularFile::open(path);
-        if (!file) {
-            return orva::kOpenFileError;
-        }
-        const auto offset = static_cast<std::uint64_t>(fileOffset);
-        if (offset >= file->size()) {
+        if (offset >= resolved.length) {
             return orva::kInvalidParameter;
         }
-        // Room for what is left of the file at most, whatever the page asks for.
-        const auto wanted = static_cast<std::size_t>(
-            std::min<std::uint64_t>(static_cast<std::uint64_t>(maxLength), file->size() - offset));
+        const std::size_t got = excerpt.bytes.size();
         std::string piece(kPieceHeader);
-        piece.resize(kPieceHeader.size() + wanted);
-        const std::optional<std::size_t> got = file->readAt(
-            offset,
-            std::span(reinterpret_cast<std::uint8_t*>(piece.data()) + kPieceHeader.size(), wanted));
-        if (!got) {
-            return orva::kOpenFileError;
-        }
-        piece.resize(kPieceHeader.size() + *got);
+        piece.append(excerpt.bytes.begin(), excerpt.bytes.end());
         const bool last =
-            *got < static_cast<std::size_t>(maxLength) || offset + *got == file->size();
+            got < static_cast<std::size_t>(maxLength) || offset + got == resolved.length;
         piece[kMarkPosition] = last ? '2' : (offset == 0 ? '0' : '1');
         // A signature file holds base64 only: its text ends at a NUL.
         piece.resize(std::min(piece.size(), piece.find('\0')));

@@ -33,7 +33,7 @@ enum class Attempt { written, folderUnusable, writeFailed, noRandom };
 // A new file in folder ("" is the current one), created exclusively so that a
 // taken name or a planted link is never written through.
 Attempt writeInFolder(const std::string& folder, const std::string& stem, std::string_view text,
-                      std::string& path) {
+                      std::string& path, std::optional<RegularFile>& written) {
     for (int i = 0; i < kNameTries; ++i) {
         const std::optional<std::string> digits = randomDigits(kNameDigits);
         if (!digits) {
@@ -43,20 +43,27 @@ Attempt writeInFolder(const std::string& folder, const std::string& stem, std::s
         if (candidate.size() > kSignaturePathLimit) {
             return Attempt::folderUnusable;
         }
-        FileDescriptor fd(::open(
-            candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, kNewFileMode));
+        FileDescriptor fd(::open(candidate.c_str(),
+                                 O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, kNewFileMode));
         if (!fd) {
             if (errno == EEXIST) {
                 continue;
             }
             return Attempt::folderUnusable;
         }
-        const bool written = writeAll(fd.get(), text);
-        if (!fd.close() || !written) {
+        // What was written is read back through a second descriptor of the same
+        // open file, never through the path; the first is closed now, as the
+        // close is where a delayed write error shows.
+        const bool complete = writeAll(fd.get(), text);
+        std::optional<RegularFile> reader =
+            complete ? RegularFile::adopt(FileDescriptor(::fcntl(fd.get(), F_DUPFD_CLOEXEC, 0)))
+                     : std::nullopt;
+        if (!fd.close() || !reader) {
             ::unlink(candidate.c_str());
             return Attempt::writeFailed;
         }
         path = std::move(candidate);
+        written = std::move(reader);
         return Attempt::written;
     }
     return Attempt::folderUnusable;
@@ -82,7 +89,7 @@ std::string temporaryFolder() {
 }  // namespace
 
 ApiErrorCode writeSignatureFile(std::string_view signedPath, std::string_view text,
-                                std::string& signaturePath) {
+                                std::string& signaturePath, std::optional<RegularFile>& written) {
     if (signedPath.empty() || text.empty()) {
         return kNoFile;
     }
@@ -101,7 +108,7 @@ ApiErrorCode writeSignatureFile(std::string_view signedPath, std::string_view te
         if (candidate == &temporary && temporary.empty()) {
             break;
         }
-        switch (writeInFolder(*candidate, stem, text, signaturePath)) {
+        switch (writeInFolder(*candidate, stem, text, signaturePath, written)) {
             case Attempt::written:
                 return kSuccess;
             case Attempt::writeFailed:

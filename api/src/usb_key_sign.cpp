@@ -7,6 +7,7 @@
 #include <span>
 #include <string>
 
+#include "attached_file.h"
 #include "base64_codec.h"
 #include "bound_function_table.h"
 #include "device_session.h"
@@ -58,7 +59,7 @@ struct Transaction {
     std::string_view signerDn;
     int hashId = kHashIdNone;
     std::span<const std::uint8_t> xml;
-    std::string_view attachedFile;
+    AttachedFile* attachedFile = nullptr;
     std::string_view display;
 };
 
@@ -158,7 +159,7 @@ ApiErrorCode buildAndSize(const ChosenSigner& chosen, const Transaction& transac
                           SizedPacket& sized) {
     std::size_t estimate = 0;
     if (const int code = estimateSignPacketSize(transaction.xml.size(), transaction.display.size(),
-                                                transaction.attachedFile, estimate);
+                                                *transaction.attachedFile, estimate);
         code != kSuccess) {
         return code == kEstimateCannotOpen ? kOpenFileError : code;
     }
@@ -172,16 +173,21 @@ ApiErrorCode buildAndSize(const ChosenSigner& chosen, const Transaction& transac
     std::size_t packetLength = 0;
     int built = kSuccess;
     if (chosen.signer.packetForm == kPacketFormBinary) {
-        built = buildSignPacketBinary(xmlText, transaction.display, transaction.attachedFile,
+        built = buildSignPacketBinary(xmlText, transaction.display, *transaction.attachedFile,
                                       packet, packetLength);
     } else if (chosen.signer.packetForm == kPacketFormText) {
-        built = buildSignPacketText(xmlText, transaction.display, transaction.attachedFile, packet,
+        built = buildSignPacketText(xmlText, transaction.display, *transaction.attachedFile, packet,
                                     packetLength);
     } else {
         return kNoMatchCertificate;
     }
     if (built != kSuccess) {
         return built;
+    }
+    // A file checked before the call must not have been written to since: its
+    // bytes are in the packet now.
+    if (!transaction.attachedFile->unchanged()) {
+        return kTokenInfoError;
     }
     packet.resize(packetLength);
     if (packet.size() > std::numeric_limits<std::uint32_t>::max()) {
@@ -295,7 +301,8 @@ ApiErrorCode signWithCertificate(void* device, const Transaction& transaction,
 
 }  // namespace
 
-ApiErrorCode runUsbKeySign(const UsbKeySignArguments& arguments, const FileModeTail* fileModeTail) {
+ApiErrorCode runUsbKeySign(const UsbKeySignArguments& arguments, const FileModeTail* fileModeTail,
+                           AttachedFile* checkedFile) {
     const bool fileMode = fileModeTail != nullptr;
     const bool outputFileMode = !fileMode && !isEmpty(arguments.p7FilePath);
     const bool bufferMode = !fileMode && !outputFileMode;
@@ -341,7 +348,9 @@ ApiErrorCode runUsbKeySign(const UsbKeySignArguments& arguments, const FileModeT
     transaction.signerDn = textOrEmpty(arguments.signerDn);
     transaction.xml = {reinterpret_cast<const std::uint8_t*>(arguments.xmlMsg),
                        static_cast<std::size_t>(arguments.xmlMsgLength)};
-    transaction.attachedFile = textOrEmpty(arguments.signFilePath);
+    // One file for both steps of the call (sizing and signing).
+    AttachedFile namedFile(textOrEmpty(arguments.signFilePath));
+    transaction.attachedFile = checkedFile != nullptr ? checkedFile : &namedFile;
     transaction.display = arguments.keyMsg;
     const SignerSelector selector =
         bufferMode ? SignerSelector::matchingKey : SignerSelector::singleBinaryForm;

@@ -14,6 +14,8 @@
 
 namespace orva::api {
 
+class AttachedFile;
+
 // The nine arguments of QZAPI_GMUsbKeySign, as the caller gave them.
 struct UsbKeySignArguments {
     const char* signerDn = nullptr;  // UTF-8
@@ -33,7 +35,12 @@ using FileModeTail = std::function<ApiErrorCode(std::string_view base64Signature
 
 // With fileModeTail null: buffer mode, or output-file mode when p7FilePath is
 // non-empty. With it: file mode (the buffer and length are not used).
+// checkedFile, when given, is the file to attach, opened and checked under
+// signFilePath; a write to it before the key signs is -341. Otherwise the file
+// at signFilePath is opened at its first use and read through that descriptor
+// for the rest of the call.
 ApiErrorCode runUsbKeySign(const UsbKeySignArguments& arguments,
-                           const FileModeTail* fileModeTail = nullptr);
+                           const FileModeTail* fileModeTail = nullptr,
+                           AttachedFile* checkedFile = nullptr);
 
 }  // namespace orva::api

@@ -3,8 +3,11 @@
 // back.
 
 #include <cstring>
+#include <optional>
 #include <string>
+#include <utility>
 
+#include "attached_file.h"
 #include "export_guard.h"
 #include "file_token.h"
 #include "orva_api.h"
@@ -39,17 +42,22 @@ extern "C" int QZAPI_GMUsbKeySignFileExt(const char* signerDn, const char* hashN
         if (token.size() != kFileTokenDigits) {
             return orva::kTokenInfoError;
         }
-        std::string signedPath;
+        ResolvedFile resolved;
         if (const orva::ApiErrorCode code =
-                resolveFileToken(token, FileTokenKeyName::filePath, signedPath);
+                resolveFileToken(token, FileTokenKeyName::filePath, resolved);
             code != orva::kSuccess) {
             return code;
         }
+        // The key signs the file just checked, through the descriptor it was
+        // digested through, never what its path leads to later.
+        const std::string& signedPath = resolved.path;
+        AttachedFile signedFile(signedPath, std::move(*resolved.file));
         // Inside the key's session: the signature file, and its record.
         const FileModeTail writeSignature = [&](std::string_view signature) {
             std::string signaturePath;
+            std::optional<RegularFile> written;
             if (const orva::ApiErrorCode code =
-                    writeSignatureFile(signedPath, signature, signaturePath);
+                    writeSignatureFile(signedPath, signature, signaturePath, written);
                 code != orva::kSuccess) {
                 return code;
             }
@@ -58,8 +66,10 @@ extern "C" int QZAPI_GMUsbKeySignFileExt(const char* signerDn, const char* hashN
                 return code;
             }
             FileToken signatureToken;
+            // Of the bytes written, read back through the descriptor they
+            // were written through.
             if (const orva::ApiErrorCode code =
-                    buildFileToken(FileTokenMode::chosen, signaturePath, salt,
+                    buildFileToken(FileTokenMode::chosen, signaturePath, *written, salt,
                                    FileTokenKeyName::fileName, signatureToken);
                 code != orva::kSuccess) {
                 return code;
@@ -72,7 +82,7 @@ extern "C" int QZAPI_GMUsbKeySignFileExt(const char* signerDn, const char* hashN
         if (const orva::ApiErrorCode code =
                 runUsbKeySign({signerDn, hashName, xmlMessage, xmlMessageLength, signedPath.c_str(),
                                keyMessage, nullptr, nullptr, nullptr},
-                              &writeSignature);
+                              &writeSignature, &signedFile);
             code != orva::kSuccess) {
             return code;
         }

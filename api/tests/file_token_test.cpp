@@ -6,12 +6,17 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <climits>
 #include <functional>
 #include <optional>
 #include <regex>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -30,6 +35,34 @@ constexpr const char* kCancelling = R"({"pin": "12345678", "button": "cancel"})"
 struct TokenText {
     std::string token, key, value, size;
 };
+
+// Calls `call` (until it answers false) for two seconds or 20000 rounds at most
+// while another process of the user flips path, as fast as it can, between its
+// file and a symbolic link to secret. The file keeps a second name, so that
+// each flip back restores it whole.
+void whileSwapped(const fs::path& path, const fs::path& secret, const std::function<bool()>& call) {
+    const std::string name = path.string();
+    const std::string keep = name + ".keep", link = name + ".link", back = name + ".back";
+    fs::create_hard_link(path, keep);
+    std::atomic<bool> stop{false};
+    std::thread swapper([&] {
+        while (!stop && ::symlink(secret.c_str(), link.c_str()) == 0 &&
+               ::rename(link.c_str(), name.c_str()) == 0 &&
+               ::link(keep.c_str(), back.c_str()) == 0 &&
+               ::rename(back.c_str(), name.c_str()) == 0) {
+        }
+        EXPECT_TRUE(stop) << "cannot swap " << name;
+    });
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    for (int i = 0; i < 20000 && std::chrono::steady_clock::now() < deadline && call(); ++i) {
+    }
+    stop = true;
+    swapper.join();
+}
+
+bool holds(const ByteString& bytes, const ByteString& part) {
+    return std::search(bytes.begin(), bytes.end(), part.begin(), part.end()) != bytes.end();
+}
 
 class FileTokens : public ::testing::Test {
   public:
@@ -290,6 +323,70 @@ TEST_F(FileTokens, SignatureFilesNeverReplaceAFileAndFallBackToTheTemporaryFolde
     EXPECT_EQ(signFile(digits(named(near.string()))).code, kUserCancel);
     EXPECT_EQ(signatureFiles(env_.root()).size(), 2u);
     EXPECT_EQ(piece(decode(result.text).token, 4096, 0).code, kTokenInfoError);
+}
+
+// A path swapped for a link to another file while the library works on it:
+// each call uses the file its token was checked against, or refuses.
+TEST_F(FileTokens, ASwappedPathNeverHandsOutOrSignsAnotherFile) {
+    plugSigningKey(env_, {kSm2Zhang});
+    const std::string genuine = "%PDF-1.4 the contract";
+    const fs::path signedPath = file("doc.txt", genuine);
+    // As long as the named file, shorter than the signature file: it fits the
+    // room either was sized for.
+    const fs::path secret = file("secret.txt", std::string(genuine.size(), 'S'));
+    const std::string digits = this->digits(named(signedPath.string()));
+    const TokenText signature = decode(signFile(digits).text);
+    const std::string signatureText = readText(env_.root() / signature.value);
+    const auto refused = [](int code) { return code == kTokenInfoError || code == kOpenFileError; };
+
+    int pieces = 0;
+    whileSwapped(env_.root() / signature.value, secret, [&] {
+        const TextResult result = piece(signature.token, 4096, 0);
+        pieces += result.code == kSuccess ? 1 : 0;
+        EXPECT_TRUE(result.code == kSuccess ? result.text == "MARK=2||CONTENT=" + signatureText
+                                            : refused(result.code))
+            << result.code << " " << result.text;
+        return !HasFailure();
+    });
+    EXPECT_GT(pieces, 0);
+
+    std::vector<std::string> signatures;
+    whileSwapped(signedPath, secret, [&] {
+        const TextResult result = signFile(digits);
+        if (result.code == kSuccess) {
+            signatures.push_back(decode(result.text).value);
+        }
+        EXPECT_TRUE(result.code == kSuccess || refused(result.code)) << result.code;
+        return !HasFailure() && signatures.size() < 40;
+    });
+    EXPECT_FALSE(signatures.empty());
+    const ByteString packet =
+        expectedPacket(PacketForm::binary, kXml, kDisplay, signedPath.string(), genuine);
+    for (const std::string& name : signatures) {
+        const auto der = softkey::fromBase64(readText(env_.root() / name));
+        EXPECT_TRUE(der && holds(*der, packet)) << name;
+    }
+}
+
+// A file a page names for attaching, swapped during the call: the size query
+// and the signing of one call see one file, whole.
+TEST_F(FileTokens, AnAttachedFileIsOneFileForTheWholeCall) {
+    plugSigningKey(env_, {kSm2Zhang});
+    const std::string other(3000, 'S');
+    const fs::path attached = file("doc.txt", "the attachment");
+    const fs::path output = env_.root() / "out.p7";
+    const ByteString packets[] = {
+        expectedPacket(PacketForm::binary, kXml, kDisplay, attached.string(), "the attachment"),
+        expectedPacket(PacketForm::binary, kXml, kDisplay, attached.string(), other)};
+    whileSwapped(attached, file("other.txt", other), [&] {
+        EXPECT_EQ(ORVA_API_FN(api_, QZAPI_GMUsbKeySign)(
+                      "", "SM3", kXml.data(), static_cast<int>(kXml.size()), attached.c_str(),
+                      kDisplay, output.c_str(), nullptr, nullptr),
+                  kSuccess);
+        const auto der = softkey::fromBase64(readText(output));
+        EXPECT_TRUE(der && (holds(*der, packets[0]) || holds(*der, packets[1])));
+        return !HasFailure();
+    });
 }
 
 }  // namespace

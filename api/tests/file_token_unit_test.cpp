@@ -12,6 +12,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "base64_codec.h"
@@ -181,11 +182,13 @@ TEST(SignatureFile, AShortWriteLeavesNoFileBehind) {
     small.rlim_cur = 100;
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
     std::string written;
+    std::optional<RegularFile> file;
     const ApiErrorCode code =
-        writeSignatureFile((env.root() / "a.txt").string(), std::string(1000, 'M'), written);
+        writeSignatureFile((env.root() / "a.txt").string(), std::string(1000, 'M'), written, file);
     setrlimit(RLIMIT_FSIZE, &saved);
     signal(SIGXFSZ, oldHandler);
     EXPECT_EQ(code, kWriteFileError);
+    EXPECT_FALSE(file);
     for (const auto& entry : test::fs::directory_iterator(env.root())) {
         EXPECT_NE(entry.path().extension(), ".sig") << entry.path();
     }

@@ -10,10 +10,12 @@
 #include <array>
 #include <cstdlib>
 #include <ctime>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "attached_file.h"
 #include "bound_function_table.h"
 #include "distinguished_name.h"
 #include "hash_ids.h"
@@ -327,6 +329,47 @@ TEST_F(WindowDuringTheWait, FileModeRunsItsTailInsideTheSession) {
     // The tail's failure is the call's.
     const FileModeTail failing = [](std::string_view) { return kNoFile; };
     EXPECT_EQ(runUsbKeySign(arguments, &failing), kNoFile);
+}
+
+// A file checked before the call is signed as it was checked: another file
+// put in its place is not read, and a write to it stops the call before the
+// key is asked to sign.
+TEST_F(WindowDuringTheWait, ACheckedFileIsSignedAsCheckedOrNotAtAll) {
+    const path attached = env_.root() / "a.txt";
+    // Another file renamed into its path, or the file itself written to.
+    const std::pair<bool, ApiErrorCode> cases[] = {{false, kSuccess}, {true, kTokenInfoError}};
+    for (const auto& [inPlace, expected] : cases) {
+        SCOPED_TRACE(inPlace);
+        env_.writeFile("a.txt", "A");
+        // Written long ago: any write now moves its time.
+        test::fs::last_write_time(attached, test::fs::file_time_type{});
+        std::optional<RegularFile> opened = RegularFile::open(attached.string());
+        ASSERT_TRUE(opened);
+        AttachedFile checked(attached.string(), std::move(*opened));
+        env_.writeFile(inPlace ? "a.txt" : "a.new", "B");
+        if (!inPlace) {
+            test::fs::rename(env_.root() / "a.new", attached);
+        }
+        signCalls.clear();
+        std::string received;
+        const FileModeTail tail = [&](std::string_view text) {
+            received = text;
+            return kSuccess;
+        };
+        const std::string_view xml = "<T>1</T>";
+        ASSERT_EQ(runUsbKeySign({"", nullptr, xml.data(), static_cast<int>(xml.size()),
+                                 attached.c_str(), "Sign a.txt?", nullptr, nullptr, nullptr},
+                                &tail, &checked),
+                  expected);
+        EXPECT_EQ(signCalls.back().op, expected == kSuccess ? DRV_SIGN_CONFIRM : DRV_SIGN_PREPARE);
+        const test::ByteString packet = test::expectedPacket(test::PacketForm::binary, xml,
+                                                             "Sign a.txt?", attached.string(), "A");
+        EXPECT_EQ(received.empty()
+                      ? ""
+                      : test::verifySm2Signature(env_, received, packet,
+                                                 test::signingCertificate(test::kSm2Zhang)),
+                  "");
+    }
 }
 
 }  // namespace

@@ -21,6 +21,8 @@ using test::textOf;
 
 using Builder = int (*)(std::string_view, std::string_view, std::string_view,
                         std::span<std::uint8_t>, std::size_t&);
+// The builders that take a path.
+constexpr Builder kBuilders[] = {buildSignPacketBinary, buildSignPacketText};
 
 // A buffer of `capacity` bytes, then guard bytes no writer may touch.
 struct GuardedBuffer {
@@ -154,7 +156,7 @@ TEST(EstimateSignPacketSize, EveryPacketFitsTheEstimate) {
         for (const std::size_t textSize : {0, 1, 900}) {
             const std::string text(textSize, 't');
             for (const std::string& attached : {std::string(), path}) {
-                for (const Builder builder : {buildSignPacketBinary, buildSignPacketText}) {
+                for (const Builder builder : kBuilders) {
                     std::size_t estimate = 0;
                     ASSERT_EQ(estimateSignPacketSize(textSize, textSize, attached, estimate),
                               kSuccess);
@@ -181,7 +183,7 @@ TEST(SignPacket, TooShortOutIsRefusedWithoutWriting) {
     std::size_t estimate = 0;
     ASSERT_EQ(estimateSignPacketSize(3, 2, path, estimate), kSuccess);
 
-    for (const Builder builder : {buildSignPacketBinary, buildSignPacketText}) {
+    for (const Builder builder : kBuilders) {
         // One byte short of the packet.
         GuardedBuffer out(build(builder, "xxx", "yy", path).size() - 1);
         std::size_t length = 7;
@@ -191,7 +193,7 @@ TEST(SignPacket, TooShortOutIsRefusedWithoutWriting) {
     }
     // A file that grew after the estimate no longer fits it.
     test::writeFile(path, std::string(4000, 'L'));
-    for (const Builder builder : {buildSignPacketBinary, buildSignPacketText}) {
+    for (const Builder builder : kBuilders) {
         GuardedBuffer out(estimate + 1);
         std::size_t length = 7;
         EXPECT_EQ(builder("xxx", "yy", path, out.span(), length), kTlvEncodeError);
