@@ -3,7 +3,6 @@
 // pair whose certificate was never installed).
 
 #include <algorithm>
-#include <cstdlib>
 #include <cstring>
 #include <optional>
 #include <string>
@@ -13,6 +12,7 @@
 #include "bound_function_table.h"
 #include "byte_buffer.h"
 #include "certificate_subject.h"
+#include "container_id.h"
 #include "container_walk.h"
 #include "device_session.h"
 #include "distinguished_name.h"
@@ -28,7 +28,6 @@ namespace {
 constexpr std::string_view kSeparator = "||";
 constexpr std::size_t kMaxListItems = 8;
 constexpr std::size_t kMaxIdTextChars = 32;
-constexpr std::size_t kIdItemChars = 2;
 
 // A list split at "||" into at most 8 items, the eighth keeping any further
 // separators; none when an item is empty.
@@ -90,18 +89,18 @@ ApiErrorCode deleteTempKeys(void* device, const std::string* names, int namesLen
         }
         nameItems = *split;
     }
-    std::vector<long> idItems;
+    std::vector<std::uint32_t> idItems;
     if (!idText.empty()) {
         const auto split = splitList(idText);
         if (!split) {
             return kInvalidParameter;
         }
         for (const std::string_view item : *split) {
-            if (item.size() != kIdItemChars) {
+            const std::optional<std::uint32_t> id = parseContainerId(item);
+            if (!id) {
                 return kInvalidParameter;
             }
-            const std::string digits(item);
-            idItems.push_back(std::strtol(digits.c_str(), nullptr, 10));
+            idItems.push_back(*id);
         }
     }
     if (nameItems.empty() && idItems.empty()) {
@@ -117,7 +116,7 @@ ApiErrorCode deleteTempKeys(void* device, const std::string* names, int namesLen
         readContainerInfo(device, walk.index(), info);
         if (!idItems.empty()) {
             if (const auto keyId = uncertifiedKeyId(info)) {
-                if (std::ranges::find(idItems, static_cast<long>(*keyId)) != idItems.end()) {
+                if (std::ranges::find(idItems, *keyId) != idItems.end()) {
                     doomed.push_back(walk.index());
                     ++idMatches;
                 }

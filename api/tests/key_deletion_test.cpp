@@ -134,6 +134,11 @@ TEST_F(KeyDeletion, TempKeysGoByIdOrByName) {
     for (const Scenario& row : cases) {
         run(api_, row);
     }
+    // An id is two decimal digits: a sign, a blank or a letter is no id, even
+    // beside a good one.
+    for (const char* ids : {"-1", " 5", "5x", "", "999999999999", "10||-1", "+1", "1 "}) {
+        run(api_, {ids, del(nullptr, ids, 0), kInvalidParameter, kAll, false});
+    }
     // Without names or ids the key is not opened; an empty id text opens it.
     const auto call = ORVA_API_FN(api_, QZAPI_GMDelTempKey);
     EXPECT_EQ(call(nullptr, 0, nullptr), kInvalidParameter);

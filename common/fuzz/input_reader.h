@@ -37,7 +37,8 @@ class InputReader {
     // Up to limit bytes, ended by a NUL (taken, not returned) or the input's end.
     std::string_view text(std::size_t limit) noexcept {
         const std::size_t room = empty() ? 0 : std::min(limit, size_ - offset_);
-        const void* nul = std::memchr(data_ + offset_, '\0', room);
+        // The replay hands an empty input as a null pointer, which memchr must not see.
+        const void* nul = room == 0 ? nullptr : std::memchr(data_ + offset_, '\0', room);
         const std::size_t length =
             nul == nullptr ? room
                            : static_cast<std::size_t>(static_cast<const std::uint8_t*>(nul) -

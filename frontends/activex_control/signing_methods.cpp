@@ -6,6 +6,7 @@
 #include "bstr_text.h"
 #include "method_support.h"
 #include "orva_usbkey.h"
+#include "piece_output.h"
 
 namespace orva::control {
 
@@ -129,11 +130,15 @@ HRESULT OrvaUsbKey::GetSignFileContent(BSTR bstrsignedFileToken, INT nmaxLength,
         if (size <= 0 || size > INT_MAX) {
             return kMallocFailed;
         }
-        return textExport(pbstrReadFileInfo, static_cast<std::size_t>(size), OutputText::utf8,
-                          [&](char* buffer, int* n) {
-                              return api.GetSignFileContent(token.get(), nmaxLength, nfileOffset,
-                                                            buffer, n);
-                          });
+        return frontend::callForPiece(static_cast<std::size_t>(size), [&](std::size_t room) {
+            OutputBuffer buffer(room);
+            const ApiErrorCode code = api.GetSignFileContent(token.get(), nmaxLength, nfileOffset,
+                                                             buffer.data(), buffer.length());
+            return frontend::PieceAttempt{
+                code == kSuccess ? storeText(pbstrReadFileInfo, buffer.data(), OutputText::utf8)
+                                 : code,
+                *buffer.length()};
+        });
     });
 }
 

@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "control_test_support.h"
+#include "fake_api_text.h"
 #include "orva/com_registration.h"
 #include "usbkey_interface.h"
 
@@ -317,6 +318,20 @@ TEST_F(ControlMethodsTest, ArgumentChecksAndErrorDescriptions) {
          R"({"RegisterCert":{"code":-304}})",
          {call("RegisterCert")},
          "error -304 (0xFFFFFED0): Other Error"},
+        // A huge maximum reserves the first room only, and more only as far as the piece needs.
+        {"a refused token asked for 2,000,000,000 bytes",
+         "GetSignFileContent",
+         {"tok", "2000000000", "0"},
+         R"({"GetSignFileContent":{"code":-341}})",
+         {call("GetSignFileContent", hx("tok") + ",2000000000,0,true,65536")},
+         "error -341 (0xFFFFFEAB): ERR TOKEN INFO"},
+        {"a long piece asked for 2,000,000,000 bytes",
+         "GetSignFileContent",
+         {"tok", "2000000000", "0"},
+         R"({"GetSignFileContent":{"length":70000}})",
+         {call("GetSignFileContent", hx("tok") + ",2000000000,0,true,65536"),
+          call("GetSignFileContent", hx("tok") + ",2000000000,0,true,70001")},
+         orva::fake_api::fakeText(70000)},
         {"a text export's failure",
          "GetMediaID",
          {},

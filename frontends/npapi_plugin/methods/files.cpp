@@ -3,6 +3,7 @@
 #include <climits>
 
 #include "methods.h"
+#include "piece_output.h"
 
 namespace orva::npapi_plugin {
 
@@ -29,11 +30,19 @@ void getSignFileContent(const MethodCall& call) {
     if (maxLength > INT_MAX - kRoomAround) {
         throw MethodAnswer{kMallocFailed};
     }
-    OutputBuffer output(static_cast<std::size_t>(maxLength) + kRoomAround);
-    answerOutput(call.self, call.result,
-                 call.api.GetSignFileContent(token.c_str(), maxLength, offset, output.data(),
-                                             output.length()),
-                 output);
+    const ApiErrorCode code = frontend::callForPiece(
+        static_cast<std::size_t>(maxLength) + kRoomAround, [&](std::size_t size) {
+            OutputBuffer output(size);
+            const ApiErrorCode tried = call.api.GetSignFileContent(token.c_str(), maxLength, offset,
+                                                                   output.data(), output.length());
+            if (tried == kSuccess) {
+                answerText(call.self, call.result, output.text());
+            }
+            return frontend::PieceAttempt{tried, *output.length()};
+        });
+    if (code != kSuccess) {
+        answerCode(call.result, code);
+    }
 }
 
 }  // namespace orva::npapi_plugin

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <tuple>
 
+#include "fake_api_text.h"
 #include "plugin_test_support.h"
 
 namespace orva::npapi_plugin::test {
@@ -210,6 +211,36 @@ TEST_F(MethodsTest, ArgumentsJustWithinTheirLimitsAreCalled) {
 TEST_F(MethodsTest, DelTempKeyTakesAnythingButAStringAsTheEmptyText) {
     EXPECT_EQ(call("GMDelTempKey", {int32_t{5}, nullptr}).value, ScriptValue(int32_t{0}));
     EXPECT_EQ(logged(takeCalls()), "GMDelTempKey [\"\",0,\"\"]\n");
+}
+
+TEST_F(MethodsTest, AHugeMaximumReservesOnlyWhatThePieceNeeds) {
+    const S tok = "GetSignFileContent [\"" + hex("tok") + "\",2000000000,0,true,";
+    const S piece = orva::fake_api::fakeText(70000);
+    struct Row {
+        const char* script;
+        std::vector<S> calls;
+        ScriptValue result;
+    };
+    const Row rows[] = {
+        // A refused token costs the first room only.
+        {R"({"GetSignFileContent":{"code":-341}})", {tok + "65536]"}, int32_t{-341}},
+        {R"({"GetSignFileContent":{"text":"MARK=2||CONTENT=ab"}})",
+         {tok + "65536]"},
+         S("MARK=2||CONTENT=ab")},
+        // A longer piece: once more, with exactly the room it needs.
+        {R"({"GetSignFileContent":{"length":70000}})", {tok + "65536]", tok + "70001]"}, piece},
+    };
+    for (const Row& row : rows) {
+        script(row.script);
+        EXPECT_EQ(call("GetSignFileContent", {S("tok"), int32_t{2'000'000'000}, int32_t{0}}).value,
+                  row.result)
+            << row.script;
+        S expected;
+        for (const S& line : row.calls) {
+            expected += line + "\n";
+        }
+        EXPECT_EQ(logged(takeCalls()), expected) << row.script;
+    }
 }
 
 TEST_F(MethodsTest, TheSigningTextsFollowThePluginsCharset) {
