@@ -70,7 +70,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     check(estimateSignPacketSize(transaction.size(), display.size(), path, estimate) == 0);
     std::vector<std::uint8_t> packet(estimate + 1);
     std::size_t length = 0;
-    const auto build = textForm ? buildSignPacketText : buildSignPacketBinary;
+    const auto build = [textForm](std::string_view t, std::string_view d, std::string_view file,
+                                  std::span<std::uint8_t> out, std::size_t& written) {
+        return textForm ? buildSignPacketText(t, d, file, out, written)
+                        : buildSignPacketBinary(t, d, file, out, written);
+    };
     check(build(transaction, display, path, packet, length) == 0);
     check(length <= estimate);
     packet.resize(length);
