@@ -31,6 +31,8 @@ constexpr Pair kPlain = {"zhang-plain", "2", "/CN=Wang Wu/CN=Zhang San/O=x"};
 constexpr const char* kPlainDn = "O=x,CN=Zhang San,CN=Wang Wu";
 constexpr Pair kComma = {"li-comma", "3", "/O=Bank/CN=Li, Si"};
 constexpr const char* kCommaDn = "CN=Li\\, Si,O=Bank";
+constexpr Pair kBars = {"wang-bars", "3", "/CN=Wang Wu/O=x||CN=Zhang San"};
+constexpr const char* kBarsDn = "O=x\\7C\\7CCN=Zhang San,CN=Wang Wu";
 
 constexpr std::string_view kXml = "<T><Amount>100.00</Amount></T>";
 constexpr const char* kDisplay = "Pay 100.00?";
@@ -140,6 +142,18 @@ TEST_F(CertificateSubject, TheRealHolderOfTheNameSignsAndIsDeletedByIt) {
     EXPECT_EQ(del(kPlainDn), kNoMatchCertificate);
     EXPECT_EQ(del("O=x\\2cCN=Zhang San,CN=Wang Wu"), kSuccess);
     EXPECT_TRUE(containersLeft().empty());
+}
+
+// "||" joins subjects into lists: inside a value it never splits one.
+TEST_F(CertificateSubject, BarsInAValueNeverSplitAList) {
+    plugAndInstall({kBars, kPlain});
+    EXPECT_EQ(certDns().text, std::string(kBarsDn) + "||" + kPlainDn);
+    EXPECT_EQ(sign(kBarsDn, kBars), kSuccess);
+    const std::string_view name = kBarsDn;
+    EXPECT_EQ(
+        ORVA_API_FN(api_, QZAPI_GMDelTempKey)(name.data(), static_cast<int>(name.size()), nullptr),
+        kSuccess);
+    EXPECT_EQ(containersLeft(), std::set<std::string>{kPlain.name});
 }
 
 TEST_F(CertificateSubject, TheSignatureFileIsNamedByTheUnescapedCommonName) {

@@ -50,8 +50,9 @@ std::string attributeValue(const ASN1_STRING* value) {
 }
 
 // The value as RFC 4514 writes it, so that a reader splitting at commas never
-// takes a separator inside a value for one between items. A value without
-// these characters stays as it is.
+// takes a separator inside a value for one between items. A bar is written as
+// its hex pair, so that "||", which joins subjects into lists, never stands
+// inside one. A value without these characters stays as it is.
 std::string escapedValue(std::string_view value) {
     constexpr std::string_view kAlwaysEscaped = ",+\"\\<>;";
     std::string text;
@@ -60,6 +61,10 @@ std::string escapedValue(std::string_view value) {
         const char c = value[i];
         const bool leading = i == 0 && (c == ' ' || c == '#');
         const bool trailing = i + 1 == value.size() && c == ' ';
+        if (c == '|') {
+            text += "\\7C";
+            continue;
+        }
         if (leading || trailing || kAlwaysEscaped.find(c) != std::string_view::npos) {
             text += '\\';
         }
@@ -80,14 +85,19 @@ void cutAtCharacter(std::string& text, std::size_t max) {
     while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) {
         --end;
     }
-    // Escapes are a backslash and one ASCII character, and a backslash is
-    // itself escaped: an odd run of backslashes before end leaves the last
-    // one's character behind, so it goes too.
-    std::size_t backslashes = 0;
-    while (backslashes < end && text[end - 1 - backslashes] == '\\') {
-        ++backslashes;
+    // Escapes are a backslash and one character, or a backslash and a hex pair
+    // (a bar); an escape that does not end before end goes whole.
+    for (std::size_t at = 0; at < end; ++at) {
+        if (text[at] == '\\') {
+            const std::size_t length = text[at + 1] == '7' ? 3 : 2;
+            if (at + length > end) {
+                end = at;
+                break;
+            }
+            at += length - 1;
+        }
     }
-    text.resize(end - backslashes % 2);
+    text.resize(end);
 }
 
 // Decoding a certificate costs more than a signature (OpenSSL decodes its public

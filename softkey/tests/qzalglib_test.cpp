@@ -656,6 +656,7 @@ TEST_F(QzaDecodeX509Cert, SubjectText) {
          "CN=\\ padded\\ ,O=Smith\\, Jones \\+ Co=\\\"q\\\""},
         {"/CN=Wang Wu/O=x,CN=Zhang San", "O=x\\,CN=Zhang San,CN=Wang Wu"},
         {"/CN=#1 <a>;b\\\\c/OU=\\ /O=a #", "O=a #,OU=\\ ,CN=\\#1 \\<a\\>\\;b\\\\c"},
+        {"/CN=|x|/O=a||CN=b", "O=a\\7C\\7CCN=b,CN=\\7Cx\\7C"},
         {"/testAttribute=custom/CN=x", "CN=x,1.2.3.4.5=custom"},
         {"/O=Orva/CN=a+UID=b", "UID=b,CN=a,O=Orva", "-multivalue-rdn"},
     };
@@ -701,24 +702,31 @@ TEST_F(QzaDecodeX509Cert, LongSubjectsAreCutAtACharacterBoundary) {
 }
 
 TEST_F(QzaDecodeX509Cert, LongSubjectsAreNeverCutInsideAnEscape) {
-    // "CN=<pad>" then 16 times ",OU=" and 32 escaped commas: with pad 11 byte
-    // 1023 is the comma of an escape, whose backslash goes too.
-    const std::string commas(32, ',');
-    std::string escaped;
-    for (int i = 0; i < 32; ++i) {
-        escaped += "\\,";
-    }
-    for (const auto& [pad, expectedLength] : {std::pair{10u, 1023u}, std::pair{11u, 1022u}}) {
-        const std::string cn(pad, 'p');
+    // "CN=<pad>" then 16 times ",OU=" and 32 escaped characters: the pad moves
+    // byte 1023 to each byte of an escape, and an escape cut there goes whole.
+    struct Case {
+        char character;
+        std::string_view escape;
+        std::size_t pad, expectedLength;
+    };
+    const Case kCases[] = {
+        {',', "\\,", 10, 1023},  {',', "\\,", 11, 1022},  {'|', "\\7C", 10, 1023},
+        {'|', "\\7C", 11, 1021}, {'|', "\\7C", 12, 1022},
+    };
+    for (const Case& c : kCases) {
+        std::string escaped;
+        for (int i = 0; i < 32; ++i) {
+            escaped += c.escape;
+        }
+        const std::string cn(c.pad, 'p');
         std::string request, full = "CN=" + cn;
         for (int i = 0; i < 16; ++i) {
-            request += "/OU=" + commas;
+            request += "/OU=" + std::string(32, c.character);
             full += ",OU=" + escaped;
         }
         request += "/CN=" + cn;
         const std::string subject = decode(makeCert(request));
-        EXPECT_EQ(subject.size(), expectedLength) << "pad " << pad;
-        EXPECT_EQ(subject, full.substr(0, expectedLength)) << "pad " << pad;
+        EXPECT_EQ(subject, full.substr(0, c.expectedLength)) << c.escape << " pad " << c.pad;
     }
 }
 
