@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "orva/registry_file.h"
+#include "orva/testing/support.h"
 #include "win32/errors.h"
 #include "win32/registry.h"
 
@@ -936,6 +937,34 @@ TEST_F(RegistryTest, AFolderThatCannotExistIsAnEmptyRegistryThatRefusesWrites) {
     useFile(dir_);
     EXPECT_EQ(RegQueryValueExA(HKEY_LOCAL_MACHINE, "x", nullptr, nullptr, nullptr, nullptr),
               ERROR_REGISTRY_IO_FAILED);
+}
+
+TEST_F(RegistryTest, AFifoIsRefusedAtOnceByEveryReaderAndWriter) {
+    std::filesystem::create_directories(std::filesystem::path(file_).parent_path());
+    ASSERT_EQ(::mkfifo(file_.c_str(), 0600), 0);
+    // In a child, so that an open that waits for a writer fails the test
+    // rather than hanging it: the number of the first call that went wrong.
+    const int wrong = orva::testing::exitOfGuardedChild([] {
+        orva::platform::RegistryTextError error;
+        std::string text;
+        HKEY key = nullptr;
+        const LSTATUS answers[] = {
+            orva::platform::checkRegistryFile(&error),
+            RegQueryValueExA(HKEY_CURRENT_USER, "v", nullptr, nullptr, nullptr, nullptr),
+            RegOpenKeyExA(HKEY_CURRENT_USER, "Software", 0, KEY_READ, &key),
+            setText(HKEY_CURRENT_USER, "v", "x"),
+            orva::platform::importRegistryText("REGEDIT4\n[HKEY_USERS\\X]\n", 0, &error),
+            orva::platform::exportRegistryText(HKEY_CURRENT_USER, nullptr, 0, &text, &error),
+        };
+        for (std::size_t i = 0; i < std::size(answers); ++i) {
+            if (answers[i] != ERROR_REGISTRY_IO_FAILED) {
+                return static_cast<int>(i) + 1;
+            }
+        }
+        return 0;
+    });
+    EXPECT_EQ(wrong, 0);
+    EXPECT_TRUE(std::filesystem::is_fifo(file_)) << "never replaced";
 }
 
 TEST_F(RegistryTest, EachCallReadsTheFileItIsPointedAt) {
