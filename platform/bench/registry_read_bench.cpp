@@ -21,16 +21,16 @@ namespace {
 
 std::string keyName(std::size_t i) {
     char name[32];
-    snprintf(name, sizeof name, "key%08zu", i);
+    snprintf(name, sizeof name, "k%07zu", i);
     return name;
 }
 
-// keys sections under HKEY_CURRENT_USER\Software\Bench, without values.
+// keys sections right under HKEY_CURRENT_USER, without values.
 void writeFile(const std::string& path, std::size_t keys, bool descending) {
     std::string text = "REGEDIT4\n\n";
     for (std::size_t n = 0; n < keys; ++n) {
         const std::size_t i = descending ? keys - 1 - n : n;
-        text += "[HKEY_CURRENT_USER\\Software\\Bench\\" + keyName(i) + "]\n";
+        text += "[HKEY_CURRENT_USER\\" + keyName(i) + "]\n";
     }
     std::ofstream out(path, std::ios::binary);
     out.write(text.data(), static_cast<std::streamsize>(text.size()));
@@ -40,7 +40,7 @@ void writeFile(const std::string& path, std::size_t keys, bool descending) {
 }
 
 void openOneKey(std::size_t keys) {
-    const std::string subkey = "Software\\Bench\\" + keyName(keys / 2);
+    const std::string subkey = keyName(keys / 2);
     HKEY key = nullptr;
     if (RegOpenKeyExA(HKEY_CURRENT_USER, subkey.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) {
         throw std::runtime_error("the key is not there");

@@ -499,16 +499,18 @@ bool parseText(std::string_view text, TextKind kind, Document* document, TextErr
 }
 
 void applyDocument(const Document& document, bool wow32, Hive& hive) {
+    KeyInserter inserter(hive);
     for (const Section& section : document.sections) {
         KeyPath path = section.path;
         if (wow32) {
             mapTo32BitView(path);
         }
         if (section.remove) {
+            inserter.finish();
             hive.remove(path);
             continue;
         }
-        Key* key = hive.create(path, nullptr);
+        Key* key = inserter.create(path);
         if (key == nullptr) {
             continue;  // not reached: the parser only accepts known roots
         }
@@ -520,6 +522,7 @@ void applyDocument(const Document& document, bool wow32, Hive& hive) {
             }
         }
     }
+    inserter.finish();
 }
 
 std::string writeHive(const Hive& hive) {

@@ -335,6 +335,48 @@ TEST_F(RegistryTest, HandWrittenFilesInTheAcceptedVariantsParse) {
     EXPECT_EQ(open(HKEY_CURRENT_USER, nullptr, root, KEY_READ), ERROR_SUCCESS);
 }
 
+// Sections in any order build the registry that the same sections in order
+// do: subkeys sorted, each key named as the first section that reaches it
+// spells it, values set in document order. An import adds to what is there.
+TEST_F(RegistryTest, SectionsInAnyOrderReadBackAsInOrder) {
+    struct OrderCase {
+        const char* existing;  // the file before; null: the text is the file
+        const char* text;
+        std::vector<std::string> subkeys;  // of HKEY_USERS\Order
+    } const cases[] = {
+        {"REGEDIT4\n[HKEY_USERS\\Order\\k1]\n[HKEY_USERS\\Order\\k3]\n[HKEY_USERS\\Order\\k5]\n",
+         "REGEDIT4\n[HKEY_USERS\\Order\\k6]\n[HKEY_USERS\\Order\\K4]\n[HKEY_USERS\\Order\\k2]\n"
+         "[-HKEY_USERS\\Order\\k3]\n[HKEY_USERS\\Order\\k0]\n[HKEY_USERS\\Order\\k3]\n",
+         {"k0", "k1", "k2", "k3", "K4", "k5", "k6"}},
+        {nullptr,
+         "REGEDIT4\n[HKEY_USERS\\Order\\c]\n\"v\"=\"1\"\n[HKEY_USERS\\Order\\B\\x]\n"
+         "[HKEY_USERS\\ORDER\\a]\n[HKEY_USERS\\order\\b]\n[HKEY_USERS\\Order\\C]\n"
+         "\"v\"=\"3\"\n\"w\"=\"4\"\n",
+         {"a", "B", "c"}},
+    };
+    for (const OrderCase& c : cases) {
+        SCOPED_TRACE(c.text);
+        if (c.existing == nullptr) {
+            writeText(file_, c.text);
+        } else {
+            writeText(file_, c.existing);
+            orva::platform::RegistryTextError error;
+            ASSERT_EQ(orva::platform::importRegistryText(c.text, 0, &error), ERROR_SUCCESS)
+                << error.reason;
+        }
+        Key order;
+        ASSERT_EQ(open(HKEY_USERS, "Order", order, KEY_READ), ERROR_SUCCESS);
+        EXPECT_EQ(subkeys(order), c.subkeys);
+        EXPECT_EQ(subkeys(HKEY_USERS), std::vector<std::string>{"Order"});
+    }
+    // The file of the last case.
+    Key c;
+    ASSERT_EQ(open(HKEY_USERS, "Order\\c", c, KEY_READ), ERROR_SUCCESS);
+    EXPECT_EQ(valueNames(c), (std::vector<std::string>{"v", "w"}));
+    EXPECT_EQ(get(c, "v"), (Stored{REG_SZ, bytesOf("3\0"sv)}));
+    EXPECT_TRUE(keyExists(HKEY_USERS, "Order\\b\\x"));
+}
+
 // ---- the caller's buffer
 
 TEST_F(RegistryTest, QueryFollowsTheBufferRules) {
