@@ -195,6 +195,11 @@ class Parser {
                 if (name.size() > kMaxKeyNameLength) {
                     return fail("key name longer than 255 bytes");
                 }
+                // The rule of the Reg* functions, so that every key read can
+                // be opened, listed and deleted: here, no CR inside a line.
+                if (!validKeyName(name)) {
+                    return fail("line break in the key name " + shown(name));
+                }
                 if (section.path.size() >= kMaxDepth) {
                     return fail("key path deeper than 512 levels");
                 }
@@ -218,8 +223,11 @@ class Parser {
             if (!parseQuoted(line, &pos, &entry.name)) {
                 return false;
             }
-            if (!validValueName(entry.name)) {
+            if (entry.name.size() > kMaxValueNameLength) {
                 return fail("value name longer than 16383 bytes");
+            }
+            if (!validValueName(entry.name)) {
+                return fail("line break in the value name " + shown(entry.name));
             }
         }
         while (pos < line.size() && isBlank(line[pos])) {

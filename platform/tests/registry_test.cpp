@@ -844,6 +844,10 @@ const MalformedCase kMalformed[] = {
     {"REGEDIT4\n[HKEY_LOCAL_MACHINE\\A]\n\"a\"=-\n", 3, "only allowed in an import"},
     {"REGEDIT4\n\n\nstray words\n", 4, "unexpected"},
     {"REGEDIT4\n[HKEY_LOCAL_MACHINE\\A]\n\"a\"=\"b\0c\"\n"sv, 3, "NUL"},
+    // Names the Reg* functions refuse: a CR that is not the line's end.
+    {"REGEDIT4\n[HKEY_USERS\\ok]\n[HKEY_USERS\\a\rb]\n", 3, "line break in the key name"},
+    {"REGEDIT4\n[HKEY_USERS\\a\rb\\c]\r\n", 2, "line break in the key name"},
+    {"REGEDIT4\n[HKEY_LOCAL_MACHINE\\A]\n\"a\rb\"=\"x\"\n", 3, "line break in the value name"},
 };
 
 TEST_F(RegistryTest, AMalformedFileFailsReadsAndIsNeverOverwritten) {
@@ -851,6 +855,9 @@ TEST_F(RegistryTest, AMalformedFileFailsReadsAndIsNeverOverwritten) {
     std::vector<MalformedCase> cases(std::begin(kMalformed), std::end(kMalformed));
     const std::string tooLong = "REGEDIT4\n[HKEY_USERS\\" + longName + "]\n";
     cases.push_back({tooLong, 2, "longer than 255"});
+    const std::string longValueName =
+        "REGEDIT4\n[HKEY_USERS\\k]\n\"" + std::string(16384, 'v') + "\"=\"x\"\n";
+    cases.push_back({longValueName, 3, "longer than 16383"});
     std::string tooDeep = "REGEDIT4\n[HKEY_USERS";
     for (int i = 0; i < 600; ++i) {
         tooDeep += "\\k";
