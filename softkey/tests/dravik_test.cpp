@@ -538,6 +538,28 @@ TEST_F(DravikSessionTest, ARightPinGivesTheTriesBackAndWrongOnesCountDownToALock
     EXPECT_EQ(tries, 0u);
 }
 
+// cJSON decodes \u0000 into a C string: a salt read short would fail the right
+// PIN, spend a try and be written back short.
+TEST_F(DravikSessionTest, ANulInsideTheSaltRefusesTheKeyAndSpendsNoTry) {
+    const std::string path = store().keyPath("SK0001", KeyPlace::present).string();
+    const std::string good = test::readText(path);
+    const std::string saltAt = "\"salt\":\t\"";
+    const std::size_t at = good.find(saltAt);
+    ASSERT_NE(at, std::string::npos) << good;
+    std::string bad = good;
+    bad.insert(at + saltAt.size() + 4, "\\u0000");
+    writeFile(path, bad);
+
+    const std::uint32_t status = s.verify();
+    EXPECT_NE(status, DRV_OK);
+    EXPECT_NE(status & 0xFFF0u, DRV_E_WRONG_PIN(0) & 0xFFF0u) << "a try was spent";
+    EXPECT_EQ(test::readText(path), bad);
+
+    writeFile(path, good);
+    EXPECT_EQ(s.verify(), DRV_OK);
+    EXPECT_EQ(key().pin.triesLeft, kTries);
+}
+
 TEST_F(DravikTest, TheDefaultPinMustBeChangedBeforeUse) {
     makeKey("SK0001", true);
     Session s;
