@@ -1075,5 +1075,19 @@ TEST_F(DravikTest, TheLanguageCommandAcceptsOnlyListedCodes) {
     EXPECT_EQ(NDTransmit(*s, apdu.data(), 9, response, &responseLen), DRV_E_NOT_SUPPORTED);
 }
 
+TEST_F(DravikTest, TheLanguageCommandKeepsFieldsOfALaterVersion) {
+    makeKey();
+    store().update("SK0001", true, [](Token& t) { addContainer(t, "c1"); });
+    const std::string path = store().keyPath("SK0001", KeyPlace::present).string();
+    test::addLaterFields(path);
+    Session s;
+    const Bytes apdu = {0x80, 0x2A, 0x9E, 0xEE, 0x04, 0x0A, 0x00, 0x01, 0x02};
+    std::uint8_t response[2055];
+    std::uint32_t responseLen = 0;
+    ASSERT_EQ(NDTransmit(*s, apdu.data(), 9, response, &responseLen), DRV_SW_OK);
+    EXPECT_EQ(key().language, 2u);
+    EXPECT_TRUE(test::keepsLaterFields(path)) << test::readText(path);
+}
+
 }  // namespace
 }  // namespace orva::softkey
