@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <iterator>
 #include <utility>
 
 namespace orva::platform::registry {
@@ -194,6 +195,27 @@ bool Key::clearChildren() {
     return had;
 }
 
+bool Key::sortsAfterChildren(const std::string& folded) const noexcept {
+    return children_.empty() || children_.back()->folded_ < folded;
+}
+
+void Key::adoptChildren(std::vector<std::unique_ptr<Key>> added) {
+    const auto byName = [](const std::unique_ptr<Key>& a, const std::unique_ptr<Key>& b) {
+        return a->folded_ < b->folded_;
+    };
+    std::sort(added.begin(), added.end(), byName);
+    if (children_.empty()) {
+        children_ = std::move(added);
+        return;
+    }
+    std::vector<std::unique_ptr<Key>> merged;
+    merged.reserve(children_.size() + added.size());
+    std::merge(std::make_move_iterator(children_.begin()), std::make_move_iterator(children_.end()),
+               std::make_move_iterator(added.begin()), std::make_move_iterator(added.end()),
+               std::back_inserter(merged), byName);
+    children_ = std::move(merged);
+}
+
 // ---- Hive
 
 Hive::Hive() : top_(std::make_unique<Key>(std::string())) {
@@ -248,6 +270,54 @@ bool Hive::remove(const KeyPath& path) {
     }
     Key* parent = find(KeyPath(path.begin(), path.end() - 1));
     return parent != nullptr && parent->removeChild(path.back());
+}
+
+// ---- KeyInserter
+
+Key* KeyInserter::create(const KeyPath& path) {
+    if (path.empty()) {
+        return nullptr;
+    }
+    Key* key = hive_.top().findChild(path.front());
+    if (key == nullptr) {
+        return nullptr;
+    }
+    for (std::size_t i = 1; i < path.size(); ++i) {
+        if (Key* existing = key->findChild(path[i])) {
+            key = existing;
+            continue;
+        }
+        const std::string folded = foldName(path[i]);
+        const auto waiting = pending_.find(key);
+        if (waiting != pending_.end()) {
+            if (const auto it = waiting->second.find(folded); it != waiting->second.end()) {
+                key = it->second.get();
+                continue;
+            }
+        }
+        // A file in order (as this layer writes them) appends every subkey.
+        if (key->sortsAfterChildren(folded)) {
+            key = &key->addChild(path[i], nullptr);
+            continue;
+        }
+        auto child = std::make_unique<Key>(path[i]);
+        Key* made = child.get();
+        pending_[key].emplace(made->foldedName(), std::move(child));
+        key = made;
+    }
+    return key;
+}
+
+void KeyInserter::finish() {
+    for (auto& [parent, waiting] : pending_) {
+        std::vector<std::unique_ptr<Key>> added;
+        added.reserve(waiting.size());
+        for (auto& entry : waiting) {
+            added.push_back(std::move(entry.second));
+        }
+        parent->adoptChildren(std::move(added));
+    }
+    pending_.clear();
 }
 
 // ---- paths and views

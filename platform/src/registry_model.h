@@ -60,6 +60,7 @@ class Key {
     Key& operator=(const Key&) = delete;
 
     const std::string& name() const noexcept { return name_; }
+    const std::string& foldedName() const noexcept { return folded_; }
     // A deep copy, made without recursion.
     std::unique_ptr<Key> clone() const;
 
@@ -79,6 +80,10 @@ class Key {
     Key& addChild(std::string_view name, bool* created);
     bool removeChild(std::string_view name);
     bool clearChildren();
+    // Whether a subkey of that folded name would go after every subkey.
+    bool sortsAfterChildren(const std::string& folded) const noexcept;
+    // Sorts added into the subkeys in one pass; no name may be there already.
+    void adoptChildren(std::vector<std::unique_ptr<Key>> added);
 
   private:
     std::size_t lowerBound(const std::string& folded) const;
@@ -98,6 +103,7 @@ class Hive {
     std::unique_ptr<Hive> clone() const;
 
     const Key& top() const noexcept { return *top_; }
+    Key& top() noexcept { return *top_; }
     const Key* find(const KeyPath& path) const;
     Key* find(const KeyPath& path);
     // Creates every missing level; null when the path's root is unknown.
@@ -108,6 +114,27 @@ class Hive {
   private:
     explicit Hive(std::unique_ptr<Key> top) : top_(std::move(top)) {}
     std::unique_ptr<Key> top_;
+};
+
+// Creates keys as Hive::create does, for many paths in any order: a new
+// subkey waits beside its parent, unsorted, until finish() sorts each
+// parent's new subkeys into place at once, so that n keys cost O(n log n)
+// rather than a sorted insertion each. Until finish() the new keys are found
+// only through create(); what is not finished is dropped.
+class KeyInserter {
+  public:
+    explicit KeyInserter(Hive& hive) : hive_(hive) {}
+    KeyInserter(const KeyInserter&) = delete;
+    KeyInserter& operator=(const KeyInserter&) = delete;
+
+    Key* create(const KeyPath& path);
+    void finish();
+
+  private:
+    // A parent's new subkeys by folded name (a view of the key's own).
+    using Pending = std::unordered_map<std::string_view, std::unique_ptr<Key>>;
+    Hive& hive_;
+    std::unordered_map<Key*, Pending> pending_;
 };
 
 // Where a predefined handle points; nullopt for any other value.

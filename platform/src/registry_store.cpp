@@ -13,6 +13,7 @@
 #include "orva/file_descriptor.h"
 #include "orva/file_replacement.h"
 #include "orva/file_version.h"
+#include "orva/regular_file_open.h"
 
 namespace orva::platform::registry {
 
@@ -101,22 +102,14 @@ struct FileState {
 
 Snapshot load(const std::string& path, FileState* state) {
     Snapshot snapshot;
-    FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    struct stat st {};
+    FileDescriptor file = openRegularFile(path.c_str(), O_RDONLY, 0, &st);
     if (!file) {
         if (errno == ENOENT || errno == ENOTDIR) {
             snapshot.hive = std::make_shared<const Hive>();
         } else {
-            snapshot.status = statusOfErrno(errno);
+            snapshot.status = statusOfErrno(errno);  // a FIFO or folder too
         }
-        return snapshot;
-    }
-    struct stat st {};
-    if (::fstat(file.get(), &st) != 0) {
-        snapshot.status = statusOfErrno(errno);
-        return snapshot;
-    }
-    if (!S_ISREG(st.st_mode)) {
-        snapshot.status = ERROR_REGISTRY_IO_FAILED;
         return snapshot;
     }
     state->exists = true;
@@ -188,7 +181,7 @@ LSTATUS modifyRegistry(const Change& change, TextError* error) {
 
     // Writers queue on the lock; each re-reads the file under it, so no
     // change made by another process is lost.
-    FileDescriptor lock(::open((path + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644));
+    FileDescriptor lock = openRegularFile((path + ".lock").c_str(), O_RDWR | O_CREAT, 0644);
     if (!lock) {
         return statusOfErrno(errno);
     }

@@ -195,6 +195,11 @@ class Parser {
                 if (name.size() > kMaxKeyNameLength) {
                     return fail("key name longer than 255 bytes");
                 }
+                // The rule of the Reg* functions, so that every key read can
+                // be opened, listed and deleted: here, no CR inside a line.
+                if (!validKeyName(name)) {
+                    return fail("line break in the key name " + shown(name));
+                }
                 if (section.path.size() >= kMaxDepth) {
                     return fail("key path deeper than 512 levels");
                 }
@@ -218,8 +223,11 @@ class Parser {
             if (!parseQuoted(line, &pos, &entry.name)) {
                 return false;
             }
-            if (!validValueName(entry.name)) {
+            if (entry.name.size() > kMaxValueNameLength) {
                 return fail("value name longer than 16383 bytes");
+            }
+            if (!validValueName(entry.name)) {
+                return fail("line break in the value name " + shown(entry.name));
             }
         }
         while (pos < line.size() && isBlank(line[pos])) {
@@ -499,16 +507,18 @@ bool parseText(std::string_view text, TextKind kind, Document* document, TextErr
 }
 
 void applyDocument(const Document& document, bool wow32, Hive& hive) {
+    KeyInserter inserter(hive);
     for (const Section& section : document.sections) {
         KeyPath path = section.path;
         if (wow32) {
             mapTo32BitView(path);
         }
         if (section.remove) {
+            inserter.finish();
             hive.remove(path);
             continue;
         }
-        Key* key = hive.create(path, nullptr);
+        Key* key = inserter.create(path);
         if (key == nullptr) {
             continue;  // not reached: the parser only accepts known roots
         }
@@ -520,6 +530,7 @@ void applyDocument(const Document& document, bool wow32, Hive& hive) {
             }
         }
     }
+    inserter.finish();
 }
 
 std::string writeHive(const Hive& hive) {

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "orva/registry_file.h"
+#include "orva/testing/support.h"
 #include "win32/errors.h"
 #include "win32/registry.h"
 
@@ -332,6 +333,48 @@ TEST_F(RegistryTest, HandWrittenFilesInTheAcceptedVariantsParse) {
     EXPECT_FALSE(keyExists(HKEY_LOCAL_MACHINE, "SOFTWARE\\A"));
     Key root;
     EXPECT_EQ(open(HKEY_CURRENT_USER, nullptr, root, KEY_READ), ERROR_SUCCESS);
+}
+
+// Sections in any order build the registry that the same sections in order
+// do: subkeys sorted, each key named as the first section that reaches it
+// spells it, values set in document order. An import adds to what is there.
+TEST_F(RegistryTest, SectionsInAnyOrderReadBackAsInOrder) {
+    struct OrderCase {
+        const char* existing;  // the file before; null: the text is the file
+        const char* text;
+        std::vector<std::string> subkeys;  // of HKEY_USERS\Order
+    } const cases[] = {
+        {"REGEDIT4\n[HKEY_USERS\\Order\\k1]\n[HKEY_USERS\\Order\\k3]\n[HKEY_USERS\\Order\\k5]\n",
+         "REGEDIT4\n[HKEY_USERS\\Order\\k6]\n[HKEY_USERS\\Order\\K4]\n[HKEY_USERS\\Order\\k2]\n"
+         "[-HKEY_USERS\\Order\\k3]\n[HKEY_USERS\\Order\\k0]\n[HKEY_USERS\\Order\\k3]\n",
+         {"k0", "k1", "k2", "k3", "K4", "k5", "k6"}},
+        {nullptr,
+         "REGEDIT4\n[HKEY_USERS\\Order\\c]\n\"v\"=\"1\"\n[HKEY_USERS\\Order\\B\\x]\n"
+         "[HKEY_USERS\\ORDER\\a]\n[HKEY_USERS\\order\\b]\n[HKEY_USERS\\Order\\C]\n"
+         "\"v\"=\"3\"\n\"w\"=\"4\"\n",
+         {"a", "B", "c"}},
+    };
+    for (const OrderCase& c : cases) {
+        SCOPED_TRACE(c.text);
+        if (c.existing == nullptr) {
+            writeText(file_, c.text);
+        } else {
+            writeText(file_, c.existing);
+            orva::platform::RegistryTextError error;
+            ASSERT_EQ(orva::platform::importRegistryText(c.text, 0, &error), ERROR_SUCCESS)
+                << error.reason;
+        }
+        Key order;
+        ASSERT_EQ(open(HKEY_USERS, "Order", order, KEY_READ), ERROR_SUCCESS);
+        EXPECT_EQ(subkeys(order), c.subkeys);
+        EXPECT_EQ(subkeys(HKEY_USERS), std::vector<std::string>{"Order"});
+    }
+    // The file of the last case.
+    Key c;
+    ASSERT_EQ(open(HKEY_USERS, "Order\\c", c, KEY_READ), ERROR_SUCCESS);
+    EXPECT_EQ(valueNames(c), (std::vector<std::string>{"v", "w"}));
+    EXPECT_EQ(get(c, "v"), (Stored{REG_SZ, bytesOf("3\0"sv)}));
+    EXPECT_TRUE(keyExists(HKEY_USERS, "Order\\b\\x"));
 }
 
 // ---- the caller's buffer
@@ -801,6 +844,10 @@ const MalformedCase kMalformed[] = {
     {"REGEDIT4\n[HKEY_LOCAL_MACHINE\\A]\n\"a\"=-\n", 3, "only allowed in an import"},
     {"REGEDIT4\n\n\nstray words\n", 4, "unexpected"},
     {"REGEDIT4\n[HKEY_LOCAL_MACHINE\\A]\n\"a\"=\"b\0c\"\n"sv, 3, "NUL"},
+    // Names the Reg* functions refuse: a CR that is not the line's end.
+    {"REGEDIT4\n[HKEY_USERS\\ok]\n[HKEY_USERS\\a\rb]\n", 3, "line break in the key name"},
+    {"REGEDIT4\n[HKEY_USERS\\a\rb\\c]\r\n", 2, "line break in the key name"},
+    {"REGEDIT4\n[HKEY_LOCAL_MACHINE\\A]\n\"a\rb\"=\"x\"\n", 3, "line break in the value name"},
 };
 
 TEST_F(RegistryTest, AMalformedFileFailsReadsAndIsNeverOverwritten) {
@@ -808,6 +855,9 @@ TEST_F(RegistryTest, AMalformedFileFailsReadsAndIsNeverOverwritten) {
     std::vector<MalformedCase> cases(std::begin(kMalformed), std::end(kMalformed));
     const std::string tooLong = "REGEDIT4\n[HKEY_USERS\\" + longName + "]\n";
     cases.push_back({tooLong, 2, "longer than 255"});
+    const std::string longValueName =
+        "REGEDIT4\n[HKEY_USERS\\k]\n\"" + std::string(16384, 'v') + "\"=\"x\"\n";
+    cases.push_back({longValueName, 3, "longer than 16383"});
     std::string tooDeep = "REGEDIT4\n[HKEY_USERS";
     for (int i = 0; i < 600; ++i) {
         tooDeep += "\\k";
@@ -936,6 +986,34 @@ TEST_F(RegistryTest, AFolderThatCannotExistIsAnEmptyRegistryThatRefusesWrites) {
     useFile(dir_);
     EXPECT_EQ(RegQueryValueExA(HKEY_LOCAL_MACHINE, "x", nullptr, nullptr, nullptr, nullptr),
               ERROR_REGISTRY_IO_FAILED);
+}
+
+TEST_F(RegistryTest, AFifoIsRefusedAtOnceByEveryReaderAndWriter) {
+    std::filesystem::create_directories(std::filesystem::path(file_).parent_path());
+    ASSERT_EQ(::mkfifo(file_.c_str(), 0600), 0);
+    // In a child, so that an open that waits for a writer fails the test
+    // rather than hanging it: the number of the first call that went wrong.
+    const int wrong = orva::testing::exitOfGuardedChild([] {
+        orva::platform::RegistryTextError error;
+        std::string text;
+        HKEY key = nullptr;
+        const LSTATUS answers[] = {
+            orva::platform::checkRegistryFile(&error),
+            RegQueryValueExA(HKEY_CURRENT_USER, "v", nullptr, nullptr, nullptr, nullptr),
+            RegOpenKeyExA(HKEY_CURRENT_USER, "Software", 0, KEY_READ, &key),
+            setText(HKEY_CURRENT_USER, "v", "x"),
+            orva::platform::importRegistryText("REGEDIT4\n[HKEY_USERS\\X]\n", 0, &error),
+            orva::platform::exportRegistryText(HKEY_CURRENT_USER, nullptr, 0, &text, &error),
+        };
+        for (std::size_t i = 0; i < std::size(answers); ++i) {
+            if (answers[i] != ERROR_REGISTRY_IO_FAILED) {
+                return static_cast<int>(i) + 1;
+            }
+        }
+        return 0;
+    });
+    EXPECT_EQ(wrong, 0);
+    EXPECT_TRUE(std::filesystem::is_fifo(file_)) << "never replaced";
 }
 
 TEST_F(RegistryTest, EachCallReadsTheFileItIsPointedAt) {

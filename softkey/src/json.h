@@ -35,9 +35,29 @@ inline Ptr array() {
     return Ptr(made(cJSON_CreateArray()));
 }
 
+// Whether text holds a NUL, as a byte or escaped as \u0000. cJSON decodes
+// strings and names into C strings, where a NUL would cut them short instead
+// of failing the parse. In JSON a backslash only starts an escape inside a
+// string, so each one is an escape of its own.
+inline bool holdsNul(std::string_view text) noexcept {
+    if (text.find('\0') != std::string_view::npos) {
+        return true;
+    }
+    for (std::size_t at = text.find('\\'); at != std::string_view::npos;
+         at = text.find('\\', at + 2)) {
+        if (text.substr(at + 1, 5) == "u0000") {
+            return true;
+        }
+    }
+    return false;
+}
+
 // The document, or null when the text is not one JSON value (trailing text
-// other than white space included).
+// other than white space included) or holds a NUL.
 inline Ptr parse(std::string_view text) {
+    if (holdsNul(text)) {
+        return nullptr;
+    }
     const char* end = nullptr;
     Ptr doc(cJSON_ParseWithLengthOpts(text.data(), text.size(), &end, false));
     if (doc == nullptr || end == nullptr) {

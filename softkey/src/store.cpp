@@ -16,6 +16,7 @@
 #include "orva/file_descriptor.h"
 #include "orva/file_replacement.h"
 #include "orva/file_version.h"
+#include "orva/regular_file_open.h"
 
 #include "folder_listing.h"
 #include "key_cache.h"
@@ -76,10 +77,13 @@ SecureString readRest(int fd, const fs::path& path) {
 
 // The file opened for reading, or nothing when it does not exist.
 std::optional<FileDescriptor> openExisting(const fs::path& path) {
-    FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    FileDescriptor fd = openRegularFile(path.c_str(), O_RDONLY);
     if (fd.get() < 0) {
         if (errno == ENOENT) {
             return std::nullopt;
+        }
+        if (errno == kNotRegularFile) {
+            throw StoreError(StoreErrorKind::malformed, path.string() + " is not a regular file");
         }
         throw StoreError(StoreErrorKind::io, errnoText("open " + path.string(), errno));
     }
@@ -169,7 +173,7 @@ StoreLock::StoreLock(const fs::path& root) : root_(root.string()) {
         }
     }
     const fs::path path = root / "lock";
-    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    const int fd = openRegularFile(path.c_str(), O_RDWR | O_CREAT, 0600).release();
     if (fd < 0) {
         throw StoreError(StoreErrorKind::io, errnoText("open " + path.string(), errno));
     }
@@ -418,8 +422,7 @@ void Store::modifyText(
 void Store::appendLine(std::string_view name, std::string_view line) const {
     const fs::path path = file(name);
     const auto open = [&] {
-        return FileDescriptor(
-            ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600));
+        return openRegularFile(path.c_str(), O_WRONLY | O_APPEND | O_CREAT, 0600);
     };
     FileDescriptor fd = open();
     if (fd.get() < 0 && errno == ENOENT) {

@@ -122,6 +122,43 @@ KeySlot slotFromJson(const cJSON* o, const std::string& where) {
     return slot;
 }
 
+constexpr std::string_view kTopFields[] = {"format",      "serial",     "label",     "pin",
+                                           "defaultPin",  "languages",  "language",  "adminState",
+                                           "adminRecord", "tempKey",    "deviceKey", "randomForEnc",
+                                           "capacity",    "containers", "keyFiles"};
+constexpr std::string_view kContainerFields[] = {"index", "usage",     "type",
+                                                 "name",  "signature", "exchange"};
+
+// The members of object not named in known, as one object's text.
+SecureString laterFieldsOf(const cJSON* object, std::span<const std::string_view> known) {
+    json::Ptr later;
+    const cJSON* item = nullptr;
+    cJSON_ArrayForEach(item, object) {
+        if (std::find(known.begin(), known.end(), std::string_view(item->string)) != known.end()) {
+            continue;
+        }
+        if (later == nullptr) {
+            later = json::object();
+        }
+        json::add(later.get(), item->string, json::Ptr(json::made(cJSON_Duplicate(item, true))));
+    }
+    return later == nullptr ? SecureString() : json::print(later.get(), false);
+}
+
+// Adds back what laterFieldsOf kept, after the members this version writes.
+void addLaterFields(cJSON* object, const SecureString& fields) {
+    if (fields.empty()) {
+        return;
+    }
+    const json::Ptr later = json::parse(std::string_view(fields.data(), fields.size()));
+    if (!cJSON_IsObject(later.get())) {
+        throw std::logic_error("later fields are not an object");
+    }
+    while (cJSON* item = later->child) {
+        json::add(object, item->string, json::Ptr(cJSON_DetachItemViaPointer(later.get(), item)));
+    }
+}
+
 }  // namespace
 
 // --- encodings ---------------------------------------------------------------
@@ -436,6 +473,7 @@ SecureString tokenToJson(const Token& token) {
         json::addNumber(o.get(), "type", c.type);
         json::add(o.get(), "signature", slotToJson(c.signature));
         json::add(o.get(), "exchange", slotToJson(c.exchange));
+        addLaterFields(o.get(), c.laterFields);
         json::add(containers.get(), nullptr, std::move(o));
     }
     json::add(r, "containers", std::move(containers));
@@ -450,6 +488,7 @@ SecureString tokenToJson(const Token& token) {
         json::add(keyFiles.get(), nullptr, std::move(o));
     }
     json::add(r, "keyFiles", std::move(keyFiles));
+    addLaterFields(r, token.laterFields);
 
     SecureString text = json::print(r, true);
     text.push_back('\n');
@@ -578,7 +617,8 @@ Token tokenFromJson(std::string_view text) {
                 .usage = uintMember(o, "usage", UINT32_MAX, where + "."),
                 .type = uintMember(o, "type", UINT32_MAX, where + "."),
                 .signature = slotFromJson(json::member(o, "signature"), where + ".signature"),
-                .exchange = slotFromJson(json::member(o, "exchange"), where + ".exchange")};
+                .exchange = slotFromJson(json::member(o, "exchange"), where + ".exchange"),
+                .laterFields = laterFieldsOf(o, kContainerFields)};
             for (const KeySlot* slot : {&c.signature, &c.exchange}) {
                 if (slot->hasKey() && (!token.keyFiles.contains(slot->privateFid) ||
                                        !boundFids.insert(slot->privateFid).second)) {
@@ -591,6 +631,7 @@ Token tokenFromJson(std::string_view text) {
             }
         }
     }
+    token.laterFields = laterFieldsOf(r, kTopFields);
     return token;
 }
 

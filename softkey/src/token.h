@@ -75,6 +75,9 @@ struct Container {
     std::uint32_t type = 0;   // the usage the signature key was bound with (2, 3, 4)
     KeySlot signature;
     KeySlot exchange;
+    // Members this version does not know, as the text of one JSON object
+    // (empty: none), written back as read so that a later version's survive.
+    SecureString laterFields;
 
     bool operator==(const Container&) const = default;
 };
@@ -102,6 +105,7 @@ struct Token {
     std::uint32_t capacity = kDefaultCapacity;
     std::map<std::uint32_t, Container> containers;  // by index (== container id), 1..255
     std::map<std::uint32_t, KeyFile> keyFiles;      // by private-key file id
+    SecureString laterFields;                       // as Container's
 
     bool operator==(const Token&) const = default;
 };

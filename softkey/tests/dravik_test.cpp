@@ -538,6 +538,28 @@ TEST_F(DravikSessionTest, ARightPinGivesTheTriesBackAndWrongOnesCountDownToALock
     EXPECT_EQ(tries, 0u);
 }
 
+// cJSON decodes \u0000 into a C string: a salt read short would fail the right
+// PIN, spend a try and be written back short.
+TEST_F(DravikSessionTest, ANulInsideTheSaltRefusesTheKeyAndSpendsNoTry) {
+    const std::string path = store().keyPath("SK0001", KeyPlace::present).string();
+    const std::string good = test::readText(path);
+    const std::string saltAt = "\"salt\":\t\"";
+    const std::size_t at = good.find(saltAt);
+    ASSERT_NE(at, std::string::npos) << good;
+    std::string bad = good;
+    bad.insert(at + saltAt.size() + 4, "\\u0000");
+    writeFile(path, bad);
+
+    const std::uint32_t status = s.verify();
+    EXPECT_NE(status, DRV_OK);
+    EXPECT_NE(status & 0xFFF0u, DRV_E_WRONG_PIN(0) & 0xFFF0u) << "a try was spent";
+    EXPECT_EQ(test::readText(path), bad);
+
+    writeFile(path, good);
+    EXPECT_EQ(s.verify(), DRV_OK);
+    EXPECT_EQ(key().pin.triesLeft, kTries);
+}
+
 TEST_F(DravikTest, TheDefaultPinMustBeChangedBeforeUse) {
     makeKey("SK0001", true);
     Session s;
@@ -1051,6 +1073,20 @@ TEST_F(DravikTest, TheLanguageCommandAcceptsOnlyListedCodes) {
     apdu[1] = 0x2B;
     apdu[8] = 1;
     EXPECT_EQ(NDTransmit(*s, apdu.data(), 9, response, &responseLen), DRV_E_NOT_SUPPORTED);
+}
+
+TEST_F(DravikTest, TheLanguageCommandKeepsFieldsOfALaterVersion) {
+    makeKey();
+    store().update("SK0001", true, [](Token& t) { addContainer(t, "c1"); });
+    const std::string path = store().keyPath("SK0001", KeyPlace::present).string();
+    test::addLaterFields(path);
+    Session s;
+    const Bytes apdu = {0x80, 0x2A, 0x9E, 0xEE, 0x04, 0x0A, 0x00, 0x01, 0x02};
+    std::uint8_t response[2055];
+    std::uint32_t responseLen = 0;
+    ASSERT_EQ(NDTransmit(*s, apdu.data(), 9, response, &responseLen), DRV_SW_OK);
+    EXPECT_EQ(key().language, 2u);
+    EXPECT_TRUE(test::keepsLaterFields(path)) << test::readText(path);
 }
 
 }  // namespace

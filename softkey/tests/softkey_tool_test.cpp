@@ -19,6 +19,7 @@
 #include "key_crypto.h"
 #include "maker/qzalglib.h"
 #include "store.h"
+#include "store_test_support.h"
 #include "token.h"
 #include "user.h"
 
@@ -236,6 +237,25 @@ TEST_F(SoftkeyToolTest, KeySettingsReachTheStore) {
 
     ok({"create", "--sn", "L"});
     fails({"admin-state", "1"}, 2, "2 keys are plugged in");
+}
+
+TEST_F(SoftkeyToolTest, KeySettingsKeepFieldsOfALaterVersion) {
+    ok({"create", "--sn", "K"});
+    Store keys = store();
+    keys.update("K", false, [](Token& t) { addContainer(t, "c1"); });
+    const std::string path = keys.keyPath("K", KeyPlace::present).string();
+    test::addLaterFields(path);
+    const std::vector<std::vector<std::string>> settings = {
+        {"languages", "--sn", "K", "1,2,9"},
+        {"pin", "--sn", "K", "--tries", "3"},
+        {"admin-state", "--sn", "K", "2"},
+    };
+    for (const auto& args : settings) {
+        const std::string before = readText(path);
+        ok(args);
+        EXPECT_NE(readText(path), before) << args.at(0) << " wrote nothing";
+        EXPECT_TRUE(test::keepsLaterFields(path)) << args.at(0) << ":\n" << readText(path);
+    }
 }
 
 // --- provisioning and certificates ---------------------------------------------

@@ -12,11 +12,14 @@
 #include <string>
 #include <thread>
 
+#include "csp_containers.h"
 #include "faults.h"
 #include "folder_listing.h"
 #include "json.h"
 #include "key_crypto.h"
 #include "maker/dravik.h"
+#include "orva/testing/support.h"
+#include "registrations.h"
 #include "store.h"
 #include "store_test_support.h"
 #include "token.h"
@@ -531,6 +534,102 @@ TEST_F(StoreTest, AMalformedKeyIsAnErrorAndIsNeverOverwritten) {
     const SecureString json = tokenToJson(other);
     test::writeFile(path, std::string_view(json.data(), json.size()));
     EXPECT_THROW(store_.read("SK0001"), StoreError);
+}
+
+// cJSON decodes \u0000 into its C strings, cutting them short: a file holding
+// a NUL in a string (or a name) is malformed, whichever reader meets it, and is
+// never written back.
+TEST_F(StoreTest, ANulInAStringMakesEveryStoreFileMalformedAndLeavesItAlone) {
+    createSample();
+    ASSERT_TRUE(csp::createContainer(store_, "c1"));
+    const std::string key = text(sampleToken());
+    const std::string salt = "\"salt\":\t\"";
+    const std::string cspFile =
+        "csp/" + std::filesystem::directory_iterator(temp_.path("csp"))->path().filename().string();
+    const auto readKey = [&] { store_.read("SK0001"); };
+    const auto changeKey = [&] { store_.update("SK0001", true, [](Token& t) { t.label = "x"; }); };
+    const auto readUser = [&] { scriptedUser(store_, "SK1"); };
+    const auto changeUser = [&] {
+        setScriptedUser(store_, std::nullopt, ScriptedUser{Button::cancel, {}, {}});
+    };
+    const auto readRegistered = [&] { pelnor::readRegistrations(store_); };
+    const auto readCsp = [&] { csp::readContainer(store_, "c1"); };
+    constexpr char kRawNul[] =
+        "{\"pin\": \"24\0"
+        "6810\"}";
+    const auto changeCsp = [&] { csp::updateContainer(store_, "c1", [](csp::Container&) {}); };
+    const struct {
+        const char* what;
+        std::string file;
+        std::string text;
+        std::vector<std::function<void()>> readers;
+    } cases[] = {
+        {"salt",
+         "present/SK0001.json",
+         std::string(key).insert(key.find(salt) + salt.size() + 2, "\\u0000"),
+         {readKey, changeKey}},
+        {"member name",
+         "present/SK0001.json",
+         std::string(key).insert(1, "\"later\\u0000name\": 1,"),
+         {readKey, changeKey}},
+        {"user PIN", "user.json", R"({"pin": "24\u00006810"})", {readUser, changeUser}},
+        {"raw NUL", "user.json", std::string(kRawNul, sizeof kRawNul - 1), {readUser, changeUser}},
+        {"faults", "faults.json", R"({"pulled": "NDOpen\u0000"})", {[&] { readFaults(store_); }}},
+        {"registration",
+         "registered.json",
+         R"({"registrations": [{"certificate": "MAMCAQE=", "provider": "P\u0000Q",)"
+         R"( "container": "c1", "keySpec": 2}]})",
+         {readRegistered}},
+        {"CSP container", cspFile, R"({"name": "6331\u0000"})", {readCsp, changeCsp}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        temp_.put(c.file, c.text);
+        for (const auto& reader : c.readers) {
+            EXPECT_EQ(storeErrorOf(reader), StoreErrorKind::malformed);
+        }
+        EXPECT_EQ(test::readText(temp_.path(c.file)), c.text);
+    }
+
+    // An escaped backslash before "u0000" is text, not a NUL.
+    temp_.put("user.json", R"({"pin": "\\u0000"})");
+    EXPECT_EQ(scriptedUser(store_, "SK1").pin, SecureString("\\u0000"));
+}
+
+// A FIFO (or another file that is not a regular one) where a store file
+// belongs fails its reader or writer at once, in a guarded child so that a
+// regression fails the test rather than hanging it.
+TEST_F(StoreTest, AFifoInPlaceOfAStoreFileFailsAtOnce) {
+    const std::string key = createSample();
+    const struct {
+        std::string file;
+        std::function<void()> use;
+        StoreErrorKind kind;
+    } cases[] = {
+        {key, [&] { store_.read("SK0001"); }, StoreErrorKind::malformed},
+        {temp_.path("user.json"), [&] { scriptedUser(store_, "SK1"); }, StoreErrorKind::malformed},
+        {temp_.path("faults.json"), [&] { readFaults(store_); }, StoreErrorKind::malformed},
+        {temp_.path("display.log"), [&] { appendDisplayShow(store_, DisplayShow{}); },
+         StoreErrorKind::io},
+        {temp_.path("lock"),
+         [&] { store_.update("SK0001", true, [](Token& t) { t.label = "x"; }); },
+         StoreErrorKind::io},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.file);
+        if (!store_.placeOf("SK0001")) {
+            store_.create(sampleToken());  // the first case took its file
+        }
+        std::filesystem::remove(c.file);
+        ASSERT_EQ(::mkfifo(c.file.c_str(), 0600), 0);
+        const int kind = orva::testing::exitOfGuardedChild([&] {
+            const auto thrown = storeErrorOf(c.use);
+            return thrown ? static_cast<int>(*thrown) : 100;
+        });
+        EXPECT_EQ(kind, static_cast<int>(c.kind));
+        EXPECT_TRUE(std::filesystem::is_fifo(c.file));
+        std::filesystem::remove(c.file);
+    }
 }
 
 TEST_F(StoreTest, TheScriptedUserDefaultsToConfirmAndKeysOverrideFields) {

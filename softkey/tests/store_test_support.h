@@ -17,6 +17,7 @@
 #include <gtest/gtest.h>
 
 #include "crypto_test_support.h"
+#include "json.h"
 #include "store.h"
 #include "win32/module.h"
 
@@ -78,6 +79,38 @@ inline std::vector<std::pair<std::string, bool>> exportList(std::string_view tex
         out.emplace_back(word, working);
     }
     return out;
+}
+
+// Members a later version of the key file may add, at the top and in each
+// container.
+inline constexpr const char* kLaterTop = R"({"list": [1, "two", {"three": null}], "n": 1.5})";
+inline constexpr const char* kLaterContainer = R"({"flag": true})";
+
+inline void addLaterFields(const std::string& keyFile) {
+    const json::Ptr doc = json::parse(readText(keyFile));
+    ASSERT_NE(doc, nullptr);
+    json::add(doc.get(), "later", json::parse(kLaterTop));
+    cJSON* container = nullptr;
+    cJSON_ArrayForEach(container, cJSON_GetObjectItem(doc.get(), "containers")) {
+        json::add(container, "laterToo", json::parse(kLaterContainer));
+    }
+    const SecureString text = json::print(doc.get(), true);
+    writeFile(keyFile, std::string_view(text.data(), text.size()));
+}
+
+// Whether a key file with containers holds what addLaterFields added.
+inline bool keepsLaterFields(const std::string& keyFile) {
+    const json::Ptr doc = json::parse(readText(keyFile));
+    const cJSON* containers = json::member(doc.get(), "containers");
+    bool kept =
+        cJSON_Compare(json::member(doc.get(), "later"), json::parse(kLaterTop).get(), true) != 0 &&
+        cJSON_GetArraySize(containers) > 0;
+    const cJSON* container = nullptr;
+    cJSON_ArrayForEach(container, containers) {
+        kept = kept && cJSON_Compare(json::member(container, "laterToo"),
+                                     json::parse(kLaterContainer).get(), true) != 0;
+    }
+    return kept;
 }
 
 #ifdef SOFTKEY_TEST_NM

@@ -27,7 +27,6 @@ constexpr const char* kCaKeyFile = "ca.key";
 constexpr const char* kCaCertFile = "ca.pem";
 constexpr const char* kCaSubject = "CN=ORVA Softkey Test CA,O=ORVA Softkey";
 constexpr std::uint32_t kCaDays = 7305;
-constexpr std::size_t kMaxPemBytes = 64 * 1024;
 
 // An OpenSSL failure: the reason with OpenSSL's own first error, queue cleared.
 [[noreturn]] void sslFail(const std::string& what) {
@@ -266,15 +265,16 @@ TestCa TestCa::open(const Store& store) {
     const fs::path certPath = dir / kCaCertFile;
 
     if (fs::exists(keyPath, ec) && fs::exists(certPath, ec)) {
-        const Bytes keyBytes = readFileBytes(keyPath, kMaxPemBytes);
-        const Bytes certBytes = readFileBytes(certPath, kMaxPemBytes);
-        const SecureString keyPem(keyBytes.begin(), keyBytes.end());
+        // Through the store's reader, which takes regular files only.
+        const std::string caFolder = std::string(kCaDir) + "/";
+        const std::string keyText = store.readText(caFolder + kCaKeyFile).value_or("");
+        const std::string certText = store.readText(caFolder + kCaCertFile).value_or("");
+        const SecureString keyPem(keyText.begin(), keyText.end());
         EvpPkeyPtr key;
         X509Ptr cert;
         try {
             key = privateKeyFromPem(keyPem);
-            const BioPtr bio = memoryBio(std::string_view(
-                reinterpret_cast<const char*>(certBytes.data()), certBytes.size()));
+            const BioPtr bio = memoryBio(certText);
             cert.reset(PEM_read_bio_X509(bio.get(), nullptr, refusePassphrase, nullptr));
             sslCheck(cert != nullptr && X509_check_private_key(cert.get(), key.get()) == 1,
                      "key and certificate differ");

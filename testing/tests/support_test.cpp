@@ -87,4 +87,17 @@ TEST(RunProgram, KeepsTheStreamsApartAndPassesArgumentsUnchanged) {
     EXPECT_THROW(orva::testing::runProgram("/nonexistent/program", {}), std::runtime_error);
 }
 
+TEST(GuardedChild, GivesTheExitCodeAndEndsAChildThatHangs) {
+    EXPECT_EQ(orva::testing::exitOfGuardedChild([] { return 7; }), 7);
+    EXPECT_EQ(orva::testing::exitOfGuardedChild([]() -> int { throw std::runtime_error("x"); }),
+              -1);
+    EXPECT_EQ(orva::testing::exitOfGuardedChild(
+                  [] {
+                      ::pause();
+                      return 0;
+                  },
+                  1),
+              -1);
+}
+
 }  // namespace

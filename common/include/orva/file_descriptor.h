@@ -31,6 +31,9 @@ class FileDescriptor {
     // Closes now and reports what close reports: a delayed write error shows here.
     bool close() noexcept { return ::close(std::exchange(fd_, -1)) == 0; }
 
+    // Gives the descriptor up to the caller, who closes it.
+    int release() noexcept { return std::exchange(fd_, -1); }
+
     void reset() noexcept {
         if (fd_ >= 0) {
             ::close(std::exchange(fd_, -1));

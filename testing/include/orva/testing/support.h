@@ -7,9 +7,11 @@
 // the test instead of passing it on empty data.
 
 #include <fcntl.h>
+#include <signal.h>
 #include <spawn.h>
 #include <stdlib.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <array>
 #include <cerrno>
@@ -18,6 +20,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <memory>
 #include <span>
@@ -184,6 +187,35 @@ inline ProgramResult runProgram(const std::string& program, const std::vector<st
     result.out = readText(outPath);
     result.err = readText(errPath);
     return result;
+}
+
+// Runs work in a forked child that SIGALRM ends after guardSeconds, so that a
+// call which would hang fails the test instead of hanging the suite: the code
+// work returned, or -1 when the child did not exit by itself (the guard, a
+// crash, an exception).
+inline int exitOfGuardedChild(const std::function<int()>& work, unsigned guardSeconds = 30) {
+    const pid_t pid = fork();
+    if (pid < 0) {
+        throw std::runtime_error("fork failed");
+    }
+    if (pid == 0) {
+        signal(SIGALRM, SIG_DFL);
+        alarm(guardSeconds);
+        int code = 0;
+        try {
+            code = work();
+        } catch (...) {
+            abort();
+        }
+        _exit(code);
+    }
+    int status = 0;
+    while (waitpid(pid, &status, 0) == -1) {
+        if (errno != EINTR) {
+            throw std::runtime_error("waitpid failed");
+        }
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 using orva::toHex;
