@@ -267,7 +267,7 @@ ApiErrorCode signPacket(void* device, const ChosenSigner& chosen, const Transact
 
 // SignWithCertificate: without out it only sizes (record := the base64
 // length); with out, record is out's capacity on entry and the text's length on
-// success (written without a terminator), or the size needed with -303. Nothing
+// success (written without a terminator), or the size needed with kBufferTooSmall. Nothing
 // is written to out unless the signature succeeds.
 ApiErrorCode signWithCertificate(void* device, const Transaction& transaction,
                                  SignerSelector selector, char* out, int& record) {
