@@ -13,7 +13,7 @@
 // bytes, as given), the file's base64 (E bytes); B = P + E.
 //
 // Every writer is handed its output span and never writes past it: a span too
-// short is -336 with nothing written. Texts are copied as bytes, unconverted.
+// short is kTlvEncodeError with nothing written. Texts are copied as bytes, unconverted.
 
 #include <cstddef>
 #include <cstdint>
@@ -46,26 +46,26 @@ inline constexpr std::string_view kTextTagDisplay = "22";
 inline constexpr std::string_view kTextTagFile = "23";
 
 // The field length 32 + B for a path of pathLength bytes and a file of fileSize
-// bytes, before the file is read: 0, or -335 when B + 16 exceeds 99999999.
+// bytes, before the file is read: 0, or kFileTooLong when B + 16 exceeds 99999999.
 int attachedFileFieldLength(std::size_t pathLength, std::uint64_t fileSize,
                             std::size_t& fieldLength) noexcept;
 
 // Writes the attached-file field for a path and the base64 text of the file
-// (no terminator); length receives 32 + B. -335 when B + 16 exceeds 99999999,
-// -336 when out is too short.
+// (no terminator); length receives 32 + B. kFileTooLong when B + 16 exceeds 99999999,
+// kTlvEncodeError when out is too short.
 int formatAttachedFileField(std::string_view path, std::string_view base64Text,
                             std::span<std::uint8_t> out, std::size_t& length) noexcept;
 
 // The attached-file field of the regular file at path; an empty path gives an
-// empty field. -402 when the file cannot be opened or read, -335 when it is too
-// large for the counts (checked before it is read), -307 out of memory, -336
-// when the field cannot be formatted.
+// empty field. kBase64EncodeError when the file cannot be opened or read, kFileTooLong when it is
+// too large for the counts (checked before it is read), kMallocFailed out of memory,
+// kTlvEncodeError when the field cannot be formatted.
 int buildAttachedFileField(std::string_view path, Bytes& field);
 // The same for a file opened once for the whole signature.
 int buildAttachedFileField(AttachedFile& file, Bytes& field);
 
 // A binary TLV header with the given length and no value (the outer header).
-// -336 for a length beyond 32 bits.
+// kTlvEncodeError for a length beyond 32 bits.
 int putBinaryTlvHeader(std::uint8_t tag, std::uint64_t length, std::span<std::uint8_t> out,
                        std::size_t& written) noexcept;
 
@@ -73,8 +73,8 @@ int putBinaryTlvHeader(std::uint8_t tag, std::uint64_t length, std::span<std::ui
 int putBinaryTlv(std::uint8_t tag, std::span<const std::uint8_t> value, std::span<std::uint8_t> out,
                  std::size_t& written) noexcept;
 
-// A text TLV header with the given length and no value. -106 for a tag that is
-// not two characters, -336 for a length beyond ten digits.
+// A text TLV header with the given length and no value. kInvalidParameter for a tag that is
+// not two characters, kTlvEncodeError for a length beyond ten digits.
 int putTextTlvHeader(std::string_view tag, std::uint64_t length, std::span<std::uint8_t> out,
                      std::size_t& written) noexcept;
 
@@ -85,7 +85,7 @@ int putTextTlv(std::string_view tag, std::span<const std::uint8_t> value,
 
 // The packet in binary form (container type 3) into out; packetLength receives
 // its length. An empty filePath attaches nothing. Codes: those of
-// buildAttachedFileField, -336 when out is too short or the lengths overflow
+// buildAttachedFileField, kTlvEncodeError when out is too short or the lengths overflow
 // their fields. Throws std::bad_alloc.
 int buildSignPacketBinary(std::string_view transaction, std::string_view display,
                           std::string_view filePath, std::span<std::uint8_t> out,
@@ -105,7 +105,7 @@ int buildSignPacketText(std::string_view transaction, std::string_view display, 
 
 // A size that every packet of these texts and file fits, in either form, as
 // long as the file does not grow: 0; 1 when the file to attach cannot be
-// opened (size unchanged); -335 when the file is too large for the field; -336
+// opened (size unchanged); kFileTooLong when the file is too large for the field; kTlvEncodeError
 // when the sum overflows. Throws std::bad_alloc.
 int estimateSignPacketSize(std::size_t transactionLength, std::size_t displayLength,
                            std::string_view filePath, std::size_t& size);

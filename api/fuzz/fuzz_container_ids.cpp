@@ -1,9 +1,9 @@
 // The key ids a page names containers by for QZAPI_GMDelTempKey, over a
 // software key with two keys without a certificate (ids 02 and 04) and one
 // certified (06). The key refuses every deletion, so the answer alone tells
-// how far the ids got: -106 for a text that is no list of two-digit ids, -405
-// when they do not name exactly their containers, the deletion's refusal
-// when they do. Input: the id text, up to its first NUL (see README.md).
+// how far the ids got: kInvalidParameter for a text that is no list of two-digit ids,
+// kNoMatchCertificate when they do not name exactly their containers, the deletion's refusal when
+// they do. Input: the id text, up to its first NUL (see README.md).
 
 #include <stdlib.h>
 

@@ -63,7 +63,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     } else {
         check(length == -7 &&
               std::all_of(out.begin(), out.end(), [](std::uint8_t b) { return b == 0xA5; }));
-        // Not base64 at all is -401; base64 of another size, or nothing, is -106.
+        // Not base64 at all is kBase64DecodeError; base64 of another size, or nothing, is
+        // kInvalidParameter.
         check(code ==
               (text.empty() || wellFormedBase64(text) ? kInvalidParameter : kBase64DecodeError));
     }

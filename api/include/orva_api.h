@@ -4,7 +4,7 @@
 // front ends resolve them. Every export returns a result code (0 success, a
 // negative code on failure; see orva_result_codes.h). A text comes back in the
 // caller's buffer with an in/out length: a null buffer asks for the size with
-// the NUL, a short buffer gets -303 and that size, success sets the length to
+// the NUL, a short buffer gets kBufferTooSmall and that size, success sets the length to
 // the text without its NUL. The library never hands out memory.
 //
 // Lengths and counts are 32-bit (int is 32-bit on every target we build).
@@ -62,7 +62,7 @@ ORVA_API_ENTRY int QZAPI_GMGetPKCS7(char* buffer, int* length);
 // read or written. 0 when something was deleted, 1 when nothing had to be.
 ORVA_API_ENTRY int QZAPI_GMJudgeAndDelOlderDN(int* unused);
 
-// Names without a function: each answers -300 and reads nothing.
+// Names without a function: each answers kOperationFailed and reads nothing.
 ORVA_API_ENTRY int QZAPI_SetAdminKey(void);
 ORVA_API_ENTRY int QZAPI_GMORVAVerify(void);
 ORVA_API_ENTRY int QZAPI_GMORVAGetXMLMsg(void);

@@ -73,7 +73,7 @@ ApiErrorCode gmGetTemKey(char* buffer, int* length) {
         keyLength > DRV_TEMP_KEY_ROOM) {
         return kGetAdminKeyInfoError;
     }
-    // Its own rule: a short buffer is -303 and the caller is not told the size.
+    // Its own rule: a short buffer is kBufferTooSmall and the caller is not told the size.
     const int needed = static_cast<int>(base64EncodedLength(keyLength)) + 1;
     if (!buffer) {
         *length = needed;
@@ -106,7 +106,7 @@ ApiErrorCode gmBankGetRand(char* buffer, int* length) {
         DRV_OK) {
         return kGetAdminKeyInfoError;
     }
-    // Its own rule: the size is 20 without the NUL, a short buffer is -303
+    // Its own rule: the size is 20 without the NUL, a short buffer is kBufferTooSmall
     // with its length left alone, and exactly 20 is enough.
     if (!buffer) {
         *length = kRandomTextChars;

@@ -14,7 +14,8 @@ namespace orva::api {
 inline constexpr std::int32_t kAdminKeyInitial = 1;
 inline constexpr std::int32_t kAdminKeyUpdated = 2;
 
-// 0 in the wanted state; -309 when the record cannot be read; -411 in the other state.
+// 0 in the wanted state; kGetAdminKeyInfoError when the record cannot be read; kFunctionUnsupported
+// in the other state.
 ApiErrorCode checkAdminKeyState(void* device, std::int32_t wanted) noexcept;
 
 // Opens the session, then checks the state: the first failure's code.

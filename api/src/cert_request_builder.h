@@ -35,8 +35,8 @@ std::optional<Bytes> convertTokenRsaPublicKey(std::span<const std::uint8_t> bloc
 // The unsigned request of an item around the key's public key (SM2 X || Y when
 // the item's hash is SM3, else the RSA block): version 1, subject O, OU, CN in
 // that DER order as UTF8Strings, and the signature algorithm the key's
-// signature will have. -106 for a hash without a NID, -325 for a public key
-// that does not convert (an SM2 point off the curve included), -404 when
+// signature will have. kInvalidParameter for a hash without a NID, kConvertPublicKeyError for a
+// public key that does not convert (an SM2 point off the curve included), kMakeRequestError when
 // OpenSSL fails.
 ApiErrorCode buildCertRequest(const CertRequestItem& item, std::span<const std::uint8_t> publicKey,
                               X509ReqPtr& request);
@@ -44,7 +44,7 @@ ApiErrorCode buildCertRequest(const CertRequestItem& item, std::span<const std::
 // Has the key sign the request with the private key in file privateKeyFid
 // (SM2: over SM3(Z || to-be-signed DER); RSA: the to-be-signed DER, hashed by
 // the key), sets the signature in, checks it under the request's own public
-// key, and gives the request's DER. -404 for any failure, a signature that
+// key, and gives the request's DER. kMakeRequestError for any failure, a signature that
 // does not verify, or DER over kCertRequestRoom bytes.
 ApiErrorCode signCertRequest(void* device, std::uint32_t privateKeyFid, const CertRequestItem& item,
                              std::span<const std::uint8_t> publicKey, X509_REQ& request,

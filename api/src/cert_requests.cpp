@@ -56,7 +56,7 @@ ApiErrorCode makeRequest(void* device, const char* pin, const CertRequestItem& i
         return code;
     }
     // The PIN must still stand before the key signs; an unmapped refusal here
-    // is -312.
+    // is kDeletePublicKeyError.
     const std::uint32_t status = boundFunctions().dravik.QZVerifyPIN(device, DRV_PIN_USER, nullptr,
                                                                      0, nullptr, kKeepPinFlag);
     if (const ApiErrorCode code = mapTokenStatus(status, kDeletePublicKeyError); code != kSuccess) {

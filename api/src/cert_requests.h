@@ -27,14 +27,15 @@ std::optional<std::string> makeUuidContainerName();
 
 // A new container holding a new key pair of the item's kind. pin may be null
 // (the key asks its user); pinFlag 1 lets a PIN verified earlier in the
-// session stand. -322, -323, the mapped PIN status (default -311), -403, -324.
-// What was made stays on the key when a later step fails.
+// session stand. kNewContainerError, kGetAsymKeyError, the mapped PIN status (default
+// kVerifyPinError), kGenerateAsymKeyError, kAddAsymKeyToContainerError. What was made stays on the
+// key when a later step fails.
 ApiErrorCode createKeyContainer(void* device, const char* pin, const CertRequestItem& item,
                                 std::uint32_t pinFlag, KeyContainer& container);
 
-// The whole call: a null or empty description or a null length is -106; a
+// The whole call: a null or empty description or a null length is kInvalidParameter; a
 // null out is a size query that touches no key; otherwise the requests go out
-// by the text convention (-303 with the size needed, the keys made all the
+// by the text convention (kBufferTooSmall with the size needed, the keys made all the
 // same). A null or empty pin counts as none.
 ApiErrorCode createCertRequests(const char* pin, const char* description, char* out, int* length);
 

@@ -90,7 +90,7 @@ ApiErrorCode getDriverVer(char* buffer, int* length) {
 
 ApiErrorCode getCSPInfo(char* buffer, int* length) {
     return withSizedOutput(buffer, length, [](std::string& text) {
-        // Any failure to get the version, one that does not fit included, is -300.
+        // Any failure to get the version, one that does not fit included, is kOperationFailed.
         std::array<char, kCspVersionRoom> version{};
         int versionLength = kCspVersionRoom;
         if (getDriverVer(version.data(), &versionLength) != kSuccess) {

@@ -23,9 +23,9 @@ class DeviceSession {
 
     // Establishes the reader context, requires exactly one key, opens it and
     // begins a transaction, then (with Authentication::external) authenticates.
-    // -101 unbound, -102 no reader or no key, -104 more than one key, -103 the
-    // key cannot be opened or refuses the authentication. On failure whatever
-    // was obtained is closed again.
+    // kDriverNotInstalled unbound, kNoDevice no reader or no key, kTooManyDevices more than one
+    // key, kOpenDeviceError the key cannot be opened or refuses the authentication. On failure
+    // whatever was obtained is closed again.
     ApiErrorCode open(Authentication authentication = Authentication::external) noexcept;
 
     // The device handle for the maker's calls; null unless open succeeded.

@@ -39,12 +39,11 @@ bool hasCommonName(std::string_view text);
 std::string commonNameValue(std::string_view text);
 
 // 0 when the requested name matches the subject, with commonName := the
-// subject's CN value (unescaped); -405 when it does not; -106 for a request of
-// several items without a CN item. A request of one item matches every subject
-// whose CN value begins with its CN value (case-sensitive; the whole request
-// is that value when it is not a CN item); one of several items must give the
-// CN value exactly, and any OU or O item it gives must equal the subject's.
-// Nothing else is written: the caller decides what a match means.
+// subject's CN value (unescaped); kNoMatchCertificate when it does not; kInvalidParameter for a
+// request of several items without a CN item. A request of one item matches every subject whose CN
+// value begins with its CN value (case-sensitive; the whole request is that value when it is not a
+// CN item); one of several items must give the CN value exactly, and any OU or O item it gives must
+// equal the subject's. Nothing else is written: the caller decides what a match means.
 ApiErrorCode matchDistinguishedName(std::string_view requested, std::string_view subject,
                                     std::string& commonName);
 

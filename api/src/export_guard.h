@@ -10,7 +10,7 @@
 
 namespace orva::api {
 
-// A failed allocation is -307, anything else thrown -300, each with the
+// A failed allocation is kMallocFailed, anything else thrown kOperationFailed, each with the
 // matching last error.
 template <class Body>
 int guardedExport(Body&& body) noexcept {

@@ -196,7 +196,7 @@ ApiErrorCode openAndTokenise(FileTokenMode mode, std::string_view path, const Fi
     if (!recordable(path)) {
         return kNoFile;
     }
-    // A file that does not open is -329 even when its path would not convert.
+    // A file that does not open is kOpenFileError even when its path would not convert.
     file = RegularFile::open(path);
     if (!file) {
         return kOpenFileError;

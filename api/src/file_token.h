@@ -28,13 +28,13 @@ struct FileToken {
     std::string text;   // the base64 token text
 };
 
-// 32 random bytes from the algorithm library; -300 when it fails.
+// 32 random bytes from the algorithm library; kOperationFailed when it fails.
 ApiErrorCode drawFileTokenSalt(FileTokenSalt& salt);
 
-// BuildFileToken. -331 for an empty path or one over kFileTokenPathLimit
+// BuildFileToken. kNoFile for an empty path or one over kFileTokenPathLimit
 // bytes, a path that does not convert to UTF-8 or a text over 1023 bytes;
-// -329 when the file is not a regular file that opens; -300 when the
-// algorithm library fails; -402 when the text cannot be encoded.
+// kOpenFileError when the file is not a regular file that opens; kOperationFailed when the
+// algorithm library fails; kBase64EncodeError when the text cannot be encoded.
 ApiErrorCode buildFileToken(FileTokenMode mode, std::string_view path, const FileTokenSalt& salt,
                             FileTokenKeyName key, FileToken& out);
 // The same for the file already open under path (one just written), so that
@@ -61,8 +61,8 @@ struct ResolvedFile {
 // ResolveFileToken: the record a token belongs to (the signed file's for
 // fileName, else the chosen file's), after rebuilding the token from the file
 // as it is now, opened once; an excerpt, when asked for, is cut from the bytes
-// digested. -341 for a token not of 64 characters, not the record's, or for a
-// changed file; a rebuild's own code (a deleted file -329).
+// digested. kTokenInfoError for a token not of 64 characters, not the record's, or for a
+// changed file; a rebuild's own code (a deleted file kOpenFileError).
 ApiErrorCode resolveFileToken(std::string_view token, FileTokenKeyName key, ResolvedFile& resolved,
                               FileExcerpt* excerpt = nullptr);
 

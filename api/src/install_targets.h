@@ -28,7 +28,7 @@ struct KeyContainerEntry {
 };
 
 // Every container with a signature key and without a signature certificate
-// whose public-key file reads, in walk order. -304 when there is none.
+// whose public-key file reads, in walk order. kNothingFound when there is none.
 ApiErrorCode listKeyContainersWithoutCert(void* device, std::vector<KeyContainerEntry>& targets);
 
 // The public key of a DER certificate in the entries' form: the 64 bytes of an

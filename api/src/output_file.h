@@ -17,11 +17,11 @@ class OutputFile {
   public:
     // CheckOutputFileWritable without the truncation: an existing file must be
     // a regular file that opens for writing, a missing one is created empty (and
-    // removed again unless the signature is written). -329 otherwise.
+    // removed again unless the signature is written). kOpenFileError otherwise.
     ApiErrorCode reserve(std::string_view path);
 
-    // WriteOutputFile: replaces the file with the bytes. -106 with no text,
-    // -329 when the temporary file cannot be created, -330 when writing,
+    // WriteOutputFile: replaces the file with the bytes. kInvalidParameter with no text,
+    // kOpenFileError when the temporary file cannot be created, kWriteFileError when writing,
     // syncing or renaming it fails (the temporary file is removed).
     ApiErrorCode write(std::string_view text);
 

@@ -76,7 +76,7 @@ ApiErrorCode changePIN(const char* oldPin, int oldPinLength, const char* newPin,
         static_cast<std::uint32_t>(newPinLength), &triesLeft);
     ApiErrorCode code = mapTokenStatus(status, kOperationFailed);
     // Only counts that read as "VERIFY PIN RETRY": a larger one would read as
-    // another code (-221 PIN LOCKED, -222 ERR PIN LEN, -3xx).
+    // another code (kPinLocked, kPinLengthError, one of the -3xx codes).
     if (code == kOperationFailed && triesLeft >= 1 && triesLeft <= kMaxTriesWithText) {
         code = kVerifyPinRetry - static_cast<ApiErrorCode>(triesLeft);
     }

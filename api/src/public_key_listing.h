@@ -35,15 +35,16 @@ struct PublicKeyItem {
 std::optional<PublicKeyItem> selectPublicKey(const DRV_CONTAINER_INFO& info,
                                              PublicKeyFilter filter);
 
-// The walk of the listings: one item per container the filter accepts. -305
+// The walk of the listings: one item per container the filter accepts. kGetContainerInfoError
 // when a container's information cannot be read; else 0, with end the status
 // that ended the walk.
 ApiErrorCode walkPublicKeys(void* device, PublicKeyFilter filter, std::vector<PublicKeyItem>& items,
                             std::uint32_t& end);
 
-// CollectPublicKeyIds: one item per container the filter accepts. -305 when a
+// CollectPublicKeyIds: one item per container the filter accepts. kGetContainerInfoError when a
 // container's information cannot be read; after a failed walk step the items
-// found so far, or -300 when there are none; -304 when the walk ends with none.
+// found so far, or kOperationFailed when there are none; kNothingFound when the walk ends with
+// none.
 ApiErrorCode collectPublicKeyIds(void* device, PublicKeyFilter filter,
                                  std::vector<PublicKeyItem>& items);
 
@@ -53,14 +54,14 @@ bool readPublicKeyIds(void* device, std::vector<std::uint8_t>& ids);
 
 // The public-key file of an item in a listing's encoding: SM2 (256 bits) as
 // 04 X Y (65 bytes), RSA as DER RSAPublicKey of the modulus and the file's last
-// three bytes. -308 when the file cannot be read or is not exactly the size its
-// key needs (a key size of 0 included); -306 when the RSA key cannot be encoded.
+// three bytes. kReadPublicKeyError when the file cannot be read or is not exactly the size its
+// key needs (a key size of 0 included); kDerEncodeError when the RSA key cannot be encoded.
 ApiErrorCode encodedPublicKey(void* device, const PublicKeyItem& item, Bytes& key);
 
 // FindPublicKeyIdByDn: the public-key file id of the first container whose
 // certificate's subject MatchDistinguishedName accepts; the signature
 // certificate when the container holds a signature key and certificate, else
-// the exchange ones. A match sets SignerCn. -320 when none matches.
+// the exchange ones. A match sets SignerCn. kNoCertificate when none matches.
 ApiErrorCode findPublicKeyIdByDn(void* device, std::string_view name, std::uint32_t& fileId);
 
 }  // namespace orva::api

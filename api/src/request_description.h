@@ -37,8 +37,8 @@ struct CertRequestItem {
 };
 
 // Fills items with one or two entries, in the description's order; the first
-// failure stops the parse with its code (-106, -314, -315 or -316) and items
-// are then unspecified.
+// failure stops the parse with its code (kInvalidParameter, kHashTypeError, kAsymIdTypeError or
+// kCertUsageError) and items are then unspecified.
 ApiErrorCode parseRequestDescription(std::string_view description,
                                      std::vector<CertRequestItem>& items);
 

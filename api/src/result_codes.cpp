@@ -22,7 +22,7 @@ constexpr std::array<ResultCodeText, 66> kTexts{{
     {kDeviceStructError, "ERR DEVICE STRUCT"},
     {kGetCertInfoError, "ERR GET CERTINFO"},
     {kBufferTooSmall, "ERR BUFFER TOO SMALL"},
-    // kNothingFound (-304) has no row.
+    // kNothingFound has no row.
     {kGetContainerInfoError, "ERR GET CTNINFO"},
     {kDerEncodeError, "ERR DER ENCODE"},
     {kMallocFailed, "MALLOC FAILED"},
@@ -76,7 +76,7 @@ constexpr std::array<ResultCodeText, 66> kTexts{{
     {kTooManyCertificates, "ERR TOOMANY CERT"},
 }};
 
-// The failed PIN change's -(200 + n) codes that read as -200.
+// The failed PIN change's -(200 + n) codes that read as kVerifyPinRetry.
 constexpr ApiErrorCode kFirstRetryCode = -206;
 constexpr ApiErrorCode kLastRetryCode = -201;
 

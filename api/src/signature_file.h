@@ -15,9 +15,9 @@ namespace orva::api {
 // digits>.sig (the name in the ANSI code page) in the signed file's folder or, when it cannot be
 // created there, in the temporary folder; signaturePath receives its full path and written the
 // file, open for reading what was written whatever the path leads to later. An existing file is
-// never replaced: a name that is taken draws new digits. -331 with no text or when no such file can
-// be created (its full path at most 259 bytes), -330 when the text cannot be written whole (nothing
-// is left behind), -300 when no random digits can be drawn.
+// never replaced: a name that is taken draws new digits. kNoFile with no text or when no such file
+// can be created (its full path at most 259 bytes), kWriteFileError when the text cannot be written
+// whole (nothing is left behind), kOperationFailed when no random digits can be drawn.
 ApiErrorCode writeSignatureFile(std::string_view signedPath, std::string_view text,
                                 std::string& signaturePath, std::optional<RegularFile>& written);
 

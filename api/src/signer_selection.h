@@ -34,8 +34,8 @@ struct SignerChoice {
 
 inline constexpr std::int32_t kSm2KeyBits = 256;
 
-// Walks the containers and chooses. -405 when the first step of the walk fails
-// or nothing is chosen; -413 for singleBinaryForm unless exactly one type-3
+// Walks the containers and chooses. kNoMatchCertificate when the first step of the walk fails
+// or nothing is chosen; kTooManyCertificates for singleBinaryForm unless exactly one type-3
 // container holds a key and a certificate.
 ApiErrorCode selectSigner(void* device, std::string_view signerDn, int hashId,
                           SignerSelector selector, SignerChoice& choice);

@@ -267,7 +267,7 @@ ApiErrorCode signPacket(void* device, const ChosenSigner& chosen, const Transact
 
 // SignWithCertificate: without out it only sizes (record := the base64
 // length); with out, record is out's capacity on entry and the text's length on
-// success (written without a terminator), or the size needed with -303. Nothing
+// success (written without a terminator), or the size needed with kBufferTooSmall. Nothing
 // is written to out unless the signature succeeds.
 ApiErrorCode signWithCertificate(void* device, const Transaction& transaction,
                                  SignerSelector selector, char* out, int& record) {
@@ -299,14 +299,10 @@ ApiErrorCode signWithCertificate(void* device, const Transaction& transaction,
     return signPacket(device, chosen, transaction, sized, signature, out, record);
 }
 
-}  // namespace
-
-ApiErrorCode runUsbKeySign(const UsbKeySignArguments& arguments, const FileModeTail* fileModeTail,
-                           AttachedFile* checkedFile) {
-    const bool fileMode = fileModeTail != nullptr;
-    const bool outputFileMode = !fileMode && !isEmpty(arguments.p7FilePath);
-    const bool bufferMode = !fileMode && !outputFileMode;
-
+// The checks before the key is opened, in their order; an output file is
+// reserved into outputFile.
+ApiErrorCode checkArguments(const UsbKeySignArguments& arguments, bool bufferMode,
+                            bool outputFileMode, OutputFile& outputFile) {
     // The transaction, the display text and, in buffer mode, the length.
     if (arguments.xmlMsg == nullptr || arguments.xmlMsgLength <= 0 || arguments.keyMsg == nullptr) {
         return kInvalidParameter;
@@ -317,7 +313,6 @@ ApiErrorCode runUsbKeySign(const UsbKeySignArguments& arguments, const FileModeT
 
     // The mode's own arguments. The signature file is checked before anything
     // else, but never emptied.
-    OutputFile outputFile;
     if (!bufferMode) {
         if (isEmpty(arguments.signFilePath)) {
             return kInvalidParameter;
@@ -330,6 +325,73 @@ ApiErrorCode runUsbKeySign(const UsbKeySignArguments& arguments, const FileModeT
         }
     } else if (isEmpty(arguments.signerDn)) {
         return kInvalidParameter;
+    }
+    return kSuccess;
+}
+
+// Buffer mode: a size query (the base64 length and its NUL), or the signature
+// into the caller's buffer.
+ApiErrorCode signIntoBuffer(void* device, const Transaction& transaction, SignerSelector selector,
+                            const UsbKeySignArguments& arguments) {
+    // Size query: the base64 length and its NUL.
+    if (arguments.buffer == nullptr) {
+        int record = 0;
+        const ApiErrorCode code =
+            signWithCertificate(device, transaction, selector, nullptr, record);
+        if (code == kSuccess) {
+            *arguments.length = record + 1;
+        }
+        return code;
+    }
+    // The signature into the caller's buffer, encoded there directly;
+    // the capacity check is the core's, before the key signs, and leaves
+    // room for the NUL.
+    int record = *arguments.length;
+    const ApiErrorCode code =
+        signWithCertificate(device, transaction, selector, arguments.buffer, record);
+    if (code == kBufferTooSmall) {
+        *arguments.length = record;
+    }
+    if (code != kSuccess) {
+        return code;
+    }
+    arguments.buffer[record] = '\0';
+    *arguments.length = record;
+    return kSuccess;
+}
+
+// Output-file and file mode: size, then sign once into room of that size.
+ApiErrorCode signIntoText(void* device, const Transaction& transaction, SignerSelector selector,
+                          std::string& text) {
+    int record = 0;
+    if (const ApiErrorCode code =
+            signWithCertificate(device, transaction, selector, nullptr, record);
+        code != kSuccess) {
+        return code;
+    }
+    text.assign(static_cast<std::size_t>(record) + 1, '\0');
+    record += 1;
+    if (const ApiErrorCode code =
+            signWithCertificate(device, transaction, selector, text.data(), record);
+        code != kSuccess) {
+        return code;
+    }
+    text.resize(static_cast<std::size_t>(record));
+    return kSuccess;
+}
+
+}  // namespace
+
+ApiErrorCode runUsbKeySign(const UsbKeySignArguments& arguments, const FileModeTail* fileModeTail,
+                           AttachedFile* checkedFile) {
+    const bool fileMode = fileModeTail != nullptr;
+    const bool outputFileMode = !fileMode && !isEmpty(arguments.p7FilePath);
+    const bool bufferMode = !fileMode && !outputFileMode;
+
+    OutputFile outputFile;
+    if (const ApiErrorCode code = checkArguments(arguments, bufferMode, outputFileMode, outputFile);
+        code != kSuccess) {
+        return code;
     }
 
     // The hash name; none lets the key's size choose.
@@ -356,48 +418,13 @@ ApiErrorCode runUsbKeySign(const UsbKeySignArguments& arguments, const FileModeT
         bufferMode ? SignerSelector::matchingKey : SignerSelector::singleBinaryForm;
 
     if (bufferMode) {
-        // Size query: the base64 length and its NUL.
-        if (arguments.buffer == nullptr) {
-            int record = 0;
-            const ApiErrorCode code =
-                signWithCertificate(session.device(), transaction, selector, nullptr, record);
-            if (code == kSuccess) {
-                *arguments.length = record + 1;
-            }
-            return code;
-        }
-        // The signature into the caller's buffer, encoded there directly;
-        // the capacity check is the core's, before the key signs, and leaves
-        // room for the NUL.
-        int record = *arguments.length;
-        const ApiErrorCode code =
-            signWithCertificate(session.device(), transaction, selector, arguments.buffer, record);
-        if (code == kBufferTooSmall) {
-            *arguments.length = record;
-        }
-        if (code != kSuccess) {
-            return code;
-        }
-        arguments.buffer[record] = '\0';
-        *arguments.length = record;
-        return kSuccess;
+        return signIntoBuffer(session.device(), transaction, selector, arguments);
     }
-
-    // Output-file and file mode: size, then sign once into room of that size.
-    int record = 0;
-    if (const ApiErrorCode code =
-            signWithCertificate(session.device(), transaction, selector, nullptr, record);
+    std::string text;
+    if (const ApiErrorCode code = signIntoText(session.device(), transaction, selector, text);
         code != kSuccess) {
         return code;
     }
-    std::string text(static_cast<std::size_t>(record) + 1, '\0');
-    record += 1;
-    if (const ApiErrorCode code =
-            signWithCertificate(session.device(), transaction, selector, text.data(), record);
-        code != kSuccess) {
-        return code;
-    }
-    text.resize(static_cast<std::size_t>(record));
     if (outputFileMode) {
         return outputFile.write(text);
     }

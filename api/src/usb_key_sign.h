@@ -36,7 +36,7 @@ using FileModeTail = std::function<ApiErrorCode(std::string_view base64Signature
 // With fileModeTail null: buffer mode, or output-file mode when p7FilePath is
 // non-empty. With it: file mode (the buffer and length are not used).
 // checkedFile, when given, is the file to attach, opened and checked under
-// signFilePath; a write to it before the key signs is -341. Otherwise the file
+// signFilePath; a write to it before the key signs is kTokenInfoError. Otherwise the file
 // at signFilePath is opened at its first use and read through that descriptor
 // for the rest of the call.
 ApiErrorCode runUsbKeySign(const UsbKeySignArguments& arguments,

@@ -194,7 +194,7 @@ TEST_F(CertRequest, SizeQueryTouchesNoKey) {
     EXPECT_TRUE(env_.trace().empty());
 }
 
-// A short buffer gets -303 and the size of this call's request with its NUL
+// A short buffer gets kBufferTooSmall and the size of this call's request with its NUL
 // (an SM2 request for CN=Alice is 204 to 208 bytes, 272 to 280 in base64), and
 // the key pair made for it stays. A retry makes another key pair, whose
 // request may be a few bytes longer: callers size with the size query.

@@ -57,7 +57,7 @@ TEST(RequestDescription, ParsesOrRefusesWithTheFirstError) {
         {"DN( CN =x,XCN=y,CNX=z)HASH(SM3)KEYTYPE(SM2256)CERTTYPE(01)",
          kSuccess,
          {"x|| 3 256 10 8"}},
-        // -106: three items, a DN, CN or field missing or empty, text after CERTTYPE.
+        // kInvalidParameter: three items, a DN, CN or field missing or empty, text after CERTTYPE.
         {sm2 + "||" + sm2 + "||" + sm2, kInvalidParameter, {}},
         {sm2 + "||", kInvalidParameter, {}},
         {"CN=A)HASH(SM3)KEYTYPE(SM2256)CERTTYPE(01)", kInvalidParameter, {}},
@@ -74,7 +74,7 @@ TEST(RequestDescription, ParsesOrRefusesWithTheFirstError) {
         {"DN(CN=" + std::string(1020, 'a') + ")HASH(SM3)KEYTYPE(SM2256)CERTTYPE(01)",
          kInvalidParameter,
          {}},
-        // -314, -315, -316; the first error wins.
+        // kHashTypeError, kAsymIdTypeError, kCertUsageError; the first error wins.
         {"DN(CN=A)HASH(sm3)KEYTYPE(SM2256)CERTTYPE(01)", kHashTypeError, {}},
         {"DN(CN=A)HASH(SM3)KEYTYPE(RSA1024)CERTTYPE(01)", kHashTypeError, {}},
         {"DN(CN=A)HASH(SHA256)KEYTYPE(SM2256)CERTTYPE(09)", kHashTypeError, {}},

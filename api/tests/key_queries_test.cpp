@@ -230,7 +230,7 @@ TEST_F(KeyQueries, AdminRecordTemporaryKeyAndRandomKeepTheirOwnRules) {
     EXPECT_EQ(length, 28);  // 31 - 3
     env_.changeKey("SN1", [](softkey::Token& t) { t.adminRecord.clear(); });
 
-    // Short buffers get -303 and keep their length; the random's 20
+    // Short buffers get kBufferTooSmall and keep their length; the random's 20
     // characters fit 20 bytes, its NUL only a 21st.
     const std::string tem = base64Of(contentKey().tempKey);
     const struct {

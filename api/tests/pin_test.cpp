@@ -155,7 +155,8 @@ TEST_F(ChangePin, TheLastWrongTryLocksThePin) {
 }
 
 TEST_F(ChangePin, MoreTriesLeftThanHaveATextGiveMinus300) {
-    // -209 would read "Other Error", and 21 or 22 tries would read as -221 or -222.
+    // -209 would read "Other Error", and 21 or 22 tries would read as kPinLocked or
+    // kPinLengthError.
     env_.changeKey("SN1", [](softkey::Token& t) {
         t.pin.maxTries = 15;
         t.pin.triesLeft = 10;

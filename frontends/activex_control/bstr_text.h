@@ -4,7 +4,7 @@
 // API library takes and gives. Byte texts going to the library are strict: a
 // character the target code page cannot hold fails the conversion (the text
 // is signed or names a file). Texts coming back are shown, never refused.
-// Memory that runs out is std::bad_alloc; the method turns it into -307.
+// Memory that runs out is std::bad_alloc; the method turns it into kMallocFailed.
 
 #include <cstddef>
 #include <optional>

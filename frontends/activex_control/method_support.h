@@ -38,7 +38,7 @@ HRESULT reportError(ApiErrorCode code) noexcept;
 // The text a code shows, in UTF-16 within 260 units with its NUL.
 void lookupErrorMessage(ApiErrorCode code, OLECHAR (&message)[MAX_PATH]) noexcept;
 
-// Runs body under the lock; what it throws becomes -307 (memory) or -300.
+// Runs body under the lock; what it throws becomes kMallocFailed (memory) or kOperationFailed.
 template <class Body>
 HRESULT runMethod(Body&& body) noexcept {
     ApiErrorCode code = kOperationFailed;
@@ -76,11 +76,11 @@ class OutputBuffer {
     int length_;
 };
 
-// A BSTR method's start: the empty preset; -106 for a null [out,retval],
-// -307 when the preset cannot be had, -101 when the library is not bound.
+// A BSTR method's start: the empty preset; kInvalidParameter for a null [out,retval],
+// kMallocFailed when the preset cannot be had, kDriverNotInstalled when the library is not bound.
 ApiErrorCode startTextMethod(BSTR* result, const frontend::ApiFunctionTable** api);
 
-// Replaces the preset with the export's text; -307 when no BSTR can be had.
+// Replaces the preset with the export's text; kMallocFailed when no BSTR can be had.
 ApiErrorCode storeText(BSTR* result, const char* text, OutputText encoding);
 
 // An INT method: the preset (if the method has one) stays when the library

@@ -16,7 +16,7 @@ namespace orva::frontend {
 inline constexpr std::size_t kFirstPieceRoom = 64 * 1024;
 
 // One call of the export with a buffer of a given size: its code, and the
-// length it left (the size it needs, NUL included, when it answers -303).
+// length it left (the size it needs, NUL included, when it answers kBufferTooSmall).
 struct PieceAttempt {
     ApiErrorCode code;
     int length;

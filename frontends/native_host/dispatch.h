@@ -14,7 +14,7 @@ namespace orva::native_host {
 // of length 0). Binds the token API library first if it is not bound.
 std::string dispatchCommand(HostState& host, std::string_view body) noexcept;
 
-// {"CmdType":name,"Resp":"-101"}: the library could not be bound.
+// {"CmdType":name,"Resp":kDriverNotInstalled in decimal}: the library could not be bound.
 std::string buildErrorReply(const char* name);
 
 }  // namespace orva::native_host

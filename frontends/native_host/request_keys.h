@@ -2,8 +2,8 @@
 
 // A request's keys, checked and converted as the command table's key classes
 // say. Keys are read one after another in the table's order; the first that
-// fails decides the reply (-106 missing or unusable, -307 a failed conversion)
-// and every later read answers nothing, so no export is called.
+// fails decides the reply (kInvalidParameter missing or unusable, kMallocFailed a failed
+// conversion) and every later read answers nothing, so no export is called.
 
 #include <cjson/cJSON.h>
 
@@ -65,7 +65,7 @@ class RequestKeys {
     std::optional<ArgumentText> charsetText(const char* key);
     // present with any value: a non-empty string converted to the ANSI code
     // page, none for "" and for other types; a string that does not convert
-    // fails (-307) rather than dropping the file the page named
+    // fails (kMallocFailed) rather than dropping the file the page named
     std::optional<ArgumentText> path(const char* key);
     // present and readable by readJsonInt
     std::optional<std::int32_t> integer(const char* key);

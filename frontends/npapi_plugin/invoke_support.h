@@ -31,21 +31,21 @@ class Arguments {
     Arguments(const NPVariant* args, uint32_t count) noexcept
         : args_(args), count_(args != nullptr ? count : 0) {}
 
-    // -106 unless at least count arguments were passed.
+    // kInvalidParameter unless at least count arguments were passed.
     void require(uint32_t count) const;
     bool isString(uint32_t n) const noexcept;
-    // A String argument's bytes; -106 for a missing or other argument.
+    // A String argument's bytes; kInvalidParameter for a missing or other argument.
     std::string_view string(uint32_t n) const;
-    // A String shorter than limit bytes, as a NUL-terminated copy; -106 otherwise.
+    // A String shorter than limit bytes, as a NUL-terminated copy; kInvalidParameter otherwise.
     std::string boundedText(uint32_t n, std::size_t limit) const;
-    // A String of any length, as a NUL-terminated copy; -106 otherwise.
+    // A String of any length, as a NUL-terminated copy; kInvalidParameter otherwise.
     std::string text(uint32_t n) const { return std::string(string(n)); }
-    // A non-empty String as a path in the ANSI code page; -106 when empty,
-    // -338 when it does not convert.
+    // A non-empty String as a path in the ANSI code page; kInvalidParameter when empty,
+    // kConvertStringError when it does not convert.
     frontend::ConvertedText path(uint32_t n) const;
     // A number as a page may pass one: a String read as leading decimal
     // digits, an Int32, a Double truncated toward zero; anything else is 0.
-    // -106 for what is no 32-bit integer (NaN, infinities, out of range).
+    // kInvalidParameter for what is no 32-bit integer (NaN, infinities, out of range).
     int32_t number(uint32_t n) const;
 
   private:
@@ -72,7 +72,7 @@ class OutputBuffer {
 
 // The transaction and display texts of the signing methods after the
 // plug-in's charset rule, with the transaction length the library is given;
-// -106 for an empty transaction.
+// kInvalidParameter for an empty transaction.
 struct SigningTexts {
     std::string transaction;
     std::string display;
@@ -84,7 +84,7 @@ SigningTexts signingTexts(const Arguments& args, uint32_t transaction, uint32_t 
 void answerCode(NPVariant* result, int32_t code) noexcept;
 // A String result in browser memory; false when none could be had.
 bool answerString(NPVariant* result, std::string_view text) noexcept;
-// A text result, passed through held slot 1 and released from it; -307 when
+// A text result, passed through held slot 1 and released from it; kMallocFailed when
 // browser memory runs out.
 void answerText(ScriptablePluginObject& self, NPVariant* result, std::string_view text) noexcept;
 // The code on failure, else the buffer's text.

@@ -1,5 +1,6 @@
 // Provider and key properties.
 
+#include <array>
 #include <cstring>
 
 #include "ksp_entries.h"
@@ -75,6 +76,97 @@ SECURITY_STATUS certificateProperty(const KspKey& key, PBYTE output, DWORD cbOut
     }
     return 0;
 }
+
+SECURITY_STATUS algorithmNameProperty(const KspKey& key, PBYTE output, DWORD cbOutput,
+                                      DWORD* pcbResult) {
+    if (isRsa(key.algorithm)) {
+        return putString(u"RSA", output, cbOutput, pcbResult);
+    }
+    if (isEc(key.algorithm)) {
+        return putString(key.algorithm == kEc256 ? u"ECDSA_P256" : u"ECDSA_P384", output, cbOutput,
+                         pcbResult);
+    }
+    return failWithoutSize(NTE_NOT_SUPPORTED, pcbResult);
+}
+
+SECURITY_STATUS algorithmGroupProperty(const KspKey& key, PBYTE output, DWORD cbOutput,
+                                       DWORD* pcbResult) {
+    const bool rsa = isRsa(key.algorithm);
+    if (rsa || isEc(key.algorithm)) {
+        return putString(rsa ? u"RSA" : u"ECDSA", output, cbOutput, pcbResult);
+    }
+    return failWithoutSize(NTE_NOT_SUPPORTED, pcbResult);
+}
+
+SECURITY_STATUS blockLengthProperty(const KspKey& key, PBYTE output, DWORD cbOutput,
+                                    DWORD* pcbResult) {
+    const std::int64_t bytes = (std::int64_t{key.lengthBits} + 7) / 8;
+    return putDword(static_cast<DWORD>(bytes), output, cbOutput, pcbResult);
+}
+
+SECURITY_STATUS exportPolicyProperty(const KspKey& key, PBYTE output, DWORD cbOutput,
+                                     DWORD* pcbResult) {
+    return putDword(key.exportPolicy, output, cbOutput, pcbResult);
+}
+
+SECURITY_STATUS keyUsageProperty(const KspKey& key, PBYTE output, DWORD cbOutput,
+                                 DWORD* pcbResult) {
+    return putDword(key.keyUsage, output, cbOutput, pcbResult);
+}
+
+SECURITY_STATUS keyTypeProperty(const KspKey& /*key*/, PBYTE output, DWORD cbOutput,
+                                DWORD* pcbResult) {
+    return putDword(0, output, cbOutput, pcbResult);
+}
+
+SECURITY_STATUS lengthProperty(const KspKey& key, PBYTE output, DWORD cbOutput, DWORD* pcbResult) {
+    return putDword(static_cast<DWORD>(key.lengthBits), output, cbOutput, pcbResult);
+}
+
+SECURITY_STATUS lengthsProperty(const KspKey& key, PBYTE output, DWORD cbOutput, DWORD* pcbResult) {
+    const auto lengths = GetSupportedLengths(key.algorithm);
+    if (!lengths) {
+        return failWithoutSize(NTE_NOT_SUPPORTED, pcbResult);
+    }
+    return putOutput(&*lengths, sizeof *lengths, output, cbOutput, pcbResult);
+}
+
+SECURITY_STATUS nameProperty(const KspKey& key, PBYTE output, DWORD cbOutput, DWORD* pcbResult) {
+    if (!key.name) {
+        return failWithoutSize(NTE_NOT_SUPPORTED, pcbResult);
+    }
+    return putString(key.name->view(), output, cbOutput, pcbResult);
+}
+
+SECURITY_STATUS useContextProperty(const KspKey& key, PBYTE output, DWORD cbOutput,
+                                   DWORD* pcbResult) {
+    if (!key.useContext) {
+        return failWithoutSize(NTE_NOT_FOUND, pcbResult);
+    }
+    return putString(key.useContext->view(), output, cbOutput, pcbResult);
+}
+
+// The key properties a get answers, each with its getter; any other name is
+// not supported.
+struct KeyPropertyEntry {
+    std::u16string_view name;
+    SECURITY_STATUS (*get)(const KspKey& key, PBYTE output, DWORD cbOutput, DWORD* pcbResult);
+};
+
+constexpr std::array kKeyProperties{
+    KeyPropertyEntry{u"Algorithm Name", algorithmNameProperty},
+    KeyPropertyEntry{u"Algorithm Group", algorithmGroupProperty},
+    KeyPropertyEntry{u"Block Length", blockLengthProperty},
+    KeyPropertyEntry{u"Export Policy", exportPolicyProperty},
+    KeyPropertyEntry{u"Key Usage", keyUsageProperty},
+    KeyPropertyEntry{u"Key Type", keyTypeProperty},
+    KeyPropertyEntry{u"Length", lengthProperty},
+    KeyPropertyEntry{u"Lengths", lengthsProperty},
+    KeyPropertyEntry{u"Name", nameProperty},
+    KeyPropertyEntry{u"Unique Name", nameProperty},
+    KeyPropertyEntry{u"Use Context", useContextProperty},
+    KeyPropertyEntry{u"SmartCardKeyCertificate", certificateProperty},
+};
 
 }  // namespace
 
@@ -159,61 +251,10 @@ SECURITY_STATUS QZKSPGetKeyProperty(NCRYPT_PROV_HANDLE hProvider, NCRYPT_KEY_HAN
     if ((flags & ~NCRYPT_PERSIST_ONLY_FLAG) != 0) {
         return failWithoutSize(NTE_BAD_FLAGS, pcbResult);
     }
-    const bool rsa = isRsa(key->algorithm);
-    const bool ec = isEc(key->algorithm);
-    if (*name == u"Algorithm Name") {
-        if (rsa) {
-            return putString(u"RSA", pbOutput, cbOutput, pcbResult);
+    for (const KeyPropertyEntry& entry : kKeyProperties) {
+        if (*name == entry.name) {
+            return entry.get(*key, pbOutput, cbOutput, pcbResult);
         }
-        if (ec) {
-            return putString(key->algorithm == kEc256 ? u"ECDSA_P256" : u"ECDSA_P384", pbOutput,
-                             cbOutput, pcbResult);
-        }
-        return failWithoutSize(NTE_NOT_SUPPORTED, pcbResult);
-    }
-    if (*name == u"Algorithm Group") {
-        if (rsa || ec) {
-            return putString(rsa ? u"RSA" : u"ECDSA", pbOutput, cbOutput, pcbResult);
-        }
-        return failWithoutSize(NTE_NOT_SUPPORTED, pcbResult);
-    }
-    if (*name == u"Block Length") {
-        const std::int64_t bytes = (std::int64_t{key->lengthBits} + 7) / 8;
-        return putDword(static_cast<DWORD>(bytes), pbOutput, cbOutput, pcbResult);
-    }
-    if (*name == u"Export Policy") {
-        return putDword(key->exportPolicy, pbOutput, cbOutput, pcbResult);
-    }
-    if (*name == u"Key Usage") {
-        return putDword(key->keyUsage, pbOutput, cbOutput, pcbResult);
-    }
-    if (*name == u"Key Type") {
-        return putDword(0, pbOutput, cbOutput, pcbResult);
-    }
-    if (*name == u"Length") {
-        return putDword(static_cast<DWORD>(key->lengthBits), pbOutput, cbOutput, pcbResult);
-    }
-    if (*name == u"Lengths") {
-        const auto lengths = GetSupportedLengths(key->algorithm);
-        if (!lengths) {
-            return failWithoutSize(NTE_NOT_SUPPORTED, pcbResult);
-        }
-        return putOutput(&*lengths, sizeof *lengths, pbOutput, cbOutput, pcbResult);
-    }
-    if (*name == u"Name" || *name == u"Unique Name") {
-        if (!key->name) {
-            return failWithoutSize(NTE_NOT_SUPPORTED, pcbResult);
-        }
-        return putString(key->name->view(), pbOutput, cbOutput, pcbResult);
-    }
-    if (*name == u"Use Context") {
-        if (!key->useContext) {
-            return failWithoutSize(NTE_NOT_FOUND, pcbResult);
-        }
-        return putString(key->useContext->view(), pbOutput, cbOutput, pcbResult);
-    }
-    if (*name == u"SmartCardKeyCertificate") {
-        return certificateProperty(*key, pbOutput, cbOutput, pcbResult);
     }
     return failWithoutSize(NTE_NOT_SUPPORTED, pcbResult);
 }

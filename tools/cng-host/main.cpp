@@ -127,112 +127,173 @@ int report(const Output& out) {
     return code;
 }
 
-int run(const Arguments& args, const KspRouter& router) {
-    const Provider provider(router);
-    const std::string& command = args.word(0);
-    const std::uint32_t keySpec = number(args.option("keyspec", "0"));
-    auto withKey = [&](const std::string& name, auto&& body) {
+// What every command is handed: the command line, the provider, and the key
+// spec and padding its options give.
+struct Context {
+    const Arguments& args;
+    const Provider& provider;
+    const std::string& command;
+    std::uint32_t keySpec;
+    std::uint32_t padding;
+
+    // Runs body on the named key; a key that does not open is the command's
+    // status.
+    int withKey(const std::string& name, auto&& body) const {
         std::optional<Key> key;
         const SECURITY_STATUS status = openKey(provider, widen(name), keySpec, key);
         if (status != 0) {
             return report(status);
         }
         return body(*key);
-    };
-    const std::uint32_t padding = args.has("pss") ? BCRYPT_PAD_PSS : BCRYPT_PAD_PKCS1;
+    }
+};
 
-    if (command == "algorithms") {
-        std::vector<AlgorithmEntry> list;
-        const SECURITY_STATUS status =
-            enumAlgorithms(provider, args.words.size() > 1 ? number(args.word(1)) : 0, list);
-        const int code = report(status);
-        for (const AlgorithmEntry& a : list) {
-            std::printf("%s\tclass %u\toperations 0x%X\n", narrow(a.name).c_str(), a.algorithmClass,
-                        a.operations);
-        }
-        return code;
+int runAlgorithms(const Context& context) {
+    const Arguments& args = context.args;
+    std::vector<AlgorithmEntry> list;
+    const SECURITY_STATUS status =
+        enumAlgorithms(context.provider, args.words.size() > 1 ? number(args.word(1)) : 0, list);
+    const int code = report(status);
+    for (const AlgorithmEntry& a : list) {
+        std::printf("%s\tclass %u\toperations 0x%X\n", narrow(a.name).c_str(), a.algorithmClass,
+                    a.operations);
     }
-    if (command == "supported") {
-        const std::u16string name = widen(args.word(1));
-        return report(provider.table().IsAlgSupported(provider.handle(), name.c_str(), 0));
+    return code;
+}
+
+int runSupported(const Context& context) {
+    const Provider& provider = context.provider;
+    const std::u16string name = widen(context.args.word(1));
+    return report(provider.table().IsAlgSupported(provider.handle(), name.c_str(), 0));
+}
+
+int runKeys(const Context& context) {
+    std::vector<KeyEntry> list;
+    const SECURITY_STATUS status = enumKeys(context.provider, list);
+    report(status == NTE_NO_MORE_ITEMS ? 0 : status);
+    for (const KeyEntry& k : list) {
+        std::printf("%s\t%s\tspec %u\n", narrow(k.name).c_str(), narrow(k.algorithm).c_str(),
+                    k.legacyKeySpec);
     }
-    if (command == "keys") {
-        std::vector<KeyEntry> list;
-        const SECURITY_STATUS status = enumKeys(provider, list);
-        report(status == NTE_NO_MORE_ITEMS ? 0 : status);
-        for (const KeyEntry& k : list) {
-            std::printf("%s\t%s\tspec %u\n", narrow(k.name).c_str(), narrow(k.algorithm).c_str(),
-                        k.legacyKeySpec);
-        }
-        return status == NTE_NO_MORE_ITEMS ? 0 : 1;
+    return status == NTE_NO_MORE_ITEMS ? 0 : 1;
+}
+
+int runCreate(const Context& context) {
+    const Arguments& args = context.args;
+    KeyOptions options;
+    options.algorithm = widen(args.option("alg", "RSA"));
+    if (args.has("length")) {
+        options.lengthBits = number(args.option("length"));
     }
-    if (command == "create") {
-        KeyOptions options;
-        options.algorithm = widen(args.option("alg", "RSA"));
-        if (args.has("length")) {
-            options.lengthBits = number(args.option("length"));
-        }
-        options.legacyKeySpec = keySpec;
-        options.flags = args.has("overwrite") ? NCRYPT_OVERWRITE_KEY_FLAG : 0;
-        std::optional<Key> key;
-        return report(createKey(provider, widen(args.word(1)), options, key));
-    }
-    if (command == "property" || command == "set-property") {
-        const std::u16string property = widen(args.word(1));
-        Bytes value;
-        if (command == "set-property") {
-            if (args.has("dword")) {
-                const std::uint32_t v = number(args.option("dword"));
-                value.assign(reinterpret_cast<const std::uint8_t*>(&v),
-                             reinterpret_cast<const std::uint8_t*>(&v) + sizeof v);
-            } else if (args.has("text")) {
-                const std::u16string text = widen(args.option("text"));
-                const auto* p = reinterpret_cast<const std::uint8_t*>(text.c_str());
-                value.assign(p, p + (text.size() + 1) * sizeof(char16_t));
-            } else if (args.has("file")) {
-                std::ifstream in(args.option("file"), std::ios::binary);
-                if (!in) {
-                    throw UsageError("cannot read " + args.option("file"));
-                }
-                value.assign(std::istreambuf_iterator<char>(in), {});
-            } else {
-                throw UsageError("set-property needs --dword, --text or --file");
+    options.legacyKeySpec = context.keySpec;
+    options.flags = args.has("overwrite") ? NCRYPT_OVERWRITE_KEY_FLAG : 0;
+    std::optional<Key> key;
+    return report(createKey(context.provider, widen(args.word(1)), options, key));
+}
+
+// property and set-property: the provider's, or with --key the key's.
+int runProperty(const Context& context) {
+    const Arguments& args = context.args;
+    const Provider& provider = context.provider;
+    const std::string& command = context.command;
+    const std::u16string property = widen(args.word(1));
+    Bytes value;
+    if (command == "set-property") {
+        if (args.has("dword")) {
+            const std::uint32_t v = number(args.option("dword"));
+            value.assign(reinterpret_cast<const std::uint8_t*>(&v),
+                         reinterpret_cast<const std::uint8_t*>(&v) + sizeof v);
+        } else if (args.has("text")) {
+            const std::u16string text = widen(args.option("text"));
+            const auto* p = reinterpret_cast<const std::uint8_t*>(text.c_str());
+            value.assign(p, p + (text.size() + 1) * sizeof(char16_t));
+        } else if (args.has("file")) {
+            std::ifstream in(args.option("file"), std::ios::binary);
+            if (!in) {
+                throw UsageError("cannot read " + args.option("file"));
             }
+            value.assign(std::istreambuf_iterator<char>(in), {});
+        } else {
+            throw UsageError("set-property needs --dword, --text or --file");
         }
-        if (!args.has("key")) {
-            return command == "property" ? report(getProviderProperty(provider, property))
-                                         : report(setProviderProperty(provider, property, value));
+    }
+    if (!args.has("key")) {
+        return command == "property" ? report(getProviderProperty(provider, property))
+                                     : report(setProviderProperty(provider, property, value));
+    }
+    return context.withKey(args.option("key"), [&](const Key& key) {
+        return command == "property" ? report(getKeyProperty(key, property))
+                                     : report(setKeyProperty(key, property, value));
+    });
+}
+
+int runSign(const Context& context) {
+    const Arguments& args = context.args;
+    return context.withKey(args.word(1), [&](const Key& key) {
+        return report(signHash(key, hexArgument(args.word(2)), context.padding));
+    });
+}
+
+int runVerify(const Context& context) {
+    const Arguments& args = context.args;
+    return context.withKey(args.word(1), [&](const Key& key) {
+        return report(verifySignature(key, hexArgument(args.word(2)), hexArgument(args.word(3)),
+                                      context.padding));
+    });
+}
+
+// encrypt and decrypt.
+int runCrypt(const Context& context) {
+    const Arguments& args = context.args;
+    return context.withKey(args.word(1), [&](const Key& key) {
+        const Bytes data = hexArgument(args.word(2));
+        return report(context.command == "encrypt" ? encrypt(key, data) : decrypt(key, data));
+    });
+}
+
+int runExport(const Context& context) {
+    const Arguments& args = context.args;
+    return context.withKey(
+        args.word(1), [&](const Key& key) { return report(exportKey(key, widen(args.word(2)))); });
+}
+
+int runDelete(const Context& context) {
+    const Provider& provider = context.provider;
+    return context.withKey(context.args.word(1), [&](const Key& key) {
+        return report(provider.table().DeleteKey(provider.handle(), key.handle(), 0));
+    });
+}
+
+struct Command {
+    const char* name;
+    int (*run)(const Context&);
+};
+
+const Command kCommands[] = {
+    {"algorithms", runAlgorithms},
+    {"supported", runSupported},
+    {"keys", runKeys},
+    {"create", runCreate},
+    {"property", runProperty},
+    {"set-property", runProperty},
+    {"sign", runSign},
+    {"verify", runVerify},
+    {"encrypt", runCrypt},
+    {"decrypt", runCrypt},
+    {"export", runExport},
+    {"delete", runDelete},
+};
+
+int run(const Arguments& args, const KspRouter& router) {
+    const Provider provider(router);
+    const std::string& command = args.word(0);
+    const std::uint32_t keySpec = number(args.option("keyspec", "0"));
+    const std::uint32_t padding = args.has("pss") ? BCRYPT_PAD_PSS : BCRYPT_PAD_PKCS1;
+    const Context context{args, provider, command, keySpec, padding};
+    for (const Command& entry : kCommands) {
+        if (command == entry.name) {
+            return entry.run(context);
         }
-        return withKey(args.option("key"), [&](const Key& key) {
-            return command == "property" ? report(getKeyProperty(key, property))
-                                         : report(setKeyProperty(key, property, value));
-        });
-    }
-    if (command == "sign") {
-        return withKey(args.word(1), [&](const Key& key) {
-            return report(signHash(key, hexArgument(args.word(2)), padding));
-        });
-    }
-    if (command == "verify") {
-        return withKey(args.word(1), [&](const Key& key) {
-            return report(verifySignature(key, hexArgument(args.word(2)), hexArgument(args.word(3)),
-                                          padding));
-        });
-    }
-    if (command == "encrypt" || command == "decrypt") {
-        return withKey(args.word(1), [&](const Key& key) {
-            const Bytes data = hexArgument(args.word(2));
-            return report(command == "encrypt" ? encrypt(key, data) : decrypt(key, data));
-        });
-    }
-    if (command == "export") {
-        return withKey(args.word(1),
-                       [&](const Key& key) { return report(exportKey(key, widen(args.word(2)))); });
-    }
-    if (command == "delete") {
-        return withKey(args.word(1), [&](const Key& key) {
-            return report(provider.table().DeleteKey(provider.handle(), key.handle(), 0));
-        });
     }
     throw UsageError("unknown command " + command);
 }

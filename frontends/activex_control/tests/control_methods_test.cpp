@@ -395,13 +395,13 @@ std::string takeErrorDescription() {
 TEST_F(ControlMethodsTest, VtableCallersGetCodesPresetsAndDescriptions) {
     Iorva_usbkey* control = create<Iorva_usbkey>(IID_Iorva_usbkey);
     ASSERT_NE(control, nullptr);
-    // A null [out,retval]: -106, nothing called.
+    // A null [out,retval]: kInvalidParameter, nothing called.
     EXPECT_EQ(control->GetMediaID(nullptr), kInvalidParameter);
     EXPECT_EQ(takeErrorDescription(), "INVALID PARAMETER");
     EXPECT_EQ(control->GMDelTempKey(nullptr, nullptr, nullptr), kInvalidParameter);
     EXPECT_EQ(takeCalls(), std::vector<std::string>{});
 
-    // No BSTR for the result: -307, the empty preset stays.
+    // No BSTR for the result: kMallocFailed, the empty preset stays.
     BSTR text = nullptr;
     platform::failBstrAllocations(1, 1);
     EXPECT_EQ(control->GetMediaID(&text), kMallocFailed);

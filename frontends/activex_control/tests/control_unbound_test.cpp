@@ -1,5 +1,5 @@
 // The control while the token API library cannot be bound: every method but
-// GetVersion answers -101 with its preset, and a later call binds.
+// GetVersion answers kDriverNotInstalled with its preset, and a later call binds.
 
 #include "control_test_support.h"
 #include "orva_usbkey.h"

@@ -12,7 +12,7 @@ namespace {
 constexpr const char* kText = "stub";
 constexpr int kBufferTooSmall = -303;
 
-// A null buffer asks for the size; a short one gets -303.
+// A null buffer asks for the size; a short one gets kBufferTooSmall.
 int fill(char* buffer, int* length) {
     if (length == nullptr) {
         return 0;

@@ -44,7 +44,7 @@ TEST_F(HostCommandsTest, QueriesCallTheirExportWithTheirBufferSize) {
 }
 
 TEST_F(HostCommandsTest, ATextIsTakenUpToItsFirstNulAndNeverPastTheBuffer) {
-    // 1023 characters and the NUL fill the 1024 bytes; one more is -303.
+    // 1023 characters and the NUL fill the 1024 bytes; one more is kBufferTooSmall.
     script(R"({"GetDevSN":{"length":1023},"GMGetTemKey":{"length":1024}})");
     EXPECT_EQ(resp("GetMediaID").size(), 1023u);
     EXPECT_EQ(resp("GMGetTemKey"), "-303");

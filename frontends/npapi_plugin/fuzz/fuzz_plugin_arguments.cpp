@@ -36,7 +36,7 @@ constexpr int32_t kRefused = orva::kInvalidParameter;
 constexpr long long kLargestPiece = 1 << 20;
 constexpr uint32_t kLongestRepeat = 1 << 20;
 
-// The arguments a method refuses with -106 before it calls the library: too
+// The arguments a method refuses with kInvalidParameter before it calls the library: too
 // few, or a String argument that is missing, of another type or too long.
 struct StringRule {
     uint32_t index;

@@ -300,7 +300,7 @@ TEST_F(MethodsTest, TextResultsAndTheirCodes) {
     const CallResult full = call("GetMediaID");
     ASSERT_TRUE(std::holds_alternative<S>(full.value));
     EXPECT_EQ(std::get<S>(full.value).size(), 259u);
-    // One more than the buffer holds: the library's -303 reaches the page.
+    // One more than the buffer holds: the library's kBufferTooSmall reaches the page.
     EXPECT_EQ(call("GMGetCertDN").value, ScriptValue(int32_t{-303}));
     EXPECT_EQ(call("GetCSPInfo").value, ScriptValue(int32_t{-102}));
     // The held slot was released: a page reading it back gets nothing.
@@ -330,7 +330,7 @@ TEST_F(MethodsTest, NamesOutsideTheMethodsAndTheDefaultCall) {
 
 TEST_F(MethodsTest, BrowserMemoryRunningOutIsAnsweredWithoutALeak) {
     session();
-    // The held copy, then the result: either failing is -307.
+    // The held copy, then the result: either failing is kMallocFailed.
     for (const std::size_t nth : {1u, 2u}) {
         browser_.allocator().failAllocation(nth);
         EXPECT_EQ(call("GetMediaID").value, ScriptValue(int32_t{-307})) << nth;
