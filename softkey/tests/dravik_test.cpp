@@ -281,7 +281,8 @@ TEST(DravikExports, AllNamesResolveInOrderAndNoOtherIsExported) {
 // The software key's stubs are made from the list the token API library binds
 // from; this list, stated here, checks both against each other.
 TEST(DravikExports, TheBindingListIsTheExportList) {
-    EXPECT_EQ(ORVA_TEST_MAKER_LIST(ORVA_DRAVIK_NAMES), test::exportList(kExportList));
+    const auto bound = ORVA_TEST_MAKER_LIST(ORVA_DRAVIK_NAMES);
+    EXPECT_EQ(bound, test::exportList(kExportList));
 }
 
 TEST_F(DravikTest, SlotListCountsThePluggedInKeys) {

@@ -44,7 +44,8 @@ TEST(PelnorExports, AllNamesResolveInOrderAndNoOtherIsExported) {
 }
 
 TEST(PelnorExports, TheBindingListIsTheExportList) {
-    EXPECT_EQ(ORVA_TEST_MAKER_LIST(ORVA_PELNOR_NAMES), test::exportList(kExportList));
+    const auto bound = ORVA_TEST_MAKER_LIST(ORVA_PELNOR_NAMES);
+    EXPECT_EQ(bound, test::exportList(kExportList));
 }
 
 class PelnorTest : public ::testing::Test {

@@ -149,7 +149,8 @@ TEST(QzaExports, TheBindingListIsTheExportList) {
         stated.emplace_back(
             name, std::find(std::begin(kWorking), std::end(kWorking), name) != std::end(kWorking));
     }
-    EXPECT_EQ(ORVA_TEST_MAKER_LIST(ORVA_QZALGLIB_NAMES), stated);
+    const auto bound = ORVA_TEST_MAKER_LIST(ORVA_QZALGLIB_NAMES);
+    EXPECT_EQ(bound, stated);
 }
 
 TEST(QzaExports, EveryListedNameResolvesAndTheStubsAnswerNotSupported) {
