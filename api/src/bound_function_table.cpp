@@ -35,12 +35,6 @@ std::size_t countSet(const PelnorApi& api) noexcept {
 
 #undef ORVA_COUNT_SET
 
-#define ORVA_COUNT_NAME(name) +1
-constexpr std::size_t kBoundNames = 0 ORVA_DRAVIK_NAMES(ORVA_COUNT_NAME, ORVA_COUNT_NAME)
-    ORVA_QZALGLIB_NAMES(ORVA_COUNT_NAME, ORVA_COUNT_NAME)
-        ORVA_PELNOR_NAMES(ORVA_COUNT_NAME, ORVA_COUNT_NAME);
-#undef ORVA_COUNT_NAME
-
 }  // namespace
 
 BoundFunctionTable& boundFunctions() noexcept {
@@ -48,7 +42,7 @@ BoundFunctionTable& boundFunctions() noexcept {
 }
 
 std::size_t boundNameCount() noexcept {
-    return kBoundNames;
+    return maker::kDravikNames + maker::kQZAlgLibNames + maker::kPelnorNames;
 }
 
 std::size_t boundEntryCount() noexcept {

@@ -7,8 +7,8 @@
 
 #include <cstddef>
 
-#include "bound_names.h"
 #include "maker/dravik.h"
+#include "maker/export_names.h"
 #include "maker/pelnor.h"
 #include "maker/qzalglib.h"
 #include "win32/module.h"

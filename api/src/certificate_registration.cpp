@@ -7,8 +7,8 @@
 #include "container_walk.h"
 #include "device_session.h"
 #include "export_guard.h"
+#include "orva/registration.h"
 #include "orva_api.h"
-#include "orva_registration.h"
 
 namespace orva::api {
 

@@ -1,5 +1,6 @@
 #include "log_api.h"
 
+#include "maker/export_names.h"
 #include "win32/module.h"
 
 namespace orva::api {
@@ -18,10 +19,14 @@ const LogApi& logApi() noexcept {
 }
 
 void bindLogApi(HMODULE scrivel) noexcept {
-    auto logW = reinterpret_cast<decltype(&::LogW)>(GetProcAddress(scrivel, "LogW"));
-    logEntries.LogW = logW ? logW : ignoreLogW;
-    auto logA = reinterpret_cast<decltype(&::LogA)>(GetProcAddress(scrivel, "LogA"));
-    logEntries.LogA = logA ? logA : ignoreLogA;
+#define ORVA_BIND_LOG(name)                                                                 \
+    if (auto entry = reinterpret_cast<decltype(&::name)>(GetProcAddress(scrivel, #name))) { \
+        logEntries.name = entry;                                                            \
+    } else {                                                                                \
+        logEntries.name = ignore##name;                                                     \
+    }
+    ORVA_SCRIVEL_NAMES(ORVA_BIND_LOG)
+#undef ORVA_BIND_LOG
 }
 
 void resetLogApi() noexcept {

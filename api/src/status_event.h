@@ -5,7 +5,7 @@
 
 #include <string_view>
 
-#include "orva_registration.h"
+#include "orva/registration.h"
 
 namespace orva::api {
 

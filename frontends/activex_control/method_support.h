@@ -15,6 +15,7 @@
 #include "api_binding.h"
 #include "current_charset.h"
 #include "orva_result_codes.h"
+#include "output_buffer.h"
 #include "win32/com.h"
 
 namespace orva::control {
@@ -55,26 +56,6 @@ HRESULT runMethod(Body&& body) noexcept {
 
 // How an export's output text is encoded.
 enum class OutputText { ansi, utf8 };
-
-// A zero-filled output buffer with one byte past its stated size, so the text
-// always ends within it.
-class OutputBuffer {
-  public:
-    explicit OutputBuffer(std::size_t size) : bytes_(size + 1, '\0'), length_(toInt(size)) {}
-
-    char* data() noexcept { return bytes_.data(); }
-    int* length() noexcept { return &length_; }
-
-  private:
-    static int toInt(std::size_t size) {
-        if (size > static_cast<std::size_t>(INT_MAX)) {
-            throw std::bad_alloc();
-        }
-        return static_cast<int>(size);
-    }
-    std::vector<char> bytes_;
-    int length_;
-};
 
 // A BSTR method's start: the empty preset; kInvalidParameter for a null [out,retval],
 // kMallocFailed when the preset cannot be had, kDriverNotInstalled when the library is not bound.
@@ -120,7 +101,8 @@ HRESULT runTextMethod(BSTR* result, Body&& body) noexcept {
 // A text export called with a buffer of `size` bytes; its text on 0.
 template <class Call>
 ApiErrorCode textExport(BSTR* result, std::size_t size, OutputText encoding, Call&& call) {
-    OutputBuffer buffer(size);
+    // One zero byte past the stated size, so the text always ends within it.
+    auto buffer = frontend::OutputBuffer::required(size, 1);
     const ApiErrorCode code = call(buffer.data(), buffer.length());
     return code == kSuccess ? storeText(result, buffer.data(), encoding) : code;
 }

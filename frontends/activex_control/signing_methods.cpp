@@ -131,7 +131,7 @@ HRESULT OrvaUsbKey::GetSignFileContent(BSTR bstrsignedFileToken, INT nmaxLength,
             return kMallocFailed;
         }
         return frontend::callForPiece(static_cast<std::size_t>(size), [&](std::size_t room) {
-            OutputBuffer buffer(room);
+            auto buffer = frontend::OutputBuffer::required(room, 1);
             const ApiErrorCode code = api.GetSignFileContent(token.get(), nmaxLength, nfileOffset,
                                                              buffer.data(), buffer.length());
             return frontend::PieceAttempt{

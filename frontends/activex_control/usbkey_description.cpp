@@ -1,6 +1,7 @@
 // Iorva_usbkey as late binding sees it: each method's name, dispatch
 // identifier, parameters and the adapter onto its vtable entry.
 
+#include "command_set.h"
 #include "orva_usbkey.h"
 
 namespace orva::control {
@@ -265,7 +266,16 @@ constexpr MethodDescription kMethods[] = {
          return control(o).GetSignFileContent(a[0].bstrVal, a[1].intVal, a[2].intVal, &r->bstrVal);
      }},
 };
-static_assert(std::size(kMethods) == 33);
+static_assert(frontend::tableMatches(kMethods, frontend::kControl, frontend::TableOrder::own));
+// The control's own order: the DISPIDs 1 to 33, in row order.
+static_assert([] {
+    for (std::size_t i = 0; i < std::size(kMethods); ++i) {
+        if (kMethods[i].id != static_cast<DISPID>(i + 1)) {
+            return false;
+        }
+    }
+    return true;
+}());
 
 }  // namespace
 

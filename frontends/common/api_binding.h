@@ -7,7 +7,7 @@
 #include <cstddef>
 
 #include "api_function_table.h"
-#include "orva_registration.h"
+#include "orva/registration.h"
 #include "win32/module.h"
 #include "win32/registry.h"
 

@@ -102,6 +102,48 @@ constexpr std::size_t commandCount(FrontEnd frontEnd) {
     return count;
 }
 
+// Whether name is a command offered to frontEnd.
+constexpr bool offeredTo(std::string_view name, FrontEnd frontEnd) {
+    return std::any_of(kCommandSet.begin(), kCommandSet.end(), [&](const CommandRow& row) {
+        return row.name == name && (row.offeredBy & frontEnd) != 0;
+    });
+}
+
+// The order of a front end's table: the vocabulary's (the host's order of
+// matching), or one of its own that pages already see (the plug-in's Invoke
+// order, the control's DISPIDs).
+enum class TableOrder { vocabulary, own };
+
+// Whether a front end's table (rows with a name) holds exactly the commands
+// offered to it, each once, in the order given. Every front end checks its
+// table with it at compile time.
+template <class Rows>
+constexpr bool tableMatches(const Rows& rows, FrontEnd frontEnd, TableOrder order) {
+    if (std::size(rows) != commandCount(frontEnd)) {
+        return false;
+    }
+    auto next = kCommandSet.begin();
+    for (auto row = std::begin(rows); row != std::end(rows); ++row) {
+        const std::string_view name(row->name);
+        if (!offeredTo(name, frontEnd)) {
+            return false;
+        }
+        if (std::any_of(std::begin(rows), row, [&](const auto& earlier) {
+                return std::string_view(earlier.name) == name;
+            })) {
+            return false;
+        }
+        if (order == TableOrder::vocabulary) {
+            next = std::find_if(next, kCommandSet.end(),
+                                [&](const CommandRow& command) { return command.name == name; });
+            if (next == kCommandSet.end()) {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
 // The host's version text, and the plug-in's.
 inline constexpr std::string_view kFrontEndVersion = "1.0.0.0";
 

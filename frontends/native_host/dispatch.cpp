@@ -2,9 +2,8 @@
 
 #include "dispatch.h"
 
-#include <new>
-
 #include "commands/commands.h"
+#include "commands/responses.h"
 #include "export_calls.h"
 #include "json.h"
 
@@ -12,34 +11,10 @@ namespace orva::native_host {
 
 namespace {
 
-// Adds item under key; the object owns it from then on. false when there is
-// no item or no memory for the key.
-bool addItem(cJSON* object, const char* key, JsonPtr item) {
-    if (!item || !cJSON_AddItemToObject(object, key, item.get())) {
-        return false;
-    }
-    item.release();
-    return true;
-}
-
 // The printed reply, or the empty text when it cannot be printed.
 std::string print(const cJSON* reply) {
     const JsonText text(cJSON_PrintUnformatted(reply));
     return text ? std::string(text.get()) : std::string();
-}
-
-// {"leftsize":n,"content":"..."}, members in that order; null when cJSON
-// runs out of memory.
-JsonPtr chunkedReply(const Piece& piece) {
-    JsonPtr object(cJSON_CreateObject());
-    const std::string content(piece.content);
-    if (!object ||
-        !addItem(object.get(), "leftsize",
-                 JsonPtr(cJSON_CreateNumber(static_cast<double>(piece.leftsize)))) ||
-        !addItem(object.get(), "content", JsonPtr(cJSON_CreateString(content.c_str())))) {
-        return nullptr;
-    }
-    return object;
 }
 
 std::string dispatch(HostState& host, std::string_view body) {
@@ -66,24 +41,12 @@ std::string dispatch(HostState& host, std::string_view body) {
     // The first command of that exact name.
     const HostCommand* command = findHostCommand(name);
     JsonPtr resp;
-    if (command != nullptr && command->handler == nullptr) {
-        // "GetDataPackage" answers the next piece.
-        resp = chunkedReply(host.pending.nextPiece());
+    if (command != nullptr) {
+        resp = command->respond(host, std::move(request));
     } else {
-        std::string result;
-        if (command != nullptr) {
-            try {
-                result = command->handler(host, request.get());
-            } catch (const std::bad_alloc&) {
-                result = codeToText(kMallocFailed);
-            }
-        }
+        // An unknown command answers the empty text.
         request.reset();
-        if (result.size() < kPieceSize) {
-            resp.reset(cJSON_CreateString(result.c_str()));
-        } else {
-            resp = chunkedReply(host.pending.startLongResult(std::move(result)));
-        }
+        resp = resultResponse(host, std::string());
     }
     if (!addItem(reply.get(), "Resp", std::move(resp))) {
         return {};

@@ -86,15 +86,6 @@ int32_t Arguments::number(uint32_t n) const {
     }
 }
 
-OutputBuffer::OutputBuffer(std::size_t capacity, std::size_t spare)
-    : bytes_(capacity + spare, '\0'), capacity_(capacity), length_(static_cast<int>(capacity)) {}
-
-std::string_view OutputBuffer::text() const noexcept {
-    const std::size_t reported = length_ > 0 ? static_cast<std::size_t>(length_) : 0;
-    const std::size_t written = strnlen(bytes_.data(), capacity_);
-    return {bytes_.data(), std::min(reported, written)};
-}
-
 SigningTexts signingTexts(const Arguments& args, uint32_t transaction, uint32_t display) {
     std::string xml = args.text(transaction);
     std::string key = args.text(display);
@@ -172,12 +163,12 @@ void answerText(ScriptablePluginObject& self, NPVariant* result, std::string_vie
 }
 
 void answerOutput(ScriptablePluginObject& self, NPVariant* result, int code,
-                  const OutputBuffer& output) noexcept {
+                  const frontend::OutputBuffer& output) noexcept {
     if (code != kSuccess) {
         answerCode(result, code);
         return;
     }
-    answerText(self, result, output.text());
+    answerText(self, result, output.reportedText());
 }
 
 }  // namespace orva::npapi_plugin

@@ -14,6 +14,7 @@
 #include "api_function_table.h"
 #include "npapi/npapi.h"
 #include "orva_result_codes.h"
+#include "output_buffer.h"
 #include "scriptable_object.h"
 #include "text_conversion.h"
 
@@ -53,23 +54,6 @@ class Arguments {
     uint32_t count_;
 };
 
-// A zero-filled buffer of capacity bytes (and spare bytes behind them) with
-// its in/out length preset to capacity, for the library's text output.
-class OutputBuffer {
-  public:
-    explicit OutputBuffer(std::size_t capacity, std::size_t spare = 0);
-    char* data() noexcept { return bytes_.data(); }
-    int* length() noexcept { return &length_; }
-    // The text the library wrote: its reported length, bounded by the buffer
-    // and by the first NUL within it.
-    std::string_view text() const noexcept;
-
-  private:
-    std::vector<char> bytes_;
-    std::size_t capacity_;
-    int length_;
-};
-
 // The transaction and display texts of the signing methods after the
 // plug-in's charset rule, with the transaction length the library is given;
 // kInvalidParameter for an empty transaction.
@@ -89,7 +73,7 @@ bool answerString(NPVariant* result, std::string_view text) noexcept;
 void answerText(ScriptablePluginObject& self, NPVariant* result, std::string_view text) noexcept;
 // The code on failure, else the buffer's text.
 void answerOutput(ScriptablePluginObject& self, NPVariant* result, int code,
-                  const OutputBuffer& output) noexcept;
+                  const frontend::OutputBuffer& output) noexcept;
 
 // One method call.
 struct MethodCall {

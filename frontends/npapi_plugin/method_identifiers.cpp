@@ -2,9 +2,10 @@
 
 #include "method_identifiers.h"
 
-#include <string>
+#include <array>
 
 #include "browser_functions.h"
+#include "methods/method_table.h"
 
 namespace orva::npapi_plugin {
 
@@ -17,7 +18,7 @@ std::array<NPIdentifier, kMethodCount> identifiers{};
 void fetchMethodIdentifiers() noexcept {
     for (std::size_t i = 0; i < kMethodCount; ++i) {
         // The names are NUL-terminated literals.
-        identifiers[i] = NPN_GetStringIdentifier(kMethodNames[i].data());
+        identifiers[i] = NPN_GetStringIdentifier(kMethodRows[i].name.data());
     }
 }
 

@@ -9,7 +9,7 @@
 #include "browser_functions.h"
 #include "invoke_support.h"
 #include "method_identifiers.h"
-#include "methods/methods.h"
+#include "methods/method_table.h"
 
 namespace orva::npapi_plugin {
 
@@ -128,7 +128,7 @@ bool ScriptablePluginObject::Invoke(NPIdentifier name, const NPVariant* args, ui
     }
     const Arguments arguments(args, argCount);
     try {
-        kMethods[*index](MethodCall{*this, arguments, result, api()});
+        kMethodRows[*index].method(MethodCall{*this, arguments, result, api()});
     } catch (const MethodAnswer& answer) {
         answerCode(result, answer.code);
     } catch (...) {

@@ -5,6 +5,7 @@
 #include <type_traits>
 
 #include "ksp_internal.h"
+#include "orva/registration.h"
 #include "win32/registry.h"
 #include "win32/system.h"
 
@@ -16,9 +17,6 @@ static_assert(std::is_trivially_destructible_v<CspModule>);
 
 namespace {
 
-constexpr const char kProviderKeyParent[] =
-    "SOFTWARE\\Microsoft\\Cryptography\\Defaults\\Provider\\";
-constexpr const char kImagePathValue[] = "Image Path";
 constexpr const char kDefaultModuleSuffix[] = "/KorvaneV5/Korvane CSP v5.1/qzcore3.dll";
 constexpr std::size_t kKeyPathBytes = 256;
 
@@ -42,7 +40,7 @@ bool providerNameFromPath(const char* path, char* name, std::size_t size) {
 // zero) on any failure, including a value with no NUL inside the buffer.
 bool QueryCspImagePath(char* path, const char* providerName) {
     char keyPath[kKeyPathBytes] = {};
-    const std::size_t parent = sizeof kProviderKeyParent - 1;
+    const std::size_t parent = std::strlen(kProviderKeyParent);
     const std::size_t name = std::strlen(providerName);
     if (parent + name + 1 > sizeof keyPath) {
         return false;

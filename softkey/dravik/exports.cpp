@@ -1,18 +1,24 @@
-// Dravik's 88 entry points, in the order the token API library looks them up.
-// The 34 it calls are thin wrappers over operations.h; the other 54 exist so the
-// library binds, and answer "not supported".
+// Dravik's 88 entry points. The 34 the token API library calls are thin
+// wrappers over operations.h; the other 54 exist so the library binds, and
+// answer "not supported".
 
 #include "maker/dravik.h"
+#include "maker/export_names.h"
 #include "operations.h"
 
 using orva::dravik::Call;
 using orva::dravik::guarded;
 
-// An entry nothing calls: no arguments are read, so none are declared.
+// The entries nothing calls, made from the list the token API library binds
+// from: no arguments are read, so none are declared.
+#define DRV_CALLED(name)
 #define DRV_UNSUPPORTED(name)            \
     ORVA_API_ENTRY uint32_t name(void) { \
         return DRV_E_NOT_SUPPORTED;      \
     }
+ORVA_DRAVIK_NAMES(DRV_CALLED, DRV_UNSUPPORTED)
+#undef DRV_CALLED
+#undef DRV_UNSUPPORTED
 
 ORVA_API_ENTRY uint32_t NDEstablishContext(void** context) {
     return guarded("NDEstablishContext",
@@ -47,11 +53,6 @@ ORVA_API_ENTRY uint32_t NDGetSlotList(void* context, uint32_t maxSlots, uint32_t
     });
 }
 
-DRV_UNSUPPORTED(NDGetSlotName)
-DRV_UNSUPPORTED(NDOpenByName)
-DRV_UNSUPPORTED(NDWaitForDevEvent)
-DRV_UNSUPPORTED(NDCancelWaitForDevEvent)
-
 ORVA_API_ENTRY uint32_t NDBeginTransaction(void* device) {
     return guarded("NDBeginTransaction",
                    [&](Call& call) { return orva::dravik::beginTransaction(call, device); });
@@ -69,8 +70,6 @@ ORVA_API_ENTRY uint32_t QZVerifyPIN(void* device, uint32_t pinType, const char* 
     });
 }
 
-DRV_UNSUPPORTED(QZVerifyPINSetMode)
-
 ORVA_API_ENTRY uint32_t QZChangePIN(void* device, uint32_t pinType, const char* oldPin,
                                     uint32_t oldPinLen, const char* newPin, uint32_t newPinLen,
                                     uint32_t* triesLeft) {
@@ -80,18 +79,10 @@ ORVA_API_ENTRY uint32_t QZChangePIN(void* device, uint32_t pinType, const char* 
     });
 }
 
-DRV_UNSUPPORTED(QZUnlockUserPIN)
-DRV_UNSUPPORTED(QZGetPINRemainTimes)
-DRV_UNSUPPORTED(QZIsDefaultPINChanged)
-DRV_UNSUPPORTED(QZSCardGetPINStatus)
-
 ORVA_API_ENTRY uint32_t QZExternAuth(void* device, uint32_t keyId) {
     return guarded("QZExternAuth",
                    [&](Call& call) { return orva::dravik::externAuth(call, device, keyId); });
 }
-
-DRV_UNSUPPORTED(QZVerifyDevAuthKey)
-DRV_UNSUPPORTED(QZChangeDevAuthKey)
 
 ORVA_API_ENTRY uint32_t QZClearPINCache(void* device, uint32_t keyId) {
     return guarded("QZClearPINCache",
@@ -104,8 +95,6 @@ ORVA_API_ENTRY uint32_t QZEnumContainer(void* device, uint32_t, uint32_t first, 
         return orva::dravik::enumContainer(call, device, first, index, name);
     });
 }
-
-DRV_UNSUPPORTED(QZOpenContainer)
 
 ORVA_API_ENTRY uint32_t QZNewContainer(void* device, const char* name, uint32_t, uint32_t* index) {
     return guarded("QZNewContainer", [&](Call& call) {
@@ -124,8 +113,6 @@ ORVA_API_ENTRY uint32_t QZDelMultiContainers(void* device, const uint32_t* index
         return orva::dravik::delMultiContainers(call, device, indexes, count);
     });
 }
-
-DRV_UNSUPPORTED(QZDeleteFileInContainer)
 
 ORVA_API_ENTRY uint32_t QZBindPriKeyToContainer(void* device, uint32_t container, uint32_t fid,
                                                 uint32_t usage, uint32_t algId) {
@@ -148,23 +135,16 @@ ORVA_API_ENTRY uint32_t QZReadFileFromContainer(void* device, uint8_t index, uin
     });
 }
 
-DRV_UNSUPPORTED(QZGetContainerName)
-
 ORVA_API_ENTRY uint32_t QZGetContainerInfo(void* device, uint32_t index, DRV_CONTAINER_INFO* info) {
     return guarded("QZGetContainerInfo", [&](Call& call) {
         return orva::dravik::getContainerInfo(call, device, index, info);
     });
 }
 
-DRV_UNSUPPORTED(QZGetContainersCount)
-
 ORVA_API_ENTRY uint32_t QZGetFreePriKeyFID(void* device, uint32_t* fid) {
     return guarded("QZGetFreePriKeyFID",
                    [&](Call& call) { return orva::dravik::getFreePriKeyFid(call, device, fid); });
 }
-
-DRV_UNSUPPORTED(QZGetRelativeFIDInContainer)
-DRV_UNSUPPORTED(QZCreateFile)
 
 ORVA_API_ENTRY uint32_t QZReadFile(void* device, uint32_t fid, uint32_t offset, uint8_t* buffer,
                                    uint32_t* len) {
@@ -173,26 +153,11 @@ ORVA_API_ENTRY uint32_t QZReadFile(void* device, uint32_t fid, uint32_t offset, 
     });
 }
 
-DRV_UNSUPPORTED(QZWriteFile)
-DRV_UNSUPPORTED(QZGetFileSize)
-DRV_UNSUPPORTED(QZSelectFile)
-DRV_UNSUPPORTED(QZDeleteFile)
-
 ORVA_API_ENTRY uint32_t QZInitADF(void* device, uint32_t, uint32_t, const char* pin,
                                   uint32_t pinLen, uint32_t, void*, uint32_t, uint32_t) {
     return guarded("QZInitADF",
                    [&](Call& call) { return orva::dravik::initAdf(call, device, pin, pinLen); });
 }
-
-DRV_UNSUPPORTED(QZInitMF)
-DRV_UNSUPPORTED(QZCreateADF)
-DRV_UNSUPPORTED(QZSCardEraseEF)
-DRV_UNSUPPORTED(QZSetCurrentADF)
-DRV_UNSUPPORTED(QZGetCurrentADF)
-DRV_UNSUPPORTED(QZPrepareBinFile)
-DRV_UNSUPPORTED(QZGetFreeDataObjectFID)
-DRV_UNSUPPORTED(QZRegisterDataObject)
-DRV_UNSUPPORTED(QZGetDataObjectsList)
 
 ORVA_API_ENTRY uint32_t QZAsymGenerateKeyPair(void* device, uint32_t algId, uint32_t, uint32_t fid,
                                               uint8_t* publicKey, uint32_t* publicKeyLen,
@@ -216,34 +181,10 @@ ORVA_API_ENTRY uint32_t QZAsymSign(void* device, uint32_t hashId, uint32_t keyAl
     });
 }
 
-DRV_UNSUPPORTED(QZAsymVerify)
-DRV_UNSUPPORTED(QZAsymEncrypt)
-DRV_UNSUPPORTED(QZAsymDecrypt)
-DRV_UNSUPPORTED(QZAsymExchange)
-DRV_UNSUPPORTED(QZAsymImportKey)
-DRV_UNSUPPORTED(QZAsymImportKeyNoSymmParam)
-DRV_UNSUPPORTED(QZAsymExportKey)
-DRV_UNSUPPORTED(QZImportSessionKey)
-DRV_UNSUPPORTED(QZSymmInitKey)
-DRV_UNSUPPORTED(QZSymmEncrypt)
-DRV_UNSUPPORTED(QZSymmDecrypt)
-
 ORVA_API_ENTRY uint32_t QZReadSN(void* device, char* serial) {
     return guarded("QZReadSN",
                    [&](Call& call) { return orva::dravik::readSerial(call, device, serial); });
 }
-
-DRV_UNSUPPORTED(QZWriteSN)
-DRV_UNSUPPORTED(QZReadLabel)
-DRV_UNSUPPORTED(QZWriteLabel)
-DRV_UNSUPPORTED(QZReadTokenInfo)
-DRV_UNSUPPORTED(QZWriteTokenInfo)
-DRV_UNSUPPORTED(QZGetRandom)
-DRV_UNSUPPORTED(QZGetFreeSpace)
-DRV_UNSUPPORTED(QZGetLifeCycle)
-DRV_UNSUPPORTED(QZSetLifeCycle)
-DRV_UNSUPPORTED(QZGetATR)
-DRV_UNSUPPORTED(QZGetProviderName)
 
 ORVA_API_ENTRY uint32_t QZGetRandomForEnc(void* device, uint32_t len, uint8_t* out) {
     return guarded("QZGetRandomForEnc", [&](Call& call) {
@@ -277,8 +218,6 @@ ORVA_API_ENTRY uint32_t QZGetAdminKeyInfo(void* device, uint8_t* record) {
                    [&](Call& call) { return orva::dravik::getAdminKeyInfo(call, device, record); });
 }
 
-DRV_UNSUPPORTED(QZUpdateAdminKey)
-
 ORVA_API_ENTRY uint32_t QZGetLanguageList(void* device, uint8_t* codes, uint32_t* count) {
     return guarded("QZGetLanguageList", [&](Call& call) {
         return orva::dravik::getLanguageList(call, device, codes, count);
@@ -289,8 +228,6 @@ ORVA_API_ENTRY uint32_t QZGetTemKey(void* device, uint8_t* out, uint32_t* len) {
     return guarded("QZGetTemKey",
                    [&](Call& call) { return orva::dravik::getTempKey(call, device, out, len); });
 }
-
-DRV_UNSUPPORTED(QZSecureInitADF)
 
 ORVA_API_ENTRY uint32_t QZAsymImportKey_ORVA(void* device, uint32_t fid, uint32_t unwrapFid,
                                              uint32_t algWord, const uint8_t* a, uint32_t aLen,

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "faults.h"
+#include "maker/export_names.h"
 #include "maker/pelnor.h"
 #include "registrations.h"
 
@@ -64,13 +65,16 @@ std::span<const std::uint8_t> certificate(const uint8_t* der, uint32_t len) {
 
 }  // namespace
 
-ORVA_API_ENTRY uint32_t AuxLoadTarnoxIni(void) {
-    return AUX_E_NOT_SUPPORTED;
-}
-
-ORVA_API_ENTRY uint32_t AuxWriteLog(void) {
-    return AUX_E_NOT_SUPPORTED;
-}
+// The entries nothing calls, made from the list the token API library binds
+// from.
+#define AUX_CALLED_ENTRY(name)
+#define AUX_UNSUPPORTED_ENTRY(name)      \
+    ORVA_API_ENTRY uint32_t name(void) { \
+        return AUX_E_NOT_SUPPORTED;      \
+    }
+ORVA_PELNOR_NAMES(AUX_CALLED_ENTRY, AUX_UNSUPPORTED_ENTRY)
+#undef AUX_CALLED_ENTRY
+#undef AUX_UNSUPPORTED_ENTRY
 
 ORVA_API_ENTRY uint32_t AuxRegUserCert(const uint8_t* der, uint32_t len, const char* provider,
                                        const char* containerName, uint32_t keySpec, void*) {
@@ -90,12 +94,4 @@ ORVA_API_ENTRY uint32_t AuxUnRegUserCert(const uint8_t* der, uint32_t len) {
         Store store = storeFor("AuxUnRegUserCert");
         return orva::pelnor::unregisterCertificate(store, bytes) ? AUX_OK : AUX_E_NOT_FOUND;
     });
-}
-
-ORVA_API_ENTRY uint32_t AuxGenContainerName(void) {
-    return AUX_E_NOT_SUPPORTED;
-}
-
-ORVA_API_ENTRY uint32_t AuxExpMatch(void) {
-    return AUX_E_NOT_SUPPORTED;
 }

@@ -16,6 +16,7 @@
 #include "digest.h"
 #include "failure.h"
 #include "handle_table.h"
+#include "maker/export_names.h"
 #include "maker/qzalglib.h"
 #include "symmetric.h"
 #include "win32/errors.h"
@@ -224,40 +225,13 @@ extern "C" int32_t QZA_DecodeX509Cert(const uint8_t* der, uint32_t derLen, char*
     });
 }
 
-// The library's other entry points: the token API library resolves them by
-// name, but none of them works in the software key. Order as they are listed
-// for the library.
-#define QZA_UNSUPPORTED_ENTRIES(X)    \
-    X(QZA_Base64_Decode)              \
-    X(QZA_HashRelay)                  \
-    X(QZA_Decrypt)                    \
-    X(QZA_StreamEncrypt_Init)         \
-    X(QZA_StreamEncrypt_Update)       \
-    X(QZA_StreamEncrypt_Final)        \
-    X(QZA_CMAC)                       \
-    X(QZA_RSA_PubKey_Encrypt_QZKey)   \
-    X(QZA_RSA_PubKey_Encrypt_RSAEuro) \
-    X(QZA_RSA_PriKey_Decrypt_RSAEuro) \
-    X(QZA_RSA_Verify_QZKey)           \
-    X(QZA_RSA_Verify_RSAEuro)         \
-    X(QZA_RSA_Sign_PKCS1Padding)      \
-    X(QZA_RSA_Sign_PKCS1PSSPadding)   \
-    X(QZA_RSA_GenKey)                 \
-    X(QZA_SM2_VerifySignature)        \
-    X(QZA_SM2_Sign)                   \
-    X(QZA_SM2_Encrypt)                \
-    X(QZA_SM2_Decrypt)                \
-    X(QZA_ReverseMemCopy)             \
-    X(QZA_ReverseData)                \
-    X(QZA_DesMAC)                     \
-    X(QZA_SM4MAC)                     \
-    X(QZA_GetHashBlockSize)           \
-    X(QZA_GetSymmKeySize)             \
-    X(QZA_VerifyPKCS7Signature_ORVA)
-
+// The library's other entry points, made from the list the token API library
+// binds from: it resolves them by name, but none of them works in the software
+// key.
+#define QZA_CALLED_ENTRY(name)
 #define QZA_UNSUPPORTED_ENTRY(name)     \
     ORVA_API_ENTRY int32_t name(void) { \
         return QZA_E_NOT_SUPPORTED;     \
     }
 
-QZA_UNSUPPORTED_ENTRIES(QZA_UNSUPPORTED_ENTRY)
+ORVA_QZALGLIB_NAMES(QZA_CALLED_ENTRY, QZA_UNSUPPORTED_ENTRY)

@@ -16,6 +16,7 @@
 #include "json.h"
 #include "key_crypto.h"
 #include "maker/dravik.h"
+#include "maker_list_support.h"
 #include "store_test_support.h"
 #include "token.h"
 #include "user.h"
@@ -275,6 +276,13 @@ TEST(DravikExports, AllNamesResolveInOrderAndNoOtherIsExported) {
     ASSERT_EQ(list.size(), 88u);
     ASSERT_EQ(std::count_if(list.begin(), list.end(), [](const auto& e) { return e.second; }), 34);
     test::expectExactExports("Dravik", list, DRV_E_NOT_SUPPORTED);
+}
+
+// The software key's stubs are made from the list the token API library binds
+// from; this list, stated here, checks both against each other.
+TEST(DravikExports, TheBindingListIsTheExportList) {
+    const auto bound = ORVA_TEST_MAKER_LIST(ORVA_DRAVIK_NAMES);
+    EXPECT_EQ(bound, test::exportList(kExportList));
 }
 
 TEST_F(DravikTest, SlotListCountsThePluggedInKeys) {

@@ -6,8 +6,10 @@
 #include <array>
 #include <set>
 #include <string>
+#include <string_view>
 
 #include "maker/pelnor.h"
+#include "maker_list_support.h"
 #include "registrations.h"
 #include "store_test_support.h"
 #include "win32/module.h"
@@ -32,11 +34,18 @@ std::uint32_t unreg(const Bytes& der) {
     return AuxUnRegUserCert(der.data(), static_cast<std::uint32_t>(der.size()));
 }
 
+constexpr std::string_view kExportList =
+    "AuxLoadTarnoxIni AuxWriteLog AuxRegUserCert* AuxUnRegUserCert* AuxGenContainerName "
+    "AuxExpMatch";
+
 TEST(PelnorExports, AllNamesResolveInOrderAndNoOtherIsExported) {
-    const auto list = test::exportList(
-        "AuxLoadTarnoxIni AuxWriteLog AuxRegUserCert* AuxUnRegUserCert* AuxGenContainerName "
-        "AuxExpMatch");
+    const auto list = test::exportList(kExportList);
     test::expectExactExports("Pelnor", list, AUX_E_NOT_SUPPORTED);
+}
+
+TEST(PelnorExports, TheBindingListIsTheExportList) {
+    const auto bound = ORVA_TEST_MAKER_LIST(ORVA_PELNOR_NAMES);
+    EXPECT_EQ(bound, test::exportList(kExportList));
 }
 
 class PelnorTest : public ::testing::Test {

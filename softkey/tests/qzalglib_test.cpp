@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "maker/qzalglib.h"
+#include "maker_list_support.h"
 #include "orva/testing/support.h"
 #include "win32/errors.h"
 #include "win32/module.h"
@@ -141,6 +142,16 @@ struct ModuleFree {
     void operator()(HMODULE module) const noexcept { FreeLibrary(module); }
 };
 using Module = std::unique_ptr<OrvaModule, ModuleFree>;
+
+TEST(QzaExports, TheBindingListIsTheExportList) {
+    std::vector<std::pair<std::string, bool>> stated;
+    for (const char* name : kExports) {
+        stated.emplace_back(
+            name, std::find(std::begin(kWorking), std::end(kWorking), name) != std::end(kWorking));
+    }
+    const auto bound = ORVA_TEST_MAKER_LIST(ORVA_QZALGLIB_NAMES);
+    EXPECT_EQ(bound, stated);
+}
 
 TEST(QzaExports, EveryListedNameResolvesAndTheStubsAnswerNotSupported) {
     const std::string path = std::string(QZA_TEST_BIN_DIR) + "/QZAlgLib.dll";

@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-#include "orva_registration.h"
+#include "orva/registration.h"
 #include "setup.h"
 
 namespace {

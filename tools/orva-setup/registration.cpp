@@ -4,8 +4,8 @@
 
 #include <string>
 
+#include "orva/registration.h"
 #include "orva/registry_key.h"
-#include "orva_registration.h"
 #include "setup.h"
 #include "win32/errors.h"
 #include "win32/registry.h"
@@ -13,6 +13,10 @@
 namespace orva::setup {
 
 namespace {
+
+// The registry views the provider key is written in: a 32-bit process (the
+// host) reads the 32-bit one, the others the native one.
+constexpr REGSAM kProviderKeyViews[] = {0, KEY_WOW64_32KEY};
 
 std::string describe(LSTATUS status) {
     switch (status) {

@@ -8,6 +8,8 @@
 #include <algorithm>
 #include <set>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "api_function_table.h"
 
@@ -21,6 +23,48 @@ TEST(CommandSet, EachFrontEndOffersItsCommands) {
     std::set<std::string_view> names;
     for (const CommandRow& row : kCommandSet) {
         EXPECT_TRUE(names.insert(row.name).second) << row.name;
+    }
+}
+
+// A front end's table as tableMatches reads it: rows with a name.
+struct NamedRow {
+    std::string_view name;
+};
+
+std::vector<NamedRow> hostRows() {
+    std::vector<NamedRow> rows;
+    for (const CommandRow& row : kCommandSet) {
+        if ((row.offeredBy & kHost) != 0) {
+            rows.push_back({row.name});
+        }
+    }
+    return rows;
+}
+
+TEST(CommandSet, ATableMatchesWithItsNamesEachOnceAndInItsOrder) {
+    struct Case {
+        const char* name;
+        void (*edit)(std::vector<NamedRow>& rows);
+        bool inVocabularyOrder;
+        bool inOwnOrder;
+    };
+    const Case cases[] = {
+        {"as the vocabulary has it", [](std::vector<NamedRow>&) {}, true, true},
+        {"two swapped", [](std::vector<NamedRow>& r) { std::swap(r[0], r[1]); }, false, true},
+        {"reversed", [](std::vector<NamedRow>& r) { std::reverse(r.begin(), r.end()); }, false,
+         true},
+        {"one missing", [](std::vector<NamedRow>& r) { r.pop_back(); }, false, false},
+        {"one twice", [](std::vector<NamedRow>& r) { r.back() = r.front(); }, false, false},
+        {"one of another front end", [](std::vector<NamedRow>& r) { r.back() = {"FreeBuffer"}; },
+         false, false},
+        {"one unknown", [](std::vector<NamedRow>& r) { r[3] = {"getmediaid"}; }, false, false},
+        {"one more", [](std::vector<NamedRow>& r) { r.push_back({"GetMediaID"}); }, false, false},
+    };
+    for (const Case& c : cases) {
+        std::vector<NamedRow> rows = hostRows();
+        c.edit(rows);
+        EXPECT_EQ(tableMatches(rows, kHost, TableOrder::vocabulary), c.inVocabularyOrder) << c.name;
+        EXPECT_EQ(tableMatches(rows, kHost, TableOrder::own), c.inOwnOrder) << c.name;
     }
 }
 

@@ -7,16 +7,15 @@
 namespace orva::native_host {
 
 std::string handleChooseFile(HostState& host, const cJSON*) {
-    ZeroedBuffer buffer(260);
+    frontend::OutputBuffer buffer(260);
     if (!buffer) {
         return codeToText(kMallocFailed);
     }
-    int length = buffer.size();
-    const int code = host.api().ChooseFile(buffer.data(), &length);
+    const int code = host.api().ChooseFile(buffer.data(), buffer.length());
     if (code != kSuccess) {
         return codeToText(code);
     }
-    const std::string path = buffer.text();
+    const std::string path(buffer.text());
     if (path.empty()) {
         return {};
     }

@@ -2,6 +2,7 @@
 // with a buffer of fixed size, a code export without arguments, a number.
 
 #include <array>
+#include <utility>
 
 #include "command_set.h"
 #include "commands.h"
@@ -45,46 +46,53 @@ std::string changePin(HostState& host, const cJSON*) {
     return codeToText(host.api().ChangePIN(nullptr, 0, nullptr, 0));
 }
 
+// A command that answers its handler's result text.
+template <Handler H>
+JsonPtr result(HostState& host, JsonPtr request) {
+    return handlerResponse(H, host, std::move(request));
+}
+
 constexpr std::array<HostCommand, 35> kHostCommands = {{
-    {"GetMediaID", textQuery<&ApiFunctionTable::GetDevSN, 1024>},
-    {"GetDriverVersion", textQuery<&ApiFunctionTable::GetDriverVer, 256>},
-    {"GMGetAdminKeyInfo", textQuery<&ApiFunctionTable::GMGetAdminKeyInfo, 1024>},
-    {"GetPublicKeyC", textQuery<&ApiFunctionTable::GetPublicKeyC, 8192>},
-    {"GMCreatePKCS10", handleCreatePkcs10},
-    {"GMWritePKCS7", handleWritePkcs7},
-    {"GMGetCertDN", textQuery<&ApiFunctionTable::GMGetCertDN, 1024>},
-    {"GMGetPublicKey", handleGetPublicKey},
-    {"GMGetPublicKeyC", handleGetPublicKeyC},
-    {"GMDelTempKey", handleDelTempKey},
-    {"GetVersion", getVersion},
-    {"CustInitCard", custInitCard},
-    {"ChangePin", changePin},
-    {"GetCharsetList", textQuery<&ApiFunctionTable::GetCharset, 260>},
-    {"SetCharset", handleSetCharset},
-    {"GetLanguageList", textQuery<&ApiFunctionTable::GetDevLanguageList, 260>},
-    {"SetLanguage", handleSetLanguage},
-    {"SetWarningMsg", handleSetWarningMsg},
-    {"GMUsbKeySign", handleUsbKeySign},
-    {"GMUsbKeySignFile", handleUsbKeySignFile},
-    {"GMWritePKCS7_Enc", handleWritePkcs7Enc},
-    {"GMGetTemKey", textQuery<&ApiFunctionTable::GMGetTemKey, 1024>},
-    {"GMBankEncGetRand", textQuery<&ApiFunctionTable::GMBankGetRand, 256>},
-    {"GMGetPKCS7", textQuery<&ApiFunctionTable::GMGetPKCS7, 8192>},
+    {"GetMediaID", result<textQuery<&ApiFunctionTable::GetDevSN, 1024>>},
+    {"GetDriverVersion", result<textQuery<&ApiFunctionTable::GetDriverVer, 256>>},
+    {"GMGetAdminKeyInfo", result<textQuery<&ApiFunctionTable::GMGetAdminKeyInfo, 1024>>},
+    {"GetPublicKeyC", result<textQuery<&ApiFunctionTable::GetPublicKeyC, 8192>>},
+    {"GMCreatePKCS10", result<handleCreatePkcs10>},
+    {"GMWritePKCS7", result<handleWritePkcs7>},
+    {"GMGetCertDN", result<textQuery<&ApiFunctionTable::GMGetCertDN, 1024>>},
+    {"GMGetPublicKey", result<handleGetPublicKey>},
+    {"GMGetPublicKeyC", result<handleGetPublicKeyC>},
+    {"GMDelTempKey", result<handleDelTempKey>},
+    {"GetVersion", result<getVersion>},
+    {"CustInitCard", result<custInitCard>},
+    {"ChangePin", result<changePin>},
+    {"GetCharsetList", result<textQuery<&ApiFunctionTable::GetCharset, 260>>},
+    {"SetCharset", result<handleSetCharset>},
+    {"GetLanguageList", result<textQuery<&ApiFunctionTable::GetDevLanguageList, 260>>},
+    {"SetLanguage", result<handleSetLanguage>},
+    {"SetWarningMsg", result<handleSetWarningMsg>},
+    {"GMUsbKeySign", result<handleUsbKeySign>},
+    {"GMUsbKeySignFile", result<handleUsbKeySignFile>},
+    {"GMWritePKCS7_Enc", result<handleWritePkcs7Enc>},
+    {"GMGetTemKey", result<textQuery<&ApiFunctionTable::GMGetTemKey, 1024>>},
+    {"GMBankEncGetRand", result<textQuery<&ApiFunctionTable::GMBankGetRand, 256>>},
+    {"GMGetPKCS7", result<textQuery<&ApiFunctionTable::GMGetPKCS7, 8192>>},
     // The library leaves n at 0: "0" when it deleted, else its code ("1": nothing to delete).
-    {"GMJudgeAndDelOlderDN", numberCall<&ApiFunctionTable::GMJudgeAndDelOlderDN>},
-    {"NSChooseFile", handleChooseFile},
-    {"NSChooseFileExt", textQuery<&ApiFunctionTable::ChooseFileExt, 2048>},
-    {"NSFileToTokenExt", handleFileToTokenExt},
-    {"GMUsbKeySignFileExt", handleUsbKeySignFileExt},
-    {"GetSignFileContent", handleGetSignFileContent},
-    {"GetCSPInfo", textQuery<&ApiFunctionTable::GetCSPInfo, 256>},
-    {"GetPublicKeyNum", numberCall<&ApiFunctionTable::GetPublicKeyNum>},
-    {"RegisterCert", codeCall<&ApiFunctionTable::RegisterCert>},
-    {"UnRegisterCert", codeCall<&ApiFunctionTable::UnRegisterCert>},
-    {"GetDataPackage", nullptr},
+    {"GMJudgeAndDelOlderDN", result<numberCall<&ApiFunctionTable::GMJudgeAndDelOlderDN>>},
+    {"NSChooseFile", result<handleChooseFile>},
+    {"NSChooseFileExt", result<textQuery<&ApiFunctionTable::ChooseFileExt, 2048>>},
+    {"NSFileToTokenExt", result<handleFileToTokenExt>},
+    {"GMUsbKeySignFileExt", result<handleUsbKeySignFileExt>},
+    {"GetSignFileContent", result<handleGetSignFileContent>},
+    {"GetCSPInfo", result<textQuery<&ApiFunctionTable::GetCSPInfo, 256>>},
+    {"GetPublicKeyNum", result<numberCall<&ApiFunctionTable::GetPublicKeyNum>>},
+    {"RegisterCert", result<codeCall<&ApiFunctionTable::RegisterCert>>},
+    {"UnRegisterCert", result<codeCall<&ApiFunctionTable::UnRegisterCert>>},
+    {"GetDataPackage", nextPieceResponse},
 }};
 
-static_assert(kHostCommands.size() == frontend::commandCount(frontend::kHost));
+static_assert(frontend::tableMatches(kHostCommands, frontend::kHost,
+                                     frontend::TableOrder::vocabulary));
 
 }  // namespace
 

@@ -11,15 +11,18 @@
 #include <string_view>
 
 #include "host_state.h"
+#include "json.h"
+#include "responses.h"
 
 namespace orva::native_host {
 
-using Handler = std::string (*)(HostState& host, const cJSON* request);
+// What a command answers: the "Resp" item of its reply (null when cJSON runs
+// out of memory). The request is the responder's to give up.
+using Responder = JsonPtr (*)(HostState& host, JsonPtr request);
 
 struct HostCommand {
     std::string_view name;
-    // Null for "GetDataPackage", which answers a piece, not a result.
-    Handler handler;
+    Responder respond;
 };
 
 // The 35 commands, in the order names are matched.

@@ -37,12 +37,12 @@ std::string handleUsbKeySign(HostState& host, const cJSON* request) {
         return codeToText(kOperationFailed);
     }
     // The same call with a buffer of that size: shown, confirmed, signed.
-    ZeroedBuffer buffer(static_cast<std::uint64_t>(length));
+    frontend::OutputBuffer buffer(static_cast<std::uint64_t>(length));
     if (!buffer) {
         return codeToText(kMallocFailed);
     }
     const int code = sign(buffer.data(), &length);
-    return code == kSuccess ? buffer.text() : codeToText(code);
+    return code == kSuccess ? std::string(buffer.text()) : codeToText(code);
 }
 
 }  // namespace orva::native_host

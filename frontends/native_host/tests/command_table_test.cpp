@@ -16,8 +16,8 @@ TEST(HostCommandTable, HoldsTheHostsCommandsInTheSharedOrder) {
         }
         ASSERT_NE(command, hostCommands().end());
         EXPECT_EQ(command->name, row.name);
-        // Only the piece command has no handler of its own.
-        EXPECT_EQ(command->handler == nullptr, row.result == frontend::ResultForm::piece)
+        // Only the piece command answers the next piece.
+        EXPECT_EQ(command->respond == nextPieceResponse, row.result == frontend::ResultForm::piece)
             << row.name;
         ++command;
     }

@@ -15,9 +15,9 @@
 #include <string>
 #include <vector>
 
+#include "command_set.h"
 #include "frontend_test_support.h"
 #include "input_reader.h"
-#include "method_identifiers.h"
 #include "orva_result_codes.h"
 #include "plugin_session.h"
 #include "stand_in_browser.h"
@@ -249,12 +249,25 @@ class Arguments {
     std::vector<std::unique_ptr<char[]>> texts_;
 };
 
+// The plug-in's method names, as the vocabulary lists them.
+const std::vector<std::string_view>& pluginMethods() {
+    static const std::vector<std::string_view> names = [] {
+        std::vector<std::string_view> out;
+        for (const orva::frontend::CommandRow& row : orva::frontend::kCommandSet) {
+            if ((row.offeredBy & orva::frontend::kPlugin) != 0) {
+                out.push_back(row.name);
+            }
+        }
+        return out;
+    }();
+    return names;
+}
+
 // A method name: one of the plug-in's, a near miss, or any bytes up to a NUL.
 std::string methodName(InputReader& in) {
     const uint8_t pick = in.byte();
     if (pick < 0xF0) {
-        return std::string(
-            orva::npapi_plugin::kMethodNames[pick % orva::npapi_plugin::kMethodCount]);
+        return std::string(pluginMethods()[pick % pluginMethods().size()]);
     }
     if (pick < 0xFF) {
         static const std::string_view kNearMisses[] = {"", "getmediaid", "GetMediaID ",
@@ -266,7 +279,7 @@ std::string methodName(InputReader& in) {
 }
 
 bool isMethod(std::string_view name) {
-    for (std::string_view method : orva::npapi_plugin::kMethodNames) {
+    for (std::string_view method : pluginMethods()) {
         if (method == name) {
             return true;
         }

@@ -6,7 +6,7 @@ namespace orva::npapi_plugin {
 
 void gmCreatePkcs10(const MethodCall& call) {
     const std::string description = call.args.text(0);
-    OutputBuffer output(8192);
+    auto output = frontend::OutputBuffer::required(8192);
     answerOutput(call.self, call.result,
                  call.api.GMCreatePKCS10(description.c_str(), output.data(), output.length()),
                  output);

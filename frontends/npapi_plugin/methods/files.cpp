@@ -9,7 +9,7 @@ namespace orva::npapi_plugin {
 
 void nsFileToTokenExt(const MethodCall& call) {
     const frontend::ConvertedText path = call.args.path(0);
-    OutputBuffer output(4096);
+    auto output = frontend::OutputBuffer::required(4096);
     answerOutput(call.self, call.result,
                  call.api.FileToTokenExt(path.c_str(), output.data(), output.length()), output);
 }
@@ -32,11 +32,11 @@ void getSignFileContent(const MethodCall& call) {
     }
     const ApiErrorCode code = frontend::callForPiece(
         static_cast<std::size_t>(maxLength) + kRoomAround, [&](std::size_t size) {
-            OutputBuffer output(size);
+            auto output = frontend::OutputBuffer::required(size);
             const ApiErrorCode tried = call.api.GetSignFileContent(token.c_str(), maxLength, offset,
                                                                    output.data(), output.length());
             if (tried == kSuccess) {
-                answerText(call.self, call.result, output.text());
+                answerText(call.self, call.result, output.reportedText());
             }
             return frontend::PieceAttempt{tried, *output.length()};
         });

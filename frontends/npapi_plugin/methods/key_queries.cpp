@@ -6,7 +6,7 @@ namespace orva::npapi_plugin {
 
 void gmGetPublicKey(const MethodCall& call) {
     const std::string keyType = call.args.boundedText(0, 16);
-    OutputBuffer output(8192);
+    auto output = frontend::OutputBuffer::required(8192);
     answerOutput(call.self, call.result,
                  call.api.GMGetPubkeyInfo(keyType.c_str(), output.data(), output.length()), output);
 }
@@ -16,7 +16,7 @@ void gmGetPublicKeyC(const MethodCall& call) {
     const std::string keyType = call.args.boundedText(0, 16);
     const std::string dnOrId = call.args.boundedText(1, 256);
     const std::string serverRandom = call.args.boundedText(2, 256);
-    OutputBuffer output(8192);
+    auto output = frontend::OutputBuffer::required(8192);
     answerOutput(call.self, call.result,
                  call.api.GMGetPubkeyInfoC(keyType.c_str(), dnOrId.c_str(), serverRandom.c_str(),
                                            output.data(), output.length()),

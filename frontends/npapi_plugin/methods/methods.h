@@ -1,6 +1,6 @@
 #pragma once
 
-// The 38 methods, in the order of kMethodNames.
+// The 38 methods; method_table.h names them.
 
 #include <array>
 
@@ -12,7 +12,7 @@ namespace orva::npapi_plugin {
 // A method that reads the library's text into a buffer of Size bytes.
 template <auto frontend::ApiFunctionTable::*Export, std::size_t Size>
 void textQuery(const MethodCall& call) {
-    OutputBuffer output(Size);
+    auto output = frontend::OutputBuffer::required(Size);
     answerOutput(call.self, call.result, (call.api.*Export)(output.data(), output.length()),
                  output);
 }
@@ -51,7 +51,5 @@ void gmUsbKeySignFileExt(const MethodCall& call);
 
 void nsFileToTokenExt(const MethodCall& call);
 void getSignFileContent(const MethodCall& call);
-
-extern const std::array<Method, kMethodCount> kMethods;
 
 }  // namespace orva::npapi_plugin

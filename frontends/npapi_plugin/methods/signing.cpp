@@ -47,7 +47,7 @@ void gmUsbKeySign(const MethodCall& call) {
     if (size == INT_MAX) {
         throw MethodAnswer{kMallocFailed};
     }
-    OutputBuffer output(static_cast<std::size_t>(size) + 1);
+    auto output = frontend::OutputBuffer::required(static_cast<std::size_t>(size) + 1);
     *output.length() = size;
     code = call.api.GMUsbKeySign(signer.c_str(), hashName.c_str(), texts.transaction.c_str(),
                                  texts.transactionLength, attachmentPath, texts.display.c_str(),
@@ -69,7 +69,7 @@ void gmUsbKeySignFileExt(const MethodCall& call) {
     const auto [hashName, texts, signer] = signingArguments(call.args, 5);
     const std::string fileToken = call.args.text(4);
     // 8192 bytes with one more zero byte behind them.
-    OutputBuffer output(8192, 1);
+    auto output = frontend::OutputBuffer::required(8192, 1);
     answerOutput(
         call.self, call.result,
         call.api.GMUsbKeySignFileExt(signer.c_str(), hashName.c_str(), texts.transaction.c_str(),

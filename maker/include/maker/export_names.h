@@ -1,8 +1,12 @@
 #pragma once
 
-// The names looked up in the maker's libraries, each list in lookup order.
-// CALLED(name) marks a function the library calls (its entry gets the maker
-// header's type); BOUND(name) one that is required at load but never called.
+// The names the maker's libraries export, each list in the order the token API
+// library looks them up. CALLED(name) marks a function that library calls (its
+// entry gets the maker header's type); BOUND(name) one that is required at load
+// but never called, which the software key answers with "not supported". Both
+// the binding and the software key's exports are made from these lists.
+
+#include <cstddef>
 
 #define ORVA_DRAVIK_NAMES(CALLED, BOUND) \
     CALLED(NDEstablishContext)           \
@@ -141,3 +145,37 @@
     CALLED(AuxUnRegUserCert)             \
     BOUND(AuxGenContainerName)           \
     BOUND(AuxExpMatch)
+
+// Scrivel's logging entry points, each optional: a missing one logs nothing.
+#define ORVA_SCRIVEL_NAMES(CALLED) \
+    CALLED(LogW)                   \
+    CALLED(LogA)
+
+namespace orva::maker {
+
+#define ORVA_MAKER_COUNT_NAME(name) +1
+#define ORVA_MAKER_SKIP_NAME(name)
+inline constexpr std::size_t kDravikNames =
+    0 ORVA_DRAVIK_NAMES(ORVA_MAKER_COUNT_NAME, ORVA_MAKER_COUNT_NAME);
+inline constexpr std::size_t kDravikCalled =
+    0 ORVA_DRAVIK_NAMES(ORVA_MAKER_COUNT_NAME, ORVA_MAKER_SKIP_NAME);
+inline constexpr std::size_t kQZAlgLibNames =
+    0 ORVA_QZALGLIB_NAMES(ORVA_MAKER_COUNT_NAME, ORVA_MAKER_COUNT_NAME);
+inline constexpr std::size_t kQZAlgLibCalled =
+    0 ORVA_QZALGLIB_NAMES(ORVA_MAKER_COUNT_NAME, ORVA_MAKER_SKIP_NAME);
+inline constexpr std::size_t kPelnorNames =
+    0 ORVA_PELNOR_NAMES(ORVA_MAKER_COUNT_NAME, ORVA_MAKER_COUNT_NAME);
+inline constexpr std::size_t kPelnorCalled =
+    0 ORVA_PELNOR_NAMES(ORVA_MAKER_COUNT_NAME, ORVA_MAKER_SKIP_NAME);
+inline constexpr std::size_t kScrivelNames = 0 ORVA_SCRIVEL_NAMES(ORVA_MAKER_COUNT_NAME);
+#undef ORVA_MAKER_COUNT_NAME
+#undef ORVA_MAKER_SKIP_NAME
+
+// The maker's libraries export exactly these many names; a list edited by
+// mistake fails here rather than at load.
+static_assert(kDravikNames == 88 && kDravikCalled == 34);
+static_assert(kQZAlgLibNames == 38 && kQZAlgLibCalled == 12);
+static_assert(kPelnorNames == 6 && kPelnorCalled == 2);
+static_assert(kScrivelNames == 2);
+
+}  // namespace orva::maker
