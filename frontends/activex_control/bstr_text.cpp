@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "current_charset.h"
+#include "orva/unique_bstr.h"
 #include "win32/codepage.h"
 
 namespace orva::control {
@@ -48,16 +49,15 @@ BSTR toBstr(const char* text, UINT codePage) noexcept {
     if (count <= 0) {
         return nullptr;
     }
-    BSTR result = SysAllocStringLen(nullptr, static_cast<UINT>(count - 1));
-    if (result == nullptr) {
+    UniqueBstr result(SysAllocStringLen(nullptr, static_cast<UINT>(count - 1)));
+    if (!result) {
         return nullptr;
     }
     // The BSTR has room for its characters and its own NUL: count units.
-    if (MultiByteToWideChar(codePage, 0, text, -1, result, count) != count) {
-        SysFreeString(result);
+    if (MultiByteToWideChar(codePage, 0, text, -1, result.get(), count) != count) {
         return nullptr;
     }
-    return result;
+    return result.release();
 }
 
 // count characters of text, which end without a NUL; none is the empty text.

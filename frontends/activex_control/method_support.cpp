@@ -2,7 +2,11 @@
 
 #include "method_support.h"
 
+#include <utility>
+
 #include "bstr_text.h"
+#include "orva/com_ptr.h"
+#include "orva/unique_bstr.h"
 
 namespace orva::control {
 
@@ -32,15 +36,13 @@ HRESULT reportError(ApiErrorCode code) noexcept {
     }
     OLECHAR message[MAX_PATH];
     lookupErrorMessage(code, message);
-    ICreateErrorInfo* create = nullptr;
-    if (SUCCEEDED(CreateErrorInfo(&create)) && create != nullptr) {
+    ComPtr<ICreateErrorInfo> create;
+    if (SUCCEEDED(CreateErrorInfo(create.put())) && create) {
         create->SetDescription(message);
-        IErrorInfo* info = nullptr;
-        if (SUCCEEDED(create->QueryInterface(IID_IErrorInfo, reinterpret_cast<void**>(&info)))) {
-            SetErrorInfo(0, info);
-            info->Release();
+        ComPtr<IErrorInfo> info;
+        if (SUCCEEDED(create->QueryInterface(IID_IErrorInfo, info.putVoid()))) {
+            SetErrorInfo(0, info.get());
         }
-        create->Release();
     }
     return code;
 }
@@ -62,8 +64,8 @@ ApiErrorCode storeText(BSTR* result, const char* text, OutputText encoding) {
     if (converted == nullptr) {
         return kMallocFailed;
     }
-    SysFreeString(*result);
-    *result = converted;
+    // The text the method started with is replaced.
+    const UniqueBstr started(std::exchange(*result, converted));
     return kSuccess;
 }
 

@@ -4,7 +4,9 @@
 #include "registration.h"
 
 #include <algorithm>
+#include <utility>
 
+#include "orva/com_ptr.h"
 #include "orva/com_registration.h"
 #include "usbkey_interface.h"
 
@@ -44,17 +46,17 @@ inline constexpr CATID CATID_SafeForScripting{
 constexpr LCID kEnglishLocale = 0x409;
 
 // The manager for one call; null with the failure in *hr.
-ICatRegister* categoriesManager(HRESULT* hr) {
-    ICatRegister* manager = nullptr;
+ComPtr<ICatRegister> categoriesManager(HRESULT* hr) {
+    ComPtr<ICatRegister> manager;
     *hr = CoCreateInstance(CLSID_StdComponentCategoriesMgr, nullptr, CLSCTX_INPROC_SERVER,
-                           IID_ICatRegister, reinterpret_cast<void**>(&manager));
-    return SUCCEEDED(*hr) ? manager : nullptr;
+                           IID_ICatRegister, manager.putVoid());
+    return SUCCEEDED(*hr) ? std::move(manager) : ComPtr<ICatRegister>();
 }
 
 HRESULT createCategory(const CATID& catid, std::u16string_view description) {
     HRESULT hr = S_OK;
-    ICatRegister* manager = categoriesManager(&hr);
-    if (manager == nullptr) {
+    const ComPtr<ICatRegister> manager = categoriesManager(&hr);
+    if (!manager) {
         return hr;
     }
     CATEGORYINFO info{};
@@ -63,21 +65,17 @@ HRESULT createCategory(const CATID& catid, std::u16string_view description) {
     // At most 127 characters and the NUL.
     const std::size_t length = std::min<std::size_t>(description.size(), 127);
     std::copy_n(description.begin(), length, info.szDescription);
-    hr = manager->RegisterCategories(1, &info);
-    manager->Release();
-    return hr;
+    return manager->RegisterCategories(1, &info);
 }
 
 HRESULT classInCategory(const CLSID& clsid, CATID catid, bool registering) {
     HRESULT hr = S_OK;
-    ICatRegister* manager = categoriesManager(&hr);
-    if (manager == nullptr) {
+    const ComPtr<ICatRegister> manager = categoriesManager(&hr);
+    if (!manager) {
         return hr;
     }
-    hr = registering ? manager->RegisterClassImplCategories(clsid, 1, &catid)
-                     : manager->UnRegisterClassImplCategories(clsid, 1, &catid);
-    manager->Release();
-    return hr;
+    return registering ? manager->RegisterClassImplCategories(clsid, 1, &catid)
+                       : manager->UnRegisterClassImplCategories(clsid, 1, &catid);
 }
 
 }  // namespace

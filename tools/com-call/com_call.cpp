@@ -4,38 +4,17 @@
 
 #include <charconv>
 #include <cstdio>
-#include <memory>
 #include <new>
 #include <vector>
 
+#include "orva/com_ptr.h"
+#include "orva/unique_bstr.h"
+#include "orva/unique_variant.h"
 #include "win32/codepage.h"
 
 namespace orva::tools {
 
 namespace {
-
-struct Release {
-    void operator()(IUnknown* object) const noexcept { object->Release(); }
-};
-using DispatchPtr = std::unique_ptr<IDispatch, Release>;
-
-// VARIANTs cleared when they go.
-class VariantList {
-  public:
-    explicit VariantList(std::size_t count) : values_(count) {}
-    ~VariantList() {
-        for (VARIANT& value : values_) {
-            VariantClear(&value);
-        }
-    }
-    VariantList(const VariantList&) = delete;
-    VariantList& operator=(const VariantList&) = delete;
-    VARIANT* data() noexcept { return values_.data(); }
-    VARIANT& operator[](std::size_t i) noexcept { return values_[i]; }
-
-  private:
-    std::vector<VARIANT> values_;
-};
 
 std::string hex(HRESULT hr) {
     char text[16];
@@ -138,13 +117,11 @@ CallOutcome callByName(std::string_view progId, std::string_view method,
     if (FAILED(hr)) {
         return fail("CLSIDFromProgID", hr);
     }
-    IDispatch* created = nullptr;
-    hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch,
-                          reinterpret_cast<void**>(&created));
+    ComPtr<IDispatch> object;
+    hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch, object.putVoid());
     if (FAILED(hr)) {
         return fail("CoCreateInstance", hr);
     }
-    const DispatchPtr object(created);
     std::u16string name = utf16Of(method);
     LPOLESTR names[] = {name.data()};
     DISPID id = DISPID_UNKNOWN;
@@ -153,32 +130,31 @@ CallOutcome callByName(std::string_view progId, std::string_view method,
         return fail("GetIDsOfNames", hr);
     }
     // A script passes its arguments last first.
-    VariantList values(args.size());
+    UniqueVariants<std::vector<VARIANT>> values(args.size());
     for (std::size_t i = 0; i < args.size(); ++i) {
         values[args.size() - 1 - i] = scriptValue(args[i]);
     }
     DISPPARAMS params{values.data(), nullptr, static_cast<UINT>(args.size()), 0};
-    VariantList result(1);
+    UniqueVariant result;
     EXCEPINFO exception{};
     UINT argError = 0;
-    hr = object->Invoke(id, IID_NULL, 0x409, DISPATCH_METHOD, &params, &result[0], &exception,
+    hr = object->Invoke(id, IID_NULL, 0x409, DISPATCH_METHOD, &params, result.get(), &exception,
                         &argError);
     if (hr == DISP_E_EXCEPTION) {
+        const UniqueBstr source(exception.bstrSource);
+        const UniqueBstr description(exception.bstrDescription);
+        const UniqueBstr helpFile(exception.bstrHelpFile);
         outcome.scode = exception.scode;
-        outcome.description =
-            utf8Of(exception.bstrDescription, SysStringLen(exception.bstrDescription));
-        SysFreeString(exception.bstrSource);
-        SysFreeString(exception.bstrDescription);
-        SysFreeString(exception.bstrHelpFile);
+        outcome.description = utf8Of(description.get(), SysStringLen(description.get()));
     }
     if (FAILED(hr)) {
         return fail("Invoke", hr);
     }
     outcome.hr = hr;
-    if (result[0].vt == VT_BSTR) {
-        outcome.result = utf8Of(result[0].bstrVal, SysStringLen(result[0].bstrVal));
-    } else if (result[0].vt == VT_INT || result[0].vt == VT_I4) {
-        outcome.result = std::to_string(result[0].intVal);
+    if (result->vt == VT_BSTR) {
+        outcome.result = utf8Of(result->bstrVal, SysStringLen(result->bstrVal));
+    } else if (result->vt == VT_INT || result->vt == VT_I4) {
+        outcome.result = std::to_string(result->intVal);
     }
     return outcome;
 }

@@ -7,6 +7,9 @@
 
 #include "com_module.h"
 #include "orva/com_object_base.h"
+#include "orva/com_ptr.h"
+#include "orva/unique_bstr.h"
+#include "orva/unique_variant.h"
 
 namespace orva::com {
 
@@ -108,19 +111,16 @@ class TableTypeInfo final : public RefCountedObject<ITypeInfo, IID_ITypeInfo> {
         if (pBstrHelpFile != nullptr) {
             *pBstrHelpFile = nullptr;
         }
-        BSTR nameText = pBstrName != nullptr ? bstrOf(name) : nullptr;
-        BSTR helpText = pBstrDocString != nullptr ? bstrOf(help) : nullptr;
-        if ((pBstrName != nullptr && nameText == nullptr) ||
-            (pBstrDocString != nullptr && helpText == nullptr)) {
-            SysFreeString(nameText);
-            SysFreeString(helpText);
+        UniqueBstr nameText(pBstrName != nullptr ? bstrOf(name) : nullptr);
+        UniqueBstr helpText(pBstrDocString != nullptr ? bstrOf(help) : nullptr);
+        if ((pBstrName != nullptr && !nameText) || (pBstrDocString != nullptr && !helpText)) {
             return E_OUTOFMEMORY;
         }
         if (pBstrName != nullptr) {
-            *pBstrName = nameText;
+            *pBstrName = nameText.release();
         }
         if (pBstrDocString != nullptr) {
-            *pBstrDocString = helpText;
+            *pBstrDocString = helpText.release();
         }
         return S_OK;
     }
@@ -132,17 +132,14 @@ class TableTypeInfo final : public RefCountedObject<ITypeInfo, IID_ITypeInfo> {
 // The failure as a script engine sees it: the code, and the description the
 // method left in the thread's error information (which is taken).
 void fillException(HRESULT code, EXCEPINFO* info) {
-    IErrorInfo* error = nullptr;
-    const bool haveError = GetErrorInfo(0, &error) == S_OK && error != nullptr;
+    ComPtr<IErrorInfo> error;
+    const bool haveError = GetErrorInfo(0, error.put()) == S_OK && error;
     if (info != nullptr) {
         *info = EXCEPINFO{};
         info->scode = code;
         if (haveError) {
             error->GetDescription(&info->bstrDescription);
         }
-    }
-    if (haveError) {
-        error->Release();
     }
 }
 
@@ -198,38 +195,29 @@ HRESULT DispatchTable::invoke(IDispatch& object, DISPID dispIdMember, REFIID rii
         return DISP_E_BADPARAMCOUNT;
     }
     // The script's arguments, last first, coerced to the parameters' types.
-    std::array<VARIANT, kMaxParams> args{};
-    auto clearArgs = [&] {
-        for (VARIANT& arg : args) {
-            VariantClear(&arg);
-        }
-    };
+    UniqueVariants<std::array<VARIANT, kMaxParams>> args;
     for (std::size_t i = 0; i < count; ++i) {
         const std::size_t from = count - 1 - i;
         const VARTYPE type = method->params[i].type == ParamType::text ? VT_BSTR : VT_INT;
         const HRESULT hr = VariantChangeType(&args[i], &pDispParams->rgvarg[from], 0, type);
         if (FAILED(hr)) {
-            clearArgs();
             if (puArgErr != nullptr) {
                 *puArgErr = static_cast<UINT>(from);
             }
             return hr;
         }
     }
-    VARIANT result{};
-    result.vt = method->result.type == ParamType::text ? VT_BSTR : VT_INT;
-    const HRESULT hr = method->call(object, args.data(), &result);
-    clearArgs();
+    // The empty text a failing method leaves, or a result nobody asked for,
+    // is nobody's: freed with its owner.
+    UniqueVariant result;
+    result->vt = method->result.type == ParamType::text ? VT_BSTR : VT_INT;
+    const HRESULT hr = method->call(object, args.data(), result.get());
     if (FAILED(hr)) {
-        // The empty text a failing method leaves is nobody's: freed here.
-        VariantClear(&result);
         fillException(hr, pExcepInfo);
         return DISP_E_EXCEPTION;
     }
     if (pVarResult != nullptr) {
-        *pVarResult = result;
-    } else {
-        VariantClear(&result);
+        *pVarResult = result.release();
     }
     return hr;
 }

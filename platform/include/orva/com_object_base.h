@@ -8,6 +8,7 @@
 #include <new>
 #include <utility>
 
+#include "orva/com_ptr.h"
 #include "win32/com.h"
 
 namespace orva {
@@ -65,10 +66,8 @@ HRESULT createObject(REFIID riid, void** ppvObject, Args&&... args) noexcept {
     if (object == nullptr) {
         return E_OUTOFMEMORY;
     }
-    object->AddRef();
-    const HRESULT hr = object->QueryInterface(riid, ppvObject);
-    object->Release();
-    return hr;
+    const ComPtr<T> held = ComPtr<T>::share(object);
+    return held->QueryInterface(riid, ppvObject);
 }
 
 }  // namespace orva

@@ -11,6 +11,7 @@
 #include "categories_manager.h"
 #include "class_registry.h"
 #include "com_guard.h"
+#include "orva/com_ptr.h"
 #include "orva/com_registration.h"
 #include "win32/module.h"
 
@@ -90,15 +91,13 @@ ORVA_API_ENTRY HRESULT CoCreateInstance(REFCLSID rclsid, IUnknown* pUnkOuter, DW
     if (rclsid == CLSID_StdComponentCategoriesMgr) {
         return com::createCategoriesManager(pUnkOuter, riid, ppv);
     }
-    IClassFactory* factory = nullptr;
-    HRESULT hr = CoGetClassObject(rclsid, dwClsContext, nullptr, IID_IClassFactory,
-                                  reinterpret_cast<void**>(&factory));
+    orva::ComPtr<IClassFactory> factory;
+    const HRESULT hr =
+        CoGetClassObject(rclsid, dwClsContext, nullptr, IID_IClassFactory, factory.putVoid());
     if (FAILED(hr)) {
         return hr;
     }
-    hr = factory->CreateInstance(pUnkOuter, riid, ppv);
-    factory->Release();
-    return hr;
+    return factory->CreateInstance(pUnkOuter, riid, ppv);
 }
 
 ORVA_API_ENTRY HRESULT CLSIDFromProgID(LPCOLESTR lpszProgID, CLSID* lpclsid) {

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "orva/com_object_base.h"
+#include "orva/com_ptr.h"
 #include "win32/com.h"
 
 namespace {
@@ -95,15 +96,7 @@ class ErrorInfo final : public orva::CountedObject<ErrorInfoInterfaces> {
 };
 
 // The thread's error object; released when the thread ends.
-struct ErrorSlot {
-    IErrorInfo* info = nullptr;
-    ~ErrorSlot() {
-        if (info != nullptr) {
-            info->Release();
-        }
-    }
-};
-thread_local ErrorSlot slot;
+thread_local orva::ComPtr<IErrorInfo> slot;
 
 }  // namespace
 
@@ -115,14 +108,7 @@ ORVA_API_ENTRY HRESULT CreateErrorInfo(ICreateErrorInfo** pperrinfo) {
 }
 
 ORVA_API_ENTRY HRESULT SetErrorInfo(ULONG /*dwReserved*/, IErrorInfo* perrinfo) {
-    if (perrinfo != nullptr) {
-        perrinfo->AddRef();
-    }
-    IErrorInfo* previous = slot.info;
-    slot.info = perrinfo;
-    if (previous != nullptr) {
-        previous->Release();
-    }
+    slot = orva::ComPtr<IErrorInfo>::share(perrinfo);
     return S_OK;
 }
 
@@ -130,7 +116,6 @@ ORVA_API_ENTRY HRESULT GetErrorInfo(ULONG /*dwReserved*/, IErrorInfo** pperrinfo
     if (pperrinfo == nullptr) {
         return E_INVALIDARG;
     }
-    *pperrinfo = slot.info;
-    slot.info = nullptr;
+    *pperrinfo = slot.detach();
     return *pperrinfo != nullptr ? S_OK : S_FALSE;
 }
