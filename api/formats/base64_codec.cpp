@@ -13,6 +13,8 @@ namespace {
 constexpr std::string_view kAlphabet =
     "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 constexpr char kPad = '=';
+constexpr std::size_t kGroupBytes = 3;
+constexpr std::size_t kGroupChars = 4;
 constexpr std::uint8_t kNotInAlphabet = 0xFF;
 
 constexpr std::array<std::uint8_t, 256> makeDecodeTable() {
@@ -38,6 +40,20 @@ std::uint8_t sextet(char c) noexcept {
     return kDecodeTable[static_cast<unsigned char>(c)];
 }
 
+// The 24 bits of a group of up to three bytes, missing ones zero.
+std::uint32_t groupOf(const std::uint8_t* bytes, std::size_t count) noexcept {
+    return (std::uint32_t{bytes[0]} << 16) | (count > 1 ? std::uint32_t{bytes[1]} << 8 : 0) |
+           (count > 2 ? std::uint32_t{bytes[2]} : 0);
+}
+
+// Four characters for a group; one or two bytes are padded with '='.
+void putChars(std::uint32_t group, std::size_t count, char* at) noexcept {
+    at[0] = kAlphabet[(group >> 18) & 0x3F];
+    at[1] = kAlphabet[(group >> 12) & 0x3F];
+    at[2] = count > 1 ? kAlphabet[(group >> 6) & 0x3F] : kPad;
+    at[3] = count > 2 ? kAlphabet[group & 0x3F] : kPad;
+}
+
 }  // namespace
 
 std::size_t base64EncodedLength(std::size_t n) {
@@ -60,27 +76,67 @@ int base64Encode(std::span<const std::uint8_t> bytes, std::span<char> out,
     if (!needed || out.size() < *needed) {
         return kBase64Failed;
     }
-    // Whole groups, then one or two bytes left with their padding.
+    Base64Writer writer(out);
+    writer.write(bytes);
+    return writer.finish(length) ? kBase64Ok : kBase64Failed;
+}
+
+void Base64Writer::write(std::span<const std::uint8_t> bytes) noexcept {
+    if (overflowed_) {
+        return;
+    }
+    // First the group the last piece left open.
     std::size_t in = 0;
-    std::size_t at = 0;
-    for (; bytes.size() - in >= 3; in += 3) {
-        const std::uint32_t group =
-            (std::uint32_t{bytes[in]} << 16) | (std::uint32_t{bytes[in + 1]} << 8) | bytes[in + 2];
-        out[at++] = kAlphabet[(group >> 18) & 0x3F];
-        out[at++] = kAlphabet[(group >> 12) & 0x3F];
-        out[at++] = kAlphabet[(group >> 6) & 0x3F];
-        out[at++] = kAlphabet[group & 0x3F];
+    if (heldCount_ != 0) {
+        while (heldCount_ < kGroupBytes && in < bytes.size()) {
+            held_[heldCount_++] = bytes[in++];
+        }
+        if (heldCount_ < kGroupBytes) {
+            return;
+        }
+        heldCount_ = 0;
+        if (!putGroup(groupOf(held_.data(), kGroupBytes), kGroupBytes)) {
+            return;
+        }
     }
-    if (const std::size_t left = bytes.size() - in; left != 0) {
-        const std::uint32_t group =
-            (std::uint32_t{bytes[in]} << 16) | (left == 2 ? std::uint32_t{bytes[in + 1]} << 8 : 0);
-        out[at++] = kAlphabet[(group >> 18) & 0x3F];
-        out[at++] = kAlphabet[(group >> 12) & 0x3F];
-        out[at++] = left == 2 ? kAlphabet[(group >> 6) & 0x3F] : kPad;
-        out[at++] = kPad;
+    // Whole groups, their room checked once.
+    const std::size_t groups = (bytes.size() - in) / kGroupBytes;
+    if (out_.size() - at_ < groups * kGroupChars) {
+        overflowed_ = true;
+        return;
     }
-    length = at;
-    return kBase64Ok;
+    char* at = out_.data() + at_;
+    for (const std::uint8_t* from = bytes.data() + in; in + kGroupBytes <= bytes.size();
+         in += kGroupBytes, from += kGroupBytes, at += kGroupChars) {
+        putChars(groupOf(from, kGroupBytes), kGroupBytes, at);
+    }
+    at_ += groups * kGroupChars;
+    // One or two bytes wait for the next piece.
+    while (in < bytes.size()) {
+        held_[heldCount_++] = bytes[in++];
+    }
+}
+
+bool Base64Writer::finish(std::size_t& length) noexcept {
+    if (heldCount_ != 0 && !overflowed_) {
+        putGroup(groupOf(held_.data(), heldCount_), heldCount_);
+        heldCount_ = 0;
+    }
+    if (overflowed_) {
+        return false;
+    }
+    length = at_;
+    return true;
+}
+
+bool Base64Writer::putGroup(std::uint32_t group, std::size_t bytes) noexcept {
+    if (out_.size() - at_ < kGroupChars) {
+        overflowed_ = true;
+        return false;
+    }
+    putChars(group, bytes, out_.data() + at_);
+    at_ += kGroupChars;
+    return true;
 }
 
 std::string base64Encode(std::span<const std::uint8_t> bytes) {

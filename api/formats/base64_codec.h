@@ -4,6 +4,7 @@
 // breaks written or accepted. Failure is -1; each caller maps it to its own
 // result code.
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -28,6 +29,31 @@ std::size_t base64EncodedLength(std::size_t n);
 // shorter than needed is -1 with nothing written and length unchanged.
 int base64Encode(std::span<const std::uint8_t> bytes, std::span<char> out,
                  std::size_t& length) noexcept;
+
+// Encodes bytes that come in pieces into out as the one text of their
+// concatenation: up to two bytes wait for the next piece, so every group of
+// three falls where it would in a single buffer. out must have room for
+// base64EncodedLength of the whole; a write that would pass its end stops the
+// writer, and finish then answers false.
+class Base64Writer {
+  public:
+    explicit Base64Writer(std::span<char> out) noexcept : out_(out) {}
+
+    void write(std::span<const std::uint8_t> bytes) noexcept;
+
+    // Writes the waiting bytes as the last group with its padding; length
+    // receives the text's length. false, length unchanged, once out fell short.
+    bool finish(std::size_t& length) noexcept;
+
+  private:
+    bool putGroup(std::uint32_t group, std::size_t bytes) noexcept;
+
+    std::span<char> out_;
+    std::size_t at_ = 0;
+    std::array<std::uint8_t, 3> held_{};
+    std::size_t heldCount_ = 0;
+    bool overflowed_ = false;
+};
 
 // The whole text as a string.
 std::string base64Encode(std::span<const std::uint8_t> bytes);

@@ -5,6 +5,8 @@
 #include <stdexcept>
 #include <utility>
 
+#include "base64_codec.h"
+
 namespace orva::api {
 
 namespace {
@@ -175,6 +177,19 @@ Bytes DerChain::toBytes() const {
     Bytes bytes(size_);
     writeTo(bytes);
     return bytes;
+}
+
+bool DerChain::writeBase64To(std::span<char> out, std::size_t& length) const noexcept {
+    // Room for every group of three, the last one padded.
+    const std::size_t groups = size_ / 3 + (size_ % 3 != 0 ? 1 : 0);
+    if (out.size() / 4 < groups) {
+        return false;
+    }
+    Base64Writer writer(out);
+    for (const Piece& piece : pieces_) {
+        writer.write(piece.bytes());
+    }
+    return writer.finish(length);
 }
 
 int encodeRsaPublicKey(std::span<const std::uint8_t> modulus,

@@ -86,6 +86,12 @@ class DerChain {
 
     Bytes toBytes() const;
 
+    // Writes the base64 text of the chain's bytes to the front of out, piece
+    // by piece, so that they are never gathered; the text is the one
+    // base64Encode gives for them. length receives its length. false, nothing
+    // written, when out is shorter.
+    bool writeBase64To(std::span<char> out, std::size_t& length) const noexcept;
+
   private:
     struct Piece {
         Bytes owned;

@@ -109,10 +109,9 @@ bool buildCertificates(Encoding certificate, DerChain& out) {
     return out.wrap(kDerTagContext0);
 }
 
-// Steps 5 and 6 of both builders: the SignedData and the ContentInfo around it,
-// written to out or only measured.
+// Steps 5 and 6 of both builders: the SignedData and the ContentInfo around it.
 bool finishSignedData(Bytes digestAlgorithms, DerChain contentInfo, DerChain certificates,
-                      Bytes signerInfos, std::span<std::uint8_t> out, std::size_t& outLength) {
+                      Bytes signerInfos, DerChain& out) {
     DerChain signedData;
     signedData.append(bytesOf(kVersion1));
     signedData.append(std::move(digestAlgorithms));
@@ -126,6 +125,13 @@ bool finishSignedData(Bytes digestAlgorithms, DerChain contentInfo, DerChain cer
     if (!signedData.wrap(kDerTagSequence)) {
         return false;
     }
+    out = std::move(signedData);
+    return true;
+}
+
+// A built ContentInfo written to out or only measured.
+bool writeSignedData(const DerChain& signedData, std::span<std::uint8_t> out,
+                     std::size_t& outLength) noexcept {
     if (out.data() != nullptr && !signedData.writeTo(out)) {
         return false;
     }
@@ -282,8 +288,7 @@ bool buildDataContentInfo(std::span<const std::uint8_t> content, DerChain& out) 
 
 bool buildPkcs7SignedDataRsa(std::span<const std::uint8_t> content, int contentMode,
                              std::span<const std::uint8_t> certificate,
-                             std::span<const std::uint8_t> signature, std::span<std::uint8_t> out,
-                             std::size_t& outLength, int hashId) {
+                             std::span<const std::uint8_t> signature, int hashId, DerChain& out) {
     try {
         // digestAlgorithms by hash id, before anything else.
         const auto digestAlgorithm = rsaDigestAlgorithm(hashId);
@@ -304,7 +309,7 @@ bool buildPkcs7SignedDataRsa(std::span<const std::uint8_t> content, int contentM
             return false;
         }
         return finishSignedData(std::move(digestAlgorithms), std::move(contentInfo),
-                                std::move(certificates), std::move(signerInfos), out, outLength);
+                                std::move(certificates), std::move(signerInfos), out);
     } catch (const std::bad_alloc&) {
         throw;
     } catch (...) {
@@ -312,10 +317,19 @@ bool buildPkcs7SignedDataRsa(std::span<const std::uint8_t> content, int contentM
     }
 }
 
-bool buildPkcs7SignedDataSm2(std::span<const std::uint8_t> content, int contentMode,
+bool buildPkcs7SignedDataRsa(std::span<const std::uint8_t> content, int contentMode,
                              std::span<const std::uint8_t> certificate,
                              std::span<const std::uint8_t> signature, std::span<std::uint8_t> out,
-                             std::size_t& outLength) {
+                             std::size_t& outLength, int hashId) {
+    DerChain signedData;
+    return buildPkcs7SignedDataRsa(content, contentMode, certificate, signature, hashId,
+                                   signedData) &&
+           writeSignedData(signedData, out, outLength);
+}
+
+bool buildPkcs7SignedDataSm2(std::span<const std::uint8_t> content, int contentMode,
+                             std::span<const std::uint8_t> certificate,
+                             std::span<const std::uint8_t> signature, DerChain& out) {
     try {
         // digestAlgorithms: always SM3.
         if (contentMode != kContentEmbedded) {
@@ -335,12 +349,21 @@ bool buildPkcs7SignedDataSm2(std::span<const std::uint8_t> content, int contentM
             return false;
         }
         return finishSignedData(std::move(digestAlgorithms), std::move(contentInfo),
-                                std::move(certificates), std::move(signerInfos), out, outLength);
+                                std::move(certificates), std::move(signerInfos), out);
     } catch (const std::bad_alloc&) {
         throw;
     } catch (...) {
         return false;
     }
+}
+
+bool buildPkcs7SignedDataSm2(std::span<const std::uint8_t> content, int contentMode,
+                             std::span<const std::uint8_t> certificate,
+                             std::span<const std::uint8_t> signature, std::span<std::uint8_t> out,
+                             std::size_t& outLength) {
+    DerChain signedData;
+    return buildPkcs7SignedDataSm2(content, contentMode, certificate, signature, signedData) &&
+           writeSignedData(signedData, out, outLength);
 }
 
 bool pkcs7SignedDataSm2SizeBound(std::span<const std::uint8_t> content,

@@ -64,6 +64,16 @@ bool buildPkcs7SignedDataSm2(std::span<const std::uint8_t> content, int contentM
                              std::span<const std::uint8_t> signature, std::span<std::uint8_t> out,
                              std::size_t& outLength);
 
+// The same ContentInfos as chains that borrow content and certificate (which
+// must outlive them), for a caller that writes them piece by piece; the same
+// refusals, out unchanged.
+bool buildPkcs7SignedDataRsa(std::span<const std::uint8_t> content, int contentMode,
+                             std::span<const std::uint8_t> certificate,
+                             std::span<const std::uint8_t> signature, int hashId, DerChain& out);
+bool buildPkcs7SignedDataSm2(std::span<const std::uint8_t> content, int contentMode,
+                             std::span<const std::uint8_t> certificate,
+                             std::span<const std::uint8_t> signature, DerChain& out);
+
 // The largest SM2 SignedData any signature can give for this content and
 // certificate: the size to reserve before the key has signed (r and s with the
 // high bit set need the most bytes, and no length grows smaller with them).

@@ -72,6 +72,22 @@ class ElementWriter {
         }
     }
 
+    // A value after its header: copied, or only passed over when it was
+    // written in place already.
+    void putValue(std::span<const std::uint8_t> value) noexcept {
+        if (code_ != kSuccess) {
+            return;
+        }
+        if (out_.size() - at_ < value.size()) {
+            code_ = kTlvEncodeError;
+            return;
+        }
+        if (value.data() != out_.data() + at_) {
+            std::copy(value.begin(), value.end(), out_.begin() + static_cast<std::ptrdiff_t>(at_));
+        }
+        at_ += value.size();
+    }
+
     int code() const noexcept { return code_; }
     std::size_t size() const noexcept { return at_; }
 
@@ -109,6 +125,9 @@ int attachedFileFieldLength(std::size_t pathLength, std::uint64_t fileSize,
 
 namespace {
 
+// The attached file is read this much at a time.
+constexpr std::uint64_t kReadSlice = 1 << 20;
+
 // The counts and the path of a field whose content is contentLength base64
 // characters; the caller has checked that B fits and out holds the field.
 std::uint8_t* putAttachedFileHead(std::string_view path, std::size_t b, std::uint8_t* at) noexcept {
@@ -142,6 +161,85 @@ int buildAttachedFileField(std::string_view path, Bytes& field) {
     return buildAttachedFileField(file, field);
 }
 
+namespace {
+
+// The field of an opened file into out, which holds the field of its size
+// when opened: the counts, the path, and the content read in slices and
+// encoded straight after them, so that neither the file's bytes nor its text
+// are held whole. Never more than that size is read; a file that shrank since
+// gives the field of what was read. length receives the field's length.
+// Throws std::bad_alloc.
+int writeAttachedFileField(const RegularFile& file, std::string_view path,
+                           std::span<std::uint8_t> out, std::size_t& length) {
+    const std::size_t head = kAttachedFileCountsSize + path.size();
+    if (out.size() < head) {
+        return kTlvEncodeError;
+    }
+    Base64Writer writer(std::span(reinterpret_cast<char*>(out.data()) + head, out.size() - head));
+    Bytes slice(static_cast<std::size_t>(std::min<std::uint64_t>(file.size(), kReadSlice)));
+    for (std::uint64_t offset = 0; offset < file.size();) {
+        const auto want =
+            static_cast<std::size_t>(std::min<std::uint64_t>(slice.size(), file.size() - offset));
+        const auto got = file.readAt(offset, std::span(slice).first(want));
+        if (!got) {
+            return kBase64EncodeError;
+        }
+        writer.write(std::span(slice).first(*got));
+        offset += *got;
+        if (*got < want) {
+            break;
+        }
+    }
+    std::size_t encoded = 0;
+    if (!writer.finish(encoded)) {
+        return kTlvEncodeError;
+    }
+    const auto b = pathAndContentLength(path.size(), encoded);
+    if (!b) {
+        return kFileTooLong;
+    }
+    putAttachedFileHead(path, *b, out.data());
+    length = head + encoded;
+    return kSuccess;
+}
+
+// The attached-file field of a packet builder. When the whole packet with the
+// field of the file's size fits out, the field is written in place at
+// fieldOffset, so that the file's text is never held beside the packet;
+// otherwise it is built in own, with buildAttachedFileField's codes. field
+// views it either way.
+int placeAttachedFileField(AttachedFile& attached, std::size_t header, std::size_t transaction,
+                           std::size_t display, std::size_t fieldOffset,
+                           std::span<std::uint8_t> out, Bytes& own,
+                           std::span<const std::uint8_t>& field) {
+    const RegularFile* file = attached.path().empty() ? nullptr : attached.file();
+    std::size_t fieldLength = 0;
+    std::size_t outer = 0;
+    std::size_t total = 0;
+    if (file == nullptr ||
+        attachedFileFieldLength(attached.path().size(), file->size(), fieldLength) != kSuccess ||
+        packetLengths(header, transaction, display, fieldLength, out.size(), outer, total) !=
+            kSuccess) {
+        const int code = buildAttachedFileField(attached, own);
+        field = own;
+        return code;
+    }
+    try {
+        std::size_t length = 0;
+        if (const int code = writeAttachedFileField(*file, attached.path(),
+                                                    out.subspan(fieldOffset, fieldLength), length);
+            code != kSuccess) {
+            return code;
+        }
+        field = out.subspan(fieldOffset, length);
+        return kSuccess;
+    } catch (const std::bad_alloc&) {
+        return kMallocFailed;
+    }
+}
+
+}  // namespace
+
 int buildAttachedFileField(AttachedFile& attached, Bytes& field) {
     // No file to attach.
     const std::string_view path = attached.path();
@@ -161,25 +259,13 @@ int buildAttachedFileField(AttachedFile& attached, Bytes& field) {
         return code;
     }
     try {
-        // Read it (never more than the size checked above).
-        const auto content = file->readAll();
-        if (!content) {
-            return kBase64EncodeError;
+        Bytes formatted(fieldLength);
+        std::size_t length = 0;
+        if (const int code = writeAttachedFileField(*file, path, formatted, length);
+            code != kSuccess) {
+            return code;
         }
-        // The counts, the path, and the content encoded straight into the field:
-        // the base64 text is never held twice.
-        const std::size_t encoded = base64EncodedLength(content->size());
-        const auto b = pathAndContentLength(path.size(), encoded);
-        if (!b) {
-            return kFileTooLong;
-        }
-        Bytes formatted(kAttachedFileCountsSize + *b);
-        std::uint8_t* at = putAttachedFileHead(path, *b, formatted.data());
-        const std::span<char> text(reinterpret_cast<char*>(at), encoded);
-        std::size_t written = 0;
-        if (base64Encode(*content, text, written) != kBase64Ok || written != encoded) {
-            return kTlvEncodeError;
-        }
+        formatted.resize(length);
         field = std::move(formatted);
         return kSuccess;
     } catch (const std::bad_alloc&) {
@@ -268,9 +354,14 @@ int buildSignPacketText(std::string_view transaction, std::string_view display,
 int buildSignPacketBinary(std::string_view transaction, std::string_view display,
                           AttachedFile& file, std::span<std::uint8_t> out,
                           std::size_t& packetLength) {
-    // The attached-file field.
-    Bytes field;
-    if (const int code = buildAttachedFileField(file, field); code != kSuccess) {
+    // The attached-file field, in place after the outer header, the
+    // transaction and its own header.
+    Bytes own;
+    std::span<const std::uint8_t> field;
+    if (const int code =
+            placeAttachedFileField(file, kBinaryTlvHeaderSize, transaction.size(), display.size(),
+                                   3 * kBinaryTlvHeaderSize + transaction.size(), out, own, field);
+        code != kSuccess) {
         return code;
     }
     // L = X + D + F + 27; the packet is L + 9 and must fit out.
@@ -285,7 +376,8 @@ int buildSignPacketBinary(std::string_view transaction, std::string_view display
     ElementWriter writer(out);
     writer.put(putBinaryTlvHeader, kBinaryTagPacket, std::uint64_t{outer});
     writer.put(putBinaryTlv, kBinaryTagTransaction, bytesOf(transaction));
-    writer.put(putBinaryTlv, kBinaryTagFile, std::span<const std::uint8_t>(field));
+    writer.put(putBinaryTlvHeader, kBinaryTagFile, std::uint64_t{field.size()});
+    writer.putValue(field);
     writer.put(putBinaryTlv, kBinaryTagDisplay, bytesOf(display));
     // The elements must add up to the whole packet.
     if (writer.code() != kSuccess) {
@@ -300,9 +392,14 @@ int buildSignPacketBinary(std::string_view transaction, std::string_view display
 
 int buildSignPacketText(std::string_view transaction, std::string_view display, AttachedFile& file,
                         std::span<std::uint8_t> out, std::size_t& packetLength) {
-    // The attached-file field.
-    Bytes field;
-    if (const int code = buildAttachedFileField(file, field); code != kSuccess) {
+    // The attached-file field, in place after the outer header, the
+    // transaction, the display and its own header.
+    Bytes own;
+    std::span<const std::uint8_t> field;
+    if (const int code = placeAttachedFileField(
+            file, kTextTlvHeaderSize, transaction.size(), display.size(),
+            4 * kTextTlvHeaderSize + transaction.size() + display.size(), out, own, field);
+        code != kSuccess) {
         return code;
     }
     // L = X + D + F + 36; the packet is L + 12 and must fit out.
@@ -319,7 +416,8 @@ int buildSignPacketText(std::string_view transaction, std::string_view display, 
     writer.put(putTextTlvHeader, kTextTagPacket, std::uint64_t{outer});
     writer.put(putTextTlv, kTextTagTransaction, bytesOf(transaction));
     writer.put(putTextTlv, kTextTagDisplay, bytesOf(display));
-    writer.put(putTextTlv, kTextTagFile, std::span<const std::uint8_t>(field));
+    writer.put(putTextTlvHeader, kTextTagFile, std::uint64_t{field.size()});
+    writer.putValue(field);
     // The elements must add up to the whole packet.
     if (writer.code() != kSuccess) {
         return writer.code();

@@ -10,6 +10,7 @@
 #include "attached_file.h"
 #include "base64_codec.h"
 #include "bound_function_table.h"
+#include "der_writer.h"
 #include "device_session.h"
 #include "foreground_window.h"
 #include "hash_ids.h"
@@ -87,17 +88,14 @@ bool isBlank(std::string_view text) noexcept {
     return text.find_first_not_of(" \r\n") == std::string_view::npos;
 }
 
-// The SignedData around a signature into out (or its length only, for an out
-// without storage). SM3 means an SM2 key.
+// The SignedData around a signature, borrowing the packet. SM3 means an SM2
+// key.
 bool buildSignedData(int hashId, std::span<const std::uint8_t> packet, const Bytes& certificate,
-                     std::span<const std::uint8_t> signature, std::span<std::uint8_t> out,
-                     std::size_t& length) {
+                     std::span<const std::uint8_t> signature, DerChain& out) {
     if (hashId == kHashIdSm3) {
-        return buildPkcs7SignedDataSm2(packet, kContentEmbedded, certificate, signature, out,
-                                       length);
+        return buildPkcs7SignedDataSm2(packet, kContentEmbedded, certificate, signature, out);
     }
-    return buildPkcs7SignedDataRsa(packet, kContentEmbedded, certificate, signature, out, length,
-                                   hashId);
+    return buildPkcs7SignedDataRsa(packet, kContentEmbedded, certificate, signature, hashId, out);
 }
 
 // The signer's container and the hash its key can use.
@@ -203,8 +201,10 @@ ApiErrorCode buildAndSize(const ChosenSigner& chosen, const Transaction& transac
     } else {
         const Bytes modulusLong(static_cast<std::size_t>(std::max(chosen.signer.keyBits, 0) / 8),
                                 0);
-        fits = buildSignedData(chosen.hashId, packet, chosen.signer.certificate, modulusLong, {},
-                               sized.signedDataSize);
+        DerChain signedData;
+        fits = buildSignedData(chosen.hashId, packet, chosen.signer.certificate, modulusLong,
+                               signedData);
+        sized.signedDataSize = signedData.size();
     }
     if (!fits) {
         return kCreateP7Failed;
@@ -241,24 +241,20 @@ ApiErrorCode signPacket(void* device, const ChosenSigner& chosen, const Transact
         return kCreateP7Failed;
     }
 
-    // The packet is not needed past the build: a large attachment is held
-    // once less.
-    Bytes signedData(sized.signedDataSize);
-    std::size_t signedDataLength = 0;
+    // The SignedData goes into out as base64 piece by piece, around the
+    // packet it borrows: a large attachment's DER is never held beside it.
+    DerChain signedData;
     if (!buildSignedData(chosen.hashId, sized.packet, chosen.signer.certificate,
-                         std::span(signature.bytes.data(), signature.length), signedData,
-                         signedDataLength)) {
+                         std::span(signature.bytes.data(), signature.length), signedData)) {
         return kCreateP7Failed;
     }
-    Bytes().swap(sized.packet);
-    signedData.resize(signedDataLength);
     const std::size_t textLength = base64EncodedLength(signedData.size());
     if (textLength >= static_cast<std::size_t>(record)) {
         record = static_cast<int>(textLength) + 1;
         return kBufferTooSmall;
     }
     std::size_t written = 0;
-    if (base64Encode(signedData, std::span(out, textLength), written) != kBase64Ok) {
+    if (!signedData.writeBase64To(std::span(out, textLength), written)) {
         return kCreateP7Failed;
     }
     record = static_cast<int>(written);

@@ -47,6 +47,35 @@ TEST(Base64Encode, ExactTextNoTerminatorAndCapacity) {
 }
 
 // OpenSSL's encoder is the reference; the decoder gives the bytes back.
+// Every way to cut eight bytes into three pieces (empty ones too) gives the
+// text of the whole; room one group short is refused at finish.
+TEST(Base64Writer, PiecesGiveTheTextOfTheWhole) {
+    const auto whole = bytesOf("\x01\xff\x80pqrs\x7f"sv);
+    const std::string expected = base64Encode(whole);
+    for (std::size_t first = 0; first <= whole.size(); ++first) {
+        for (std::size_t second = first; second <= whole.size(); ++second) {
+            SCOPED_TRACE(::testing::Message() << first << ", " << second);
+            for (const std::size_t room : {expected.size(), expected.size() - 1}) {
+                std::string out(expected.size() + 1, '#');
+                Base64Writer writer(std::span<char>(out).first(room));
+                writer.write(std::span(whole).subspan(0, first));
+                writer.write(std::span(whole).subspan(first, second - first));
+                writer.write(std::span(whole).subspan(second));
+                std::size_t length = 99;
+                if (room < expected.size()) {
+                    EXPECT_FALSE(writer.finish(length));
+                    EXPECT_EQ(length, 99u);
+                    EXPECT_EQ(out.substr(room), "##");
+                    continue;
+                }
+                ASSERT_TRUE(writer.finish(length));
+                EXPECT_EQ(out.substr(0, length), expected);
+                EXPECT_EQ(out[length], '#');
+            }
+        }
+    }
+}
+
 TEST(Base64Codec, AgreesWithOpensslAndRoundTrips) {
     std::mt19937 random(20240611);
     for (std::size_t size = 0; size <= 300; ++size) {

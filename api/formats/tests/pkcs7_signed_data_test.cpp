@@ -6,8 +6,10 @@
 #include <algorithm>
 #include <map>
 #include <memory>
+#include <set>
 #include <sstream>
 
+#include "base64_codec.h"
 #include "formats_test_support.h"
 #include "hash_ids.h"
 #include "orva/openssl_ptr.h"
@@ -210,6 +212,46 @@ TEST_F(Pkcs7SignedData, ContentLengthsAcrossEveryLengthForm) {
         EXPECT_TRUE(contains(p7, concat(fromHex("048180"), signature)));
         EXPECT_EQ(length == 0, contains(p7, fromHex("06092a864886f70d010701a0020400")));
     }
+}
+
+// The chain written as base64 piece by piece is the text of the whole
+// SignedData, for content lengths where a DER length changes form (the content
+// and the outer lengths cross 127, 255, 65535, 16777215) and each base64
+// remainder; the text also decodes back to the DER.
+TEST_F(Pkcs7SignedData, Base64OfTheChainIsTheTextOfTheWholeDer) {
+    const Signer& s = signer("v1");
+    const Bytes sm2Signature(kSm2SignatureSize, 0xC3);
+    const Bytes rsaSignature(128, 0x5A);
+    std::set<std::size_t> remainders;
+    Bytes content;
+    for (const std::size_t length : {0, 1, 2, 126, 127, 128, 254, 255, 256, 65000, 65535, 65536,
+                                     65537, 16777214, 16777215, 16777216}) {
+        for (const int hashId : {kHashIdSha256, kHashIdSm3}) {
+            SCOPED_TRACE(::testing::Message() << length << ", " << hashId);
+            content.resize(length, 0xA7);
+            const Bytes& signature = hashId == kHashIdSm3 ? sm2Signature : rsaSignature;
+            DerChain chain;
+            ASSERT_TRUE(hashId == kHashIdSm3
+                            ? buildPkcs7SignedDataSm2(content, kContentEmbedded, s.certificate,
+                                                      signature, chain)
+                            : buildPkcs7SignedDataRsa(content, kContentEmbedded, s.certificate,
+                                                      signature, hashId, chain));
+            const Bytes der = chain.toBytes();
+            ASSERT_EQ(der, build(content, s, signature, hashId));
+            remainders.insert(der.size() % 3);
+
+            const std::string expected = base64Encode(der);
+            std::string text(expected.size() + 1, '#');
+            std::size_t written = 0;
+            EXPECT_FALSE(chain.writeBase64To(std::span(text).first(expected.size() - 1), written));
+            EXPECT_EQ(text[0], '#');
+            ASSERT_TRUE(chain.writeBase64To(text, written));
+            EXPECT_EQ(written, expected.size());
+            EXPECT_TRUE(text.compare(0, written, expected) == 0);
+            EXPECT_EQ(base64Decode(std::string_view(text).substr(0, written)), der);
+        }
+    }
+    EXPECT_EQ(remainders, (std::set<std::size_t>{0, 1, 2}));
 }
 
 TEST_F(Pkcs7SignedData, SizeQueryIsExactAndOneByteShortWritesNothing) {

@@ -8,6 +8,8 @@
 #include <algorithm>
 #include <string>
 
+#include "attached_file.h"
+#include "base64_codec.h"
 #include "formats_test_support.h"
 #include "orva_result_codes.h"
 
@@ -174,6 +176,48 @@ TEST(EstimateSignPacketSize, EveryPacketFitsTheEstimate) {
     EXPECT_EQ(size, 42u);
     ASSERT_EQ(estimateSignPacketSize(3, 2, "", size), kSuccess);
     EXPECT_EQ(size, 3u + 2u + 512u);
+}
+
+// A file read in several slices, each ending on another base64 remainder, is
+// the field of its whole text in either form; one that shrank after it was
+// opened gives the field of what is left.
+TEST(SignPacket, FileReadInSlicesIsTheFieldOfItsWholeText) {
+    const TempDir dir;
+    const std::string path = dir.file("large.bin");
+    constexpr std::size_t kMiB = 1 << 20;
+    for (const auto& [fileSize, shrunk] : {std::pair{kMiB - 1, kMiB - 1},
+                                           {kMiB, kMiB},
+                                           {kMiB + 1, kMiB + 1},
+                                           {2 * kMiB + 2, 2 * kMiB + 2},
+                                           {2 * kMiB + 2, kMiB + 2}}) {
+        SCOPED_TRACE(::testing::Message() << fileSize << " " << shrunk);
+        std::string content(fileSize, '\0');
+        for (std::size_t i = 0; i < fileSize; ++i) {
+            content[i] = static_cast<char>(i * 131 + (i >> 20));
+        }
+        test::writeFile(path, content);
+        const std::string text = base64Encode(bytesOf(std::string_view(content).substr(0, shrunk)));
+        Bytes field(kAttachedFileCountsSize + path.size() + text.size());
+        std::size_t fieldLength = 0;
+        ASSERT_EQ(formatAttachedFileField(path, text, field, fieldLength), kSuccess);
+        for (const bool binary : {true, false}) {
+            AttachedFile file(path);
+            std::size_t estimate = 0;
+            ASSERT_EQ(estimateSignPacketSize(3, 2, file, estimate), kSuccess);
+            ASSERT_EQ(::truncate(path.c_str(), static_cast<off_t>(shrunk)), 0);
+            Bytes out(estimate);
+            std::size_t length = 0;
+            ASSERT_EQ(binary ? buildSignPacketBinary("xxx", "yy", file, out, length)
+                             : buildSignPacketText("xxx", "yy", file, out, length),
+                      kSuccess);
+            // The field follows the file's header: the binary form puts the
+            // display after it, the text form ends with it.
+            const std::size_t at = binary ? 3 * 9 + 3 : 4 * 12 + 3 + 2;
+            EXPECT_EQ(length, at + field.size() + (binary ? 9 + 2 : 0));
+            EXPECT_TRUE(std::equal(field.begin(), field.end(), out.begin() + std::ptrdiff_t(at)));
+            test::writeFile(path, content);
+        }
+    }
 }
 
 TEST(SignPacket, TooShortOutIsRefusedWithoutWriting) {
