@@ -8,6 +8,7 @@
 
 #include <memory>
 
+#include "orva/c_owners.h"
 #include "orva/file_descriptor.h"
 #include "orva/file_replacement.h"
 
@@ -17,10 +18,6 @@ namespace {
 
 constexpr mode_t kNewFileMode = 0666;
 constexpr mode_t kPermissionBits = 07777;
-
-struct FreeC {
-    void operator()(char* p) const noexcept { free(p); }
-};
 
 }  // namespace
 
@@ -55,7 +52,7 @@ ApiErrorCode OutputFile::reserve(std::string_view path) {
         return kOpenFileError;
     }
     // Through a symbolic link the file it leads to is replaced, not the link.
-    const std::unique_ptr<char, FreeC> resolved(realpath(name.c_str(), nullptr));
+    const orva::MallocPtr<char> resolved(realpath(name.c_str(), nullptr));
     if (!resolved) {
         return kOpenFileError;
     }

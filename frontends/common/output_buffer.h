@@ -8,6 +8,8 @@
 #include <memory>
 #include <string_view>
 
+#include "orva/c_owners.h"
+
 namespace orva::frontend {
 
 // room zero bytes with the export's in/out length preset to room, and spare
@@ -34,10 +36,7 @@ class OutputBuffer {
     std::string_view reportedText() const noexcept;
 
   private:
-    struct Free {
-        void operator()(char* p) const noexcept { std::free(p); }
-    };
-    std::unique_ptr<char, Free> bytes_;
+    MallocPtr<char> bytes_;
     int room_ = 0;
     int length_ = 0;
 };

@@ -1,7 +1,5 @@
 #include "codepage_gb.h"
 
-#include <iconv.h>
-
 #include <array>
 #include <bit>
 #include <cerrno>
@@ -9,65 +7,19 @@
 #include <new>
 #include <utility>
 
+#include "orva/iconv.h"
+
 namespace orva::platform {
 
 namespace {
+
+using orva::Iconv;
 
 // Code points cross iconv in the host's byte order, so they read back as char32_t.
 constexpr const char* kUtf32 = std::endian::native == std::endian::little ? "UTF-32LE" : "UTF-32BE";
 
 // U+FFFD in GB18030; GBK has no such character.
 constexpr std::array<char, 4> kGb18030Replacement = {'\x84', '\x31', '\xA4', '\x37'};
-
-// An iconv conversion descriptor, owned.
-class Iconv {
-  public:
-    Iconv() = default;
-    Iconv(const Iconv&) = delete;
-    Iconv& operator=(const Iconv&) = delete;
-    ~Iconv() { close(); }
-
-    // Opens to -> from; false when the system lacks either code set.
-    bool open(const char* to, const char* from) {
-        close();
-        cd_ = iconv_open(to, from);
-        if (cd_ == invalid()) {
-            if (errno == ENOMEM) {
-                throw std::bad_alloc();
-            }
-            return false;
-        }
-        return true;
-    }
-
-    bool isOpen() const { return cd_ != invalid(); }
-
-    // Back to the initial shift state, so nothing of a previous call carries over.
-    void reset() { ::iconv(cd_, nullptr, nullptr, nullptr, nullptr); }
-
-    // One iconv(3) call; 0 or the errno it stopped with.
-    int convert(const char*& in, std::size_t& inLeft, char*& out, std::size_t& outLeft) {
-        // iconv never writes through its input pointer; the cast only fits its signature.
-        char* src = const_cast<char*>(in);
-        const std::size_t r = ::iconv(cd_, &src, &inLeft, &out, &outLeft);
-        const int error = r == static_cast<std::size_t>(-1) ? errno : 0;
-        in = src;
-        return error;
-    }
-
-  private:
-    // iconv_open's failure value, (iconv_t)-1.
-    static iconv_t invalid() noexcept { return reinterpret_cast<iconv_t>(-1); }
-
-    void close() noexcept {
-        if (cd_ != invalid()) {
-            iconv_close(cd_);
-            cd_ = invalid();
-        }
-    }
-
-    iconv_t cd_ = invalid();
-};
 
 enum class Direction { kDecode, kEncode };
 

@@ -23,16 +23,13 @@
 #include <system_error>
 #include <vector>
 
+#include "orva/c_owners.h"
 #include "win32/errors.h"
 #include "win32/module.h"
 
 namespace orva::platform {
 
-struct DlClose {
-    void operator()(void* handle) const noexcept { dlclose(handle); }
-};
-// One dlopen reference.
-using DlHandle = std::unique_ptr<void, DlClose>;
+using orva::DlHandle;
 
 enum class ModuleState {
     attaching,  // DllMain(DLL_PROCESS_ATTACH) is running

@@ -15,6 +15,7 @@
 #include <string_view>
 #include <vector>
 
+#include "orva/c_owners.h"
 #include "win32/errors.h"
 #include "win32/version.h"
 
@@ -28,10 +29,6 @@ struct CopyHeader {
     VS_FIXEDFILEINFO fixed;
     DWORD translation;  // language in the low word, code page in the high word
     DWORD stringCount;
-};
-
-struct DlClose {
-    void operator()(void* handle) const noexcept { dlclose(handle); }
 };
 
 // The block serialized; empty when the file has none or cannot be opened.
@@ -49,7 +46,7 @@ std::vector<char> serializedBlock(LPCSTR file) {
         SetLastError(ERROR_FILE_NOT_FOUND);
         return {};
     }
-    const std::unique_ptr<void, DlClose> module(handle);
+    const orva::DlHandle module(handle);
     const auto* block =
         static_cast<const OrvaVersionBlock*>(dlsym(module.get(), ORVA_VERSION_BLOCK_SYMBOL));
     if (block == nullptr) {

@@ -1,13 +1,12 @@
 #include "user.h"
 
-#include <iconv.h>
-
 #include <cerrno>
 #include <chrono>
 #include <ctime>
 #include <limits>
 
 #include "json.h"
+#include "orva/iconv.h"
 
 namespace orva::softkey {
 
@@ -40,13 +39,6 @@ void readLevel(const cJSON* level, ScriptedUser& user) {
         }
     }
 }
-
-struct IconvCloser {
-    void operator()(iconv_t* cd) const noexcept {
-        iconv_close(*cd);
-        delete cd;
-    }
-};
 
 std::string nowUtc() {
     const auto now = std::chrono::system_clock::now();
@@ -153,11 +145,10 @@ std::optional<std::string> decodeCharset(std::span<const std::uint8_t> text, std
     if (from == nullptr) {
         return std::nullopt;
     }
-    const iconv_t raw = iconv_open("UTF-8", from);
-    if (raw == reinterpret_cast<iconv_t>(-1)) {
+    orva::Iconv cd;
+    if (!cd.open("UTF-8", from)) {
         return std::nullopt;
     }
-    const std::unique_ptr<iconv_t, IconvCloser> cd(new iconv_t(raw));
     // The longest expansion is a single byte that becomes three (GBK's 0x80 is
     // the euro sign); two-byte characters become at most three bytes and
     // four-byte GB18030 ones at most four.
@@ -166,12 +157,11 @@ std::optional<std::string> decodeCharset(std::span<const std::uint8_t> text, std
         return std::nullopt;
     }
     std::string out(text.size() * kMaxExpansion + 8, '\0');
-    char* in = const_cast<char*>(reinterpret_cast<const char*>(text.data()));
+    const char* in = reinterpret_cast<const char*>(text.data());
     std::size_t inLeft = text.size();
     char* dst = out.data();
     std::size_t outLeft = out.size();
-    if (iconv(*cd, &in, &inLeft, &dst, &outLeft) == static_cast<std::size_t>(-1) ||
-        iconv(*cd, nullptr, nullptr, &dst, &outLeft) == static_cast<std::size_t>(-1)) {
+    if (cd.convert(in, inLeft, dst, outLeft) != 0 || cd.finish(dst, outLeft) != 0) {
         return std::nullopt;
     }
     out.resize(out.size() - outLeft);
