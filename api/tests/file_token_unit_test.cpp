@@ -19,6 +19,7 @@
 #include "bound_function_table.h"
 #include "file_token_state.h"
 #include "library_lifecycle.h"
+#include "orva/testing/openssl.h"
 #include "orva_api.h"
 #include "orva_result_codes.h"
 #include "signature_file.h"
@@ -70,8 +71,8 @@ class FileTokenInside : public ::testing::Test {
     }
 
     std::string openssl(const std::string& arguments) {
-        const auto result =
-            test::runCommand("cd '" + env_.root().string() + "' && openssl " + arguments);
+        const auto result = test::runCommand("cd '" + env_.root().string() + "' && " +
+                                             orva::testing::opensslCommand(arguments));
         EXPECT_EQ(result.status, 0) << arguments << "\n" << result.output;
         return result.output;
     }

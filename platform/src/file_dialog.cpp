@@ -14,9 +14,11 @@
 #include <cstring>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "orva/file_descriptor.h"
+#include "orva/read_all.h"
 #include "win32/errors.h"
 #include "win32/window.h"
 
@@ -66,34 +68,19 @@ std::optional<std::string> runForAnswer(const std::vector<std::string>& args) {
     }
     writeEnd.reset();
 
-    std::string answer;
-    bool tooLong = false;
-    char chunk[4096];
-    for (;;) {
-        const ssize_t n = read(readEnd.get(), chunk, sizeof chunk);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            break;
-        }
-        // Keep draining so the child never blocks on a full pipe.
-        if (answer.size() + static_cast<size_t>(n) > kMaxAnswer) {
-            tooLong = true;
-        } else {
-            answer.append(chunk, static_cast<size_t>(n));
-        }
-    }
+    // Past the limit the pipe closes: the child ends rather than block on it.
+    orva::ReadResult answer = orva::readAll<std::string>(readEnd.get(), kMaxAnswer);
+    readEnd.reset();
     int status = 0;
     while (waitpid(child, &status, 0) < 0) {
         if (errno != EINTR) {
             return std::nullopt;
         }
     }
-    if (tooLong || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    if (!answer || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
         return std::nullopt;
     }
-    return answer;
+    return std::move(answer.data);
 }
 
 bool onPath(const char* program) {

@@ -13,6 +13,7 @@
 #include "orva/file_descriptor.h"
 #include "orva/file_replacement.h"
 #include "orva/file_version.h"
+#include "orva/read_all.h"
 #include "orva/regular_file_open.h"
 
 namespace orva::platform::registry {
@@ -61,27 +62,6 @@ void remember(const std::string& path, const FileVersion& version, FileDescripto
     entry.snapshot = snapshot;
 }
 
-// Reads to the end, stopping just past the size the parser accepts.
-LSTATUS readAll(int fd, std::string* text) {
-    char buffer[64 * 1024];
-    for (;;) {
-        const ssize_t got = ::read(fd, buffer, sizeof buffer);
-        if (got < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return statusOfErrno(errno);
-        }
-        if (got == 0) {
-            return ERROR_SUCCESS;
-        }
-        text->append(buffer, static_cast<std::size_t>(got));
-        if (text->size() > kMaxTextSize) {
-            return ERROR_SUCCESS;
-        }
-    }
-}
-
 Snapshot parseSnapshot(std::string_view text) {
     Snapshot snapshot;
     Document document;
@@ -122,12 +102,13 @@ Snapshot load(const std::string& path, FileState* state) {
             return entry.snapshot;
         }
     }
-    std::string text;
-    snapshot.status = readAll(file.get(), &text);
-    if (snapshot.status != ERROR_SUCCESS) {
+    // Past the limit the parser refuses the text and says why.
+    const ReadResult text = readAll<std::string>(file.get(), kMaxTextSize);
+    if (!text && text.error != EFBIG) {
+        snapshot.status = statusOfErrno(text.error);
         return snapshot;
     }
-    snapshot = parseSnapshot(text);
+    snapshot = parseSnapshot(text.data);
     remember(path, version, std::move(file), snapshot);
     return snapshot;
 }

@@ -16,10 +16,12 @@
 #include "orva/file_descriptor.h"
 #include "orva/file_replacement.h"
 #include "orva/file_version.h"
+#include "orva/read_all.h"
 #include "orva/regular_file_open.h"
 
 #include "folder_listing.h"
 #include "key_cache.h"
+#include "secure_bytes.h"
 
 namespace orva::softkey {
 
@@ -51,28 +53,17 @@ void makeDir(const fs::path& dir) {
     }
 }
 
-// The rest of an open file. Key files hold private keys: the buffer is wiped
-// whichever way this ends.
+// The rest of an open file. Key files hold private keys: the buffer wipes
+// itself whichever way this ends.
 SecureString readRest(int fd, const fs::path& path) {
-    SecureString text;
-    SecureBytes buffer(4096);
-    for (;;) {
-        const ssize_t n = ::read(fd, buffer.data(), buffer.size());
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            throw StoreError(StoreErrorKind::io, errnoText("read " + path.string(), errno));
-        }
-        if (n == 0) {
-            break;
-        }
-        if (text.size() + static_cast<std::size_t>(n) > kMaxFileBytes) {
-            throw StoreError(StoreErrorKind::malformed, path.string() + " is too large");
-        }
-        text.append(reinterpret_cast<const char*>(buffer.data()), static_cast<std::size_t>(n));
+    const ReadResult text = readAll<SecureBytes>(fd, kMaxFileBytes);
+    if (text.error == EFBIG) {
+        throw StoreError(StoreErrorKind::malformed, path.string() + " is too large");
     }
-    return text;
+    if (!text) {
+        throw StoreError(StoreErrorKind::io, errnoText("read " + path.string(), text.error));
+    }
+    return SecureString(text.data.begin(), text.data.end());
 }
 
 // The file opened for reading, or nothing when it does not exist.

@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "orva/testing/openssl.h"
 #include "orva/testing/support.h"
 #include "secure_bytes.h"
 
@@ -14,17 +15,13 @@ namespace orva::softkey::test {
 
 using orva::testing::derSignatureFromRs;
 using orva::testing::fromHex;
+using orva::testing::openssl;
 using orva::testing::readFile;
 using orva::testing::readText;
 using orva::testing::TempDir;
 using orva::testing::toHex;
 using orva::testing::writeFile;
 using Run = orva::testing::CommandResult;
-
-// Runs `openssl <args>`; stdout and stderr together.
-inline Run openssl(const std::string& args) {
-    return orva::testing::runCommand(orva::testing::shellQuote(SOFTKEY_TEST_OPENSSL) + " " + args);
-}
 
 inline std::string pemText(const SecureString& pem) {
     return std::string(pem.begin(), pem.end());

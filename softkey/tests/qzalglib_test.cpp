@@ -22,6 +22,7 @@
 
 #include "maker/qzalglib.h"
 #include "maker_list_support.h"
+#include "orva/testing/openssl.h"
 #include "orva/testing/support.h"
 #include "win32/errors.h"
 #include "win32/module.h"
@@ -83,16 +84,13 @@ constexpr std::string_view kWorking[] = {
 
 using orva::testing::CommandResult;
 using orva::testing::fromHex;
+using orva::testing::opensslCommand;
 using orva::testing::readFile;
 using orva::testing::runCommand;
 using orva::testing::shellQuote;
 using orva::testing::TempDir;
 using orva::testing::toHex;
 using orva::testing::writeFile;
-
-std::string openssl(const std::string& arguments) {
-    return shellQuote(QZA_TEST_OPENSSL) + " " + arguments;
-}
 
 // Runs a command that must succeed and returns its output.
 std::string runOk(const std::string& command) {
@@ -219,7 +217,7 @@ TEST(QzaBase64, MatchesTheOpensslProgramAcrossInternalBlockSizes) {
     for (std::size_t size : {1u, 2u, 3u, 255u, 256u, 767u, 768u, 769u, 770u, 1536u, 4000u}) {
         const Bytes data = pattern(size, static_cast<std::uint32_t>(size));
         writeFile(dir.path() / "in", data);
-        std::string expected = runOk(openssl("base64 -A -in " + dir.arg("in")));
+        std::string expected = runOk(opensslCommand("base64 -A -in " + dir.arg("in")));
         while (!expected.empty() && expected.back() == '\n') {
             expected.pop_back();
         }
@@ -292,8 +290,8 @@ TEST(QzaHash, EveryIdMatchesTheOpensslProgram) {
         writeFile(dir.path() / "in", data);
         for (const Case& c : kCases) {
             EXPECT_EQ(QZA_GetHashValueSize(c.alg), c.size) << c.dgstName;
-            runOk(openssl(std::string("dgst -") + c.dgstName + " -binary -out " + dir.arg("md") +
-                          " " + dir.arg("in")));
+            runOk(opensslCommand(std::string("dgst -") + c.dgstName + " -binary -out " +
+                                 dir.arg("md") + " " + dir.arg("in")));
             EXPECT_EQ(hash(c.alg, data), readFile(dir.path() / "md")) << c.dgstName << " " << size;
         }
     }
@@ -369,9 +367,9 @@ struct Sm2Key {
 Sm2Key makeSm2Key(const TempDir& dir, std::string_view name) {
     Sm2Key key;
     key.pem = dir.arg(std::string(name) + ".pem");
-    runOk(openssl("genpkey -algorithm EC -pkeyopt ec_paramgen_curve:SM2 -out " + key.pem));
-    runOk(openssl("pkey -in " + key.pem + " -pubout -outform DER -out " +
-                  dir.arg(std::string(name) + ".pub")));
+    runOk(opensslCommand("genpkey -algorithm EC -pkeyopt ec_paramgen_curve:SM2 -out " + key.pem));
+    runOk(opensslCommand("pkey -in " + key.pem + " -pubout -outform DER -out " +
+                         dir.arg(std::string(name) + ".pub")));
     // The SubjectPublicKeyInfo ends with the uncompressed point 04 || X || Y.
     const Bytes spki = readFile(dir.path() / (std::string(name) + ".pub"));
     if (spki.size() >= 65 && spki[spki.size() - 65] == 0x04) {
@@ -397,8 +395,8 @@ bool opensslVerifiesDigest(const TempDir& dir, const Sm2Key& key, const Bytes& e
     writeFile(dir.path() / "e", e);
     // Without -rawin, pkeyutl takes its input as the digest itself.
     const CommandResult r =
-        runCommand(openssl("pkeyutl -verify -in " + dir.arg("e") + " -sigfile " + dir.arg("sig") +
-                           " -inkey " + key.pem));
+        runCommand(opensslCommand("pkeyutl -verify -in " + dir.arg("e") + " -sigfile " +
+                                  dir.arg("sig") + " -inkey " + key.pem));
     return r.status == 0 && r.output.find("Signature Verified Successfully") != std::string::npos;
 }
 
@@ -408,8 +406,9 @@ TEST(QzaSm3Za, IsTheZTheOpensslProgramSignsWithUnderTheDefaultId) {
     ASSERT_EQ(key.x.size(), 32u);
     const std::string message = "transfer 100.00 to account 6222 0000 1111 2222";
     writeFile(dir.path() / "msg", message);
-    runOk(openssl("pkeyutl -sign -rawin -digest sm3 -pkeyopt distid:1234567812345678 -inkey " +
-                  key.pem + " -in " + dir.arg("msg") + " -out " + dir.arg("sig")));
+    runOk(
+        opensslCommand("pkeyutl -sign -rawin -digest sm3 -pkeyopt distid:1234567812345678 -inkey " +
+                       key.pem + " -in " + dir.arg("msg") + " -out " + dir.arg("sig")));
 
     const auto digestOf = [&](const Bytes& z) {
         Bytes input = z;
@@ -505,8 +504,8 @@ TEST(QzaSm4, MatchesTheOpensslProgramBothWays) {
     for (std::size_t size : {16u, 48u, 4096u}) {
         const Bytes plain = pattern(size, static_cast<std::uint32_t>(size));
         writeFile(dir.path() / "plain", plain);
-        runOk(openssl("enc -sm4-ecb -nopad -K " + keyHex + " -in " + dir.arg("plain") + " -out " +
-                      dir.arg("cipher")));
+        runOk(opensslCommand("enc -sm4-ecb -nopad -K " + keyHex + " -in " + dir.arg("plain") +
+                             " -out " + dir.arg("cipher")));
         const Bytes expected = readFile(dir.path() / "cipher");
         EXPECT_EQ(sm4(QZA_SYMM_MODE_ENCRYPT, key, plain), expected) << size;
         EXPECT_EQ(sm4(QZA_SYMM_MODE_DECRYPT, key, expected), plain) << size;
@@ -606,8 +605,8 @@ constexpr std::size_t kSubjectRoom = 1024;
 class QzaDecodeX509Cert : public testing::Test {
   protected:
     void SetUp() override {
-        runOk(openssl("genpkey -algorithm EC -pkeyopt ec_paramgen_curve:P-256 -out " +
-                      dir_.arg("key.pem")));
+        runOk(opensslCommand("genpkey -algorithm EC -pkeyopt ec_paramgen_curve:P-256 -out " +
+                             dir_.arg("key.pem")));
         // 1.2.3.4.5 gets a name in the openssl program only, so that the
         // library sees an attribute it does not know.
         writeFile(dir_.path() / "utf8.cnf",
@@ -621,9 +620,9 @@ class QzaDecodeX509Cert : public testing::Test {
     Bytes makeCert(const std::string& subject, std::string_view config = "utf8.cnf",
                    std::string_view extra = "") {
         const std::string out = dir_.arg("cert.der");
-        runOk(openssl("req -x509 -new -utf8 -days 1 -key " + dir_.arg("key.pem") + " -config " +
-                      dir_.arg(config) + " " + std::string(extra) + " -subj " +
-                      shellQuote(subject) + " -outform DER -out " + out));
+        runOk(opensslCommand("req -x509 -new -utf8 -days 1 -key " + dir_.arg("key.pem") +
+                             " -config " + dir_.arg(config) + " " + std::string(extra) + " -subj " +
+                             shellQuote(subject) + " -outform DER -out " + out));
         return readFile(dir_.path() / "cert.der");
     }
 
@@ -681,8 +680,9 @@ TEST_F(QzaDecodeX509Cert, BmpStringValuesAreConverted) {
     const Bytes der = makeCert("/C=CN/O=Orva/CN=王五", "bmp.cnf");
     // The premise: the openssl program did store them as BMPString.
     writeFile(dir_.path() / "bmp.der", der);
-    EXPECT_NE(runOk(openssl("asn1parse -inform DER -in " + dir_.arg("bmp.der"))).find("BMPSTRING"),
-              std::string::npos);
+    EXPECT_NE(
+        runOk(opensslCommand("asn1parse -inform DER -in " + dir_.arg("bmp.der"))).find("BMPSTRING"),
+        std::string::npos);
     EXPECT_EQ(decode(der), "CN=王五,O=Orva,C=CN");
 }
 

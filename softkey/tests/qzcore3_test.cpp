@@ -8,6 +8,7 @@
 #include <string>
 
 #include "csp_containers.h"
+#include "orva/testing/openssl.h"
 #include "store_test_support.h"
 #include "win32/cryptoapi.h"
 #include "win32/errors.h"
@@ -162,12 +163,15 @@ TEST_F(Qzcore3, CertificatesAreCheckedAndKeptPerKey) {
     writeFile(dir.file("key.pem"),
               std::string(own->signature->privatePem.data(), own->signature->privatePem.size()));
     const auto made = orva::testing::runCommand(
-        std::string(SOFTKEY_TEST_OPENSSL) + " req -new -x509 -key " + dir.file("key.pem") +
-        " -subj /CN=c -days 1 -outform DER -out " + dir.file("c.der") + " && " +
-        SOFTKEY_TEST_OPENSSL +
-        " req -new -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 "
-        "-nodes -keyout " +
-        dir.file("k2.pem") + " -subj /CN=x -days 1 -outform DER -out " + dir.file("other.der"));
+        orva::testing::opensslCommand("req -new -x509 -key " + dir.file("key.pem") +
+                                      " -subj /CN=c -days 1 -outform DER -out " +
+                                      dir.file("c.der")) +
+        " && " +
+        orva::testing::opensslCommand("req -new -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 "
+                                      "-nodes -keyout " +
+                                      dir.file("k2.pem") +
+                                      " -subj /CN=x -days 1 -outform DER -out " +
+                                      dir.file("other.der")));
     ASSERT_EQ(made.status, 0) << made.output;
     const Bytes cert = readFile(dir.file("c.der"));
     const Bytes other = readFile(dir.file("other.der"));

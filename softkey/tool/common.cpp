@@ -6,11 +6,13 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 #include "key_crypto.h"
 #include "orva/file_descriptor.h"
 #include "orva/file_replacement.h"
 #include "orva/hex.h"
+#include "orva/read_all.h"
 #include "tool.h"
 
 namespace orva::softkey::tool {
@@ -158,24 +160,14 @@ Bytes readFileBytes(const fs::path& path, std::size_t maxBytes) {
     if (!fd) {
         throw Failure("cannot open " + path.string() + ": " + std::strerror(errno));
     }
-    Bytes out;
-    std::uint8_t buffer[4096];
-    for (;;) {
-        const ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            throw Failure("cannot read " + path.string() + ": " + std::strerror(errno));
-        }
-        if (n == 0) {
-            return out;
-        }
-        if (out.size() + static_cast<std::size_t>(n) > maxBytes) {
-            throw Failure(path.string() + " is larger than " + std::to_string(maxBytes) + " bytes");
-        }
-        out.insert(out.end(), buffer, buffer + n);
+    ReadResult bytes = readAll<Bytes>(fd.get(), maxBytes);
+    if (bytes.error == EFBIG) {
+        throw Failure(path.string() + " is larger than " + std::to_string(maxBytes) + " bytes");
     }
+    if (!bytes) {
+        throw Failure("cannot read " + path.string() + ": " + std::strerror(bytes.error));
+    }
+    return std::move(bytes.data);
 }
 
 void writeFileBytes(const fs::path& path, std::string_view content, fs::perms mode) {

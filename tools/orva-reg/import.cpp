@@ -1,8 +1,12 @@
+#include <fcntl.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <memory>
+#include <utility>
 
+#include "orva/file_descriptor.h"
+#include "orva/read_all.h"
 #include "orva/registry_file.h"
 #include "tool.h"
 #include "win32/errors.h"
@@ -11,32 +15,20 @@ namespace orva::reg_tool {
 
 namespace {
 
-struct CloseFile {
-    void operator()(std::FILE* file) const noexcept { std::fclose(file); }
-};
-using FilePtr = std::unique_ptr<std::FILE, CloseFile>;
-
-// The library refuses texts beyond its limit; reading stops a little past it.
-constexpr std::size_t kReadLimit = (std::size_t{64} << 20) + 1;
+// The library refuses texts beyond its limit and says so; reading stops just
+// past it.
+constexpr std::size_t kReadLimit = std::size_t{64} << 20;
 
 std::string readFile(const std::string& path) {
-    FilePtr file(std::fopen(path.c_str(), "rb"));
+    const FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (!file) {
         throw Failure("cannot read " + path + ": " + std::strerror(errno));
     }
-    std::string text;
-    char buffer[64 * 1024];
-    while (text.size() < kReadLimit) {
-        const std::size_t got = std::fread(buffer, 1, sizeof buffer, file.get());
-        text.append(buffer, got);
-        if (got < sizeof buffer) {
-            break;
-        }
+    ReadResult text = readAll<std::string>(file.get(), kReadLimit);
+    if (!text && text.error != EFBIG) {
+        throw Failure("cannot read " + path + ": " + std::strerror(text.error));
     }
-    if (std::ferror(file.get())) {
-        throw Failure("cannot read " + path + ": " + std::strerror(errno));
-    }
-    return text;
+    return std::move(text.data);
 }
 
 }  // namespace

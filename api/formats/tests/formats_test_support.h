@@ -9,12 +9,14 @@
 #include <string_view>
 
 #include "byte_buffer.h"
+#include "orva/testing/openssl.h"
 #include "orva/testing/support.h"
 
 namespace orva::api::test {
 
 using orva::testing::bytesOf;
 using orva::testing::fromHex;
+using orva::testing::openssl;
 using orva::testing::readFile;
 using orva::testing::TempDir;
 using orva::testing::toHex;
@@ -23,12 +25,6 @@ using Run = orva::testing::CommandResult;
 
 inline std::string textOf(std::span<const std::uint8_t> bytes) {
     return std::string(bytes.begin(), bytes.end());
-}
-
-// Runs `openssl <args>`; stdout and stderr together.
-inline Run openssl(const std::string& args) {
-    return orva::testing::runCommand(orva::testing::shellQuote(ORVA_FORMATS_TEST_OPENSSL) + " " +
-                                     args);
 }
 
 }  // namespace orva::api::test

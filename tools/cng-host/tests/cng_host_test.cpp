@@ -12,6 +12,7 @@
 
 #include "ksp_fixture.h"
 #include "orva/openssl_ptr.h"
+#include "orva/testing/openssl.h"
 
 namespace orva::ksp_test {
 namespace {
@@ -50,7 +51,7 @@ class CngHost : public ::testing::Test {
         return path;
     }
     std::string openssl(const std::string& arguments) const {
-        const auto result = testing::runCommand(std::string(KSP_TEST_OPENSSL) + " " + arguments);
+        const auto result = testing::openssl(arguments);
         EXPECT_EQ(result.status, 0) << arguments << "\n" << result.output;
         return result.output;
     }

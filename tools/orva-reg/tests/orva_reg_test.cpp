@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "orva/testing/support.h"
@@ -240,7 +241,17 @@ TEST_F(OrvaRegTest, ImportAndExport) {
     EXPECT_NE(refused.err.find(bad + ":4: hex list ends with a comma"), std::string::npos)
         << refused.err;
     EXPECT_EQ(readText(registry_), before);
-    EXPECT_EQ(run({"import", dir_.file("missing.reg")}).exit, 1);
+    // One that cannot be opened, or read (a folder), imports nothing either.
+    std::filesystem::create_directory(dir_.file("folder.reg"));
+    for (const auto& [name, reason] : {std::pair{"missing.reg", "No such file or directory"},
+                                       std::pair{"folder.reg", "Is a directory"}}) {
+        const Result unread = run({"import", dir_.file(name)});
+        EXPECT_EQ(unread.exit, 1) << name;
+        EXPECT_NE(unread.err.find("cannot read " + dir_.file(name) + ": " + reason),
+                  std::string::npos)
+            << unread.err;
+        EXPECT_EQ(readText(registry_), before) << name;
+    }
 
     // Export, refuse to overwrite without /y, and re-import elsewhere.
     const std::string exported = dir_.file("out.reg");
