@@ -159,6 +159,160 @@ void addLaterFields(cJSON* object, const SecureString& fields) {
     }
 }
 
+// --- reading a key file, one part at a time ---------------------------------
+
+void identityFromJson(const cJSON* r, Token& token) {
+    const auto serial = json::string(r, "serial");
+    if (!serial || !isValidSerial(*serial)) {
+        malformed("serial");
+    }
+    token.serial = *serial;
+    if (json::member(r, "label") != nullptr) {
+        const auto label = json::string(r, "label");
+        if (!label || label->size() > kLabelMaxChars) {
+            malformed("label");
+        }
+        token.label = *label;
+    }
+}
+
+void pinFromJson(const cJSON* r, Token& token) {
+    const cJSON* pin = json::member(r, "pin");
+    if (!cJSON_IsObject(pin)) {
+        malformed("pin");
+    }
+    token.pin.salt = bytesMember(pin, "salt", true, 64, "pin.");
+    token.pin.sha256 = bytesMember(pin, "sha256", true, kSha256Bytes, "pin.");
+    token.pin.maxTries = json::member(pin, "maxTries") == nullptr
+                             ? kMaxPinTries
+                             : uintMember(pin, "maxTries", kMaxTriesLimit, "pin.");
+    token.pin.triesLeft = uintMember(pin, "triesLeft", token.pin.maxTries, "pin.");
+    if (token.pin.salt.empty() || token.pin.sha256.size() != kSha256Bytes ||
+        token.pin.maxTries == 0) {
+        malformed("pin");
+    }
+    const auto isDefault = json::boolean(r, "defaultPin");
+    if (!isDefault) {
+        malformed("defaultPin");
+    }
+    token.pin.isDefault = *isDefault;
+}
+
+void languagesFromJson(const cJSON* r, Token& token) {
+    if (const cJSON* languages = json::member(r, "languages"); languages != nullptr) {
+        if (!cJSON_IsArray(languages) || cJSON_GetArraySize(languages) < 1 ||
+            static_cast<std::size_t>(cJSON_GetArraySize(languages)) > kMaxLanguages) {
+            malformed("languages");
+        }
+        token.languages.clear();
+        const cJSON* code = nullptr;
+        cJSON_ArrayForEach(code, languages) {
+            const auto v = json::uint(code, 255);
+            if (!v || *v == 0) {
+                malformed("languages");
+            }
+            token.languages.push_back(static_cast<std::uint8_t>(*v));
+        }
+    }
+    if (json::member(r, "language") != nullptr) {
+        token.language = static_cast<std::uint8_t>(uintMember(r, "language", 255, ""));
+    }
+}
+
+// Administration state, the token's own keys and its container capacity.
+void stateFromJson(const cJSON* r, Token& token) {
+    if (json::member(r, "adminState") != nullptr) {
+        token.adminState = uintMember(r, "adminState", 2, "");
+        if (token.adminState == 0) {
+            malformed("adminState");
+        }
+    }
+    token.adminRecord = bytesMember(r, "adminRecord", true, kAdminRecordMaxBytes, "");
+    token.tempKey = bytesMember(r, "tempKey", true, kTempKeyMaxBytes, "");
+    const Bytes deviceKey = bytesMember(r, "deviceKey", true, kDeviceKeyBytes, "");
+    if (deviceKey.size() != kDeviceKeyBytes) {
+        malformed("deviceKey");
+    }
+    token.deviceKey.assign(deviceKey.begin(), deviceKey.end());
+    token.randomForEnc = bytesMember(r, "randomForEnc", true, kRandomForEncMaxBytes, "");
+    if (json::member(r, "capacity") != nullptr) {
+        token.capacity = uintMember(r, "capacity", kMaxContainerIndex, "");
+        if (token.capacity == 0) {
+            malformed("capacity");
+        }
+    }
+}
+
+void keyFilesFromJson(const cJSON* r, Token& token) {
+    const cJSON* files = json::member(r, "keyFiles");
+    if (files == nullptr) {
+        return;
+    }
+    if (!cJSON_IsArray(files)) {
+        malformed("keyFiles");
+    }
+    const cJSON* o = nullptr;
+    cJSON_ArrayForEach(o, files) {
+        const std::uint32_t fid = uintMember(o, "privateFid", kLastPrivateFid, "keyFiles.");
+        const auto pem = json::string(o, "privateKey");
+        Bytes publicFile = bytesMember(o, "publicFile", true, kPublicFileMaxBytes, "keyFiles.");
+        if (!isPrivateFid(fid) || !pem || pem->find("-----BEGIN ") == std::string::npos ||
+            publicFile.empty()) {
+            malformed("key file " + std::to_string(fid));
+        }
+        const bool added =
+            token.keyFiles
+                .emplace(fid, KeyFile{.privatePem = SecureString(pem->data(), pem->size()),
+                                      .publicFile = std::move(publicFile)})
+                .second;
+        if (!added) {
+            malformed("key file " + std::to_string(fid) + " twice");
+        }
+    }
+}
+
+// Reads one container into token; boundFids are the key files containers read so far bind.
+void containerFromJson(const cJSON* o, Token& token, std::set<std::uint32_t>& boundFids) {
+    const std::uint32_t index = uintMember(o, "index", kMaxContainerIndex, "containers.");
+    const std::string where = "container " + std::to_string(index);
+    const auto name = json::string(o, "name");
+    if (index == 0 || !name || name->empty() || name->size() > kContainerNameMaxChars) {
+        malformed(where);
+    }
+    Container c{.name = std::string(*name),
+                .usage = uintMember(o, "usage", UINT32_MAX, where + "."),
+                .type = uintMember(o, "type", UINT32_MAX, where + "."),
+                .signature = slotFromJson(json::member(o, "signature"), where + ".signature"),
+                .exchange = slotFromJson(json::member(o, "exchange"), where + ".exchange"),
+                .laterFields = laterFieldsOf(o, kContainerFields)};
+    for (const KeySlot* slot : {&c.signature, &c.exchange}) {
+        if (slot->hasKey() && (!token.keyFiles.contains(slot->privateFid) ||
+                               !boundFids.insert(slot->privateFid).second)) {
+            malformed(where + " binds a missing or shared key file");
+        }
+    }
+    if (findContainerByName(token, c.name) ||
+        !token.containers.emplace(index, std::move(c)).second) {
+        malformed(where + " twice");
+    }
+}
+
+// Needs the key files read first: a container may bind only a key file the token has.
+void containersFromJson(const cJSON* r, Token& token) {
+    const cJSON* containers = json::member(r, "containers");
+    if (containers == nullptr) {
+        return;
+    }
+    if (!cJSON_IsArray(containers)) {
+        malformed("containers");
+    }
+    std::set<std::uint32_t> boundFids;
+    const cJSON* o = nullptr;
+    cJSON_ArrayForEach(o, containers) {
+        containerFromJson(o, token, boundFids);
+    }
+}
+
 }  // namespace
 
 // --- encodings ---------------------------------------------------------------
@@ -502,135 +656,12 @@ Token tokenFromJson(std::string_view text) {
     }
     const cJSON* r = doc.get();
     Token token;
-
-    const auto serial = json::string(r, "serial");
-    if (!serial || !isValidSerial(*serial)) {
-        malformed("serial");
-    }
-    token.serial = *serial;
-    if (json::member(r, "label") != nullptr) {
-        const auto label = json::string(r, "label");
-        if (!label || label->size() > kLabelMaxChars) {
-            malformed("label");
-        }
-        token.label = *label;
-    }
-
-    const cJSON* pin = json::member(r, "pin");
-    if (!cJSON_IsObject(pin)) {
-        malformed("pin");
-    }
-    token.pin.salt = bytesMember(pin, "salt", true, 64, "pin.");
-    token.pin.sha256 = bytesMember(pin, "sha256", true, kSha256Bytes, "pin.");
-    token.pin.maxTries = json::member(pin, "maxTries") == nullptr
-                             ? kMaxPinTries
-                             : uintMember(pin, "maxTries", kMaxTriesLimit, "pin.");
-    token.pin.triesLeft = uintMember(pin, "triesLeft", token.pin.maxTries, "pin.");
-    if (token.pin.salt.empty() || token.pin.sha256.size() != kSha256Bytes ||
-        token.pin.maxTries == 0) {
-        malformed("pin");
-    }
-    const auto isDefault = json::boolean(r, "defaultPin");
-    if (!isDefault) {
-        malformed("defaultPin");
-    }
-    token.pin.isDefault = *isDefault;
-
-    if (const cJSON* languages = json::member(r, "languages"); languages != nullptr) {
-        if (!cJSON_IsArray(languages) || cJSON_GetArraySize(languages) < 1 ||
-            static_cast<std::size_t>(cJSON_GetArraySize(languages)) > kMaxLanguages) {
-            malformed("languages");
-        }
-        token.languages.clear();
-        const cJSON* code = nullptr;
-        cJSON_ArrayForEach(code, languages) {
-            const auto v = json::uint(code, 255);
-            if (!v || *v == 0) {
-                malformed("languages");
-            }
-            token.languages.push_back(static_cast<std::uint8_t>(*v));
-        }
-    }
-    if (json::member(r, "language") != nullptr) {
-        token.language = static_cast<std::uint8_t>(uintMember(r, "language", 255, ""));
-    }
-    if (json::member(r, "adminState") != nullptr) {
-        token.adminState = uintMember(r, "adminState", 2, "");
-        if (token.adminState == 0) {
-            malformed("adminState");
-        }
-    }
-    token.adminRecord = bytesMember(r, "adminRecord", true, kAdminRecordMaxBytes, "");
-    token.tempKey = bytesMember(r, "tempKey", true, kTempKeyMaxBytes, "");
-    const Bytes deviceKey = bytesMember(r, "deviceKey", true, kDeviceKeyBytes, "");
-    if (deviceKey.size() != kDeviceKeyBytes) {
-        malformed("deviceKey");
-    }
-    token.deviceKey.assign(deviceKey.begin(), deviceKey.end());
-    token.randomForEnc = bytesMember(r, "randomForEnc", true, kRandomForEncMaxBytes, "");
-    if (json::member(r, "capacity") != nullptr) {
-        token.capacity = uintMember(r, "capacity", kMaxContainerIndex, "");
-        if (token.capacity == 0) {
-            malformed("capacity");
-        }
-    }
-
-    if (const cJSON* files = json::member(r, "keyFiles"); files != nullptr) {
-        if (!cJSON_IsArray(files)) {
-            malformed("keyFiles");
-        }
-        const cJSON* o = nullptr;
-        cJSON_ArrayForEach(o, files) {
-            const std::uint32_t fid = uintMember(o, "privateFid", kLastPrivateFid, "keyFiles.");
-            const auto pem = json::string(o, "privateKey");
-            Bytes publicFile = bytesMember(o, "publicFile", true, kPublicFileMaxBytes, "keyFiles.");
-            if (!isPrivateFid(fid) || !pem || pem->find("-----BEGIN ") == std::string::npos ||
-                publicFile.empty()) {
-                malformed("key file " + std::to_string(fid));
-            }
-            const bool added =
-                token.keyFiles
-                    .emplace(fid, KeyFile{.privatePem = SecureString(pem->data(), pem->size()),
-                                          .publicFile = std::move(publicFile)})
-                    .second;
-            if (!added) {
-                malformed("key file " + std::to_string(fid) + " twice");
-            }
-        }
-    }
-
-    if (const cJSON* containers = json::member(r, "containers"); containers != nullptr) {
-        if (!cJSON_IsArray(containers)) {
-            malformed("containers");
-        }
-        std::set<std::uint32_t> boundFids;
-        const cJSON* o = nullptr;
-        cJSON_ArrayForEach(o, containers) {
-            const std::uint32_t index = uintMember(o, "index", kMaxContainerIndex, "containers.");
-            const std::string where = "container " + std::to_string(index);
-            const auto name = json::string(o, "name");
-            if (index == 0 || !name || name->empty() || name->size() > kContainerNameMaxChars) {
-                malformed(where);
-            }
-            Container c{
-                .name = std::string(*name),
-                .usage = uintMember(o, "usage", UINT32_MAX, where + "."),
-                .type = uintMember(o, "type", UINT32_MAX, where + "."),
-                .signature = slotFromJson(json::member(o, "signature"), where + ".signature"),
-                .exchange = slotFromJson(json::member(o, "exchange"), where + ".exchange"),
-                .laterFields = laterFieldsOf(o, kContainerFields)};
-            for (const KeySlot* slot : {&c.signature, &c.exchange}) {
-                if (slot->hasKey() && (!token.keyFiles.contains(slot->privateFid) ||
-                                       !boundFids.insert(slot->privateFid).second)) {
-                    malformed(where + " binds a missing or shared key file");
-                }
-            }
-            if (findContainerByName(token, c.name) ||
-                !token.containers.emplace(index, std::move(c)).second) {
-                malformed(where + " twice");
-            }
-        }
-    }
+    identityFromJson(r, token);
+    pinFromJson(r, token);
+    languagesFromJson(r, token);
+    stateFromJson(r, token);
+    keyFilesFromJson(r, token);
+    containersFromJson(r, token);
     token.laterFields = laterFieldsOf(r, kTopFields);
     return token;
 }
