@@ -3,10 +3,10 @@
 #include <climits>
 #include <cstdint>
 
+#include "bounded_output.h"
 #include "bstr_text.h"
 #include "method_support.h"
 #include "orva_usbkey.h"
-#include "piece_output.h"
 
 namespace orva::control {
 

@@ -128,7 +128,7 @@ int report(const Output& out) {
 }
 
 // What every command is handed: the command line, the provider, and the key
-// spec and padding its options give.
+// slot (signature or exchange) and padding its options give.
 struct Context {
     const Arguments& args;
     const Provider& provider;

@@ -2,8 +2,8 @@
 
 #include <climits>
 
+#include "bounded_output.h"
 #include "methods.h"
-#include "piece_output.h"
 
 namespace orva::npapi_plugin {
 

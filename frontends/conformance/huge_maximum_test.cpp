@@ -22,7 +22,7 @@ constexpr const char* kBoundedMemory =
 constexpr const char* kBoundedMemory = "ulimit -v 393216 && ";
 #endif
 
-TEST(PieceRoomTest, AHugeMaximumWithARefusedTokenCostsNoMemory) {
+TEST(HugeMaximum, AHugeMaximumWithARefusedTokenCostsNoMemory) {
     frontend::test::TestFolder folder;
     folder.setEnv("ORVA_REGISTRY", (folder.root() / "registry.reg").string());
     folder.setEnv("ORVA_SOFTKEY_DIR", (folder.root() / "softkey").string());
