@@ -41,38 +41,6 @@ TEST(DistinguishedNameItems, SplitOnlyAtUnescapedCommas) {
     }
 }
 
-TEST(DistinguishedName, EscapedCommasNeverForgeAnItem) {
-    const struct {
-        const char* requested;
-        const char* subject;
-        ApiErrorCode code;
-        const char* commonName;
-    } cases[] = {
-        {"CN=Zhang San,O=x", kForged, kNoMatchCertificate, ""},
-        {"Zhang", kForged, kNoMatchCertificate, ""},
-        {"CN=Wang Wu,O=x", kForged, kNoMatchCertificate, ""},
-        {"CN=Wang Wu", kForged, kSuccess, "Wang Wu"},
-        {"Wang", kForged, kSuccess, "Wang Wu"},
-        // The subject as the key lists it, and the same name written another way.
-        {kForged, kForged, kSuccess, "Wang Wu"},
-        {"CN=Wang Wu,O=x\\2CCN=Zhang San", kForged, kSuccess, "Wang Wu"},
-        // A name alone may carry an escaped comma; an unescaped one needs a CN.
-        {"Li\\, S", "CN=Li\\, Si,O=Bank", kSuccess, "Li, Si"},
-        {"CN=Li\\, Si,O=Bank", "CN=Li\\, Si,O=Bank", kSuccess, "Li, Si"},
-        {"Li, S", "CN=Li\\, Si,O=Bank", kInvalidParameter, ""},
-        {"CN=Li,O=Bank", "CN=Li\\, Si,O=Bank", kNoMatchCertificate, ""},
-        // Names as pages wrote them before escapes still match.
-        {"CN=A\\B,O=x", "CN=A\\\\B,O=x", kSuccess, "A\\B"},
-        {"CN=a+b,O=x;y", "CN=a\\+b,O=x\\;y", kSuccess, "a+b"},
-        {"CN= a", "CN=\\ a\\ ", kSuccess, " a "},
-    };
-    for (const auto& c : cases) {
-        std::string cn;
-        EXPECT_EQ(matchDistinguishedName(c.requested, c.subject, cn), c.code) << c.requested;
-        EXPECT_EQ(cn, c.commonName) << c.requested;
-    }
-}
-
 TEST(DistinguishedName, SameNamesHaveTheSameItemsUnescaped) {
     const struct {
         const char* a;

@@ -82,6 +82,7 @@ TEST(DistinguishedName, FailuresWriteNothing) {
 // Names are items only where an item starts; the same letters inside a value
 // are part of that value.
 TEST(DistinguishedName, ItemsAreRecognisedOnlyWhereAnItemStarts) {
+    constexpr const char* kForged = "O=x\\,CN=Zhang San,CN=Wang Wu";
     const struct {
         const char* requested;
         const char* subject;
@@ -97,6 +98,24 @@ TEST(DistinguishedName, ItemsAreRecognisedOnlyWhereAnItemStarts) {
         {"CN=A,OU=Unit", "CN=A,XOU=Unit", kNoMatchCertificate, ""},
         {"aCN=A,O=Bank", "CN=A,O=Bank", kInvalidParameter, ""},
         {"O=Bank,CN=A", "CN=A,O=Bank", kSuccess, "A"},
+        // Escaped commas never forge an item.
+        {"CN=Zhang San,O=x", kForged, kNoMatchCertificate, ""},
+        {"Zhang", kForged, kNoMatchCertificate, ""},
+        {"CN=Wang Wu,O=x", kForged, kNoMatchCertificate, ""},
+        {"CN=Wang Wu", kForged, kSuccess, "Wang Wu"},
+        {"Wang", kForged, kSuccess, "Wang Wu"},
+        // The subject as the key lists it, and the same name written another way.
+        {kForged, kForged, kSuccess, "Wang Wu"},
+        {"CN=Wang Wu,O=x\\2CCN=Zhang San", kForged, kSuccess, "Wang Wu"},
+        // A name alone may carry an escaped comma; an unescaped one needs a CN.
+        {"Li\\, S", "CN=Li\\, Si,O=Bank", kSuccess, "Li, Si"},
+        {"CN=Li\\, Si,O=Bank", "CN=Li\\, Si,O=Bank", kSuccess, "Li, Si"},
+        {"Li, S", "CN=Li\\, Si,O=Bank", kInvalidParameter, ""},
+        {"CN=Li,O=Bank", "CN=Li\\, Si,O=Bank", kNoMatchCertificate, ""},
+        // Names as pages wrote them before escapes still match.
+        {"CN=A\\B,O=x", "CN=A\\\\B,O=x", kSuccess, "A\\B"},
+        {"CN=a+b,O=x;y", "CN=a\\+b,O=x\\;y", kSuccess, "a+b"},
+        {"CN= a", "CN=\\ a\\ ", kSuccess, " a "},
     };
     for (const auto& c : cases) {
         std::string cn;
