@@ -80,10 +80,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::uint8_t choice = in.byte();
     const std::size_t key = choice & 1;
     const std::size_t word = (choice >> 1) % kWords.size();
-    const bool ownParts = (choice & 0x80) != 0;
+    const bool ownFields = (choice & 0x80) != 0;
 
     Envelope envelope;
-    if (ownParts) {
+    if (ownFields) {
         for (Bytes* part : {&envelope.sessionKey, &envelope.keyPair, &envelope.keyBits}) {
             const std::string_view bytes = in.bytes(in.number<std::uint16_t>() % 1024);
             part->assign(bytes.begin(), bytes.end());

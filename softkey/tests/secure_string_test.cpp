@@ -20,10 +20,10 @@ std::string_view gWatched;
 int gUnwipedBlocks = 0;
 
 // Whether bytes hold any four consecutive characters of secret.
-bool holdsPartOf(const void* bytes, std::size_t size, std::string_view secret) {
-    constexpr std::size_t kPiece = 4;
-    for (std::size_t at = 0; at + kPiece <= secret.size(); ++at) {
-        if (memmem(bytes, size, secret.data() + at, kPiece) != nullptr) {
+bool holdsARunOf(const void* bytes, std::size_t size, std::string_view secret) {
+    constexpr std::size_t kRun = 4;
+    for (std::size_t at = 0; at + kRun <= secret.size(); ++at) {
+        if (memmem(bytes, size, secret.data() + at, kRun) != nullptr) {
             return true;
         }
     }
@@ -31,7 +31,7 @@ bool holdsPartOf(const void* bytes, std::size_t size, std::string_view secret) {
 }
 
 void inspectFreed(void* block, std::size_t size) noexcept {
-    if (block != nullptr && !gWatched.empty() && holdsPartOf(block, size, gWatched)) {
+    if (block != nullptr && !gWatched.empty() && holdsARunOf(block, size, gWatched)) {
         ++gUnwipedBlocks;
     }
 }
@@ -100,7 +100,7 @@ TEST(SecureString, LeavesNoCharacterBehindWhateverItsLength) {
         text->~SecureString();
         observe(storage);
         gWatched = {};
-        EXPECT_FALSE(holdsPartOf(storage, sizeof storage, c.secret)) << c.name << ": in the object";
+        EXPECT_FALSE(holdsARunOf(storage, sizeof storage, c.secret)) << c.name << ": in the object";
         EXPECT_EQ(gUnwipedBlocks, 0) << c.name << ": in a block freed";
     }
 }
