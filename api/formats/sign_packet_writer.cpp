@@ -88,18 +88,18 @@ class ElementWriter {
         at_ += value.size();
     }
 
-    int code() const noexcept { return code_; }
+    ApiErrorCode code() const noexcept { return code_; }
     std::size_t size() const noexcept { return at_; }
 
   private:
     std::span<std::uint8_t> out_;
     std::size_t at_ = 0;
-    int code_ = kSuccess;
+    ApiErrorCode code_ = kSuccess;
 };
 
 // Step 2 and the capacity check of both builders: the outer length L over the
 // three inner elements, and the whole packet L + one header.
-int packetLengths(std::size_t header, std::size_t transaction, std::size_t display,
+ApiErrorCode packetLengths(std::size_t header, std::size_t transaction, std::size_t display,
                   std::size_t file, std::size_t capacity, std::size_t& outer, std::size_t& total) {
     if (!checkedSum({transaction, display, file, 3 * header}, outer) ||
         !checkedSum({outer, header}, total) || capacity < total) {
@@ -110,7 +110,7 @@ int packetLengths(std::size_t header, std::size_t transaction, std::size_t displ
 
 }  // namespace
 
-int attachedFileFieldLength(std::size_t pathLength, std::uint64_t fileSize,
+ApiErrorCode attachedFileFieldLength(std::size_t pathLength, std::uint64_t fileSize,
                             std::size_t& fieldLength) noexcept {
     if (fileSize > kAttachedFileCountLimit) {
         return kFileTooLong;
@@ -140,7 +140,7 @@ std::uint8_t* putAttachedFileHead(std::string_view path, std::size_t b, std::uin
 
 }  // namespace
 
-int formatAttachedFileField(std::string_view path, std::string_view base64Text,
+ApiErrorCode formatAttachedFileField(std::string_view path, std::string_view base64Text,
                             std::span<std::uint8_t> out, std::size_t& length) noexcept {
     const auto b = pathAndContentLength(path.size(), base64Text.size());
     if (!b) {
@@ -156,7 +156,7 @@ int formatAttachedFileField(std::string_view path, std::string_view base64Text,
     return kSuccess;
 }
 
-int buildAttachedFileField(std::string_view path, Bytes& field) {
+ApiErrorCode buildAttachedFileField(std::string_view path, Bytes& field) {
     AttachedFile file(path);
     return buildAttachedFileField(file, field);
 }
@@ -169,7 +169,7 @@ namespace {
 // are held whole. Never more than that size is read; a file that shrank since
 // gives the field of what was read. length receives the field's length.
 // Throws std::bad_alloc.
-int writeAttachedFileField(const RegularFile& file, std::string_view path,
+ApiErrorCode writeAttachedFileField(const RegularFile& file, std::string_view path,
                            std::span<std::uint8_t> out, std::size_t& length) {
     const std::size_t head = kAttachedFileCountsSize + path.size();
     if (out.size() < head) {
@@ -208,7 +208,7 @@ int writeAttachedFileField(const RegularFile& file, std::string_view path,
 // fieldOffset, so that the file's text is never held beside the packet;
 // otherwise it is built in own, with buildAttachedFileField's codes. field
 // views it either way.
-int placeAttachedFileField(AttachedFile& attached, std::size_t header, std::size_t transaction,
+ApiErrorCode placeAttachedFileField(AttachedFile& attached, std::size_t header, std::size_t transaction,
                            std::size_t display, std::size_t fieldOffset,
                            std::span<std::uint8_t> out, Bytes& own,
                            std::span<const std::uint8_t>& field) {
@@ -220,13 +220,13 @@ int placeAttachedFileField(AttachedFile& attached, std::size_t header, std::size
         attachedFileFieldLength(attached.path().size(), file->size(), fieldLength) != kSuccess ||
         packetLengths(header, transaction, display, fieldLength, out.size(), outer, total) !=
             kSuccess) {
-        const int code = buildAttachedFileField(attached, own);
+        const ApiErrorCode code = buildAttachedFileField(attached, own);
         field = own;
         return code;
     }
     try {
         std::size_t length = 0;
-        if (const int code = writeAttachedFileField(*file, attached.path(),
+        if (const ApiErrorCode code = writeAttachedFileField(*file, attached.path(),
                                                     out.subspan(fieldOffset, fieldLength), length);
             code != kSuccess) {
             return code;
@@ -240,7 +240,7 @@ int placeAttachedFileField(AttachedFile& attached, std::size_t header, std::size
 
 }  // namespace
 
-int buildAttachedFileField(AttachedFile& attached, Bytes& field) {
+ApiErrorCode buildAttachedFileField(AttachedFile& attached, Bytes& field) {
     // No file to attach.
     const std::string_view path = attached.path();
     if (path.empty()) {
@@ -254,14 +254,14 @@ int buildAttachedFileField(AttachedFile& attached, Bytes& field) {
         return kBase64EncodeError;
     }
     std::size_t fieldLength = 0;
-    if (const int code = attachedFileFieldLength(path.size(), file->size(), fieldLength);
+    if (const ApiErrorCode code = attachedFileFieldLength(path.size(), file->size(), fieldLength);
         code != kSuccess) {
         return code;
     }
     try {
         Bytes formatted(fieldLength);
         std::size_t length = 0;
-        if (const int code = writeAttachedFileField(*file, path, formatted, length);
+        if (const ApiErrorCode code = writeAttachedFileField(*file, path, formatted, length);
             code != kSuccess) {
             return code;
         }
@@ -275,7 +275,7 @@ int buildAttachedFileField(AttachedFile& attached, Bytes& field) {
     }
 }
 
-int putBinaryTlvHeader(std::uint8_t tag, std::uint64_t length, std::span<std::uint8_t> out,
+ApiErrorCode putBinaryTlvHeader(std::uint8_t tag, std::uint64_t length, std::span<std::uint8_t> out,
                        std::size_t& written) noexcept {
     if (length > kBinaryLengthLimit || out.size() < kBinaryTlvHeaderSize) {
         return kTlvEncodeError;
@@ -290,13 +290,13 @@ int putBinaryTlvHeader(std::uint8_t tag, std::uint64_t length, std::span<std::ui
     return kSuccess;
 }
 
-int putBinaryTlv(std::uint8_t tag, std::span<const std::uint8_t> value, std::span<std::uint8_t> out,
+ApiErrorCode putBinaryTlv(std::uint8_t tag, std::span<const std::uint8_t> value, std::span<std::uint8_t> out,
                  std::size_t& written) noexcept {
     if (out.size() < kBinaryTlvHeaderSize || out.size() - kBinaryTlvHeaderSize < value.size()) {
         return kTlvEncodeError;
     }
     std::size_t header = 0;
-    if (const int code = putBinaryTlvHeader(tag, value.size(), out, header); code != kSuccess) {
+    if (const ApiErrorCode code = putBinaryTlvHeader(tag, value.size(), out, header); code != kSuccess) {
         return code;
     }
     std::copy(value.begin(), value.end(), out.begin() + static_cast<std::ptrdiff_t>(header));
@@ -304,7 +304,7 @@ int putBinaryTlv(std::uint8_t tag, std::span<const std::uint8_t> value, std::spa
     return kSuccess;
 }
 
-int putTextTlvHeader(std::string_view tag, std::uint64_t length, std::span<std::uint8_t> out,
+ApiErrorCode putTextTlvHeader(std::string_view tag, std::uint64_t length, std::span<std::uint8_t> out,
                      std::size_t& written) noexcept {
     if (tag.size() != 2) {
         return kInvalidParameter;
@@ -320,7 +320,7 @@ int putTextTlvHeader(std::string_view tag, std::uint64_t length, std::span<std::
     return kSuccess;
 }
 
-int putTextTlv(std::string_view tag, std::span<const std::uint8_t> value,
+ApiErrorCode putTextTlv(std::string_view tag, std::span<const std::uint8_t> value,
                std::span<std::uint8_t> out, std::size_t& written) noexcept {
     if (tag.size() != 2) {
         return kInvalidParameter;
@@ -329,7 +329,7 @@ int putTextTlv(std::string_view tag, std::span<const std::uint8_t> value,
         return kTlvEncodeError;
     }
     std::size_t header = 0;
-    if (const int code = putTextTlvHeader(tag, value.size(), out, header); code != kSuccess) {
+    if (const ApiErrorCode code = putTextTlvHeader(tag, value.size(), out, header); code != kSuccess) {
         return code;
     }
     std::copy(value.begin(), value.end(), out.begin() + static_cast<std::ptrdiff_t>(header));
@@ -337,28 +337,28 @@ int putTextTlv(std::string_view tag, std::span<const std::uint8_t> value,
     return kSuccess;
 }
 
-int buildSignPacketBinary(std::string_view transaction, std::string_view display,
+ApiErrorCode buildSignPacketBinary(std::string_view transaction, std::string_view display,
                           std::string_view filePath, std::span<std::uint8_t> out,
                           std::size_t& packetLength) {
     AttachedFile file(filePath);
     return buildSignPacketBinary(transaction, display, file, out, packetLength);
 }
 
-int buildSignPacketText(std::string_view transaction, std::string_view display,
+ApiErrorCode buildSignPacketText(std::string_view transaction, std::string_view display,
                         std::string_view filePath, std::span<std::uint8_t> out,
                         std::size_t& packetLength) {
     AttachedFile file(filePath);
     return buildSignPacketText(transaction, display, file, out, packetLength);
 }
 
-int buildSignPacketBinary(std::string_view transaction, std::string_view display,
+ApiErrorCode buildSignPacketBinary(std::string_view transaction, std::string_view display,
                           AttachedFile& file, std::span<std::uint8_t> out,
                           std::size_t& packetLength) {
     // The attached-file field, in place after the outer header, the
     // transaction and its own header.
     Bytes own;
     std::span<const std::uint8_t> field;
-    if (const int code =
+    if (const ApiErrorCode code =
             placeAttachedFileField(file, kBinaryTlvHeaderSize, transaction.size(), display.size(),
                                    3 * kBinaryTlvHeaderSize + transaction.size(), out, own, field);
         code != kSuccess) {
@@ -367,7 +367,7 @@ int buildSignPacketBinary(std::string_view transaction, std::string_view display
     // L = X + D + F + 27; the packet is L + 9 and must fit out.
     std::size_t outer = 0;
     std::size_t total = 0;
-    if (const int code = packetLengths(kBinaryTlvHeaderSize, transaction.size(), display.size(),
+    if (const ApiErrorCode code = packetLengths(kBinaryTlvHeaderSize, transaction.size(), display.size(),
                                        field.size(), out.size(), outer, total);
         code != kSuccess) {
         return code;
@@ -390,13 +390,13 @@ int buildSignPacketBinary(std::string_view transaction, std::string_view display
     return kSuccess;
 }
 
-int buildSignPacketText(std::string_view transaction, std::string_view display, AttachedFile& file,
+ApiErrorCode buildSignPacketText(std::string_view transaction, std::string_view display, AttachedFile& file,
                         std::span<std::uint8_t> out, std::size_t& packetLength) {
     // The attached-file field, in place after the outer header, the
     // transaction, the display and its own header.
     Bytes own;
     std::span<const std::uint8_t> field;
-    if (const int code = placeAttachedFileField(
+    if (const ApiErrorCode code = placeAttachedFileField(
             file, kTextTlvHeaderSize, transaction.size(), display.size(),
             4 * kTextTlvHeaderSize + transaction.size() + display.size(), out, own, field);
         code != kSuccess) {
@@ -405,7 +405,7 @@ int buildSignPacketText(std::string_view transaction, std::string_view display, 
     // L = X + D + F + 36; the packet is L + 12 and must fit out.
     std::size_t outer = 0;
     std::size_t total = 0;
-    if (const int code = packetLengths(kTextTlvHeaderSize, transaction.size(), display.size(),
+    if (const ApiErrorCode code = packetLengths(kTextTlvHeaderSize, transaction.size(), display.size(),
                                        field.size(), out.size(), outer, total);
         code != kSuccess) {
         return code;
@@ -429,13 +429,13 @@ int buildSignPacketText(std::string_view transaction, std::string_view display, 
     return kSuccess;
 }
 
-int estimateSignPacketSize(std::size_t transactionLength, std::size_t displayLength,
+ApiErrorCode estimateSignPacketSize(std::size_t transactionLength, std::size_t displayLength,
                            std::string_view filePath, std::size_t& size) {
     AttachedFile file(filePath);
     return estimateSignPacketSize(transactionLength, displayLength, file, size);
 }
 
-int estimateSignPacketSize(std::size_t transactionLength, std::size_t displayLength,
+ApiErrorCode estimateSignPacketSize(std::size_t transactionLength, std::size_t displayLength,
                            AttachedFile& attached, std::size_t& size) {
     // The two texts.
     std::size_t estimate = 0;
@@ -447,10 +447,10 @@ int estimateSignPacketSize(std::size_t transactionLength, std::size_t displayLen
     if (!filePath.empty()) {
         const RegularFile* file = attached.file();
         if (file == nullptr) {
-            return kEstimateCannotOpen;
+            return kOpenFileError;
         }
         std::size_t fieldLength = 0;
-        if (const int code = attachedFileFieldLength(filePath.size(), file->size(), fieldLength);
+        if (const ApiErrorCode code = attachedFileFieldLength(filePath.size(), file->size(), fieldLength);
             code != kSuccess) {
             return code;
         }

@@ -150,16 +150,16 @@ ApiErrorCode deleteOlderDuplicateCertificates(void* device, int& flag) {
 
 int gmJudgeAndDelOlderDN(const int* unused) {
     if (!unused) {
-        return kInvalidParameter;
+        return kInvalidParameter.number();
     }
     DeviceSession session;
     if (const ApiErrorCode code = session.open(); code != kSuccess) {
-        return code;
+        return code.number();
     }
     int flag = kNothingDeleted;
     if (const ApiErrorCode code = deleteOlderDuplicateCertificates(session.device(), flag);
         code != kSuccess) {
-        return code;
+        return code.number();
     }
     return flag;
 }

@@ -116,7 +116,7 @@ ApiErrorCode gmGetPKCS7(char* buffer, int* length) {
 int getCertType() {
     DeviceSession session;
     if (const ApiErrorCode code = session.open(); code != kSuccess) {
-        return code;
+        return code.number();
     }
     ContainerWalk walk(session.device());
     for (std::uint32_t step = walk.next(); step == DRV_OK; step = walk.next()) {
@@ -133,10 +133,10 @@ int getCertType() {
             case QZA_ALG_SM2:
                 return kCertTypeSm2;
             default:
-                return kNoMatchCertificate;
+                return kNoMatchCertificate.number();
         }
     }
-    return kNoMatchCertificate;
+    return kNoMatchCertificate.number();
 }
 
 }  // namespace

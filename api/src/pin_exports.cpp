@@ -78,7 +78,7 @@ ApiErrorCode changePIN(const char* oldPin, int oldPinLength, const char* newPin,
     // Only counts that read as "VERIFY PIN RETRY": a larger one would read as
     // another code (kPinLocked, kPinLengthError, one of the -3xx codes).
     if (code == kOperationFailed && triesLeft >= 1 && triesLeft <= kMaxTriesWithText) {
-        code = kVerifyPinRetry - static_cast<ApiErrorCode>(triesLeft);
+        code = ApiErrorCode{kVerifyPinRetry.number() - static_cast<std::int32_t>(triesLeft)};
     }
     return code;
 }

@@ -156,10 +156,10 @@ ApiErrorCode prepareTransaction(void* device, const ChosenSigner& chosen,
 ApiErrorCode buildAndSize(const ChosenSigner& chosen, const Transaction& transaction,
                           SizedPacket& sized) {
     std::size_t estimate = 0;
-    if (const int code = estimateSignPacketSize(transaction.xml.size(), transaction.display.size(),
+    if (const ApiErrorCode code = estimateSignPacketSize(transaction.xml.size(), transaction.display.size(),
                                                 *transaction.attachedFile, estimate);
         code != kSuccess) {
-        return code == kEstimateCannotOpen ? kOpenFileError : code;
+        return code;
     }
     Bytes& packet = sized.packet;
     packet.resize(estimate);
@@ -169,7 +169,7 @@ ApiErrorCode buildAndSize(const ChosenSigner& chosen, const Transaction& transac
     const std::string_view xmlText(reinterpret_cast<const char*>(transaction.xml.data()),
                                    transaction.xml.size());
     std::size_t packetLength = 0;
-    int built = kSuccess;
+    ApiErrorCode built = kSuccess;
     if (chosen.signer.packetForm == kPacketFormBinary) {
         built = buildSignPacketBinary(xmlText, transaction.display, *transaction.attachedFile,
                                       packet, packetLength);

@@ -14,6 +14,9 @@ namespace orva::native_host {
 inline std::string codeToText(int code) {
     return std::to_string(code);
 }
+inline std::string codeToText(ApiErrorCode code) {
+    return codeToText(code.number());
+}
 
 // A text export: a zero-filled buffer of size bytes (kMallocFailed for 0 or above
 // INT_MAX), the length preset to it; on 0 the buffer's text up to its first NUL

@@ -171,8 +171,8 @@ TEST(EstimateSignPacketSize, EveryPacketFitsTheEstimate) {
         }
     }
     std::size_t size = 42;
-    EXPECT_EQ(estimateSignPacketSize(3, 2, dir.file("missing"), size), kEstimateCannotOpen);
-    EXPECT_EQ(estimateSignPacketSize(3, 2, dir.file(""), size), kEstimateCannotOpen);
+    EXPECT_EQ(estimateSignPacketSize(3, 2, dir.file("missing"), size), kOpenFileError);
+    EXPECT_EQ(estimateSignPacketSize(3, 2, dir.file(""), size), kOpenFileError);
     EXPECT_EQ(size, 42u);
     ASSERT_EQ(estimateSignPacketSize(3, 2, "", size), kSuccess);
     EXPECT_EQ(size, 3u + 2u + 512u);
