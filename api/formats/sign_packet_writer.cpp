@@ -100,7 +100,8 @@ class ElementWriter {
 // Step 2 and the capacity check of both builders: the outer length L over the
 // three inner elements, and the whole packet L + one header.
 ApiErrorCode packetLengths(std::size_t header, std::size_t transaction, std::size_t display,
-                  std::size_t file, std::size_t capacity, std::size_t& outer, std::size_t& total) {
+                           std::size_t file, std::size_t capacity, std::size_t& outer,
+                           std::size_t& total) {
     if (!checkedSum({transaction, display, file, 3 * header}, outer) ||
         !checkedSum({outer, header}, total) || capacity < total) {
         return kTlvEncodeError;
@@ -111,7 +112,7 @@ ApiErrorCode packetLengths(std::size_t header, std::size_t transaction, std::siz
 }  // namespace
 
 ApiErrorCode attachedFileFieldLength(std::size_t pathLength, std::uint64_t fileSize,
-                            std::size_t& fieldLength) noexcept {
+                                     std::size_t& fieldLength) noexcept {
     if (fileSize > kAttachedFileCountLimit) {
         return kFileTooLong;
     }
@@ -141,7 +142,7 @@ std::uint8_t* putAttachedFileHead(std::string_view path, std::size_t b, std::uin
 }  // namespace
 
 ApiErrorCode formatAttachedFileField(std::string_view path, std::string_view base64Text,
-                            std::span<std::uint8_t> out, std::size_t& length) noexcept {
+                                     std::span<std::uint8_t> out, std::size_t& length) noexcept {
     const auto b = pathAndContentLength(path.size(), base64Text.size());
     if (!b) {
         return kFileTooLong;
@@ -170,7 +171,7 @@ namespace {
 // gives the field of what was read. length receives the field's length.
 // Throws std::bad_alloc.
 ApiErrorCode writeAttachedFileField(const RegularFile& file, std::string_view path,
-                           std::span<std::uint8_t> out, std::size_t& length) {
+                                    std::span<std::uint8_t> out, std::size_t& length) {
     const std::size_t head = kAttachedFileCountsSize + path.size();
     if (out.size() < head) {
         return kTlvEncodeError;
@@ -208,10 +209,10 @@ ApiErrorCode writeAttachedFileField(const RegularFile& file, std::string_view pa
 // fieldOffset, so that the file's text is never held beside the packet;
 // otherwise it is built in own, with buildAttachedFileField's codes. field
 // views it either way.
-ApiErrorCode placeAttachedFileField(AttachedFile& attached, std::size_t header, std::size_t transaction,
-                           std::size_t display, std::size_t fieldOffset,
-                           std::span<std::uint8_t> out, Bytes& own,
-                           std::span<const std::uint8_t>& field) {
+ApiErrorCode placeAttachedFileField(AttachedFile& attached, std::size_t header,
+                                    std::size_t transaction, std::size_t display,
+                                    std::size_t fieldOffset, std::span<std::uint8_t> out,
+                                    Bytes& own, std::span<const std::uint8_t>& field) {
     const RegularFile* file = attached.path().empty() ? nullptr : attached.file();
     std::size_t fieldLength = 0;
     std::size_t outer = 0;
@@ -226,8 +227,8 @@ ApiErrorCode placeAttachedFileField(AttachedFile& attached, std::size_t header, 
     }
     try {
         std::size_t length = 0;
-        if (const ApiErrorCode code = writeAttachedFileField(*file, attached.path(),
-                                                    out.subspan(fieldOffset, fieldLength), length);
+        if (const ApiErrorCode code = writeAttachedFileField(
+                *file, attached.path(), out.subspan(fieldOffset, fieldLength), length);
             code != kSuccess) {
             return code;
         }
@@ -276,7 +277,7 @@ ApiErrorCode buildAttachedFileField(AttachedFile& attached, Bytes& field) {
 }
 
 ApiErrorCode putBinaryTlvHeader(std::uint8_t tag, std::uint64_t length, std::span<std::uint8_t> out,
-                       std::size_t& written) noexcept {
+                                std::size_t& written) noexcept {
     if (length > kBinaryLengthLimit || out.size() < kBinaryTlvHeaderSize) {
         return kTlvEncodeError;
     }
@@ -290,13 +291,14 @@ ApiErrorCode putBinaryTlvHeader(std::uint8_t tag, std::uint64_t length, std::spa
     return kSuccess;
 }
 
-ApiErrorCode putBinaryTlv(std::uint8_t tag, std::span<const std::uint8_t> value, std::span<std::uint8_t> out,
-                 std::size_t& written) noexcept {
+ApiErrorCode putBinaryTlv(std::uint8_t tag, std::span<const std::uint8_t> value,
+                          std::span<std::uint8_t> out, std::size_t& written) noexcept {
     if (out.size() < kBinaryTlvHeaderSize || out.size() - kBinaryTlvHeaderSize < value.size()) {
         return kTlvEncodeError;
     }
     std::size_t header = 0;
-    if (const ApiErrorCode code = putBinaryTlvHeader(tag, value.size(), out, header); code != kSuccess) {
+    if (const ApiErrorCode code = putBinaryTlvHeader(tag, value.size(), out, header);
+        code != kSuccess) {
         return code;
     }
     std::copy(value.begin(), value.end(), out.begin() + static_cast<std::ptrdiff_t>(header));
@@ -304,8 +306,8 @@ ApiErrorCode putBinaryTlv(std::uint8_t tag, std::span<const std::uint8_t> value,
     return kSuccess;
 }
 
-ApiErrorCode putTextTlvHeader(std::string_view tag, std::uint64_t length, std::span<std::uint8_t> out,
-                     std::size_t& written) noexcept {
+ApiErrorCode putTextTlvHeader(std::string_view tag, std::uint64_t length,
+                              std::span<std::uint8_t> out, std::size_t& written) noexcept {
     if (tag.size() != 2) {
         return kInvalidParameter;
     }
@@ -321,7 +323,7 @@ ApiErrorCode putTextTlvHeader(std::string_view tag, std::uint64_t length, std::s
 }
 
 ApiErrorCode putTextTlv(std::string_view tag, std::span<const std::uint8_t> value,
-               std::span<std::uint8_t> out, std::size_t& written) noexcept {
+                        std::span<std::uint8_t> out, std::size_t& written) noexcept {
     if (tag.size() != 2) {
         return kInvalidParameter;
     }
@@ -329,7 +331,8 @@ ApiErrorCode putTextTlv(std::string_view tag, std::span<const std::uint8_t> valu
         return kTlvEncodeError;
     }
     std::size_t header = 0;
-    if (const ApiErrorCode code = putTextTlvHeader(tag, value.size(), out, header); code != kSuccess) {
+    if (const ApiErrorCode code = putTextTlvHeader(tag, value.size(), out, header);
+        code != kSuccess) {
         return code;
     }
     std::copy(value.begin(), value.end(), out.begin() + static_cast<std::ptrdiff_t>(header));
@@ -338,22 +341,22 @@ ApiErrorCode putTextTlv(std::string_view tag, std::span<const std::uint8_t> valu
 }
 
 ApiErrorCode buildSignPacketBinary(std::string_view transaction, std::string_view display,
-                          std::string_view filePath, std::span<std::uint8_t> out,
-                          std::size_t& packetLength) {
+                                   std::string_view filePath, std::span<std::uint8_t> out,
+                                   std::size_t& packetLength) {
     AttachedFile file(filePath);
     return buildSignPacketBinary(transaction, display, file, out, packetLength);
 }
 
 ApiErrorCode buildSignPacketText(std::string_view transaction, std::string_view display,
-                        std::string_view filePath, std::span<std::uint8_t> out,
-                        std::size_t& packetLength) {
+                                 std::string_view filePath, std::span<std::uint8_t> out,
+                                 std::size_t& packetLength) {
     AttachedFile file(filePath);
     return buildSignPacketText(transaction, display, file, out, packetLength);
 }
 
 ApiErrorCode buildSignPacketBinary(std::string_view transaction, std::string_view display,
-                          AttachedFile& file, std::span<std::uint8_t> out,
-                          std::size_t& packetLength) {
+                                   AttachedFile& file, std::span<std::uint8_t> out,
+                                   std::size_t& packetLength) {
     // The attached-file field, in place after the outer header, the
     // transaction and its own header.
     Bytes own;
@@ -367,8 +370,9 @@ ApiErrorCode buildSignPacketBinary(std::string_view transaction, std::string_vie
     // L = X + D + F + 27; the packet is L + 9 and must fit out.
     std::size_t outer = 0;
     std::size_t total = 0;
-    if (const ApiErrorCode code = packetLengths(kBinaryTlvHeaderSize, transaction.size(), display.size(),
-                                       field.size(), out.size(), outer, total);
+    if (const ApiErrorCode code =
+            packetLengths(kBinaryTlvHeaderSize, transaction.size(), display.size(), field.size(),
+                          out.size(), outer, total);
         code != kSuccess) {
         return code;
     }
@@ -390,8 +394,9 @@ ApiErrorCode buildSignPacketBinary(std::string_view transaction, std::string_vie
     return kSuccess;
 }
 
-ApiErrorCode buildSignPacketText(std::string_view transaction, std::string_view display, AttachedFile& file,
-                        std::span<std::uint8_t> out, std::size_t& packetLength) {
+ApiErrorCode buildSignPacketText(std::string_view transaction, std::string_view display,
+                                 AttachedFile& file, std::span<std::uint8_t> out,
+                                 std::size_t& packetLength) {
     // The attached-file field, in place after the outer header, the
     // transaction, the display and its own header.
     Bytes own;
@@ -405,8 +410,9 @@ ApiErrorCode buildSignPacketText(std::string_view transaction, std::string_view 
     // L = X + D + F + 36; the packet is L + 12 and must fit out.
     std::size_t outer = 0;
     std::size_t total = 0;
-    if (const ApiErrorCode code = packetLengths(kTextTlvHeaderSize, transaction.size(), display.size(),
-                                       field.size(), out.size(), outer, total);
+    if (const ApiErrorCode code =
+            packetLengths(kTextTlvHeaderSize, transaction.size(), display.size(), field.size(),
+                          out.size(), outer, total);
         code != kSuccess) {
         return code;
     }
@@ -430,13 +436,13 @@ ApiErrorCode buildSignPacketText(std::string_view transaction, std::string_view 
 }
 
 ApiErrorCode estimateSignPacketSize(std::size_t transactionLength, std::size_t displayLength,
-                           std::string_view filePath, std::size_t& size) {
+                                    std::string_view filePath, std::size_t& size) {
     AttachedFile file(filePath);
     return estimateSignPacketSize(transactionLength, displayLength, file, size);
 }
 
 ApiErrorCode estimateSignPacketSize(std::size_t transactionLength, std::size_t displayLength,
-                           AttachedFile& attached, std::size_t& size) {
+                                    AttachedFile& attached, std::size_t& size) {
     // The two texts.
     std::size_t estimate = 0;
     if (!checkedSum({transactionLength, displayLength}, estimate)) {
@@ -450,7 +456,8 @@ ApiErrorCode estimateSignPacketSize(std::size_t transactionLength, std::size_t d
             return kOpenFileError;
         }
         std::size_t fieldLength = 0;
-        if (const ApiErrorCode code = attachedFileFieldLength(filePath.size(), file->size(), fieldLength);
+        if (const ApiErrorCode code =
+                attachedFileFieldLength(filePath.size(), file->size(), fieldLength);
             code != kSuccess) {
             return code;
         }

@@ -7,6 +7,10 @@
 
 namespace orva::api {
 
+ApiErrorCode checkAdminKeyState(const DeviceSession& session, std::int32_t wanted) noexcept {
+    return checkAdminKeyState(session.device(), wanted);
+}
+
 ApiErrorCode checkAdminKeyState(void* device, std::int32_t wanted) noexcept {
     // The record comes without a length: a zeroed room with one byte more than
     // the key may fill keeps it a terminated text.
@@ -26,7 +30,7 @@ ApiErrorCode openInAdminKeyState(DeviceSession& session, std::int32_t wanted) no
     if (const ApiErrorCode code = session.open(); code != kSuccess) {
         return code;
     }
-    return checkAdminKeyState(session.device(), wanted);
+    return checkAdminKeyState(session, wanted);
 }
 
 }  // namespace orva::api

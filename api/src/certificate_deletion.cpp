@@ -104,8 +104,8 @@ ApiErrorCode deleteOlderDuplicateCertificates(void* device, int& flag) {
     // Keyed by the subject's items, unescaped: one subject however it is written.
     std::map<std::vector<DnItem>, KeptCertificate> kept;
     ContainerWalk walk(device);
-    std::uint32_t step = walk.next();
-    for (; step == DRV_OK; step = walk.next()) {
+    MakerStatus step = walk.next();
+    for (; step.ok(); step = walk.next()) {
         const std::optional<Bytes> der = signatureCertificate(device, walk.index());
         if (!der) {
             continue;
@@ -145,7 +145,7 @@ ApiErrorCode deleteOlderDuplicateCertificates(void* device, int& flag) {
             return code;
         }
     }
-    return step == DRV_END_OF_CONTAINERS ? kSuccess : kNoMatchCertificate;
+    return step.is(DRV_END_OF_CONTAINERS) ? kSuccess : kNoMatchCertificate;
 }
 
 int gmJudgeAndDelOlderDN(const int* unused) {
@@ -166,8 +166,8 @@ int gmJudgeAndDelOlderDN(const int* unused) {
 
 ApiErrorCode deleteExpiredCertificates(void* device) {
     ContainerWalk walk(device);
-    std::uint32_t step = walk.next();
-    for (; step == DRV_OK; step = walk.next()) {
+    MakerStatus step = walk.next();
+    for (; step.ok(); step = walk.next()) {
         const std::optional<Bytes> der = signatureCertificate(device, walk.index());
         if (!der || !isCertificateExpired(*der)) {
             continue;
@@ -177,7 +177,7 @@ ApiErrorCode deleteExpiredCertificates(void* device) {
             return code;
         }
     }
-    return step == DRV_END_OF_CONTAINERS ? kSuccess : kNoMatchCertificate;
+    return step.is(DRV_END_OF_CONTAINERS) ? kSuccess : kNoMatchCertificate;
 }
 
 ApiErrorCode delExpiredCert() {

@@ -30,8 +30,8 @@ constexpr int kCertTypeSm2 = 2;
 // without looking at what the container says it holds.
 ApiErrorCode listCertificateDns(void* device, std::string& text) {
     ContainerWalk walk(device);
-    std::uint32_t step = walk.next();
-    for (; step == DRV_OK; step = walk.next()) {
+    MakerStatus step = walk.next();
+    for (; step.ok(); step = walk.next()) {
         for (const std::uint32_t file : {DRV_FILE_SIGN_CERT, DRV_FILE_EXCH_CERT}) {
             Bytes certificate;
             if (readContainerCertificate(device, walk.index(), file, certificate) != DRV_OK) {
@@ -47,7 +47,7 @@ ApiErrorCode listCertificateDns(void* device, std::string& text) {
         }
     }
     // A failed step keeps what was collected before it.
-    if (step != DRV_END_OF_CONTAINERS && text.empty()) {
+    if (!step.is(DRV_END_OF_CONTAINERS) && text.empty()) {
         return kNoCertificate;
     }
     if (text.ends_with(kSeparator)) {
@@ -70,8 +70,8 @@ ApiErrorCode gmGetCertDN(char* buffer, int* length) {
 // signature before exchange, in walk order.
 ApiErrorCode readContainerCertificates(void* device, std::vector<Bytes>& certificates) {
     ContainerWalk walk(device);
-    std::uint32_t step = walk.next();
-    for (; step == DRV_OK; step = walk.next()) {
+    MakerStatus step = walk.next();
+    for (; step.ok(); step = walk.next()) {
         DRV_CONTAINER_INFO info{};
         if (readContainerInfo(device, walk.index(), info) != DRV_OK) {
             continue;
@@ -85,7 +85,7 @@ ApiErrorCode readContainerCertificates(void* device, std::vector<Bytes>& certifi
             }
         }
     }
-    return step == DRV_END_OF_CONTAINERS ? kSuccess : kNoMatchCertificate;
+    return step.is(DRV_END_OF_CONTAINERS) ? kSuccess : kNoMatchCertificate;
 }
 
 ApiErrorCode gmGetPKCS7(char* buffer, int* length) {
@@ -119,7 +119,7 @@ int getCertType() {
         return code.number();
     }
     ContainerWalk walk(session.device());
-    for (std::uint32_t step = walk.next(); step == DRV_OK; step = walk.next()) {
+    for (MakerStatus step = walk.next(); step.ok(); step = walk.next()) {
         DRV_CONTAINER_INFO info{};
         if (readContainerInfo(session.device(), walk.index(), info) != DRV_OK ||
             info.usage != kSignatureUsage || info.type != kCertTypeContainer) {

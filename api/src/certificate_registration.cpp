@@ -38,8 +38,8 @@ void handOver(void* device, std::uint32_t index, std::uint32_t file, const char*
 
 ApiErrorCode registerKeyCertificates(void* device, Registration what) {
     ContainerWalk walk(device);
-    std::uint32_t step = walk.next();
-    for (; step == DRV_OK; step = walk.next()) {
+    MakerStatus step = walk.next();
+    for (; step.ok(); step = walk.next()) {
         DRV_CONTAINER_INFO info{};
         if (readContainerInfo(device, walk.index(), info) != DRV_OK ||
             info.type == kUnregisteredType) {
@@ -54,7 +54,7 @@ ApiErrorCode registerKeyCertificates(void* device, Registration what) {
             handOver(device, walk.index(), DRV_FILE_EXCH_CERT, name, what);
         }
     }
-    return step == DRV_END_OF_CONTAINERS ? kSuccess : kOperationFailed;
+    return step.is(DRV_END_OF_CONTAINERS) ? kSuccess : kOperationFailed;
 }
 
 ApiErrorCode registerCert(Registration what) {

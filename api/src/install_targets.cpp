@@ -79,7 +79,7 @@ std::optional<Bytes> readSignPublicKey(void* device, const DRV_CONTAINER_INFO& i
 ApiErrorCode listKeyContainersWithoutCert(void* device, std::vector<KeyContainerEntry>& targets) {
     targets.clear();
     ContainerWalk walk(device);
-    for (std::uint32_t step = walk.next(); step == DRV_OK; step = walk.next()) {
+    for (MakerStatus step = walk.next(); step.ok(); step = walk.next()) {
         DRV_CONTAINER_INFO info{};
         readContainerInfo(device, walk.index(), info);
         if (info.signKeyPresent == 0 || info.signCertPresent != 0) {

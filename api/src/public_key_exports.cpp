@@ -76,12 +76,12 @@ ApiErrorCode gmGetPubkeyInfo(const char* filterName, char* buffer, int* length) 
         }
         // A failed step still lists what the walk found, then fails.
         std::vector<PublicKeyItem> items;
-        std::uint32_t step = DRV_OK;
+        MakerStatus step{DRV_OK};
         if (const ApiErrorCode code = walkPublicKeys(device, *filter, items, step);
             code != kSuccess) {
             return code;
         }
-        const ApiErrorCode result = step == DRV_END_OF_CONTAINERS ? kSuccess : kOperationFailed;
+        const ApiErrorCode result = step.is(DRV_END_OF_CONTAINERS) ? kSuccess : kOperationFailed;
         // In the key's id order, each as "%02d" id and base64, no separator
         // between them.
         for (const std::uint8_t id : ids) {
@@ -239,8 +239,8 @@ ApiErrorCode getPublicKeyC(char* buffer, int* length) {
         // step keeps what was found.
         std::vector<std::uint32_t> fileIds;
         ContainerWalk walk(device);
-        std::uint32_t step = walk.next();
-        for (; step == DRV_OK; step = walk.next()) {
+        MakerStatus step = walk.next();
+        for (; step.ok(); step = walk.next()) {
             DRV_CONTAINER_INFO info{};
             if (readContainerInfo(device, walk.index(), info) != DRV_OK) {
                 return kGetContainerInfoError;
@@ -252,7 +252,7 @@ ApiErrorCode getPublicKeyC(char* buffer, int* length) {
             }
         }
         const ApiErrorCode fallback =
-            step == DRV_END_OF_CONTAINERS ? kNothingFound : kOperationFailed;
+            step.is(DRV_END_OF_CONTAINERS) ? kNothingFound : kOperationFailed;
         // From the key's last id to its first, without an id prefix.
         for (auto id = ids.rbegin(); id != ids.rend(); ++id) {
             for (const std::uint32_t fileId : fileIds) {
@@ -289,8 +289,8 @@ ApiErrorCode getPublicKeyNum(int* count) {
     }
     int found = 0;
     ContainerWalk walk(session.device());
-    std::uint32_t step = walk.next();
-    for (; step == DRV_OK; step = walk.next()) {
+    MakerStatus step = walk.next();
+    for (; step.ok(); step = walk.next()) {
         DRV_CONTAINER_INFO info{};
         if (readContainerInfo(session.device(), walk.index(), info) != DRV_OK) {
             return kGetContainerInfoError;
@@ -299,7 +299,7 @@ ApiErrorCode getPublicKeyNum(int* count) {
             ++found;
         }
     }
-    if (step != DRV_END_OF_CONTAINERS) {
+    if (!step.is(DRV_END_OF_CONTAINERS)) {
         return kOperationFailed;
     }
     *count = found;

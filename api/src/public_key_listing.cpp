@@ -68,10 +68,10 @@ std::optional<PublicKeyItem> selectPublicKey(const DRV_CONTAINER_INFO& info,
 }
 
 ApiErrorCode walkPublicKeys(void* device, PublicKeyFilter filter, std::vector<PublicKeyItem>& items,
-                            std::uint32_t& end) {
+                            MakerStatus& end) {
     items.clear();
     ContainerWalk walk(device);
-    for (end = walk.next(); end == DRV_OK; end = walk.next()) {
+    for (end = walk.next(); end.ok(); end = walk.next()) {
         DRV_CONTAINER_INFO info{};
         if (readContainerInfo(device, walk.index(), info) != DRV_OK) {
             return kGetContainerInfoError;
@@ -85,14 +85,14 @@ ApiErrorCode walkPublicKeys(void* device, PublicKeyFilter filter, std::vector<Pu
 
 ApiErrorCode collectPublicKeyIds(void* device, PublicKeyFilter filter,
                                  std::vector<PublicKeyItem>& items) {
-    std::uint32_t step = DRV_OK;
+    MakerStatus step{DRV_OK};
     if (const ApiErrorCode code = walkPublicKeys(device, filter, items, step); code != kSuccess) {
         return code;
     }
     if (!items.empty()) {
         return kSuccess;
     }
-    return step == DRV_END_OF_CONTAINERS ? kNothingFound : kOperationFailed;
+    return step.is(DRV_END_OF_CONTAINERS) ? kNothingFound : kOperationFailed;
 }
 
 bool readPublicKeyIds(void* device, std::vector<std::uint8_t>& ids) {
@@ -139,7 +139,7 @@ ApiErrorCode encodedPublicKey(void* device, const PublicKeyItem& item, Bytes& ke
 
 ApiErrorCode findPublicKeyIdByDn(void* device, std::string_view name, std::uint32_t& fileId) {
     ContainerWalk walk(device);
-    for (std::uint32_t step = walk.next(); step == DRV_OK; step = walk.next()) {
+    for (MakerStatus step = walk.next(); step.ok(); step = walk.next()) {
         DRV_CONTAINER_INFO info{};
         readContainerInfo(device, walk.index(), info);
         // A container with a whole signature pair is judged by it alone.

@@ -12,6 +12,7 @@
 #include "byte_buffer.h"
 #include "maker/dravik.h"
 #include "orva_result_codes.h"
+#include "token_status.h"
 
 namespace orva::api {
 
@@ -39,7 +40,7 @@ std::optional<PublicKeyItem> selectPublicKey(const DRV_CONTAINER_INFO& info,
 // when a container's information cannot be read; else 0, with end the status
 // that ended the walk.
 ApiErrorCode walkPublicKeys(void* device, PublicKeyFilter filter, std::vector<PublicKeyItem>& items,
-                            std::uint32_t& end);
+                            MakerStatus& end);
 
 // CollectPublicKeyIds: one item per container the filter accepts. kGetContainerInfoError when a
 // container's information cannot be read; after a failed walk step the items

@@ -41,11 +41,11 @@ SignerChoice choiceOf(const DRV_CONTAINER_INFO& info, Bytes certificate, std::st
 template <class Visit>
 bool visitSigningContainers(void* device, Visit visit) {
     ContainerWalk walk(device);
-    const std::uint32_t first = walk.next();
-    if (first != DRV_OK) {
+    const MakerStatus first = walk.next();
+    if (!first.ok()) {
         return false;
     }
-    for (std::uint32_t step = first; step == DRV_OK; step = walk.next()) {
+    for (MakerStatus step = first; step.ok(); step = walk.next()) {
         DRV_CONTAINER_INFO info{};
         // A container whose information does not read holds nothing to sign with.
         if (readContainerInfo(device, walk.index(), info) != DRV_OK || info.signKeyPresent == 0 ||

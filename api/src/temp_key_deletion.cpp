@@ -110,8 +110,8 @@ ApiErrorCode deleteTempKeys(void* device, const std::string* names, int namesLen
     std::size_t idMatches = 0;
     std::size_t nameMatches = 0;
     ContainerWalk walk(device);
-    std::uint32_t step = walk.next();
-    for (; step == DRV_OK; step = walk.next()) {
+    MakerStatus step = walk.next();
+    for (; step.ok(); step = walk.next()) {
         DRV_CONTAINER_INFO info{};
         readContainerInfo(device, walk.index(), info);
         if (!idItems.empty()) {
@@ -137,7 +137,7 @@ ApiErrorCode deleteTempKeys(void* device, const std::string* names, int namesLen
     }
     // Nothing is deleted from a walk that failed part way. Matches count
     // containers: a name on two containers makes up for one that is on none.
-    const bool walkFailed = step != DRV_END_OF_CONTAINERS;
+    const bool walkFailed = !step.is(DRV_END_OF_CONTAINERS);
     if (walkFailed || idMatches != idItems.size() || nameMatches < nameItems.size()) {
         return kNoMatchCertificate;
     }

@@ -156,8 +156,9 @@ ApiErrorCode prepareTransaction(void* device, const ChosenSigner& chosen,
 ApiErrorCode buildAndSize(const ChosenSigner& chosen, const Transaction& transaction,
                           SizedPacket& sized) {
     std::size_t estimate = 0;
-    if (const ApiErrorCode code = estimateSignPacketSize(transaction.xml.size(), transaction.display.size(),
-                                                *transaction.attachedFile, estimate);
+    if (const ApiErrorCode code =
+            estimateSignPacketSize(transaction.xml.size(), transaction.display.size(),
+                                   *transaction.attachedFile, estimate);
         code != kSuccess) {
         return code;
     }
