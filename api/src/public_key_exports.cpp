@@ -186,11 +186,9 @@ ApiErrorCode gmGetPubkeyInfoC(const char* keyType, const char* dnOrId, const cha
     if (!items) {
         return kInvalidParameter;
     }
-    ServerRandom random{};
-    int randomLength = 0;
-    if (const ApiErrorCode code = decodeServerRandom(serverRandom, random, &randomLength);
-        code != kSuccess) {
-        return code;
+    const Result<ServerRandom> random = decodeServerRandom(serverRandom);
+    if (!random) {
+        return random.code();
     }
     return withSizedOutput(buffer, length, [&](std::string& text) {
         DeviceSession session;
@@ -209,7 +207,7 @@ ApiErrorCode gmGetPubkeyInfoC(const char* keyType, const char* dnOrId, const cha
         std::uint32_t blockLength = kEncipheredRoom;
         if (boundFunctions().dravik.QZGetEncPubKey_New(
                 device, byId ? kKeyTypeById : kKeyTypeByName, ids.data(),
-                static_cast<std::uint32_t>(ids.size()), random.data(), block.data(),
+                static_cast<std::uint32_t>(ids.size()), random->data(), block.data(),
                 &blockLength) != DRV_OK ||
             blockLength > kEncipheredRoom) {
             return kReadPublicKeyError;

@@ -6,8 +6,8 @@
 
 namespace orva::api {
 
-ApiErrorCode decodeServerRandom(const char* text, ServerRandom& out, int* length) noexcept {
-    if (text == nullptr || *text == '\0' || length == nullptr) {
+Result<ServerRandom> decodeServerRandom(const char* text) noexcept {
+    if (text == nullptr || *text == '\0') {
         return kInvalidParameter;
     }
     const std::string_view base64(text);
@@ -24,9 +24,7 @@ ApiErrorCode decodeServerRandom(const char* text, ServerRandom& out, int* length
     if (base64Decode(base64, decoded, written) != kBase64Ok || written != kServerRandomSize) {
         return kBase64DecodeError;
     }
-    out = decoded;
-    *length = static_cast<int>(kServerRandomSize);
-    return kSuccess;
+    return decoded;
 }
 
 }  // namespace orva::api
