@@ -74,10 +74,14 @@ LSTATUS targetInView(HKEY key, LPCSTR subkey, REGSAM samDesired, reg::KeyRef* ba
     return status;
 }
 
-// The registry as the file holds it now, and the key a handle names in it
-// (null for a predefined root that does not exist yet). The key lives as long
-// as the snapshot.
-LSTATUS readKey(const reg::KeyRef& ref, reg::Snapshot* snapshot, const reg::Key** key) {
+// Once the handle's access allows `needed`: the registry as the file holds it
+// now, and the key the handle names in it (null for a predefined root that does
+// not exist yet). The key lives as long as the snapshot.
+LSTATUS readKey(const reg::KeyRef& ref, REGSAM needed, reg::Snapshot* snapshot,
+                const reg::Key** key) {
+    if (const LSTATUS status = requireAccess(ref, needed); status != ERROR_SUCCESS) {
+        return status;
+    }
     *snapshot = reg::readRegistry();
     if (snapshot->status != ERROR_SUCCESS) {
         return snapshot->status;
@@ -214,13 +218,9 @@ LSTATUS queryValue(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDWORD lp
     if (lpReserved != nullptr || (lpData != nullptr && lpcbData == nullptr)) {
         return ERROR_INVALID_PARAMETER;
     }
-    status = requireAccess(ref, KEY_QUERY_VALUE);
-    if (status != ERROR_SUCCESS) {
-        return status;
-    }
     reg::Snapshot snapshot;
     const reg::Key* key = nullptr;
-    status = readKey(ref, &snapshot, &key);
+    status = readKey(ref, KEY_QUERY_VALUE, &snapshot, &key);
     if (status != ERROR_SUCCESS) {
         return status;
     }
@@ -418,13 +418,9 @@ LSTATUS enumKey(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchName, LPDWO
         (lpClass != nullptr && lpcchClass == nullptr)) {
         return ERROR_INVALID_PARAMETER;
     }
-    status = requireAccess(ref, KEY_ENUMERATE_SUB_KEYS);
-    if (status != ERROR_SUCCESS) {
-        return status;
-    }
     reg::Snapshot snapshot;
     const reg::Key* key = nullptr;
-    status = readKey(ref, &snapshot, &key);
+    status = readKey(ref, KEY_ENUMERATE_SUB_KEYS, &snapshot, &key);
     if (status != ERROR_SUCCESS) {
         return status;
     }
@@ -462,13 +458,9 @@ LSTATUS enumValue(HKEY hKey, DWORD dwIndex, LPSTR lpValueName, LPDWORD lpcchValu
         (lpData != nullptr && lpcbData == nullptr)) {
         return ERROR_INVALID_PARAMETER;
     }
-    status = requireAccess(ref, KEY_QUERY_VALUE);
-    if (status != ERROR_SUCCESS) {
-        return status;
-    }
     reg::Snapshot snapshot;
     const reg::Key* key = nullptr;
-    status = readKey(ref, &snapshot, &key);
+    status = readKey(ref, KEY_QUERY_VALUE, &snapshot, &key);
     if (status != ERROR_SUCCESS) {
         return status;
     }
