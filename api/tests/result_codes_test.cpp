@@ -23,7 +23,7 @@ TEST(ResultCodeTable, HoldsSixtySixDistinctCodesFromSuccessDownToTooManyCertific
         EXPECT_TRUE(codes.insert(rows[i].code).second) << rows[i].code;
         EXPECT_FALSE(std::string(rows[i].text).empty()) << rows[i].code;
         if (i > 0) {
-            EXPECT_LT(rows[i].code, rows[i - 1].code) << "table order at " << rows[i].code;
+            EXPECT_LT(rows[i].code, rows[i - 1].code) << "table order at " << rows[i].code.number();
         }
     }
 }
