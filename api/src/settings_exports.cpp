@@ -121,12 +121,14 @@ ApiErrorCode setDevLanguage(const char* language) {
     command.back() = static_cast<std::uint8_t>(*code);
     std::array<std::uint8_t, kResponseRoom> response{};
     std::uint32_t responseLength = 0;
-    // The card's status word, not the token manager's: done is DRV_SW_OK.
-    const MakerStatus statusWord =
-        session.call(&DravikApi::NDTransmit, command.data(),
-                     static_cast<std::uint32_t>(command.size()), response.data(), &responseLength);
+    // The card answers its own status word: done is DRV_SW_OK, not DRV_OK.
+    const bool done =
+        session
+            .call(&DravikApi::NDTransmit, command.data(),
+                  static_cast<std::uint32_t>(command.size()), response.data(), &responseLength)
+            .is(DRV_SW_OK);
     // The session closes on return.
-    return statusWord.is(DRV_SW_OK) ? kSuccess : kOperationFailed;
+    return done ? kSuccess : kOperationFailed;
 }
 
 ApiErrorCode setWarningTips(const char* warningText) {
