@@ -134,7 +134,12 @@ ApiErrorCode encodedPublicKey(void* device, const PublicKeyItem& item, Bytes& ke
     const std::span<const std::uint8_t> modulus(file.data() + kRsaModulusOffset, bits / 8);
     const std::span<const std::uint8_t> exponent(file.data() + expected - kRsaExponentSize,
                                                  kRsaExponentSize);
-    return encodeRsaPublicKey(modulus, exponent, key) == kDerOk ? kSuccess : kDerEncodeError;
+    std::optional<Bytes> der = encodeRsaPublicKey(modulus, exponent);
+    if (!der) {
+        return kDerEncodeError;
+    }
+    key = std::move(*der);
+    return kSuccess;
 }
 
 ApiErrorCode findPublicKeyIdByDn(void* device, std::string_view name, std::uint32_t& fileId) {
