@@ -107,8 +107,7 @@ std::string commonNameValue(std::string_view text) {
     return valueOf(distinguishedNameItems(text), kCommonName).value_or(std::string());
 }
 
-ApiErrorCode matchDistinguishedName(std::string_view requested, std::string_view subject,
-                                    std::string& commonName) {
+Result<std::string> matchDistinguishedName(std::string_view requested, std::string_view subject) {
     const std::vector<DnItem> subjectItems = distinguishedNameItems(subject);
     const std::string subjectCn = valueOf(subjectItems, kCommonName).value_or(std::string());
     const std::vector<DnItem> requestItems = distinguishedNameItems(requested);
@@ -133,8 +132,7 @@ ApiErrorCode matchDistinguishedName(std::string_view requested, std::string_view
     if (!match) {
         return kNoMatchCertificate;
     }
-    commonName = subjectCn;
-    return kSuccess;
+    return subjectCn;
 }
 
 }  // namespace orva::api
