@@ -69,7 +69,8 @@ DnItem itemOf(std::string_view text) {
 }
 
 // The value of the first item with that name and a value.
-std::optional<std::string> valueOf(const std::vector<DnItem>& items, std::string_view name) {
+[[nodiscard]] std::optional<std::string> valueOf(const std::vector<DnItem>& items,
+                                                 std::string_view name) {
     for (const DnItem& item : items) {
         if (item.name == name && item.value) {
             return item.value;

@@ -39,7 +39,7 @@ constexpr std::uint8_t kKeyTypeById = 1;
 constexpr std::uint8_t kKeyTypeByName = 2;
 
 // The library's base64 of a listing item; none when no memory is left for it.
-std::optional<std::string> listingBase64(std::span<const std::uint8_t> bytes) {
+[[nodiscard]] std::optional<std::string> listingBase64(std::span<const std::uint8_t> bytes) {
     try {
         return base64Encode(bytes);
     } catch (const std::bad_alloc&) {
@@ -107,7 +107,7 @@ ApiErrorCode gmGetPubkeyInfo(const char* filterName, char* buffer, int* length) 
 }
 
 // DnOrID split at "||" into one or two items; none for three or more.
-std::optional<std::vector<std::string_view>> splitKeyNames(std::string_view text) {
+[[nodiscard]] std::optional<std::vector<std::string_view>> splitKeyNames(std::string_view text) {
     std::vector<std::string_view> items;
     const std::size_t at = text.find(kSeparator);
     if (at == std::string_view::npos) {
