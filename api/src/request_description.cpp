@@ -117,9 +117,11 @@ ApiErrorCode parseItem(std::string_view text, CertRequestItem& item) {
     if (!hash) {
         return kInvalidParameter;
     }
-    if (!hashNameToId(*hash, item.hashId)) {
+    const std::optional<int> hashId = hashNameToId(*hash);
+    if (!hashId) {
         return kHashTypeError;
     }
+    item.hashId = *hashId;
 
     const auto keyType = takeField(rest, "KEYTYPE(", pos);
     if (!keyType) {

@@ -54,13 +54,11 @@ extern "C" int QZAPI_GMUsbKeySignFileExt(const char* signerDn, const char* hashN
         AttachedFile signedFile(signedPath, std::move(*resolved.file));
         // Inside the key's session: the signature file, and its record.
         const FileModeTail writeSignature = [&](std::string_view signature) {
-            std::string signaturePath;
-            std::optional<RegularFile> written;
-            if (const orva::ApiErrorCode code =
-                    writeSignatureFile(signedPath, signature, signaturePath, written);
-                code != orva::kSuccess) {
-                return code;
+            Result<SignatureFile> written = writeSignatureFile(signedPath, signature);
+            if (!written) {
+                return written.code();
             }
+            const std::string& signaturePath = written->path;
             FileTokenSalt salt{};
             if (const orva::ApiErrorCode code = drawFileTokenSalt(salt); code != orva::kSuccess) {
                 return code;
@@ -69,7 +67,7 @@ extern "C" int QZAPI_GMUsbKeySignFileExt(const char* signerDn, const char* hashN
             // Of the bytes written, read back through the descriptor they
             // were written through.
             if (const orva::ApiErrorCode code =
-                    buildFileToken(FileTokenMode::chosen, signaturePath, *written, salt,
+                    buildFileToken(FileTokenMode::chosen, signaturePath, written->file, salt,
                                    FileTokenKeyName::fileName, signatureToken);
                 code != orva::kSuccess) {
                 return code;
