@@ -98,9 +98,8 @@ bool isBlank(std::string_view text) noexcept {
 
 // The SignedData around a signature, borrowing the packet. SM3 means an SM2
 // key.
-[[nodiscard]] bool buildSignedData(int hashId, std::span<const std::uint8_t> packet,
-                                   const Bytes& certificate,
-                                   std::span<const std::uint8_t> signature, DerChain& out) {
+bool buildSignedData(int hashId, std::span<const std::uint8_t> packet, const Bytes& certificate,
+                     std::span<const std::uint8_t> signature, DerChain& out) {
     if (hashId == kHashIdSm3) {
         return buildPkcs7SignedDataSm2(packet, kContentEmbedded, certificate, signature, out);
     }
