@@ -21,8 +21,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // Several items (an unescaped comma) without a CN item.
     const bool malformed = orva::api::distinguishedNameItems(requested).size() > 1 &&
                            !orva::api::hasCommonName(requested);
-    switch (code) {
-        case orva::kSuccess:
+    switch (code.number()) {
+        case orva::kSuccess.number():
             // A match names the subject's own CN value and never comes from
             // an empty request or a malformed one.
             if (malformed || requested.empty() ||
@@ -30,12 +30,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 __builtin_trap();
             }
             break;
-        case orva::kInvalidParameter:
+        case orva::kInvalidParameter.number():
             if (!malformed || commonName != "unset") {
                 __builtin_trap();
             }
             break;
-        case orva::kNoMatchCertificate:
+        case orva::kNoMatchCertificate.number():
             if (malformed || commonName != "unset") {
                 __builtin_trap();
             }

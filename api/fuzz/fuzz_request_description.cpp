@@ -28,8 +28,8 @@ bool wellFormed(const orva::api::CertRequestItem& item) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view description(reinterpret_cast<const char*>(data), size);
     std::vector<orva::api::CertRequestItem> items;
-    switch (orva::api::parseRequestDescription(description, items)) {
-        case orva::kSuccess:
+    switch (orva::api::parseRequestDescription(description, items).number()) {
+        case orva::kSuccess.number():
             if (items.empty() || items.size() > 2) {
                 __builtin_trap();
             }
@@ -39,10 +39,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 }
             }
             break;
-        case orva::kInvalidParameter:
-        case orva::kHashTypeError:
-        case orva::kAsymIdTypeError:
-        case orva::kCertUsageError:
+        case orva::kInvalidParameter.number():
+        case orva::kHashTypeError.number():
+        case orva::kAsymIdTypeError.number():
+        case orva::kCertUsageError.number():
             break;
         default:
             __builtin_trap();

@@ -161,7 +161,7 @@ TEST_F(FileTokenInside, AFailingAlgorithmLibraryLeavesNothingBehind) {
         fileTokenState().key.drawn = false;
         boundFunctions().qzAlgLib.QZA_Random = knownRandom;
         c.breakIt(boundFunctions().qzAlgLib);
-        EXPECT_EQ(namedToken(file), std::to_string(kOperationFailed));
+        EXPECT_EQ(namedToken(file), std::to_string(kOperationFailed.number()));
         EXPECT_FALSE(fileTokenState().chosenFile);
         EXPECT_EQ(fileTokenState().key.drawn, c.keyDrawn);
         // Mended, the same call works, and the key is the one drawn.

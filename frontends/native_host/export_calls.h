@@ -28,7 +28,7 @@ std::string callTextExport(std::uint64_t size, Call&& call) {
     if (!buffer) {
         return codeToText(kMallocFailed);
     }
-    const int code = call(buffer.data(), buffer.length());
+    const ApiErrorCode code{call(buffer.data(), buffer.length())};
     return code == kSuccess ? std::string(buffer.text()) : codeToText(code);
 }
 
@@ -36,7 +36,7 @@ std::string callTextExport(std::uint64_t size, Call&& call) {
 template <class Call>
 std::string callNumberExport(Call&& call) {
     int n = 0;
-    const int code = call(&n);
+    const ApiErrorCode code{call(&n)};
     return code == kSuccess ? std::to_string(n) : codeToText(code);
 }
 

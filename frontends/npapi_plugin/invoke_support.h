@@ -74,7 +74,7 @@ bool answerString(NPVariant* result, std::string_view text) noexcept;
 // A text result, passed through held slot 1 and released from it; kMallocFailed when
 // browser memory runs out.
 void answerText(ScriptablePluginObject& self, NPVariant* result, std::string_view text) noexcept;
-// The code on failure, else the buffer's text.
+// The code on failure, else the buffer's text; code is the number the export answered.
 void answerOutput(ScriptablePluginObject& self, NPVariant* result, int code,
                   const frontend::OutputBuffer& output) noexcept;
 

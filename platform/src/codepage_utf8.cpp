@@ -6,14 +6,19 @@ namespace orva::platform {
 
 namespace {
 
-// Length of the run of ASCII units starting at `from`.
-template <class Unit>
-std::size_t asciiRun(std::span<const Unit> in, std::size_t from) {
-    std::size_t end = from;
+// Copies the run of ASCII units at `at` as they are and moves past it; false
+// when out has no room for it.
+template <class Unit, class OutUnit>
+bool putAsciiRun(std::span<const Unit> in, std::size_t& at, Output<OutUnit>& out) {
+    std::size_t end = at;
     while (end < in.size() && in[end] < 0x80) {
         ++end;
     }
-    return end - from;
+    if (!out.put(in.subspan(at, end - at))) {
+        return false;
+    }
+    at = end;
+    return true;
 }
 
 }  // namespace
@@ -23,11 +28,9 @@ ConvertStatus utf8ToUtf16(std::span<const std::uint8_t> in, bool strict, Output<
     std::size_t i = 0;
     while (i < n) {
         if (in[i] < 0x80) {
-            const std::size_t run = asciiRun(in, i);
-            if (!out.put(in.subspan(i, run))) {
+            if (!putAsciiRun(in, i, out)) {
                 return ConvertStatus::kBufferTooSmall;
             }
-            i += run;
             continue;
         }
 
@@ -90,11 +93,9 @@ ConvertStatus utf16ToUtf8(std::span<const char16_t> in, bool strict, Output<char
     std::size_t i = 0;
     while (i < n) {
         if (in[i] < 0x80) {
-            const std::size_t run = asciiRun(in, i);
-            if (!out.put(in.subspan(i, run))) {
+            if (!putAsciiRun(in, i, out)) {
                 return ConvertStatus::kBufferTooSmall;
             }
-            i += run;
             continue;
         }
 

@@ -74,10 +74,25 @@ LSTATUS targetInView(HKEY key, LPCSTR subkey, REGSAM samDesired, reg::KeyRef* ba
     return status;
 }
 
-// The registry as the file holds it now, and the key a handle names in it
-// (null for a predefined root that does not exist yet). The key lives as long
-// as the snapshot.
-LSTATUS readKey(const reg::KeyRef& ref, reg::Snapshot* snapshot, const reg::Key** key) {
+// What a read through a handle sees. In this order: the handle looked up, the
+// caller's arguments (ERROR_INVALID_PARAMETER unless argumentsValid), the
+// handle's access against `needed`; then the registry as the file holds it now
+// and the key the handle names in it (null for a predefined root that does not
+// exist yet). The key lives as long as the snapshot.
+LSTATUS readKey(HKEY handle, bool argumentsValid, REGSAM needed, reg::Snapshot* snapshot,
+                const reg::Key** key) {
+    reg::KeyRef ref;
+    LSTATUS status = reg::lookupHandle(handle, &ref);
+    if (status != ERROR_SUCCESS) {
+        return status;
+    }
+    if (!argumentsValid) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    status = requireAccess(ref, needed);
+    if (status != ERROR_SUCCESS) {
+        return status;
+    }
     *snapshot = reg::readRegistry();
     if (snapshot->status != ERROR_SUCCESS) {
         return snapshot->status;
@@ -125,22 +140,32 @@ LSTATUS fillName(const std::string& name, LPSTR buffer, LPDWORD count) {
     return ERROR_SUCCESS;
 }
 
-LSTATUS openKey(HKEY hKey, LPCSTR lpSubKey, REGSAM samDesired, PHKEY phkResult) {
+// Where openKey and createKey begin: the result handle cleared, the handle and
+// the path it names in the view asked for, and the registry as the file holds
+// it now, in which the handle's key must still exist.
+LSTATUS beginOpen(HKEY hKey, LPCSTR lpSubKey, REGSAM samDesired, PHKEY phkResult, reg::KeyRef* base,
+                  reg::KeyPath* path, reg::Snapshot* snapshot) {
     if (phkResult == nullptr) {
         return ERROR_INVALID_PARAMETER;
     }
     *phkResult = nullptr;
-    reg::KeyRef base;
-    reg::KeyPath path;
-    LSTATUS status = targetInView(hKey, lpSubKey, samDesired, &base, &path);
+    LSTATUS status = targetInView(hKey, lpSubKey, samDesired, base, path);
     if (status != ERROR_SUCCESS) {
         return status;
     }
-    const reg::Snapshot snapshot = reg::readRegistry();
-    if (snapshot.status != ERROR_SUCCESS) {
-        return snapshot.status;
+    *snapshot = reg::readRegistry();
+    if (snapshot->status != ERROR_SUCCESS) {
+        return snapshot->status;
     }
-    status = reg::checkAlive(base, *snapshot.hive);
+    return reg::checkAlive(*base, *snapshot->hive);
+}
+
+LSTATUS openKey(HKEY hKey, LPCSTR lpSubKey, REGSAM samDesired, PHKEY phkResult) {
+    reg::KeyRef base;
+    reg::KeyPath path;
+    reg::Snapshot snapshot;
+    const LSTATUS status =
+        beginOpen(hKey, lpSubKey, samDesired, phkResult, &base, &path, &snapshot);
     if (status != ERROR_SUCCESS) {
         return status;
     }
@@ -153,22 +178,11 @@ LSTATUS openKey(HKEY hKey, LPCSTR lpSubKey, REGSAM samDesired, PHKEY phkResult) 
 
 LSTATUS createKey(HKEY hKey, LPCSTR lpSubKey, REGSAM samDesired, PHKEY phkResult,
                   LPDWORD lpdwDisposition) {
-    if (phkResult == nullptr) {
-        return ERROR_INVALID_PARAMETER;
-    }
-    *phkResult = nullptr;
     reg::KeyRef base;
     reg::KeyPath path;
-    LSTATUS status = targetInView(hKey, lpSubKey, samDesired, &base, &path);
-    if (status != ERROR_SUCCESS) {
-        return status;
-    }
     // Opening an existing key needs neither the lock nor a writable folder.
-    const reg::Snapshot snapshot = reg::readRegistry();
-    if (snapshot.status != ERROR_SUCCESS) {
-        return snapshot.status;
-    }
-    status = reg::checkAlive(base, *snapshot.hive);
+    reg::Snapshot snapshot;
+    LSTATUS status = beginOpen(hKey, lpSubKey, samDesired, phkResult, &base, &path, &snapshot);
     if (status != ERROR_SUCCESS) {
         return status;
     }
@@ -206,21 +220,10 @@ LSTATUS createKey(HKEY hKey, LPCSTR lpSubKey, REGSAM samDesired, PHKEY phkResult
 
 LSTATUS queryValue(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType, LPBYTE lpData,
                    LPDWORD lpcbData) {
-    reg::KeyRef ref;
-    LSTATUS status = reg::lookupHandle(hKey, &ref);
-    if (status != ERROR_SUCCESS) {
-        return status;
-    }
-    if (lpReserved != nullptr || (lpData != nullptr && lpcbData == nullptr)) {
-        return ERROR_INVALID_PARAMETER;
-    }
-    status = requireAccess(ref, KEY_QUERY_VALUE);
-    if (status != ERROR_SUCCESS) {
-        return status;
-    }
+    const bool argumentsValid = lpReserved == nullptr && (lpData == nullptr || lpcbData != nullptr);
     reg::Snapshot snapshot;
     const reg::Key* key = nullptr;
-    status = readKey(ref, &snapshot, &key);
+    LSTATUS status = readKey(hKey, argumentsValid, KEY_QUERY_VALUE, &snapshot, &key);
     if (status != ERROR_SUCCESS) {
         return status;
     }
@@ -409,22 +412,12 @@ LSTATUS deleteTree(HKEY hKey, LPCSTR lpSubKey) {
 
 LSTATUS enumKey(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchName, LPDWORD lpReserved,
                 LPSTR lpClass, LPDWORD lpcchClass, PFILETIME lpftLastWriteTime) {
-    reg::KeyRef ref;
-    LSTATUS status = reg::lookupHandle(hKey, &ref);
-    if (status != ERROR_SUCCESS) {
-        return status;
-    }
-    if (lpName == nullptr || lpcchName == nullptr || lpReserved != nullptr ||
-        (lpClass != nullptr && lpcchClass == nullptr)) {
-        return ERROR_INVALID_PARAMETER;
-    }
-    status = requireAccess(ref, KEY_ENUMERATE_SUB_KEYS);
-    if (status != ERROR_SUCCESS) {
-        return status;
-    }
+    const bool argumentsValid = lpName != nullptr && lpcchName != nullptr &&
+                                lpReserved == nullptr &&
+                                (lpClass == nullptr || lpcchClass != nullptr);
     reg::Snapshot snapshot;
     const reg::Key* key = nullptr;
-    status = readKey(ref, &snapshot, &key);
+    LSTATUS status = readKey(hKey, argumentsValid, KEY_ENUMERATE_SUB_KEYS, &snapshot, &key);
     if (status != ERROR_SUCCESS) {
         return status;
     }
@@ -453,22 +446,11 @@ LSTATUS enumKey(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchName, LPDWO
 
 LSTATUS enumValue(HKEY hKey, DWORD dwIndex, LPSTR lpValueName, LPDWORD lpcchValueName,
                   LPDWORD lpReserved, LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData) {
-    reg::KeyRef ref;
-    LSTATUS status = reg::lookupHandle(hKey, &ref);
-    if (status != ERROR_SUCCESS) {
-        return status;
-    }
-    if (lpValueName == nullptr || lpcchValueName == nullptr || lpReserved != nullptr ||
-        (lpData != nullptr && lpcbData == nullptr)) {
-        return ERROR_INVALID_PARAMETER;
-    }
-    status = requireAccess(ref, KEY_QUERY_VALUE);
-    if (status != ERROR_SUCCESS) {
-        return status;
-    }
+    const bool argumentsValid = lpValueName != nullptr && lpcchValueName != nullptr &&
+                                lpReserved == nullptr && (lpData == nullptr || lpcbData != nullptr);
     reg::Snapshot snapshot;
     const reg::Key* key = nullptr;
-    status = readKey(ref, &snapshot, &key);
+    LSTATUS status = readKey(hKey, argumentsValid, KEY_QUERY_VALUE, &snapshot, &key);
     if (status != ERROR_SUCCESS) {
         return status;
     }

@@ -21,8 +21,8 @@ using test::fromHex;
 using test::TempDir;
 using test::textOf;
 
-using Builder = int (*)(std::string_view, std::string_view, std::string_view,
-                        std::span<std::uint8_t>, std::size_t&);
+using Builder = ApiErrorCode (*)(std::string_view, std::string_view, std::string_view,
+                                 std::span<std::uint8_t>, std::size_t&);
 // The builders that take a path.
 constexpr Builder kBuilders[] = {buildSignPacketBinary, buildSignPacketText};
 
