@@ -206,7 +206,7 @@ TEST(SignatureFile, WrittenBesideTheSignedFileElseInTheTemporaryFolder) {
     for (const auto& [signedFile, folder] : cases) {
         Result<SignatureFile> written =
             writeSignatureFile((env.root() / signedFile).string(), "TUlJ");
-        ASSERT_TRUE(written) << signedFile << ": " << written.code();
+        ASSERT_TRUE(written) << signedFile << ": " << written.code().number();
         const path signature(written->path);
         EXPECT_EQ(signature.parent_path(), folder);
         const std::string name = signature.filename().string();
