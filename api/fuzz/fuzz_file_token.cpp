@@ -334,9 +334,9 @@ void nameFile(InputReader& in, Model& model) {
                    content->size());
     model.chosenPath = path;
     model.chosenContent = *content;
-    ResolvedFile resolved;
-    check(resolveFileToken(record->token, FileTokenKeyName::filePath, resolved) == orva::kSuccess &&
-          resolved.path == path && resolved.length == content->size());
+    const Result<ResolvedFile> resolved =
+        resolveFileToken(record->token, FileTokenKeyName::filePath);
+    check(resolved && resolved->path == path && resolved->length == content->size());
 }
 
 // One of the fixture's files, or the signature file written last.
@@ -407,18 +407,18 @@ void resolve(InputReader& in, const Model& model) {
     const FileTokenState& state = fileTokenState();
     const std::optional<FileTokenRecord>& record = byName ? state.signedFile : state.chosenFile;
     const std::string digits = tokenOf(in, record, byName ? state.chosenFile : state.signedFile);
-    ResolvedFile resolved;
-    resolved.path = "untouched";
-    const orva::ApiErrorCode code = resolveFileToken(
-        digits, byName ? FileTokenKeyName::fileName : FileTokenKeyName::filePath, resolved);
+    const Result<ResolvedFile> resolved =
+        resolveFileToken(digits, byName ? FileTokenKeyName::fileName : FileTokenKeyName::filePath);
+    const orva::ApiErrorCode code = resolved.code();
+    // A refusal hands back no file.
     if (!record || digits != record->token) {
-        check(code == orva::kTokenInfoError && resolved.path == "untouched" && !resolved.file);
+        check(code == orva::kTokenInfoError && !resolved);
         return;
     }
     const orva::ApiErrorCode expected = byName ? model.signatureAnswer() : model.chosenAnswer();
-    check(code == expected && (code != orva::kSuccess ||
-                               (resolved.file && resolved.path == (byName ? *model.signaturePath
-                                                                          : *model.chosenPath))));
+    check(code == expected &&
+          (code != orva::kSuccess ||
+           (resolved && resolved->path == (byName ? *model.signaturePath : *model.chosenPath))));
 }
 
 void signFile(InputReader& in, Model& model) {
@@ -528,28 +528,26 @@ void buildWithSalt(InputReader& in) {
     if (fromRecord && in.byte() % 2 == 0) {
         salt = record->salt;
     }
-    FileToken first;
-    const orva::ApiErrorCode code = buildFileToken(mode, path, salt, key, first);
-    if (code != orva::kSuccess) {
-        check(code == orva::kNoFile || code == orva::kOpenFileError);
+    const Result<FileToken> first = buildFileToken(mode, path, salt, key);
+    if (!first) {
+        check(first.code() == orva::kNoFile || first.code() == orva::kOpenFileError);
         return;
     }
-    FileToken again;
-    check(buildFileToken(mode, path, salt, key, again) == orva::kSuccess &&
-          again.text == first.text && again.token == first.token);
+    const Result<FileToken> again = buildFileToken(mode, path, salt, key);
+    check(again && again->text == first->text && again->token == first->token);
     const bool byName = key == FileTokenKeyName::fileName;
     if (isAscii(path)) {
         const std::string name = fs::path(path).filename().string();
-        checkTokenText(FileTokenRecord{first.text, salt, path, first.token, mode},
+        checkTokenText(FileTokenRecord{first->text, salt, path, first->token, mode},
                        byName ? "FILENAME" : "FILEPATH", byName ? name : path,
                        contentOf(path)->size());
     }
     if (fromRecord && salt != record->salt) {
-        check(first.token != record->token);
+        check(first->token != record->token);
     }
     salt[0] ^= 0x80;
-    check(buildFileToken(mode, path, salt, key, again) == orva::kSuccess &&
-          again.token != first.token);
+    const Result<FileToken> salted = buildFileToken(mode, path, salt, key);
+    check(salted && salted->token != first->token);
 }
 
 void setCodePage(InputReader& in) {

@@ -6,6 +6,7 @@
 
 #include <concepts>
 #include <cstdint>
+#include <iosfwd>
 #include <span>
 
 namespace orva {
@@ -29,12 +30,8 @@ class [[nodiscard]] ApiErrorCode {
         return code.number_ == number;
     }
 
-    // Written as its number, by any stream that writes an int.
-    template <class Stream>
-    friend Stream& operator<<(Stream& out, ApiErrorCode code) {
-        out << code.number_;
-        return out;
-    }
+    // Written as its number.
+    friend std::ostream& operator<<(std::ostream& out, ApiErrorCode code);
 
   private:
     std::int32_t number_;

@@ -1,6 +1,7 @@
 #include "orva_result_codes.h"
 
 #include <array>
+#include <ostream>
 
 namespace orva {
 
@@ -81,6 +82,10 @@ constexpr std::int32_t kFirstRetryCode = -206;
 constexpr std::int32_t kLastRetryCode = -201;
 
 }  // namespace
+
+std::ostream& operator<<(std::ostream& out, ApiErrorCode code) {
+    return out << code.number();
+}
 
 std::span<const ResultCodeText> resultCodeTexts() noexcept {
     return kTexts;

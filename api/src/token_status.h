@@ -23,6 +23,7 @@ class [[nodiscard]] MakerStatus {
 
     constexpr bool ok() const noexcept { return word_ == DRV_OK; }
     constexpr bool is(std::uint32_t word) const noexcept { return word_ == word; }
+    constexpr std::uint32_t word() const noexcept { return word_; }
 
     // kSuccess, else the call's own code for any failure.
     constexpr ApiErrorCode checked(ApiErrorCode failure) const noexcept {

@@ -17,6 +17,7 @@
 
 #include "base64_codec.h"
 #include "bound_function_table.h"
+#include "file_token.h"
 #include "file_token_state.h"
 #include "library_lifecycle.h"
 #include "orva/testing/openssl.h"
@@ -172,6 +173,40 @@ TEST_F(FileTokenInside, AFailingAlgorithmLibraryLeavesNothingBehind) {
     }
     // None of this counts as a failed open.
     EXPECT_EQ(fileTokenState().failedOpens, 0u);
+}
+
+// A piece asked for is cut while the file is digested in its 1 MiB blocks:
+// within one, across their ends, at the file's end and past it.
+TEST_F(FileTokenInside, TheExcerptIsCutFromTheBytesDigested) {
+    constexpr std::size_t kBlock = std::size_t{1} << 20;
+    std::string content(2 * kBlock + 100, '\0');
+    for (std::size_t i = 0; i < content.size(); ++i) {
+        content[i] = static_cast<char>(i * 7 + (i >> 16));
+    }
+    env_.writeFile("big.bin", content);
+    const std::string file = (env_.root() / "big.bin").string();
+    const FileTokenSalt salt{};
+    const Result<FileToken> token =
+        buildFileToken(FileTokenMode::chosen, file, salt, FileTokenKeyName::filePath);
+    ASSERT_TRUE(token);
+    fileTokenState().chosenFile = makeFileTokenRecord(*token, salt, file, FileTokenMode::chosen);
+    const std::uint64_t size = content.size();
+    const ExcerptRange cases[] = {
+        {0, 10},        {kBlock - 3, 7}, {kBlock, 5},   {kBlock - 1, kBlock + 2},
+        {size - 2, 10}, {size, 4},       {size + 5, 1},
+    };
+    for (const ExcerptRange& c : cases) {
+        SCOPED_TRACE(c.offset);
+        const Result<ResolvedFile> resolved =
+            resolveFileToken(token->token, FileTokenKeyName::filePath, c);
+        ASSERT_TRUE(resolved);
+        EXPECT_EQ(resolved->length, size);
+        const std::string wanted = c.offset < size ? content.substr(c.offset, c.maxLength) : "";
+        const std::string got(resolved->excerpt.begin(), resolved->excerpt.end());
+        // Compared whole, not printed: a piece may be over a MiB long.
+        EXPECT_EQ(got.size(), wanted.size());
+        EXPECT_TRUE(got == wanted);
+    }
 }
 
 TEST(SignatureFile, AShortWriteLeavesNoFileBehind) {
