@@ -229,12 +229,7 @@ std::optional<Bytes> convertTokenRsaPublicKey(std::span<const std::uint8_t> bloc
     const auto modulus =
         block.subspan(kRsaBlockHeader, block.size() - kRsaBlockHeader - kRsaBlockTrailer);
     const auto exponent = block.last(exponentLength);
-    Bytes der;
-    if (encodeRsaPublicKey(withoutLeadingZeros(modulus), withoutLeadingZeros(exponent), der) !=
-        kDerOk) {
-        return std::nullopt;
-    }
-    return der;
+    return encodeRsaPublicKey(withoutLeadingZeros(modulus), withoutLeadingZeros(exponent));
 }
 
 ApiErrorCode buildCertRequest(const CertRequestItem& item, std::span<const std::uint8_t> publicKey,

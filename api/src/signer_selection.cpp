@@ -73,12 +73,12 @@ Result<SignerChoice> selectMatchingKey(const DeviceSession& session, std::string
             if (signerDn.empty()) {
                 return true;
             }
-            std::string commonName;
-            if (matchDistinguishedName(signerDn, certificateSubject(certificate), commonName) !=
-                kSuccess) {
+            Result<std::string> commonName =
+                matchDistinguishedName(signerDn, certificateSubject(certificate));
+            if (!commonName) {
                 return true;
             }
-            SignerChoice candidate = choiceOf(info, std::move(certificate), std::move(commonName));
+            SignerChoice candidate = choiceOf(info, std::move(certificate), std::move(*commonName));
             if ((info.type == kTypeTextForm || info.type == kTypeBinaryForm) &&
                 keySuitsHash(candidate.keyBits, hashId)) {
                 recorded = std::move(candidate);
@@ -117,14 +117,13 @@ Result<SignerChoice> selectSingleBinaryForm(const DeviceSession& session,
                 }
                 return true;
             }
-            std::string commonName;
-            if (matchDistinguishedName(signerDn, certificateSubject(certificate), commonName) !=
-                    kSuccess ||
-                found) {
+            Result<std::string> commonName =
+                matchDistinguishedName(signerDn, certificateSubject(certificate));
+            if (!commonName || found) {
                 return true;
             }
             // Another type keeps the walk going; a later match replaces it.
-            recorded = choiceOf(info, std::move(certificate), std::move(commonName));
+            recorded = choiceOf(info, std::move(certificate), std::move(*commonName));
             found = binaryForm;
             return true;
         });

@@ -98,12 +98,14 @@ bool isBlank(std::string_view text) noexcept {
 
 // The SignedData around a signature, borrowing the packet. SM3 means an SM2
 // key.
-bool buildSignedData(int hashId, std::span<const std::uint8_t> packet, const Bytes& certificate,
-                     std::span<const std::uint8_t> signature, DerChain& out) {
+[[nodiscard]] std::optional<DerChain> buildSignedData(int hashId,
+                                                      std::span<const std::uint8_t> packet,
+                                                      const Bytes& certificate,
+                                                      std::span<const std::uint8_t> signature) {
     if (hashId == kHashIdSm3) {
-        return buildPkcs7SignedDataSm2(packet, kContentEmbedded, certificate, signature, out);
+        return buildPkcs7SignedDataSm2(packet, kContentEmbedded, certificate, signature);
     }
-    return buildPkcs7SignedDataRsa(packet, kContentEmbedded, certificate, signature, hashId, out);
+    return buildPkcs7SignedDataRsa(packet, kContentEmbedded, certificate, signature, hashId);
 }
 
 // The signer's container and the hash its key can use.
@@ -165,40 +167,35 @@ ApiErrorCode prepareTransaction(const DeviceSession& session, const ChosenSigner
 // its base64 text.
 Result<SizedPacket> buildAndSize(const ChosenSigner& chosen, const Transaction& transaction) {
     SizedPacket sized;
-    std::size_t estimate = 0;
-    if (const ApiErrorCode code =
-            estimateSignPacketSize(transaction.xml.size(), transaction.display.size(),
-                                   *transaction.attachedFile, estimate);
-        code != kSuccess) {
-        return code;
+    const Result<std::size_t> estimate = estimateSignPacketSize(
+        transaction.xml.size(), transaction.display.size(), *transaction.attachedFile);
+    if (!estimate) {
+        return estimate.code();
     }
     Bytes& packet = sized.packet;
-    packet.resize(estimate);
+    packet.resize(*estimate);
 
     // The builders stop at the room they are given, so a file that grew since
     // the estimate fails cleanly.
     const std::string_view xmlText(reinterpret_cast<const char*>(transaction.xml.data()),
                                    transaction.xml.size());
-    std::size_t packetLength = 0;
-    ApiErrorCode built = kSuccess;
-    if (chosen.signer.packetForm == kPacketFormBinary) {
-        built = buildSignPacketBinary(xmlText, transaction.display, *transaction.attachedFile,
-                                      packet, packetLength);
-    } else if (chosen.signer.packetForm == kPacketFormText) {
-        built = buildSignPacketText(xmlText, transaction.display, *transaction.attachedFile, packet,
-                                    packetLength);
-    } else {
+    const bool binary = chosen.signer.packetForm == kPacketFormBinary;
+    if (!binary && chosen.signer.packetForm != kPacketFormText) {
         return kNoMatchCertificate;
     }
-    if (built != kSuccess) {
-        return built;
+    const Result<std::size_t> packetLength =
+        binary
+            ? buildSignPacketBinary(xmlText, transaction.display, *transaction.attachedFile, packet)
+            : buildSignPacketText(xmlText, transaction.display, *transaction.attachedFile, packet);
+    if (!packetLength) {
+        return packetLength.code();
     }
     // A file checked before the call must not have been written to since: its
     // bytes are in the packet now.
     if (!transaction.attachedFile->unchanged()) {
         return kTokenInfoError;
     }
-    packet.resize(packetLength);
+    packet.resize(*packetLength);
     if (packet.size() > std::numeric_limits<std::uint32_t>::max()) {
         return kTlvEncodeError;
     }
@@ -206,20 +203,22 @@ Result<SizedPacket> buildAndSize(const ChosenSigner& chosen, const Transaction& 
     // SM2: the largest any signature can give (r and s with the high bit set),
     // so the size can never fall short after the button. RSA: a signature is
     // exactly the modulus long.
-    bool fits = false;
+    std::optional<std::size_t> signedDataSize;
     if (chosen.hashId == kHashIdSm3) {
-        fits = pkcs7SignedDataSm2SizeBound(packet, chosen.signer.certificate, sized.signedDataSize);
+        signedDataSize = pkcs7SignedDataSm2SizeBound(packet, chosen.signer.certificate);
     } else {
         const Bytes modulusLong(static_cast<std::size_t>(std::max(chosen.signer.keyBits, 0) / 8),
                                 0);
-        DerChain signedData;
-        fits = buildSignedData(chosen.hashId, packet, chosen.signer.certificate, modulusLong,
-                               signedData);
-        sized.signedDataSize = signedData.size();
+        const std::optional<DerChain> signedData =
+            buildSignedData(chosen.hashId, packet, chosen.signer.certificate, modulusLong);
+        if (signedData) {
+            signedDataSize = signedData->size();
+        }
     }
-    if (!fits) {
+    if (!signedDataSize) {
         return kCreateP7Failed;
     }
+    sized.signedDataSize = *signedDataSize;
 
     // The base64 text, with its NUL, must fit the caller's int.
     sized.base64Length = base64EncodedLength(sized.signedDataSize);
@@ -288,12 +287,13 @@ Result<DerChain> signPacket(const DeviceSession& session, const Transaction& tra
 
     // The SignedData goes out as base64 piece by piece, around the packet it
     // borrows: a large attachment's DER is never held beside it.
-    DerChain signedData;
-    if (!buildSignedData(chosen.hashId, sized.packet, chosen.signer.certificate,
-                         std::span(signature.bytes.data(), signature.length), signedData)) {
+    std::optional<DerChain> signedData =
+        buildSignedData(chosen.hashId, sized.packet, chosen.signer.certificate,
+                        std::span(signature.bytes.data(), signature.length));
+    if (!signedData) {
         return kCreateP7Failed;
     }
-    return signedData;
+    return std::move(*signedData);
 }
 
 // The room the SignedData's base64 text takes with its NUL.
@@ -308,11 +308,11 @@ Result<std::size_t> writeSignedText(const DerChain& signedData, char* out, std::
     if (textLength >= room) {
         return kBufferTooSmall;
     }
-    std::size_t written = 0;
-    if (!signedData.writeBase64To(std::span(out, textLength), written)) {
+    const std::optional<std::size_t> written = signedData.writeBase64To(std::span(out, textLength));
+    if (!written) {
         return kCreateP7Failed;
     }
-    return written;
+    return *written;
 }
 
 // The checks before the key is opened, in their order.
