@@ -124,9 +124,11 @@ Result<CertRequestItem> parseItem(std::string_view text) {
     if (!hash) {
         return kInvalidParameter;
     }
-    if (!hashNameToId(hash->value, item.hashId)) {
+    const std::optional<int> hashId = hashNameToId(hash->value);
+    if (!hashId) {
         return kHashTypeError;
     }
+    item.hashId = *hashId;
 
     const std::optional<Field> keyType = takeField(rest, "KEYTYPE(", hash->close);
     if (!keyType) {

@@ -39,25 +39,24 @@ SignerChoice choiceOf(const DRV_CONTAINER_INFO& info, Bytes certificate, std::st
 // key and its certificate, until visit answers false. False when the walk's
 // first step fails.
 template <class Visit>
-bool visitSigningContainers(void* device, Visit visit) {
-    ContainerWalk walk(device);
+[[nodiscard]] bool visitSigningContainers(const DeviceSession& session, Visit visit) {
+    ContainerWalk walk(session);
     const MakerStatus first = walk.next();
     if (!first.ok()) {
         return false;
     }
     for (MakerStatus step = first; step.ok(); step = walk.next()) {
-        DRV_CONTAINER_INFO info{};
         // A container whose information does not read holds nothing to sign with.
-        if (readContainerInfo(device, walk.index(), info) != DRV_OK || info.signKeyPresent == 0 ||
-            info.signCertPresent == 0) {
+        const std::optional<DRV_CONTAINER_INFO> info = readContainerInfo(session, walk.index());
+        if (!info || info->signKeyPresent == 0 || info->signCertPresent == 0) {
             continue;
         }
-        Bytes certificate;
-        if (readContainerCertificate(device, walk.index(), DRV_FILE_SIGN_CERT, certificate) !=
-            DRV_OK) {
+        std::optional<Bytes> certificate =
+            readContainerCertificate(session, walk.index(), DRV_FILE_SIGN_CERT);
+        if (!certificate) {
             continue;
         }
-        if (!visit(info, std::move(certificate))) {
+        if (!visit(*info, std::move(*certificate))) {
             break;
         }
     }
@@ -66,11 +65,11 @@ bool visitSigningContainers(void* device, Visit visit) {
 
 // The first container of type 2 or 3 whose subject matches the signer's name
 // and whose key suits the hash.
-ApiErrorCode selectMatchingKey(void* device, std::string_view signerDn, int hashId,
-                               SignerChoice& choice) {
+Result<SignerChoice> selectMatchingKey(const DeviceSession& session, std::string_view signerDn,
+                                       int hashId) {
     std::optional<SignerChoice> recorded;
     const bool walked =
-        visitSigningContainers(device, [&](const DRV_CONTAINER_INFO& info, Bytes certificate) {
+        visitSigningContainers(session, [&](const DRV_CONTAINER_INFO& info, Bytes certificate) {
             if (signerDn.empty()) {
                 return true;
             }
@@ -90,17 +89,17 @@ ApiErrorCode selectMatchingKey(void* device, std::string_view signerDn, int hash
     if (!walked || !recorded) {
         return kNoMatchCertificate;
     }
-    choice = std::move(*recorded);
-    return kSuccess;
+    return std::move(*recorded);
 }
 
 // Exactly one container of type 3 may exist, so every container is walked.
-ApiErrorCode selectSingleBinaryForm(void* device, std::string_view signerDn, SignerChoice& choice) {
+Result<SignerChoice> selectSingleBinaryForm(const DeviceSession& session,
+                                            std::string_view signerDn) {
     std::optional<SignerChoice> recorded;
     bool found = false;
     std::size_t binaryFormCount = 0;
     const bool walked =
-        visitSigningContainers(device, [&](const DRV_CONTAINER_INFO& info, Bytes certificate) {
+        visitSigningContainers(session, [&](const DRV_CONTAINER_INFO& info, Bytes certificate) {
             const bool binaryForm = info.type == kTypeBinaryForm;
             if (binaryForm) {
                 ++binaryFormCount;
@@ -134,17 +133,16 @@ ApiErrorCode selectSingleBinaryForm(void* device, std::string_view signerDn, Sig
     if (binaryFormCount != 1) {
         return kTooManyCertificates;
     }
-    choice = std::move(*recorded);
-    return kSuccess;
+    return std::move(*recorded);
 }
 
 }  // namespace
 
-ApiErrorCode selectSigner(void* device, std::string_view signerDn, int hashId,
-                          SignerSelector selector, SignerChoice& choice) {
+Result<SignerChoice> selectSigner(const DeviceSession& session, std::string_view signerDn,
+                                  int hashId, SignerSelector selector) {
     return selector == SignerSelector::singleBinaryForm
-               ? selectSingleBinaryForm(device, signerDn, choice)
-               : selectMatchingKey(device, signerDn, hashId, choice);
+               ? selectSingleBinaryForm(session, signerDn)
+               : selectMatchingKey(session, signerDn, hashId);
 }
 
 }  // namespace orva::api

@@ -52,21 +52,20 @@ extern "C" int QZAPI_GMUsbKeySignFileExt(const char* signerDn, const char* hashN
         AttachedFile signedFile(signedPath, std::move(resolved->file));
         // Inside the key's session: the signature file, and its record.
         const FileModeTail writeSignature = [&](std::string_view signature) {
-            std::string signaturePath;
-            std::optional<RegularFile> written;
-            if (const orva::ApiErrorCode code =
-                    writeSignatureFile(signedPath, signature, signaturePath, written);
-                code != orva::kSuccess) {
-                return code;
+            Result<SignatureFile> written = writeSignatureFile(signedPath, signature);
+            if (!written) {
+                return written.code();
             }
+            const std::string& signaturePath = written->path;
             const std::optional<FileTokenSalt> salt = drawFileTokenSalt();
             if (!salt) {
                 return orva::kOperationFailed;
             }
             // Of the bytes written, read back through the descriptor they
             // were written through.
-            const Result<FileToken> signatureToken = buildFileToken(
-                FileTokenMode::chosen, signaturePath, *written, *salt, FileTokenKeyName::fileName);
+            const Result<FileToken> signatureToken =
+                buildFileToken(FileTokenMode::chosen, signaturePath, written->file, *salt,
+                               FileTokenKeyName::fileName);
             if (!signatureToken) {
                 return signatureToken.code();
             }

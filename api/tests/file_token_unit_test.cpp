@@ -24,6 +24,7 @@
 #include "orva_api.h"
 #include "orva_result_codes.h"
 #include "signature_file.h"
+#include "signer_cn.h"
 #include "signing_support.h"
 #include "win32/module.h"
 
@@ -217,16 +218,44 @@ TEST(SignatureFile, AShortWriteLeavesNoFileBehind) {
     struct rlimit small = saved;
     small.rlim_cur = 100;
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-    std::string written;
-    std::optional<RegularFile> file;
-    const ApiErrorCode code =
-        writeSignatureFile((env.root() / "a.txt").string(), std::string(1000, 'M'), written, file);
+    const Result<SignatureFile> written =
+        writeSignatureFile((env.root() / "a.txt").string(), std::string(1000, 'M'));
     setrlimit(RLIMIT_FSIZE, &saved);
     signal(SIGXFSZ, oldHandler);
-    EXPECT_EQ(code, kWriteFileError);
-    EXPECT_FALSE(file);
+    EXPECT_EQ(written.code(), kWriteFileError);
+    EXPECT_FALSE(written);
     for (const auto& entry : test::fs::directory_iterator(env.root())) {
         EXPECT_NE(entry.path().extension(), ".sig") << entry.path();
+    }
+}
+
+// Named after the signer, beside the signed file or, where that folder is
+// missing, in the temporary one; what comes back reads the text written even
+// once the path leads elsewhere.
+TEST(SignatureFile, WrittenBesideTheSignedFileElseInTheTemporaryFolder) {
+    test::TestEnvironment env;
+    test::fs::create_directories(env.root() / "tmp");
+    setSignerCn("Zhang/San");
+    const std::pair<const char*, path> cases[] = {{"a.txt", env.root()},
+                                                  {"missing/a.txt", env.root() / "tmp"}};
+    for (const auto& [signedFile, folder] : cases) {
+        Result<SignatureFile> written =
+            writeSignatureFile((env.root() / signedFile).string(), "TUlJ");
+        ASSERT_TRUE(written) << signedFile << ": " << written.code().number();
+        const path signature(written->path);
+        EXPECT_EQ(signature.parent_path(), folder);
+        const std::string name = signature.filename().string();
+        EXPECT_EQ(name.rfind("Zhang_San.", 0), 0u) << name;
+        EXPECT_EQ(name.size(), std::string_view("Zhang_San.YYYYMMDDhhmm.123456.sig").size())
+            << name;
+        EXPECT_EQ(test::readText(signature), "TUlJ");
+        test::fs::remove(signature);
+        env.writeFile(signature.lexically_relative(env.root()), "other");
+        EXPECT_EQ(written->file.readAll(), Bytes({'T', 'U', 'l', 'J'}));
+    }
+    for (const auto& [signedFile, text] : {std::pair<std::string, std::string_view>{"", "TUlJ"},
+                                           {(env.root() / "a.txt").string(), ""}}) {
+        EXPECT_EQ(writeSignatureFile(signedFile, text).code(), kNoFile) << signedFile;
     }
 }
 

@@ -53,15 +53,12 @@ TEST(HashName, OnlyTheExactNamesAreKnown) {
                                                  {"SHA512", kHashIdSha512},
                                                  {"SM3", kHashIdSm3}};
     for (const auto& [name, expected] : known) {
-        int id = 0;
-        EXPECT_TRUE(hashNameToId(name, id)) << name;
-        EXPECT_EQ(id, expected);
+        EXPECT_EQ(hashNameToId(name), expected) << name;
     }
     for (const char* name : {"sha1", "Sm3", "SHA-1", "SHA1 ", "MD5", ""}) {
-        int id = -1;
-        EXPECT_FALSE(hashNameToId(name, id)) << name;
-        EXPECT_EQ(id, -1);
+        EXPECT_EQ(hashNameToId(name), std::nullopt) << name;
     }
+    EXPECT_EQ(hashNameToId(std::string_view("SM3\0", 4)), std::nullopt);
 }
 
 TEST(DistinguishedName, TheCommonNameOfAMatchComesBack) {
