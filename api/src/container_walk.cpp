@@ -19,8 +19,8 @@ MakerStatus ContainerWalk::next() noexcept {
     index_ = 0;
     const std::uint32_t which = first_ ? 1 : 0;
     first_ = false;
-    const MakerStatus status{
-        boundFunctions().dravik.QZEnumContainer(device_, 0, which, &index_, name_.data())};
+    const MakerStatus status =
+        session_.call(&DravikApi::QZEnumContainer, 0, which, &index_, name_.data());
     if (!status.ok()) {
         return status;
     }
@@ -62,33 +62,6 @@ std::optional<Bytes> readContainerCertificate(const DeviceSession& session, std:
     }
     der.resize(length);
     return der;
-}
-
-std::uint32_t readContainerInfo(void* device, std::uint32_t index,
-                                DRV_CONTAINER_INFO& info) noexcept {
-    info = DRV_CONTAINER_INFO{};
-    return boundFunctions().dravik.QZGetContainerInfo(device, index, &info);
-}
-
-std::uint32_t readContainerCertificate(void* device, std::uint32_t index, std::uint32_t fileId,
-                                       std::vector<std::uint8_t>& der) {
-    der.clear();
-    if (index > kMaxEightBitIndex) {
-        return DRV_E_NOT_FOUND;
-    }
-    std::vector<std::uint8_t> buffer(kCertificateRoom, 0);
-    std::uint32_t length = kCertificateRoom;
-    const std::uint32_t status = boundFunctions().dravik.QZReadFileFromContainer(
-        device, static_cast<std::uint8_t>(index), fileId, buffer.data(), &length);
-    if (status != DRV_OK) {
-        return status;
-    }
-    if (length > kCertificateRoom) {
-        return DRV_E_BUFFER_TOO_SMALL;
-    }
-    buffer.resize(length);
-    der = std::move(buffer);
-    return DRV_OK;
 }
 
 }  // namespace orva::api

@@ -27,9 +27,7 @@ inline constexpr std::uint32_t kCertificateRoom = 4096;
 // ever, while a full key still ends its walk as usual.
 class ContainerWalk {
   public:
-    explicit ContainerWalk(const DeviceSession& session) noexcept : device_(session.device()) {}
-    // Transitional: until every walker holds a session.
-    explicit ContainerWalk(void* device) noexcept : device_(device) {}
+    explicit ContainerWalk(const DeviceSession& session) noexcept : session_(session) {}
 
     MakerStatus next() noexcept;
 
@@ -38,7 +36,7 @@ class ContainerWalk {
     std::string_view name() const noexcept;
 
   private:
-    void* device_;
+    const DeviceSession& session_;
     bool first_ = true;
     std::uint32_t delivered_ = 0;
     std::uint32_t index_ = 0;
@@ -48,25 +46,15 @@ class ContainerWalk {
 };
 
 // A container's record; nothing when it cannot be read.
-std::optional<DRV_CONTAINER_INFO> readContainerInfo(const DeviceSession& session,
-                                                    std::uint32_t index) noexcept;
+[[nodiscard]] std::optional<DRV_CONTAINER_INFO> readContainerInfo(const DeviceSession& session,
+                                                                  std::uint32_t index) noexcept;
 
 // A certificate file (DRV_FILE_SIGN_CERT or DRV_FILE_EXCH_CERT) of a container,
 // read into 4096 bytes; nothing when it cannot be read. The token manager names
 // the container in 8 bits, so an index above 255 would read another
 // container's file: it is refused, as is a length answered beyond the room.
-std::optional<Bytes> readContainerCertificate(const DeviceSession& session, std::uint32_t index,
-                                              std::uint32_t fileId);
-
-// QZGetContainerInfo into a zeroed record, so that a failed read selects nothing.
-std::uint32_t readContainerInfo(void* device, std::uint32_t index,
-                                DRV_CONTAINER_INFO& info) noexcept;
-
-// A certificate file (DRV_FILE_SIGN_CERT or DRV_FILE_EXCH_CERT) of a container,
-// read into 4096 bytes. The token manager names the container in 8 bits, so an
-// index above 255 would read another container's file: it is refused
-// (DRV_E_NOT_FOUND), as is a length answered beyond the room.
-std::uint32_t readContainerCertificate(void* device, std::uint32_t index, std::uint32_t fileId,
-                                       std::vector<std::uint8_t>& der);
+[[nodiscard]] std::optional<Bytes> readContainerCertificate(const DeviceSession& session,
+                                                            std::uint32_t index,
+                                                            std::uint32_t fileId);
 
 }  // namespace orva::api

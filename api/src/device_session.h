@@ -31,9 +31,6 @@ class DeviceSession {
     // whatever was obtained is closed again.
     ApiErrorCode open(Authentication authentication = Authentication::external) noexcept;
 
-    // The device handle for the maker's calls; null unless open succeeded.
-    void* device() const noexcept { return device_; }
-
     // Calls a bound Dravik function on this session's key, which it passes
     // first: every call that reaches a key goes through here.
     template <class... Params, class... Args>

@@ -50,10 +50,4 @@ ApiErrorCode verifyPinOnKey(const DeviceSession& session, ApiErrorCode defaultCo
         .mapped(defaultCode);
 }
 
-ApiErrorCode verifyPinOnKey(void* device, ApiErrorCode defaultCode) noexcept {
-    return mapTokenStatus(
-        boundFunctions().dravik.QZVerifyPIN(device, DRV_PIN_USER, nullptr, 0, nullptr, 0),
-        defaultCode);
-}
-
 }  // namespace orva::api

@@ -40,6 +40,5 @@ class [[nodiscard]] MakerStatus {
 
 // The key asks its user for the PIN (none is passed); the answer mapped.
 ApiErrorCode verifyPinOnKey(const DeviceSession& session, ApiErrorCode defaultCode) noexcept;
-ApiErrorCode verifyPinOnKey(void* device, ApiErrorCode defaultCode) noexcept;
 
 }  // namespace orva::api
