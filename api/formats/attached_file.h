@@ -27,7 +27,7 @@ class AttachedFile {
     const RegularFile* file();
 
     // False for a checked file that was written to since it was opened.
-    bool unchanged() const noexcept;
+    [[nodiscard]] bool unchanged() const noexcept;
 
   private:
     std::string path_;

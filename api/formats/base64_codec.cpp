@@ -28,7 +28,7 @@ constexpr std::array<std::uint8_t, 256> makeDecodeTable() {
 
 constexpr std::array<std::uint8_t, 256> kDecodeTable = makeDecodeTable();
 
-std::optional<std::size_t> encodedLength(std::size_t n) noexcept {
+[[nodiscard]] std::optional<std::size_t> encodedLength(std::size_t n) noexcept {
     const std::size_t groups = n / 3 + (n % 3 != 0 ? 1 : 0);
     if (groups > std::numeric_limits<std::size_t>::max() / 4) {
         return std::nullopt;
@@ -64,21 +64,20 @@ std::size_t base64EncodedLength(std::size_t n) {
     return *length;
 }
 
-int base64Encode(std::span<const std::uint8_t> bytes, std::span<char> out,
-                 std::size_t& length) noexcept {
+std::optional<std::size_t> base64Encode(std::span<const std::uint8_t> bytes,
+                                        std::span<char> out) noexcept {
     // Nothing to encode: an empty text (the output is not looked at).
     if (bytes.empty()) {
-        length = 0;
-        return kBase64Ok;
+        return 0;
     }
     // Needed size, capacity.
     const auto needed = encodedLength(bytes.size());
     if (!needed || out.size() < *needed) {
-        return kBase64Failed;
+        return std::nullopt;
     }
     Base64Writer writer(out);
     writer.write(bytes);
-    return writer.finish(length) ? kBase64Ok : kBase64Failed;
+    return writer.finish();
 }
 
 void Base64Writer::write(std::span<const std::uint8_t> bytes) noexcept {
@@ -117,16 +116,18 @@ void Base64Writer::write(std::span<const std::uint8_t> bytes) noexcept {
     }
 }
 
-bool Base64Writer::finish(std::size_t& length) noexcept {
+std::optional<std::size_t> Base64Writer::finish() noexcept {
     if (heldCount_ != 0 && !overflowed_) {
-        putGroup(groupOf(held_.data(), heldCount_), heldCount_);
+        const bool put = putGroup(groupOf(held_.data(), heldCount_), heldCount_);
         heldCount_ = 0;
+        if (!put) {
+            return std::nullopt;
+        }
     }
     if (overflowed_) {
-        return false;
+        return std::nullopt;
     }
-    length = at_;
-    return true;
+    return at_;
 }
 
 bool Base64Writer::putGroup(std::uint32_t group, std::size_t bytes) noexcept {
@@ -141,23 +142,21 @@ bool Base64Writer::putGroup(std::uint32_t group, std::size_t bytes) noexcept {
 
 std::string base64Encode(std::span<const std::uint8_t> bytes) {
     std::string text(base64EncodedLength(bytes.size()), '\0');
-    std::size_t length = 0;
-    if (base64Encode(bytes, text, length) != kBase64Ok) {
+    if (!base64Encode(bytes, text)) {
         throw std::logic_error("base64 encoder refused its own size");
     }
     return text;
 }
 
-int base64DecodedLength(std::string_view text, std::size_t& length) noexcept {
+std::optional<std::size_t> base64DecodedLength(std::string_view text) noexcept {
     const std::size_t n = text.size();
     // Whole groups of four only, tested before anything else.
     if (n % 4 != 0) {
-        return kBase64Failed;
+        return std::nullopt;
     }
     // An empty text decodes to nothing.
     if (n == 0) {
-        length = 0;
-        return kBase64Ok;
+        return 0;
     }
     // Padding only at the end; the search stays inside the text, which need
     // not be terminated.
@@ -165,26 +164,27 @@ int base64DecodedLength(std::string_view text, std::size_t& length) noexcept {
     if (const void* pad = std::memchr(text.data(), kPad, n); pad != nullptr) {
         const auto at = static_cast<std::size_t>(static_cast<const char*>(pad) - text.data());
         if (at < n - 2 || (at == n - 2 && text[n - 1] != kPad)) {
-            return kBase64Failed;
+            return std::nullopt;
         }
         padding = n - at;
     }
     // A character outside the alphabet would decode to garbage: refused.
     for (std::size_t i = 0; i < n - padding; ++i) {
         if (sextet(text[i]) == kNotInAlphabet) {
-            return kBase64Failed;
+            return std::nullopt;
         }
     }
     // Decoded size.
-    length = n / 4 * 3 - padding;
-    return kBase64Ok;
+    return n / 4 * 3 - padding;
 }
 
-int base64Decode(std::string_view text, std::span<std::uint8_t> out, std::size_t& length) noexcept {
-    std::size_t decoded = 0;
-    if (base64DecodedLength(text, decoded) != kBase64Ok || out.size() < decoded) {
-        return kBase64Failed;
+std::optional<std::size_t> base64Decode(std::string_view text,
+                                        std::span<std::uint8_t> out) noexcept {
+    const std::optional<std::size_t> size = base64DecodedLength(text);
+    if (!size || out.size() < *size) {
+        return std::nullopt;
     }
+    const std::size_t decoded = *size;
     // Full groups of three bytes; the last group gives as many bytes as its
     // padding leaves.
     std::size_t at = 0;
@@ -201,17 +201,16 @@ int base64Decode(std::string_view text, std::span<std::uint8_t> out, std::size_t
             out[at++] = static_cast<std::uint8_t>(group);
         }
     }
-    length = decoded;
-    return kBase64Ok;
+    return decoded;
 }
 
 std::optional<Bytes> base64Decode(std::string_view text) {
-    std::size_t size = 0;
-    if (base64DecodedLength(text, size) != kBase64Ok) {
+    const std::optional<std::size_t> size = base64DecodedLength(text);
+    if (!size) {
         return std::nullopt;
     }
-    Bytes bytes(size);
-    if (base64Decode(text, bytes, size) != kBase64Ok) {
+    Bytes bytes(*size);
+    if (!base64Decode(text, bytes)) {
         return std::nullopt;
     }
     return bytes;

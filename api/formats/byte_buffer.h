@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <initializer_list>
+#include <optional>
 #include <vector>
 
 #include "orva/bytes.h"
@@ -14,16 +15,16 @@ namespace orva::api {
 
 using orva::Bytes;
 
-// sum := the sum of the terms; false (sum unchanged) when it would not fit.
-inline bool checkedSum(std::initializer_list<std::size_t> terms, std::size_t& sum) noexcept {
+// The sum of the terms; none when it would not fit.
+[[nodiscard]] inline std::optional<std::size_t> checkedSum(
+    std::initializer_list<std::size_t> terms) noexcept {
     std::size_t total = 0;
     for (const std::size_t term : terms) {
         if (__builtin_add_overflow(total, term, &total)) {
-            return false;
+            return std::nullopt;
         }
     }
-    sum = total;
-    return true;
+    return total;
 }
 
 }  // namespace orva::api

@@ -16,17 +16,17 @@ constexpr std::uint8_t kLongFormFlag = 0x80;
 constexpr std::size_t kLongestLengthBytes = 3;  // what the readers accept: 0x81 to 0x83
 constexpr std::uint8_t kHighBit = 0x80;
 
-int readDerElement(std::uint8_t tag, std::span<const std::uint8_t> in,
-                   DerElement& element) noexcept {
+[[nodiscard]] std::optional<DerElement> readDerElement(std::uint8_t tag,
+                                                       std::span<const std::uint8_t> in) noexcept {
     if (in.size() < 2 || in[0] != tag) {
-        return kDerReadFailed;
+        return std::nullopt;
     }
     std::size_t header = 2;
     std::size_t length = in[1];
     if ((in[1] & kLongFormFlag) != 0) {
         const std::size_t count = in[1] & 0x7F;
         if (count == 0 || count > kLongestLengthBytes || in.size() < 2 + count) {
-            return kDerReadFailed;
+            return std::nullopt;
         }
         length = 0;
         for (std::size_t i = 0; i < count; ++i) {
@@ -35,28 +35,34 @@ int readDerElement(std::uint8_t tag, std::span<const std::uint8_t> in,
         header += count;
     }
     if (in.size() - header < length) {
-        return kDerReadFailed;
+        return std::nullopt;
     }
+    DerElement element;
     element.tlv = in.first(header + length);
     element.content = element.tlv.subspan(header);
-    return kDerReadOk;
+    return element;
 }
 
 // 02 or 30, length, value: the shared body of the INTEGER and SEQUENCE writers.
-int encodeLimited(std::uint8_t tag, std::span<const std::uint8_t> value, Bytes& out) noexcept {
+[[nodiscard]] std::optional<Bytes> encodeLimited(std::uint8_t tag,
+                                                 std::span<const std::uint8_t> value) {
     if (value.size() >= kDerIntegerValueLimit) {
-        return kDerTooLong;
+        return std::nullopt;
     }
-    try {
-        Bytes encoded;
-        encoded.reserve(derHeaderSize(value.size()) + value.size());
-        if (!encodeDerValue(tag, value, encoded)) {
-            return kDerTooLong;
-        }
-        out = std::move(encoded);
-        return kDerOk;
-    } catch (const std::bad_alloc&) {
-        return kDerNoMemory;
+    return encodeDerValue(tag, value);
+}
+
+// Appends the DER length of a value the caller has checked against
+// kDerLengthLimit.
+void appendDerLength(std::size_t length, Bytes& out) {
+    if (length < kShortFormLimit) {
+        out.push_back(static_cast<std::uint8_t>(length));
+        return;
+    }
+    const std::size_t count = derHeaderSize(length) - 2;
+    out.push_back(static_cast<std::uint8_t>(kLongFormFlag | count));
+    for (std::size_t i = count; i-- > 0;) {
+        out.push_back(static_cast<std::uint8_t>(length >> (8 * i)));
     }
 }
 
@@ -73,52 +79,49 @@ std::size_t derHeaderSize(std::size_t length) noexcept {
     return header + 1;
 }
 
-bool encodeDerLength(std::size_t length, Bytes& out) {
-    if (length < kShortFormLimit) {
-        out.push_back(static_cast<std::uint8_t>(length));
-        return true;
-    }
+std::optional<Bytes> encodeDerLength(std::size_t length) {
     if (length > kDerLengthLimit) {
-        return false;
+        return std::nullopt;
     }
-    const std::size_t count = derHeaderSize(length) - 2;
-    out.push_back(static_cast<std::uint8_t>(kLongFormFlag | count));
-    for (std::size_t i = count; i-- > 0;) {
-        out.push_back(static_cast<std::uint8_t>(length >> (8 * i)));
-    }
-    return true;
+    Bytes out;
+    appendDerLength(length, out);
+    return out;
 }
 
-bool encodeDerValue(std::uint8_t tag, std::span<const std::uint8_t> value, Bytes& out) {
+std::optional<Bytes> encodeDerValue(std::uint8_t tag, std::span<const std::uint8_t> value) {
     if (value.size() > kDerLengthLimit) {
-        return false;
+        return std::nullopt;
     }
+    Bytes out;
+    out.reserve(derHeaderSize(value.size()) + value.size());
     out.push_back(tag);
-    encodeDerLength(value.size(), out);
+    appendDerLength(value.size(), out);
     out.insert(out.end(), value.begin(), value.end());
-    return true;
+    return out;
 }
 
-int encodeDerInteger(std::span<const std::uint8_t> value, Bytes& out) noexcept {
-    return encodeLimited(kDerTagInteger, value, out);
+std::optional<Bytes> encodeDerInteger(std::span<const std::uint8_t> value) {
+    return encodeLimited(kDerTagInteger, value);
 }
 
-int encodeDerSequence(std::span<const std::uint8_t> value, Bytes& out) noexcept {
-    return encodeLimited(kDerTagSequence, value, out);
+std::optional<Bytes> encodeDerSequence(std::span<const std::uint8_t> value) {
+    return encodeLimited(kDerTagSequence, value);
 }
 
-int readDerInteger(std::span<const std::uint8_t> in, DerElement& element) noexcept {
-    return readDerElement(kDerTagInteger, in, element);
+std::optional<DerElement> readDerInteger(std::span<const std::uint8_t> in) noexcept {
+    return readDerElement(kDerTagInteger, in);
 }
 
-int readDerSequence(std::span<const std::uint8_t> in, DerElement& element) noexcept {
-    return readDerElement(kDerTagSequence, in, element);
+std::optional<DerElement> readDerSequence(std::span<const std::uint8_t> in) noexcept {
+    return readDerElement(kDerTagSequence, in);
 }
 
 void DerChain::grow(std::size_t n) {
-    if (!checkedSum({size_, n}, size_)) {
+    const std::optional<std::size_t> size = checkedSum({size_, n});
+    if (!size) {
         throw std::length_error("DER encoding too long");
     }
+    size_ = *size;
 }
 
 void DerChain::append(Bytes owned) {
@@ -151,51 +154,56 @@ void DerChain::prepend(Bytes owned) {
     grow(n);
 }
 
-bool DerChain::wrap(std::uint8_t tag) {
+ApiErrorCode DerChain::wrap(std::uint8_t tag) {
     if (size_ > kDerLengthLimit) {
-        return false;
+        return kDerEncodeError;
     }
-    Bytes header{tag};
-    encodeDerLength(size_, header);
+    Bytes header;
+    header.reserve(derHeaderSize(size_));
+    header.push_back(tag);
+    appendDerLength(size_, header);
     prepend(std::move(header));
-    return true;
+    return kSuccess;
 }
 
-bool DerChain::writeTo(std::span<std::uint8_t> out) const noexcept {
+ApiErrorCode DerChain::writeTo(std::span<std::uint8_t> out) const noexcept {
     if (out.size() < size_) {
-        return false;
+        return kBufferTooSmall;
     }
-    auto at = out.begin();
+    copyTo(out.data());
+    return kSuccess;
+}
+
+void DerChain::copyTo(std::uint8_t* at) const noexcept {
     for (const Piece& piece : pieces_) {
         const auto bytes = piece.bytes();
         at = std::copy(bytes.begin(), bytes.end(), at);
     }
-    return true;
 }
 
 Bytes DerChain::toBytes() const {
     Bytes bytes(size_);
-    writeTo(bytes);
+    copyTo(bytes.data());
     return bytes;
 }
 
-bool DerChain::writeBase64To(std::span<char> out, std::size_t& length) const noexcept {
+std::optional<std::size_t> DerChain::writeBase64To(std::span<char> out) const noexcept {
     // Room for every group of three, the last one padded.
     const std::size_t groups = size_ / 3 + (size_ % 3 != 0 ? 1 : 0);
     if (out.size() / 4 < groups) {
-        return false;
+        return std::nullopt;
     }
     Base64Writer writer(out);
     for (const Piece& piece : pieces_) {
         writer.write(piece.bytes());
     }
-    return writer.finish(length);
+    return writer.finish();
 }
 
-int encodeRsaPublicKey(std::span<const std::uint8_t> modulus,
-                       std::span<const std::uint8_t> exponent, Bytes& out) noexcept {
+std::optional<Bytes> encodeRsaPublicKey(std::span<const std::uint8_t> modulus,
+                                        std::span<const std::uint8_t> exponent) noexcept {
     if (modulus.empty() || exponent.empty()) {
-        return kDerTooLong;
+        return std::nullopt;
     }
     try {
         // A zero byte in front of a value that would read as negative.
@@ -209,22 +217,20 @@ int encodeRsaPublicKey(std::span<const std::uint8_t> modulus,
             return bytes;
         };
         // INTEGER, INTEGER, and the SEQUENCE around them.
-        Bytes n;
-        Bytes e;
-        if (encodeDerInteger(unsignedValue(modulus), n) != kDerOk ||
-            encodeDerInteger(unsignedValue(exponent), e) != kDerOk) {
-            return kDerTooLong;
+        std::optional<Bytes> integers = encodeDerInteger(unsignedValue(modulus));
+        if (!integers) {
+            return std::nullopt;
         }
-        n.insert(n.end(), e.begin(), e.end());
-        Bytes sequence;
-        if (encodeDerSequence(n, sequence) != kDerOk) {
-            return kDerTooLong;
+        const std::optional<Bytes> e = encodeDerInteger(unsignedValue(exponent));
+        if (!e) {
+            return std::nullopt;
         }
-        out = std::move(sequence);
-        return kDerOk;
+        integers->insert(integers->end(), e->begin(), e->end());
+        return encodeDerSequence(*integers);
     } catch (const std::bad_alloc&) {
-        // Memory exhaustion is a refusal too.
-        return kDerTooLong;
+        // Memory exhaustion is a refusal too: the callers answer their
+        // encoding code for it.
+        return std::nullopt;
     }
 }
 

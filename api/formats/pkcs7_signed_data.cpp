@@ -1,7 +1,6 @@
 #include "pkcs7_signed_data.h"
 
 #include <array>
-#include <new>
 #include <optional>
 #include <utility>
 
@@ -46,7 +45,7 @@ Bytes bytesOf(Encoding encoding) {
     return Bytes(encoding.begin(), encoding.end());
 }
 
-std::optional<Encoding> rsaDigestAlgorithm(int hashId) noexcept {
+[[nodiscard]] std::optional<Encoding> rsaDigestAlgorithm(int hashId) noexcept {
     switch (hashId) {
         case kHashIdMd5:
             return Encoding(kMd5AlgorithmId);
@@ -64,17 +63,17 @@ std::optional<Encoding> rsaDigestAlgorithm(int hashId) noexcept {
 }
 
 // The certificate's own TLV, which must end inside what was read from the key.
-std::optional<Encoding> certificateDer(Encoding certificate) noexcept {
-    DerElement outer;
-    if (readDerSequence(certificate, outer) != kDerReadOk) {
+[[nodiscard]] std::optional<Encoding> certificateDer(Encoding certificate) noexcept {
+    const std::optional<DerElement> outer = readDerSequence(certificate);
+    if (!outer) {
         return std::nullopt;
     }
-    return outer.tlv;
+    return outer->tlv;
 }
 
 // r or s as a minimal INTEGER: leading zero bytes dropped (one kept for zero)
 // and one 00 put back in front of a high bit.
-bool appendSm2Integer(Encoding value, Bytes& out) {
+[[nodiscard]] std::optional<Bytes> sm2Integer(Encoding value) {
     std::size_t skip = 0;
     while (skip + 1 < value.size() && value[skip] == 0) {
         ++skip;
@@ -84,293 +83,242 @@ bool appendSm2Integer(Encoding value, Bytes& out) {
         body.push_back(0x00);
     }
     body.insert(body.end(), value.begin() + static_cast<std::ptrdiff_t>(skip), value.end());
-    return encodeDerValue(kDerTagInteger, body, out);
+    return encodeDerValue(kDerTagInteger, body);
 }
 
-// SignerInfo contents wrapped: 30 { contents }, then the one-element set
-// 31 { that }.
-bool wrapSignerInfo(Bytes contents, Bytes& out) {
-    DerChain signerInfo;
-    signerInfo.append(std::move(contents));
-    if (!signerInfo.wrap(kDerTagSequence) || !signerInfo.wrap(kDerTagSet)) {
-        return false;
+// The signerInfos SET around one SignerInfo: version, issuerAndSerial, the
+// digest and signature AlgorithmIdentifiers, encryptedDigest.
+[[nodiscard]] std::optional<Bytes> signerInfosOf(Encoding certificate, Encoding digestAlgorithm,
+                                                 Encoding signatureAlgorithm,
+                                                 Encoding encryptedDigest) {
+    const std::optional<Bytes> issuerAndSerial = extractIssuerAndSerial(certificate);
+    if (!issuerAndSerial) {
+        return std::nullopt;
     }
-    out = signerInfo.toBytes();
-    return true;
+    Bytes contents = bytesOf(kVersion1);
+    for (const Encoding part :
+         {Encoding(*issuerAndSerial), digestAlgorithm, signatureAlgorithm, encryptedDigest}) {
+        contents.insert(contents.end(), part.begin(), part.end());
+    }
+    // The SignerInfo SEQUENCE, then the one-element SET around it.
+    DerChain signerInfos;
+    signerInfos.append(std::move(contents));
+    if (signerInfos.wrap(kDerTagSequence) != kSuccess || signerInfos.wrap(kDerTagSet) != kSuccess) {
+        return std::nullopt;
+    }
+    return signerInfos.toBytes();
 }
 
 // A0 followed by the signer certificate, unchanged: the one certificate, no CRLs.
-bool buildCertificates(Encoding certificate, DerChain& out) {
-    const auto der = certificateDer(certificate);
+[[nodiscard]] std::optional<DerChain> buildCertificates(Encoding certificate) {
+    const std::optional<Encoding> der = certificateDer(certificate);
     if (!der) {
-        return false;
+        return std::nullopt;
     }
-    out.appendBorrowed(*der);
-    return out.wrap(kDerTagContext0);
+    DerChain certificates;
+    certificates.appendBorrowed(*der);
+    if (certificates.wrap(kDerTagContext0) != kSuccess) {
+        return std::nullopt;
+    }
+    return certificates;
 }
 
-// Steps 5 and 6 of both builders: the SignedData and the ContentInfo around it.
-bool finishSignedData(Bytes digestAlgorithms, DerChain contentInfo, DerChain certificates,
-                      Bytes signerInfos, DerChain& out) {
+// The body both builders share: the digestAlgorithms SET, contentInfo,
+// certificates, the signerInfos that signerInfosFor builds, then the SignedData
+// and the ContentInfo around them.
+template <class SignerInfos>
+[[nodiscard]] std::optional<DerChain> assembleSignedData(Encoding digestAlgorithm, Encoding content,
+                                                         Encoding certificate,
+                                                         SignerInfos signerInfosFor) {
+    std::optional<Bytes> digestAlgorithms = encodeDerValue(kDerTagSet, digestAlgorithm);
+    if (!digestAlgorithms) {
+        return std::nullopt;
+    }
+    std::optional<DerChain> contentInfo = buildDataContentInfo(content);
+    if (!contentInfo) {
+        return std::nullopt;
+    }
+    std::optional<DerChain> certificates = buildCertificates(certificate);
+    if (!certificates) {
+        return std::nullopt;
+    }
+    std::optional<Bytes> signerInfos = signerInfosFor();
+    if (!signerInfos) {
+        return std::nullopt;
+    }
     DerChain signedData;
     signedData.append(bytesOf(kVersion1));
-    signedData.append(std::move(digestAlgorithms));
-    signedData.append(std::move(contentInfo));
-    signedData.append(std::move(certificates));
-    signedData.append(std::move(signerInfos));
-    if (!signedData.wrap(kDerTagSequence) || !signedData.wrap(kDerTagContext0)) {
-        return false;
+    signedData.append(std::move(*digestAlgorithms));
+    signedData.append(std::move(*contentInfo));
+    signedData.append(std::move(*certificates));
+    signedData.append(std::move(*signerInfos));
+    if (signedData.wrap(kDerTagSequence) != kSuccess ||
+        signedData.wrap(kDerTagContext0) != kSuccess) {
+        return std::nullopt;
     }
     signedData.prepend(bytesOf(kSignedDataContentType));
-    if (!signedData.wrap(kDerTagSequence)) {
-        return false;
+    if (signedData.wrap(kDerTagSequence) != kSuccess) {
+        return std::nullopt;
     }
-    out = std::move(signedData);
-    return true;
+    return signedData;
 }
 
 // A built ContentInfo written to out or only measured.
-bool writeSignedData(const DerChain& signedData, std::span<std::uint8_t> out,
-                     std::size_t& outLength) noexcept {
-    if (out.data() != nullptr && !signedData.writeTo(out)) {
-        return false;
+[[nodiscard]] std::optional<std::size_t> writeSignedData(const std::optional<DerChain>& signedData,
+                                                         std::span<std::uint8_t> out) noexcept {
+    if (!signedData || (out.data() != nullptr && signedData->writeTo(out) != kSuccess)) {
+        return std::nullopt;
     }
-    outLength = signedData.size();
-    return true;
+    return signedData->size();
 }
 
 }  // namespace
 
-bool extractIssuerAndSerial(std::span<const std::uint8_t> certificate, Bytes& out) {
-    try {
-        // Certificate, then tbsCertificate.
-        DerElement outer;
-        DerElement tbs;
-        if (readDerSequence(certificate, outer) != kDerReadOk ||
-            readDerSequence(outer.content, tbs) != kDerReadOk) {
-            return false;
-        }
-        Encoding rest = tbs.content;
-        // An explicit version: A0 03, then an INTEGER filling those 3 bytes.
-        if (rest.size() >= 2 && rest[0] == kExplicitVersionTag[0] &&
-            rest[1] == kExplicitVersionTag[1]) {
-            DerElement version;
-            if (readDerInteger(rest.subspan(2), version) != kDerReadOk ||
-                version.tlv.size() != kExplicitVersionSize) {
-                return false;
-            }
-            rest = rest.subspan(2 + kExplicitVersionSize);
-        }
-        // serialNumber, the signature AlgorithmIdentifier, issuer.
-        DerElement serial;
-        DerElement signatureAlgorithm;
-        DerElement issuer;
-        if (readDerInteger(rest, serial) != kDerReadOk) {
-            return false;
-        }
-        rest = rest.subspan(serial.tlv.size());
-        if (readDerSequence(rest, signatureAlgorithm) != kDerReadOk) {
-            return false;
-        }
-        rest = rest.subspan(signatureAlgorithm.tlv.size());
-        if (readDerSequence(rest, issuer) != kDerReadOk) {
-            return false;
-        }
-        // Issuer first, then the serial, as IssuerAndSerialNumber has them.
-        Bytes contents(issuer.tlv.begin(), issuer.tlv.end());
-        contents.insert(contents.end(), serial.tlv.begin(), serial.tlv.end());
-        Bytes encoded;
-        if (!encodeDerValue(kDerTagSequence, contents, encoded)) {
-            return false;
-        }
-        out = std::move(encoded);
-        return true;
-    } catch (const std::bad_alloc&) {
-        throw;
-    } catch (...) {
-        return false;
+std::optional<Bytes> extractIssuerAndSerial(std::span<const std::uint8_t> certificate) {
+    // Certificate, then tbsCertificate.
+    const std::optional<DerElement> outer = readDerSequence(certificate);
+    if (!outer) {
+        return std::nullopt;
     }
-}
-
-bool buildSignerInfoRsa(std::span<const std::uint8_t> signature,
-                        std::span<const std::uint8_t> certificate, int hashId, Bytes& out) {
-    try {
-        // Digest AlgorithmIdentifier.
-        const auto digestAlgorithm = rsaDigestAlgorithm(hashId);
-        if (!digestAlgorithm || signature.empty()) {
-            return false;
-        }
-        // encryptedDigest: the signature block in an OCTET STRING (04 81 80
-        // for 128 bytes, 04 82 01 00 for 256, the DER length for any other).
-        Bytes encryptedDigest;
-        if (!encodeDerValue(kDerTagOctetString, signature, encryptedDigest)) {
-            return false;
-        }
-        // IssuerAndSerialNumber.
-        Bytes issuerAndSerial;
-        if (!extractIssuerAndSerial(certificate, issuerAndSerial)) {
-            return false;
-        }
-        // version, issuerAndSerial, digest, rsaEncryption, encryptedDigest.
-        Bytes contents = bytesOf(kVersion1);
-        contents.insert(contents.end(), issuerAndSerial.begin(), issuerAndSerial.end());
-        contents.insert(contents.end(), digestAlgorithm->begin(), digestAlgorithm->end());
-        contents.insert(contents.end(), std::begin(kRsaEncryptionAlgorithmId),
-                        std::end(kRsaEncryptionAlgorithmId));
-        contents.insert(contents.end(), encryptedDigest.begin(), encryptedDigest.end());
-        // SignerInfo SEQUENCE in the signerInfos SET.
-        return wrapSignerInfo(std::move(contents), out);
-    } catch (const std::bad_alloc&) {
-        throw;
-    } catch (...) {
-        return false;
+    const std::optional<DerElement> tbs = readDerSequence(outer->content);
+    if (!tbs) {
+        return std::nullopt;
     }
-}
-
-bool buildSignerInfoSm2(std::span<const std::uint8_t> signature,
-                        std::span<const std::uint8_t> certificate, Bytes& out) {
-    try {
-        if (signature.size() != kSm2SignatureSize) {
-            return false;
+    Encoding rest = tbs->content;
+    // An explicit version: A0 03, then an INTEGER filling those 3 bytes.
+    if (rest.size() >= 2 && rest[0] == kExplicitVersionTag[0] &&
+        rest[1] == kExplicitVersionTag[1]) {
+        const std::optional<DerElement> version = readDerInteger(rest.subspan(2));
+        if (!version || version->tlv.size() != kExplicitVersionSize) {
+            return std::nullopt;
         }
-        // OCTET STRING { SEQUENCE { INTEGER r, INTEGER s } }.
-        Bytes integers;
-        if (!appendSm2Integer(signature.first(kSm2ValueSize), integers) ||
-            !appendSm2Integer(signature.subspan(kSm2ValueSize), integers)) {
-            return false;
-        }
-        Bytes pair;
-        Bytes encryptedDigest;
-        if (!encodeDerValue(kDerTagSequence, integers, pair) ||
-            !encodeDerValue(kDerTagOctetString, pair, encryptedDigest)) {
-            return false;
-        }
-        // IssuerAndSerialNumber.
-        Bytes issuerAndSerial;
-        if (!extractIssuerAndSerial(certificate, issuerAndSerial)) {
-            return false;
-        }
-        // version, issuerAndSerial, SM3, SM2, encryptedDigest.
-        Bytes contents = bytesOf(kVersion1);
-        contents.insert(contents.end(), issuerAndSerial.begin(), issuerAndSerial.end());
-        contents.insert(contents.end(), std::begin(kSm3AlgorithmId), std::end(kSm3AlgorithmId));
-        contents.insert(contents.end(), std::begin(kSm2SignatureAlgorithmId),
-                        std::end(kSm2SignatureAlgorithmId));
-        contents.insert(contents.end(), encryptedDigest.begin(), encryptedDigest.end());
-        // SignerInfo SEQUENCE in the signerInfos SET.
-        return wrapSignerInfo(std::move(contents), out);
-    } catch (const std::bad_alloc&) {
-        throw;
-    } catch (...) {
-        return false;
+        rest = rest.subspan(2 + kExplicitVersionSize);
     }
-}
-
-bool buildDataContentInfo(std::span<const std::uint8_t> content, DerChain& out) {
-    try {
-        DerChain contentInfo;
-        contentInfo.appendBorrowed(content);
-        if (!contentInfo.wrap(kDerTagOctetString) || !contentInfo.wrap(kDerTagContext0)) {
-            return false;
-        }
-        contentInfo.prepend(bytesOf(kDataContentType));
-        if (!contentInfo.wrap(kDerTagSequence)) {
-            return false;
-        }
-        out = std::move(contentInfo);
-        return true;
-    } catch (const std::bad_alloc&) {
-        throw;
-    } catch (...) {
-        return false;
+    // serialNumber, the signature AlgorithmIdentifier, issuer.
+    const std::optional<DerElement> serial = readDerInteger(rest);
+    if (!serial) {
+        return std::nullopt;
     }
-}
-
-bool buildPkcs7SignedDataRsa(std::span<const std::uint8_t> content, int contentMode,
-                             std::span<const std::uint8_t> certificate,
-                             std::span<const std::uint8_t> signature, int hashId, DerChain& out) {
-    try {
-        // digestAlgorithms by hash id, before anything else.
-        const auto digestAlgorithm = rsaDigestAlgorithm(hashId);
-        if (!digestAlgorithm || contentMode != kContentEmbedded) {
-            return false;
-        }
-        Bytes digestAlgorithms;
-        if (!encodeDerValue(kDerTagSet, *digestAlgorithm, digestAlgorithms)) {
-            return false;
-        }
-        // contentInfo, certificates, signerInfos.
-        DerChain contentInfo;
-        DerChain certificates;
-        Bytes signerInfos;
-        if (!buildDataContentInfo(content, contentInfo) ||
-            !buildCertificates(certificate, certificates) ||
-            !buildSignerInfoRsa(signature, certificate, hashId, signerInfos)) {
-            return false;
-        }
-        return finishSignedData(std::move(digestAlgorithms), std::move(contentInfo),
-                                std::move(certificates), std::move(signerInfos), out);
-    } catch (const std::bad_alloc&) {
-        throw;
-    } catch (...) {
-        return false;
+    rest = rest.subspan(serial->tlv.size());
+    const std::optional<DerElement> signatureAlgorithm = readDerSequence(rest);
+    if (!signatureAlgorithm) {
+        return std::nullopt;
     }
-}
-
-bool buildPkcs7SignedDataRsa(std::span<const std::uint8_t> content, int contentMode,
-                             std::span<const std::uint8_t> certificate,
-                             std::span<const std::uint8_t> signature, std::span<std::uint8_t> out,
-                             std::size_t& outLength, int hashId) {
-    DerChain signedData;
-    return buildPkcs7SignedDataRsa(content, contentMode, certificate, signature, hashId,
-                                   signedData) &&
-           writeSignedData(signedData, out, outLength);
-}
-
-bool buildPkcs7SignedDataSm2(std::span<const std::uint8_t> content, int contentMode,
-                             std::span<const std::uint8_t> certificate,
-                             std::span<const std::uint8_t> signature, DerChain& out) {
-    try {
-        // digestAlgorithms: always SM3.
-        if (contentMode != kContentEmbedded) {
-            return false;
-        }
-        Bytes digestAlgorithms;
-        if (!encodeDerValue(kDerTagSet, kSm3AlgorithmId, digestAlgorithms)) {
-            return false;
-        }
-        // contentInfo, certificates, signerInfos.
-        DerChain contentInfo;
-        DerChain certificates;
-        Bytes signerInfos;
-        if (!buildDataContentInfo(content, contentInfo) ||
-            !buildCertificates(certificate, certificates) ||
-            !buildSignerInfoSm2(signature, certificate, signerInfos)) {
-            return false;
-        }
-        return finishSignedData(std::move(digestAlgorithms), std::move(contentInfo),
-                                std::move(certificates), std::move(signerInfos), out);
-    } catch (const std::bad_alloc&) {
-        throw;
-    } catch (...) {
-        return false;
+    rest = rest.subspan(signatureAlgorithm->tlv.size());
+    const std::optional<DerElement> issuer = readDerSequence(rest);
+    if (!issuer) {
+        return std::nullopt;
     }
+    // Issuer first, then the serial, as IssuerAndSerialNumber has them.
+    Bytes contents(issuer->tlv.begin(), issuer->tlv.end());
+    contents.insert(contents.end(), serial->tlv.begin(), serial->tlv.end());
+    return encodeDerValue(kDerTagSequence, contents);
 }
 
-bool buildPkcs7SignedDataSm2(std::span<const std::uint8_t> content, int contentMode,
-                             std::span<const std::uint8_t> certificate,
-                             std::span<const std::uint8_t> signature, std::span<std::uint8_t> out,
-                             std::size_t& outLength) {
-    DerChain signedData;
-    return buildPkcs7SignedDataSm2(content, contentMode, certificate, signature, signedData) &&
-           writeSignedData(signedData, out, outLength);
+std::optional<Bytes> buildSignerInfoRsa(std::span<const std::uint8_t> signature,
+                                        std::span<const std::uint8_t> certificate, int hashId) {
+    // Digest AlgorithmIdentifier.
+    const std::optional<Encoding> digestAlgorithm = rsaDigestAlgorithm(hashId);
+    if (!digestAlgorithm || signature.empty()) {
+        return std::nullopt;
+    }
+    // encryptedDigest: the signature block in an OCTET STRING (04 81 80 for 128
+    // bytes, 04 82 01 00 for 256, the DER length for any other).
+    const std::optional<Bytes> encryptedDigest = encodeDerValue(kDerTagOctetString, signature);
+    if (!encryptedDigest) {
+        return std::nullopt;
+    }
+    return signerInfosOf(certificate, *digestAlgorithm, kRsaEncryptionAlgorithmId,
+                         *encryptedDigest);
 }
 
-bool pkcs7SignedDataSm2SizeBound(std::span<const std::uint8_t> content,
-                                 std::span<const std::uint8_t> certificate, std::size_t& size) {
+std::optional<Bytes> buildSignerInfoSm2(std::span<const std::uint8_t> signature,
+                                        std::span<const std::uint8_t> certificate) {
+    if (signature.size() != kSm2SignatureSize) {
+        return std::nullopt;
+    }
+    // OCTET STRING { SEQUENCE { INTEGER r, INTEGER s } }.
+    std::optional<Bytes> integers = sm2Integer(signature.first(kSm2ValueSize));
+    const std::optional<Bytes> s = sm2Integer(signature.subspan(kSm2ValueSize));
+    if (!integers || !s) {
+        return std::nullopt;
+    }
+    integers->insert(integers->end(), s->begin(), s->end());
+    const std::optional<Bytes> pair = encodeDerValue(kDerTagSequence, *integers);
+    if (!pair) {
+        return std::nullopt;
+    }
+    const std::optional<Bytes> encryptedDigest = encodeDerValue(kDerTagOctetString, *pair);
+    if (!encryptedDigest) {
+        return std::nullopt;
+    }
+    return signerInfosOf(certificate, kSm3AlgorithmId, kSm2SignatureAlgorithmId, *encryptedDigest);
+}
+
+std::optional<DerChain> buildDataContentInfo(std::span<const std::uint8_t> content) {
+    DerChain contentInfo;
+    contentInfo.appendBorrowed(content);
+    if (contentInfo.wrap(kDerTagOctetString) != kSuccess ||
+        contentInfo.wrap(kDerTagContext0) != kSuccess) {
+        return std::nullopt;
+    }
+    contentInfo.prepend(bytesOf(kDataContentType));
+    if (contentInfo.wrap(kDerTagSequence) != kSuccess) {
+        return std::nullopt;
+    }
+    return contentInfo;
+}
+
+std::optional<DerChain> buildPkcs7SignedDataRsa(std::span<const std::uint8_t> content,
+                                                int contentMode,
+                                                std::span<const std::uint8_t> certificate,
+                                                std::span<const std::uint8_t> signature,
+                                                int hashId) {
+    // digestAlgorithms by hash id, before anything else.
+    const std::optional<Encoding> digestAlgorithm = rsaDigestAlgorithm(hashId);
+    if (!digestAlgorithm || contentMode != kContentEmbedded) {
+        return std::nullopt;
+    }
+    return assembleSignedData(*digestAlgorithm, content, certificate,
+                              [&] { return buildSignerInfoRsa(signature, certificate, hashId); });
+}
+
+std::optional<std::size_t> buildPkcs7SignedDataRsa(std::span<const std::uint8_t> content,
+                                                   int contentMode,
+                                                   std::span<const std::uint8_t> certificate,
+                                                   std::span<const std::uint8_t> signature,
+                                                   std::span<std::uint8_t> out, int hashId) {
+    return writeSignedData(
+        buildPkcs7SignedDataRsa(content, contentMode, certificate, signature, hashId), out);
+}
+
+std::optional<DerChain> buildPkcs7SignedDataSm2(std::span<const std::uint8_t> content,
+                                                int contentMode,
+                                                std::span<const std::uint8_t> certificate,
+                                                std::span<const std::uint8_t> signature) {
+    // digestAlgorithms: always SM3.
+    if (contentMode != kContentEmbedded) {
+        return std::nullopt;
+    }
+    return assembleSignedData(kSm3AlgorithmId, content, certificate,
+                              [&] { return buildSignerInfoSm2(signature, certificate); });
+}
+
+std::optional<std::size_t> buildPkcs7SignedDataSm2(std::span<const std::uint8_t> content,
+                                                   int contentMode,
+                                                   std::span<const std::uint8_t> certificate,
+                                                   std::span<const std::uint8_t> signature,
+                                                   std::span<std::uint8_t> out) {
+    return writeSignedData(buildPkcs7SignedDataSm2(content, contentMode, certificate, signature),
+                           out);
+}
+
+std::optional<std::size_t> pkcs7SignedDataSm2SizeBound(std::span<const std::uint8_t> content,
+                                                       std::span<const std::uint8_t> certificate) {
     std::array<std::uint8_t, kSm2SignatureSize> widest{};
     widest.fill(0xFF);
-    return buildPkcs7SignedDataSm2(content, kContentEmbedded, certificate, widest, {}, size);
+    return buildPkcs7SignedDataSm2(content, kContentEmbedded, certificate, widest,
+                                   std::span<std::uint8_t>());
 }
 
 }  // namespace orva::api

@@ -10,12 +10,13 @@
 // No attributes: the signature is over the content itself. Every
 // AlgorithmIdentifier carries an explicit NULL.
 //
-// Builders answer true or false; the caller maps false to its code. A failed
-// allocation throws std::bad_alloc, so that it reads as the memory code; they
-// never write past their output.
+// Builders give what they built, or none for input they refuse; the caller
+// names the code for none. A failed allocation throws std::bad_alloc, so that
+// it reads as the memory code; they never write past their output.
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 
 #include "byte_buffer.h"
@@ -28,56 +29,57 @@ inline constexpr int kContentEmbedded = 1;
 // An SM2 signature from the key: r then s, 32 bytes each, big-endian.
 inline constexpr std::size_t kSm2SignatureSize = 64;
 
-// out := SEQUENCE { issuer Name, serialNumber }, both as they stand in the
-// certificate (version 1 and version 3 certificates alike). The certificate is
-// the DER read from the key; its outer TLV must end inside it.
-bool extractIssuerAndSerial(std::span<const std::uint8_t> certificate, Bytes& out);
+// SEQUENCE { issuer Name, serialNumber }, both as they stand in the certificate
+// (version 1 and version 3 certificates alike). The certificate is the DER read
+// from the key; its outer TLV must end inside it.
+[[nodiscard]] std::optional<Bytes> extractIssuerAndSerial(
+    std::span<const std::uint8_t> certificate);
 
-// out := the signerInfos SET with one SignerInfo over an RSA signature of any
-// non-zero length. Hash ids 3 (MD5) to 7 (SHA-512).
-bool buildSignerInfoRsa(std::span<const std::uint8_t> signature,
-                        std::span<const std::uint8_t> certificate, int hashId, Bytes& out);
+// The signerInfos SET with one SignerInfo over an RSA signature of any non-zero
+// length. Hash ids 3 (MD5) to 7 (SHA-512).
+[[nodiscard]] std::optional<Bytes> buildSignerInfoRsa(std::span<const std::uint8_t> signature,
+                                                      std::span<const std::uint8_t> certificate,
+                                                      int hashId);
 
-// out := the signerInfos SET with one SignerInfo over an SM2 signature, which
-// must be 64 bytes. r and s become minimal DER INTEGERs (leading zero bytes
-// dropped, one 00 in front of a high bit), as verifiers require.
-bool buildSignerInfoSm2(std::span<const std::uint8_t> signature,
-                        std::span<const std::uint8_t> certificate, Bytes& out);
+// The signerInfos SET with one SignerInfo over an SM2 signature, which must be
+// 64 bytes. r and s become minimal DER INTEGERs (leading zero bytes dropped,
+// one 00 in front of a high bit), as verifiers require.
+[[nodiscard]] std::optional<Bytes> buildSignerInfoSm2(std::span<const std::uint8_t> signature,
+                                                      std::span<const std::uint8_t> certificate);
 
-// out := 30 { 06 data, A0 { 04 content } }, borrowing content.
-bool buildDataContentInfo(std::span<const std::uint8_t> content, DerChain& out);
+// 30 { 06 data, A0 { 04 content } }, borrowing content.
+[[nodiscard]] std::optional<DerChain> buildDataContentInfo(std::span<const std::uint8_t> content);
 
-// The ContentInfo of type signedData into out; outLength receives its length.
-// An out without storage (a default span) asks for the length only, after the
-// same work. false, nothing written and outLength unchanged, for a hash id
-// outside 3 to 7 (checked first), a content mode other than kContentEmbedded,
-// a certificate that cannot be walked, an empty signature, or an out shorter
-// than the result.
-bool buildPkcs7SignedDataRsa(std::span<const std::uint8_t> content, int contentMode,
-                             std::span<const std::uint8_t> certificate,
-                             std::span<const std::uint8_t> signature, std::span<std::uint8_t> out,
-                             std::size_t& outLength, int hashId);
+// The ContentInfo of type signedData into out; gives its length. An out without
+// storage (a default span) asks for the length only, after the same work. None,
+// nothing written, for a hash id outside 3 to 7 (checked first), a content mode
+// other than kContentEmbedded, a certificate that cannot be walked, an empty
+// signature, or an out shorter than the result.
+[[nodiscard]] std::optional<std::size_t> buildPkcs7SignedDataRsa(
+    std::span<const std::uint8_t> content, int contentMode,
+    std::span<const std::uint8_t> certificate, std::span<const std::uint8_t> signature,
+    std::span<std::uint8_t> out, int hashId);
 
 // The same for SM2 with SM3; the signature must be 64 bytes.
-bool buildPkcs7SignedDataSm2(std::span<const std::uint8_t> content, int contentMode,
-                             std::span<const std::uint8_t> certificate,
-                             std::span<const std::uint8_t> signature, std::span<std::uint8_t> out,
-                             std::size_t& outLength);
+[[nodiscard]] std::optional<std::size_t> buildPkcs7SignedDataSm2(
+    std::span<const std::uint8_t> content, int contentMode,
+    std::span<const std::uint8_t> certificate, std::span<const std::uint8_t> signature,
+    std::span<std::uint8_t> out);
 
 // The same ContentInfos as chains that borrow content and certificate (which
 // must outlive them), for a caller that writes them piece by piece; the same
-// refusals, out unchanged.
-bool buildPkcs7SignedDataRsa(std::span<const std::uint8_t> content, int contentMode,
-                             std::span<const std::uint8_t> certificate,
-                             std::span<const std::uint8_t> signature, int hashId, DerChain& out);
-bool buildPkcs7SignedDataSm2(std::span<const std::uint8_t> content, int contentMode,
-                             std::span<const std::uint8_t> certificate,
-                             std::span<const std::uint8_t> signature, DerChain& out);
+// refusals.
+[[nodiscard]] std::optional<DerChain> buildPkcs7SignedDataRsa(
+    std::span<const std::uint8_t> content, int contentMode,
+    std::span<const std::uint8_t> certificate, std::span<const std::uint8_t> signature, int hashId);
+[[nodiscard]] std::optional<DerChain> buildPkcs7SignedDataSm2(
+    std::span<const std::uint8_t> content, int contentMode,
+    std::span<const std::uint8_t> certificate, std::span<const std::uint8_t> signature);
 
 // The largest SM2 SignedData any signature can give for this content and
 // certificate: the size to reserve before the key has signed (r and s with the
 // high bit set need the most bytes, and no length grows smaller with them).
-bool pkcs7SignedDataSm2SizeBound(std::span<const std::uint8_t> content,
-                                 std::span<const std::uint8_t> certificate, std::size_t& size);
+[[nodiscard]] std::optional<std::size_t> pkcs7SignedDataSm2SizeBound(
+    std::span<const std::uint8_t> content, std::span<const std::uint8_t> certificate);
 
 }  // namespace orva::api

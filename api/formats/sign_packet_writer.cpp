@@ -36,8 +36,8 @@ void putDecimal(std::uint64_t value, std::size_t digits, std::uint8_t* out) noex
 }
 
 // B = P + E, or none beyond the counts' limit.
-std::optional<std::size_t> pathAndContentLength(std::size_t pathLength,
-                                                std::uint64_t base64Length) noexcept {
+[[nodiscard]] std::optional<std::size_t> pathAndContentLength(std::size_t pathLength,
+                                                              std::uint64_t base64Length) noexcept {
     if (base64Length > kAttachedFileCountLimit || pathLength > kAttachedFileCountLimit) {
         return std::nullopt;
     }
@@ -65,11 +65,12 @@ class ElementWriter {
         if (code_ != kSuccess) {
             return;
         }
-        std::size_t written = 0;
-        code_ = writeElement(tag, value, out_.subspan(at_), written);
-        if (code_ == kSuccess) {
-            at_ += written;
+        const Result<std::size_t> written = writeElement(tag, value, out_.subspan(at_));
+        if (!written) {
+            code_ = written.code();
+            return;
         }
+        at_ += *written;
     }
 
     // A value after its header: copied, or only passed over when it was
@@ -88,30 +89,40 @@ class ElementWriter {
         at_ += value.size();
     }
 
-    int code() const noexcept { return code_; }
+    ApiErrorCode code() const noexcept { return code_; }
     std::size_t size() const noexcept { return at_; }
 
   private:
     std::span<std::uint8_t> out_;
     std::size_t at_ = 0;
-    int code_ = kSuccess;
+    ApiErrorCode code_ = kSuccess;
 };
 
-// Step 2 and the capacity check of both builders: the outer length L over the
-// three inner elements, and the whole packet L + one header.
-int packetLengths(std::size_t header, std::size_t transaction, std::size_t display,
-                  std::size_t file, std::size_t capacity, std::size_t& outer, std::size_t& total) {
-    if (!checkedSum({transaction, display, file, 3 * header}, outer) ||
-        !checkedSum({outer, header}, total) || capacity < total) {
+// The outer length L over the three inner elements, and the whole packet
+// L + one header.
+struct PacketLengths {
+    std::size_t outer = 0;
+    std::size_t total = 0;
+};
+
+// The lengths of both builders, and their capacity check.
+Result<PacketLengths> packetLengths(std::size_t header, std::size_t transaction,
+                                    std::size_t display, std::size_t file, std::size_t capacity) {
+    const std::optional<std::size_t> outer = checkedSum({transaction, display, file, 3 * header});
+    if (!outer) {
         return kTlvEncodeError;
     }
-    return kSuccess;
+    const std::optional<std::size_t> total = checkedSum({*outer, header});
+    if (!total || capacity < *total) {
+        return kTlvEncodeError;
+    }
+    return PacketLengths{*outer, *total};
 }
 
 }  // namespace
 
-int attachedFileFieldLength(std::size_t pathLength, std::uint64_t fileSize,
-                            std::size_t& fieldLength) noexcept {
+Result<std::size_t> attachedFileFieldLength(std::size_t pathLength,
+                                            std::uint64_t fileSize) noexcept {
     if (fileSize > kAttachedFileCountLimit) {
         return kFileTooLong;
     }
@@ -119,8 +130,7 @@ int attachedFileFieldLength(std::size_t pathLength, std::uint64_t fileSize,
     if (!b) {
         return kFileTooLong;
     }
-    fieldLength = kAttachedFileCountsSize + *b;
-    return kSuccess;
+    return kAttachedFileCountsSize + *b;
 }
 
 namespace {
@@ -140,8 +150,8 @@ std::uint8_t* putAttachedFileHead(std::string_view path, std::size_t b, std::uin
 
 }  // namespace
 
-int formatAttachedFileField(std::string_view path, std::string_view base64Text,
-                            std::span<std::uint8_t> out, std::size_t& length) noexcept {
+Result<std::size_t> formatAttachedFileField(std::string_view path, std::string_view base64Text,
+                                            std::span<std::uint8_t> out) noexcept {
     const auto b = pathAndContentLength(path.size(), base64Text.size());
     if (!b) {
         return kFileTooLong;
@@ -152,13 +162,12 @@ int formatAttachedFileField(std::string_view path, std::string_view base64Text,
     }
     std::uint8_t* at = putAttachedFileHead(path, *b, out.data());
     std::copy(base64Text.begin(), base64Text.end(), at);
-    length = fieldLength;
-    return kSuccess;
+    return fieldLength;
 }
 
-int buildAttachedFileField(std::string_view path, Bytes& field) {
+Result<Bytes> buildAttachedFileField(std::string_view path) {
     AttachedFile file(path);
-    return buildAttachedFileField(file, field);
+    return buildAttachedFileField(file);
 }
 
 namespace {
@@ -167,10 +176,10 @@ namespace {
 // when opened: the counts, the path, and the content read in slices and
 // encoded straight after them, so that neither the file's bytes nor its text
 // are held whole. Never more than that size is read; a file that shrank since
-// gives the field of what was read. length receives the field's length.
-// Throws std::bad_alloc.
-int writeAttachedFileField(const RegularFile& file, std::string_view path,
-                           std::span<std::uint8_t> out, std::size_t& length) {
+// gives the field of what was read. Gives the field's length. Throws
+// std::bad_alloc.
+Result<std::size_t> writeAttachedFileField(const RegularFile& file, std::string_view path,
+                                           std::span<std::uint8_t> out) {
     const std::size_t head = kAttachedFileCountsSize + path.size();
     if (out.size() < head) {
         return kTlvEncodeError;
@@ -190,62 +199,65 @@ int writeAttachedFileField(const RegularFile& file, std::string_view path,
             break;
         }
     }
-    std::size_t encoded = 0;
-    if (!writer.finish(encoded)) {
+    const std::optional<std::size_t> encoded = writer.finish();
+    if (!encoded) {
         return kTlvEncodeError;
     }
-    const auto b = pathAndContentLength(path.size(), encoded);
+    const auto b = pathAndContentLength(path.size(), *encoded);
     if (!b) {
         return kFileTooLong;
     }
     putAttachedFileHead(path, *b, out.data());
-    length = head + encoded;
-    return kSuccess;
+    return head + *encoded;
 }
 
-// The attached-file field of a packet builder. When the whole packet with the
-// field of the file's size fits out, the field is written in place at
-// fieldOffset, so that the file's text is never held beside the packet;
-// otherwise it is built in own, with buildAttachedFileField's codes. field
-// views it either way.
-int placeAttachedFileField(AttachedFile& attached, std::size_t header, std::size_t transaction,
-                           std::size_t display, std::size_t fieldOffset,
-                           std::span<std::uint8_t> out, Bytes& own,
-                           std::span<const std::uint8_t>& field) {
+// The attached-file field of a packet builder: in place in the packet's out,
+// or a buffer of its own.
+struct PlacedField {
+    Bytes own;
+    std::optional<std::span<const std::uint8_t>> inPlace;
+
+    std::span<const std::uint8_t> bytes() const noexcept { return inPlace ? *inPlace : own; }
+};
+
+// When the whole packet with the field of the file's size fits out, the field
+// is written in place at fieldOffset, so that the file's text is never held
+// beside the packet; otherwise it is built on its own, with
+// buildAttachedFileField's codes.
+Result<PlacedField> placeAttachedFileField(AttachedFile& attached, std::size_t header,
+                                           std::size_t transaction, std::size_t display,
+                                           std::size_t fieldOffset, std::span<std::uint8_t> out) {
     const RegularFile* file = attached.path().empty() ? nullptr : attached.file();
-    std::size_t fieldLength = 0;
-    std::size_t outer = 0;
-    std::size_t total = 0;
-    if (file == nullptr ||
-        attachedFileFieldLength(attached.path().size(), file->size(), fieldLength) != kSuccess ||
-        packetLengths(header, transaction, display, fieldLength, out.size(), outer, total) !=
-            kSuccess) {
-        const int code = buildAttachedFileField(attached, own);
-        field = own;
-        return code;
-    }
-    try {
-        std::size_t length = 0;
-        if (const int code = writeAttachedFileField(*file, attached.path(),
-                                                    out.subspan(fieldOffset, fieldLength), length);
-            code != kSuccess) {
-            return code;
+    if (file != nullptr) {
+        const Result<std::size_t> fieldLength =
+            attachedFileFieldLength(attached.path().size(), file->size());
+        if (fieldLength && packetLengths(header, transaction, display, *fieldLength, out.size())) {
+            try {
+                const Result<std::size_t> length = writeAttachedFileField(
+                    *file, attached.path(), out.subspan(fieldOffset, *fieldLength));
+                if (!length) {
+                    return length.code();
+                }
+                return PlacedField{{}, out.subspan(fieldOffset, *length)};
+            } catch (const std::bad_alloc&) {
+                return kMallocFailed;
+            }
         }
-        field = out.subspan(fieldOffset, length);
-        return kSuccess;
-    } catch (const std::bad_alloc&) {
-        return kMallocFailed;
     }
+    Result<Bytes> own = buildAttachedFileField(attached);
+    if (!own) {
+        return own.code();
+    }
+    return PlacedField{std::move(*own), std::nullopt};
 }
 
 }  // namespace
 
-int buildAttachedFileField(AttachedFile& attached, Bytes& field) {
+Result<Bytes> buildAttachedFileField(AttachedFile& attached) {
     // No file to attach.
     const std::string_view path = attached.path();
     if (path.empty()) {
-        field.clear();
-        return kSuccess;
+        return Bytes();
     }
     // Check the counts' limit from its size before anything is read, so that a
     // file far too large is never loaded.
@@ -253,21 +265,18 @@ int buildAttachedFileField(AttachedFile& attached, Bytes& field) {
     if (file == nullptr) {
         return kBase64EncodeError;
     }
-    std::size_t fieldLength = 0;
-    if (const int code = attachedFileFieldLength(path.size(), file->size(), fieldLength);
-        code != kSuccess) {
-        return code;
+    const Result<std::size_t> fieldLength = attachedFileFieldLength(path.size(), file->size());
+    if (!fieldLength) {
+        return fieldLength.code();
     }
     try {
-        Bytes formatted(fieldLength);
-        std::size_t length = 0;
-        if (const int code = writeAttachedFileField(*file, path, formatted, length);
-            code != kSuccess) {
-            return code;
+        Bytes formatted(*fieldLength);
+        const Result<std::size_t> length = writeAttachedFileField(*file, path, formatted);
+        if (!length) {
+            return length.code();
         }
-        formatted.resize(length);
-        field = std::move(formatted);
-        return kSuccess;
+        formatted.resize(*length);
+        return formatted;
     } catch (const std::bad_alloc&) {
         return kMallocFailed;
     } catch (const std::length_error&) {
@@ -275,8 +284,8 @@ int buildAttachedFileField(AttachedFile& attached, Bytes& field) {
     }
 }
 
-int putBinaryTlvHeader(std::uint8_t tag, std::uint64_t length, std::span<std::uint8_t> out,
-                       std::size_t& written) noexcept {
+Result<std::size_t> putBinaryTlvHeader(std::uint8_t tag, std::uint64_t length,
+                                       std::span<std::uint8_t> out) noexcept {
     if (length > kBinaryLengthLimit || out.size() < kBinaryTlvHeaderSize) {
         return kTlvEncodeError;
     }
@@ -286,26 +295,24 @@ int putBinaryTlvHeader(std::uint8_t tag, std::uint64_t length, std::span<std::ui
     out[6] = static_cast<std::uint8_t>(length >> 16);
     out[7] = static_cast<std::uint8_t>(length >> 8);
     out[8] = static_cast<std::uint8_t>(length);
-    written = kBinaryTlvHeaderSize;
-    return kSuccess;
+    return kBinaryTlvHeaderSize;
 }
 
-int putBinaryTlv(std::uint8_t tag, std::span<const std::uint8_t> value, std::span<std::uint8_t> out,
-                 std::size_t& written) noexcept {
+Result<std::size_t> putBinaryTlv(std::uint8_t tag, std::span<const std::uint8_t> value,
+                                 std::span<std::uint8_t> out) noexcept {
     if (out.size() < kBinaryTlvHeaderSize || out.size() - kBinaryTlvHeaderSize < value.size()) {
         return kTlvEncodeError;
     }
-    std::size_t header = 0;
-    if (const int code = putBinaryTlvHeader(tag, value.size(), out, header); code != kSuccess) {
-        return code;
+    const Result<std::size_t> header = putBinaryTlvHeader(tag, value.size(), out);
+    if (!header) {
+        return header.code();
     }
-    std::copy(value.begin(), value.end(), out.begin() + static_cast<std::ptrdiff_t>(header));
-    written = header + value.size();
-    return kSuccess;
+    std::copy(value.begin(), value.end(), out.begin() + static_cast<std::ptrdiff_t>(*header));
+    return *header + value.size();
 }
 
-int putTextTlvHeader(std::string_view tag, std::uint64_t length, std::span<std::uint8_t> out,
-                     std::size_t& written) noexcept {
+Result<std::size_t> putTextTlvHeader(std::string_view tag, std::uint64_t length,
+                                     std::span<std::uint8_t> out) noexcept {
     if (tag.size() != 2) {
         return kInvalidParameter;
     }
@@ -316,65 +323,57 @@ int putTextTlvHeader(std::string_view tag, std::uint64_t length, std::span<std::
     out[1] = static_cast<std::uint8_t>(tag[1]);
     // Exactly ten digits: no terminator lands on the value or past the packet.
     putDecimal(length, kTextLengthDigits, out.data() + 2);
-    written = kTextTlvHeaderSize;
-    return kSuccess;
+    return kTextTlvHeaderSize;
 }
 
-int putTextTlv(std::string_view tag, std::span<const std::uint8_t> value,
-               std::span<std::uint8_t> out, std::size_t& written) noexcept {
+Result<std::size_t> putTextTlv(std::string_view tag, std::span<const std::uint8_t> value,
+                               std::span<std::uint8_t> out) noexcept {
     if (tag.size() != 2) {
         return kInvalidParameter;
     }
     if (out.size() < kTextTlvHeaderSize || out.size() - kTextTlvHeaderSize < value.size()) {
         return kTlvEncodeError;
     }
-    std::size_t header = 0;
-    if (const int code = putTextTlvHeader(tag, value.size(), out, header); code != kSuccess) {
-        return code;
+    const Result<std::size_t> header = putTextTlvHeader(tag, value.size(), out);
+    if (!header) {
+        return header.code();
     }
-    std::copy(value.begin(), value.end(), out.begin() + static_cast<std::ptrdiff_t>(header));
-    written = header + value.size();
-    return kSuccess;
+    std::copy(value.begin(), value.end(), out.begin() + static_cast<std::ptrdiff_t>(*header));
+    return *header + value.size();
 }
 
-int buildSignPacketBinary(std::string_view transaction, std::string_view display,
-                          std::string_view filePath, std::span<std::uint8_t> out,
-                          std::size_t& packetLength) {
+Result<std::size_t> buildSignPacketBinary(std::string_view transaction, std::string_view display,
+                                          std::string_view filePath, std::span<std::uint8_t> out) {
     AttachedFile file(filePath);
-    return buildSignPacketBinary(transaction, display, file, out, packetLength);
+    return buildSignPacketBinary(transaction, display, file, out);
 }
 
-int buildSignPacketText(std::string_view transaction, std::string_view display,
-                        std::string_view filePath, std::span<std::uint8_t> out,
-                        std::size_t& packetLength) {
+Result<std::size_t> buildSignPacketText(std::string_view transaction, std::string_view display,
+                                        std::string_view filePath, std::span<std::uint8_t> out) {
     AttachedFile file(filePath);
-    return buildSignPacketText(transaction, display, file, out, packetLength);
+    return buildSignPacketText(transaction, display, file, out);
 }
 
-int buildSignPacketBinary(std::string_view transaction, std::string_view display,
-                          AttachedFile& file, std::span<std::uint8_t> out,
-                          std::size_t& packetLength) {
+Result<std::size_t> buildSignPacketBinary(std::string_view transaction, std::string_view display,
+                                          AttachedFile& file, std::span<std::uint8_t> out) {
     // The attached-file field, in place after the outer header, the
     // transaction and its own header.
-    Bytes own;
-    std::span<const std::uint8_t> field;
-    if (const int code =
-            placeAttachedFileField(file, kBinaryTlvHeaderSize, transaction.size(), display.size(),
-                                   3 * kBinaryTlvHeaderSize + transaction.size(), out, own, field);
-        code != kSuccess) {
-        return code;
+    const Result<PlacedField> placed =
+        placeAttachedFileField(file, kBinaryTlvHeaderSize, transaction.size(), display.size(),
+                               3 * kBinaryTlvHeaderSize + transaction.size(), out);
+    if (!placed) {
+        return placed.code();
     }
+    const std::span<const std::uint8_t> field = placed->bytes();
     // L = X + D + F + 27; the packet is L + 9 and must fit out.
-    std::size_t outer = 0;
-    std::size_t total = 0;
-    if (const int code = packetLengths(kBinaryTlvHeaderSize, transaction.size(), display.size(),
-                                       field.size(), out.size(), outer, total);
-        code != kSuccess) {
-        return code;
+    const Result<PacketLengths> lengths = packetLengths(kBinaryTlvHeaderSize, transaction.size(),
+                                                        display.size(), field.size(), out.size());
+    if (!lengths) {
+        return lengths.code();
     }
     // Outer header, then transaction, file, display.
     ElementWriter writer(out);
-    writer.put(putBinaryTlvHeader, kBinaryTagPacket, std::uint64_t{outer});
+    writer.put(putBinaryTlvHeader, kBinaryTagPacket, std::uint64_t{lengths->outer});
     writer.put(putBinaryTlv, kBinaryTagTransaction, bytesOf(transaction));
     writer.put(putBinaryTlvHeader, kBinaryTagFile, std::uint64_t{field.size()});
     writer.putValue(field);
@@ -383,37 +382,33 @@ int buildSignPacketBinary(std::string_view transaction, std::string_view display
     if (writer.code() != kSuccess) {
         return writer.code();
     }
-    if (writer.size() != total) {
+    if (writer.size() != lengths->total) {
         return kTlvEncodeError;
     }
-    packetLength = total;
-    return kSuccess;
+    return lengths->total;
 }
 
-int buildSignPacketText(std::string_view transaction, std::string_view display, AttachedFile& file,
-                        std::span<std::uint8_t> out, std::size_t& packetLength) {
+Result<std::size_t> buildSignPacketText(std::string_view transaction, std::string_view display,
+                                        AttachedFile& file, std::span<std::uint8_t> out) {
     // The attached-file field, in place after the outer header, the
     // transaction, the display and its own header.
-    Bytes own;
-    std::span<const std::uint8_t> field;
-    if (const int code = placeAttachedFileField(
-            file, kTextTlvHeaderSize, transaction.size(), display.size(),
-            4 * kTextTlvHeaderSize + transaction.size() + display.size(), out, own, field);
-        code != kSuccess) {
-        return code;
+    const Result<PlacedField> placed =
+        placeAttachedFileField(file, kTextTlvHeaderSize, transaction.size(), display.size(),
+                               4 * kTextTlvHeaderSize + transaction.size() + display.size(), out);
+    if (!placed) {
+        return placed.code();
     }
+    const std::span<const std::uint8_t> field = placed->bytes();
     // L = X + D + F + 36; the packet is L + 12 and must fit out.
-    std::size_t outer = 0;
-    std::size_t total = 0;
-    if (const int code = packetLengths(kTextTlvHeaderSize, transaction.size(), display.size(),
-                                       field.size(), out.size(), outer, total);
-        code != kSuccess) {
-        return code;
+    const Result<PacketLengths> lengths = packetLengths(kTextTlvHeaderSize, transaction.size(),
+                                                        display.size(), field.size(), out.size());
+    if (!lengths) {
+        return lengths.code();
     }
     // Outer header, then transaction, display, file: not the binary form's
     // order.
     ElementWriter writer(out);
-    writer.put(putTextTlvHeader, kTextTagPacket, std::uint64_t{outer});
+    writer.put(putTextTlvHeader, kTextTagPacket, std::uint64_t{lengths->outer});
     writer.put(putTextTlv, kTextTagTransaction, bytesOf(transaction));
     writer.put(putTextTlv, kTextTagDisplay, bytesOf(display));
     writer.put(putTextTlvHeader, kTextTagFile, std::uint64_t{field.size()});
@@ -422,24 +417,23 @@ int buildSignPacketText(std::string_view transaction, std::string_view display, 
     if (writer.code() != kSuccess) {
         return writer.code();
     }
-    if (writer.size() != total) {
+    if (writer.size() != lengths->total) {
         return kTlvEncodeError;
     }
-    packetLength = total;
-    return kSuccess;
+    return lengths->total;
 }
 
-int estimateSignPacketSize(std::size_t transactionLength, std::size_t displayLength,
-                           std::string_view filePath, std::size_t& size) {
+Result<std::size_t> estimateSignPacketSize(std::size_t transactionLength, std::size_t displayLength,
+                                           std::string_view filePath) {
     AttachedFile file(filePath);
-    return estimateSignPacketSize(transactionLength, displayLength, file, size);
+    return estimateSignPacketSize(transactionLength, displayLength, file);
 }
 
-int estimateSignPacketSize(std::size_t transactionLength, std::size_t displayLength,
-                           AttachedFile& attached, std::size_t& size) {
+Result<std::size_t> estimateSignPacketSize(std::size_t transactionLength, std::size_t displayLength,
+                                           AttachedFile& attached) {
     // The two texts.
-    std::size_t estimate = 0;
-    if (!checkedSum({transactionLength, displayLength}, estimate)) {
+    std::optional<std::size_t> estimate = checkedSum({transactionLength, displayLength});
+    if (!estimate) {
         return kTlvEncodeError;
     }
     // The path and the base64 of the file, which must fit the field.
@@ -447,26 +441,27 @@ int estimateSignPacketSize(std::size_t transactionLength, std::size_t displayLen
     if (!filePath.empty()) {
         const RegularFile* file = attached.file();
         if (file == nullptr) {
-            return kEstimateCannotOpen;
+            return kOpenFileError;
         }
-        std::size_t fieldLength = 0;
-        if (const int code = attachedFileFieldLength(filePath.size(), file->size(), fieldLength);
-            code != kSuccess) {
-            return code;
+        if (const Result<std::size_t> fieldLength =
+                attachedFileFieldLength(filePath.size(), file->size());
+            !fieldLength) {
+            return fieldLength.code();
         }
         // (N + 2) / 3 * 4 + 1 for a non-empty file; the limit above keeps it small.
         const std::size_t content =
             file->size() > 0 ? static_cast<std::size_t>(base64Length(file->size())) + 1 : 0;
-        if (!checkedSum({estimate, filePath.size(), content}, estimate)) {
+        estimate = checkedSum({*estimate, filePath.size(), content});
+        if (!estimate) {
             return kTlvEncodeError;
         }
     }
     // Room for the headers and the counts.
-    if (!checkedSum({estimate, kSignPacketEstimateSpare}, estimate)) {
+    estimate = checkedSum({*estimate, kSignPacketEstimateSpare});
+    if (!estimate) {
         return kTlvEncodeError;
     }
-    size = estimate;
-    return kSuccess;
+    return *estimate;
 }
 
 }  // namespace orva::api

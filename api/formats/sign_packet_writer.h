@@ -22,6 +22,8 @@
 
 #include "attached_file.h"
 #include "byte_buffer.h"
+#include "orva_result_codes.h"
+#include "result.h"
 
 namespace orva::api {
 
@@ -33,8 +35,6 @@ inline constexpr std::size_t kAttachedFileCountsSize = 32;
 inline constexpr std::uint64_t kAttachedFileCountLimit = 99999999;
 // What the estimate adds for headers and counts.
 inline constexpr std::size_t kSignPacketEstimateSpare = 512;
-// estimateSignPacketSize: the file to attach cannot be opened.
-inline constexpr int kEstimateCannotOpen = 1;
 
 inline constexpr std::uint8_t kBinaryTagPacket = 0x11;
 inline constexpr std::uint8_t kBinaryTagTransaction = 0x21;
@@ -46,71 +46,68 @@ inline constexpr std::string_view kTextTagDisplay = "22";
 inline constexpr std::string_view kTextTagFile = "23";
 
 // The field length 32 + B for a path of pathLength bytes and a file of fileSize
-// bytes, before the file is read: 0, or kFileTooLong when B + 16 exceeds 99999999.
-int attachedFileFieldLength(std::size_t pathLength, std::uint64_t fileSize,
-                            std::size_t& fieldLength) noexcept;
+// bytes, before the file is read; kFileTooLong when B + 16 exceeds 99999999.
+Result<std::size_t> attachedFileFieldLength(std::size_t pathLength,
+                                            std::uint64_t fileSize) noexcept;
 
 // Writes the attached-file field for a path and the base64 text of the file
-// (no terminator); length receives 32 + B. kFileTooLong when B + 16 exceeds 99999999,
-// kTlvEncodeError when out is too short.
-int formatAttachedFileField(std::string_view path, std::string_view base64Text,
-                            std::span<std::uint8_t> out, std::size_t& length) noexcept;
+// (no terminator) and gives its length, 32 + B. kFileTooLong when B + 16
+// exceeds 99999999, kTlvEncodeError when out is too short.
+Result<std::size_t> formatAttachedFileField(std::string_view path, std::string_view base64Text,
+                                            std::span<std::uint8_t> out) noexcept;
 
 // The attached-file field of the regular file at path; an empty path gives an
 // empty field. kBase64EncodeError when the file cannot be opened or read, kFileTooLong when it is
 // too large for the counts (checked before it is read), kMallocFailed out of memory,
 // kTlvEncodeError when the field cannot be formatted.
-int buildAttachedFileField(std::string_view path, Bytes& field);
+Result<Bytes> buildAttachedFileField(std::string_view path);
 // The same for a file opened once for the whole signature.
-int buildAttachedFileField(AttachedFile& file, Bytes& field);
+Result<Bytes> buildAttachedFileField(AttachedFile& file);
 
-// A binary TLV header with the given length and no value (the outer header).
-// kTlvEncodeError for a length beyond 32 bits.
-int putBinaryTlvHeader(std::uint8_t tag, std::uint64_t length, std::span<std::uint8_t> out,
-                       std::size_t& written) noexcept;
+// A binary TLV header with the given length and no value (the outer header);
+// gives its size. kTlvEncodeError for a length beyond 32 bits.
+Result<std::size_t> putBinaryTlvHeader(std::uint8_t tag, std::uint64_t length,
+                                       std::span<std::uint8_t> out) noexcept;
 
-// A binary TLV: header and value; written receives 9 + the value's size.
-int putBinaryTlv(std::uint8_t tag, std::span<const std::uint8_t> value, std::span<std::uint8_t> out,
-                 std::size_t& written) noexcept;
+// A binary TLV: header and value; gives 9 + the value's size.
+Result<std::size_t> putBinaryTlv(std::uint8_t tag, std::span<const std::uint8_t> value,
+                                 std::span<std::uint8_t> out) noexcept;
 
-// A text TLV header with the given length and no value. kInvalidParameter for a tag that is
-// not two characters, kTlvEncodeError for a length beyond ten digits.
-int putTextTlvHeader(std::string_view tag, std::uint64_t length, std::span<std::uint8_t> out,
-                     std::size_t& written) noexcept;
+// A text TLV header with the given length and no value; gives its size.
+// kInvalidParameter for a tag that is not two characters, kTlvEncodeError for a
+// length beyond ten digits.
+Result<std::size_t> putTextTlvHeader(std::string_view tag, std::uint64_t length,
+                                     std::span<std::uint8_t> out) noexcept;
 
-// A text TLV: header and value, no terminator; written receives 12 + the
-// value's size.
-int putTextTlv(std::string_view tag, std::span<const std::uint8_t> value,
-               std::span<std::uint8_t> out, std::size_t& written) noexcept;
+// A text TLV: header and value, no terminator; gives 12 + the value's size.
+Result<std::size_t> putTextTlv(std::string_view tag, std::span<const std::uint8_t> value,
+                               std::span<std::uint8_t> out) noexcept;
 
-// The packet in binary form (container type 3) into out; packetLength receives
-// its length. An empty filePath attaches nothing. Codes: those of
-// buildAttachedFileField, kTlvEncodeError when out is too short or the lengths overflow
-// their fields. Throws std::bad_alloc.
-int buildSignPacketBinary(std::string_view transaction, std::string_view display,
-                          std::string_view filePath, std::span<std::uint8_t> out,
-                          std::size_t& packetLength);
+// The packet in binary form (container type 3) into out; gives its length. An
+// empty filePath attaches nothing. Codes: those of buildAttachedFileField,
+// kTlvEncodeError when out is too short or the lengths overflow their fields.
+// Throws std::bad_alloc.
+Result<std::size_t> buildSignPacketBinary(std::string_view transaction, std::string_view display,
+                                          std::string_view filePath, std::span<std::uint8_t> out);
 
 // The packet in text form (container type 2), as above.
-int buildSignPacketText(std::string_view transaction, std::string_view display,
-                        std::string_view filePath, std::span<std::uint8_t> out,
-                        std::size_t& packetLength);
+Result<std::size_t> buildSignPacketText(std::string_view transaction, std::string_view display,
+                                        std::string_view filePath, std::span<std::uint8_t> out);
 
 // Both forms with a file opened once for the whole signature.
-int buildSignPacketBinary(std::string_view transaction, std::string_view display,
-                          AttachedFile& file, std::span<std::uint8_t> out,
-                          std::size_t& packetLength);
-int buildSignPacketText(std::string_view transaction, std::string_view display, AttachedFile& file,
-                        std::span<std::uint8_t> out, std::size_t& packetLength);
+Result<std::size_t> buildSignPacketBinary(std::string_view transaction, std::string_view display,
+                                          AttachedFile& file, std::span<std::uint8_t> out);
+Result<std::size_t> buildSignPacketText(std::string_view transaction, std::string_view display,
+                                        AttachedFile& file, std::span<std::uint8_t> out);
 
 // A size that every packet of these texts and file fits, in either form, as
-// long as the file does not grow: 0; 1 when the file to attach cannot be
-// opened (size unchanged); kFileTooLong when the file is too large for the field; kTlvEncodeError
-// when the sum overflows. Throws std::bad_alloc.
-int estimateSignPacketSize(std::size_t transactionLength, std::size_t displayLength,
-                           std::string_view filePath, std::size_t& size);
+// long as the file does not grow. kOpenFileError when the file to attach cannot
+// be opened; kFileTooLong when the file is too large for the field;
+// kTlvEncodeError when the sum overflows. Throws std::bad_alloc.
+Result<std::size_t> estimateSignPacketSize(std::size_t transactionLength, std::size_t displayLength,
+                                           std::string_view filePath);
 // The same for a file opened once for the whole signature.
-int estimateSignPacketSize(std::size_t transactionLength, std::size_t displayLength,
-                           AttachedFile& file, std::size_t& size);
+Result<std::size_t> estimateSignPacketSize(std::size_t transactionLength, std::size_t displayLength,
+                                           AttachedFile& file);
 
 }  // namespace orva::api

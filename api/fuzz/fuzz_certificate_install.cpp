@@ -139,11 +139,8 @@ ApiErrorCode expected(const Fixture& fixture, const std::string& certificates,
                       const std::string& envelope, const std::string& random) {
     if (!envelope.empty()) {
         if (!random.empty()) {
-            ServerRandom decoded{};
-            int length = 0;
-            if (const ApiErrorCode code = decodeServerRandom(random.c_str(), decoded, &length);
-                code != kSuccess) {
-                return code;
+            if (const Result<ServerRandom> decoded = decodeServerRandom(random.c_str()); !decoded) {
+                return decoded.code();
             }
         }
         if (!parseKeyEnvelope(envelope)) {

@@ -15,14 +15,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string_view subject =
         split == std::string_view::npos ? std::string_view() : input.substr(split + 1);
 
-    std::string commonName = "unset";
-    const orva::ApiErrorCode code =
-        orva::api::matchDistinguishedName(requested, subject, commonName);
+    const orva::api::Result<std::string> match =
+        orva::api::matchDistinguishedName(requested, subject);
+    const orva::ApiErrorCode code = match.code();
+    const std::string commonName = match ? *match : "unset";
     // Several items (an unescaped comma) without a CN item.
     const bool malformed = orva::api::distinguishedNameItems(requested).size() > 1 &&
                            !orva::api::hasCommonName(requested);
-    switch (code) {
-        case orva::kSuccess:
+    switch (code.number()) {
+        case orva::kSuccess.number():
             // A match names the subject's own CN value and never comes from
             // an empty request or a malformed one.
             if (malformed || requested.empty() ||
@@ -30,12 +31,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 __builtin_trap();
             }
             break;
-        case orva::kInvalidParameter:
+        case orva::kInvalidParameter.number():
             if (!malformed || commonName != "unset") {
                 __builtin_trap();
             }
             break;
-        case orva::kNoMatchCertificate:
+        case orva::kNoMatchCertificate.number():
             if (malformed || commonName != "unset") {
                 __builtin_trap();
             }

@@ -221,7 +221,7 @@ struct Output {
     char* buffer() { return null ? nullptr : bytes.data(); }
 
     // The text-output convention, given what the export computed.
-    void checkAnswer(int code, std::string_view text) const {
+    void checkAnswer(orva::ApiErrorCode code, std::string_view text) const {
         const auto room = static_cast<std::size_t>(std::max(given, 0));
         check(std::all_of(bytes.begin() + static_cast<std::ptrdiff_t>(room), bytes.end(),
                           [](char c) { return c == kFill; }));
@@ -249,7 +249,7 @@ struct Model {
     std::string signatureContent;
 
     // What resolving the chosen file's token must answer now.
-    int chosenAnswer() const {
+    orva::ApiErrorCode chosenAnswer() const {
         if (!chosenPath) {
             return orva::kTokenInfoError;
         }
@@ -264,7 +264,7 @@ struct Model {
         return *now == chosenContent ? orva::kSuccess : orva::kTokenInfoError;
     }
     // And the signature file's.
-    int signatureAnswer() const {
+    orva::ApiErrorCode signatureAnswer() const {
         if (!signaturePath) {
             return orva::kTokenInfoError;
         }
@@ -299,7 +299,7 @@ std::string pathOf(InputReader& in) {
 void nameFile(InputReader& in, Model& model) {
     const std::string path = pathOf(in);
     Output out(in);
-    const int code = QZAPI_FileToTokenExt(path.c_str(), out.buffer(), &out.length);
+    const orva::ApiErrorCode code{QZAPI_FileToTokenExt(path.c_str(), out.buffer(), &out.length)};
     const std::optional<FileTokenRecord>& record = fileTokenState().chosenFile;
     // Whatever happens, the token handed out before is gone.
     model.chosenPath.reset();
@@ -308,7 +308,7 @@ void nameFile(InputReader& in, Model& model) {
         return;
     }
     const std::optional<std::string> content = contentOf(path);
-    int expected = orva::kSuccess;
+    orva::ApiErrorCode expected = orva::kSuccess;
     if (path.empty()) {
         expected = orva::kInvalidParameter;
     } else if (path.size() > kFileTokenPathLimit) {
@@ -334,9 +334,9 @@ void nameFile(InputReader& in, Model& model) {
                    content->size());
     model.chosenPath = path;
     model.chosenContent = *content;
-    ResolvedFile resolved;
-    check(resolveFileToken(record->token, FileTokenKeyName::filePath, resolved) == orva::kSuccess &&
-          resolved.path == path && resolved.length == content->size());
+    const Result<ResolvedFile> resolved =
+        resolveFileToken(record->token, FileTokenKeyName::filePath);
+    check(resolved && resolved->path == path && resolved->length == content->size());
 }
 
 // One of the fixture's files, or the signature file written last.
@@ -407,18 +407,18 @@ void resolve(InputReader& in, const Model& model) {
     const FileTokenState& state = fileTokenState();
     const std::optional<FileTokenRecord>& record = byName ? state.signedFile : state.chosenFile;
     const std::string digits = tokenOf(in, record, byName ? state.chosenFile : state.signedFile);
-    ResolvedFile resolved;
-    resolved.path = "untouched";
-    const int code = resolveFileToken(
-        digits, byName ? FileTokenKeyName::fileName : FileTokenKeyName::filePath, resolved);
+    const Result<ResolvedFile> resolved =
+        resolveFileToken(digits, byName ? FileTokenKeyName::fileName : FileTokenKeyName::filePath);
+    const orva::ApiErrorCode code = resolved.code();
+    // A refusal hands back no file.
     if (!record || digits != record->token) {
-        check(code == orva::kTokenInfoError && resolved.path == "untouched" && !resolved.file);
+        check(code == orva::kTokenInfoError && !resolved);
         return;
     }
-    const int expected = byName ? model.signatureAnswer() : model.chosenAnswer();
-    check(code == expected && (code != orva::kSuccess ||
-                               (resolved.file && resolved.path == (byName ? *model.signaturePath
-                                                                          : *model.chosenPath))));
+    const orva::ApiErrorCode expected = byName ? model.signatureAnswer() : model.chosenAnswer();
+    check(code == expected &&
+          (code != orva::kSuccess ||
+           (resolved && resolved->path == (byName ? *model.signaturePath : *model.chosenPath))));
 }
 
 void signFile(InputReader& in, Model& model) {
@@ -427,8 +427,8 @@ void signFile(InputReader& in, Model& model) {
     const std::string digits = tokenOf(in, state.chosenFile, state.signedFile);
     const int xmlLength = in.byte() % 8 == 0 ? 0 : static_cast<int>(kXml.size());
     Output out(in);
-    const int code = QZAPI_GMUsbKeySignFileExt("", "SM3", kXml.data(), xmlLength, kDisplay,
-                                               digits.c_str(), out.buffer(), &out.length);
+    const orva::ApiErrorCode code{QZAPI_GMUsbKeySignFileExt(
+        "", "SM3", kXml.data(), xmlLength, kDisplay, digits.c_str(), out.buffer(), &out.length)};
     const std::optional<FileTokenRecord>& record = fileTokenState().signedFile;
     model.signaturePath.reset();
     if (xmlLength == 0 || digits.empty()) {
@@ -439,7 +439,7 @@ void signFile(InputReader& in, Model& model) {
         check(code == orva::kTokenInfoError && !record);
         return;
     }
-    const int expected = model.chosenAnswer();
+    const orva::ApiErrorCode expected = model.chosenAnswer();
     if (expected != orva::kSuccess) {
         check(code == expected && !record);
         return;
@@ -482,8 +482,8 @@ void readPiece(InputReader& in, const Model& model) {
     const int maxLength = lengthOf(in);
     const int offset = lengthOf(in);
     Output out(in);
-    const int code =
-        QZAPI_GetSignFileContent(digits.c_str(), maxLength, offset, out.buffer(), &out.length);
+    const orva::ApiErrorCode code{
+        QZAPI_GetSignFileContent(digits.c_str(), maxLength, offset, out.buffer(), &out.length)};
     if (digits.empty() || maxLength <= 0 || offset < 0) {
         check(code == orva::kInvalidParameter);
         return;
@@ -528,28 +528,26 @@ void buildWithSalt(InputReader& in) {
     if (fromRecord && in.byte() % 2 == 0) {
         salt = record->salt;
     }
-    FileToken first;
-    const int code = buildFileToken(mode, path, salt, key, first);
-    if (code != orva::kSuccess) {
-        check(code == orva::kNoFile || code == orva::kOpenFileError);
+    const Result<FileToken> first = buildFileToken(mode, path, salt, key);
+    if (!first) {
+        check(first.code() == orva::kNoFile || first.code() == orva::kOpenFileError);
         return;
     }
-    FileToken again;
-    check(buildFileToken(mode, path, salt, key, again) == orva::kSuccess &&
-          again.text == first.text && again.token == first.token);
+    const Result<FileToken> again = buildFileToken(mode, path, salt, key);
+    check(again && again->text == first->text && again->token == first->token);
     const bool byName = key == FileTokenKeyName::fileName;
     if (isAscii(path)) {
         const std::string name = fs::path(path).filename().string();
-        checkTokenText(FileTokenRecord{first.text, salt, path, first.token, mode},
+        checkTokenText(FileTokenRecord{first->text, salt, path, first->token, mode},
                        byName ? "FILENAME" : "FILEPATH", byName ? name : path,
                        contentOf(path)->size());
     }
     if (fromRecord && salt != record->salt) {
-        check(first.token != record->token);
+        check(first->token != record->token);
     }
     salt[0] ^= 0x80;
-    check(buildFileToken(mode, path, salt, key, again) == orva::kSuccess &&
-          again.token != first.token);
+    const Result<FileToken> salted = buildFileToken(mode, path, salt, key);
+    check(salted && salted->token != first->token);
 }
 
 void setCodePage(InputReader& in) {

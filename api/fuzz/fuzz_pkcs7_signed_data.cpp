@@ -1,8 +1,10 @@
 // Input: byte 0 picks the builder (bit 0: SM2, else RSA with hash id 3 + the
 // rest of byte 0 modulo 5); the rest is the certificate as read from the key.
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -21,9 +23,8 @@ void check(bool condition) {
 
 // A built SignedData is one SEQUENCE filling exactly the length announced.
 void checkWhole(std::span<const std::uint8_t> out) {
-    api::DerElement element;
-    check(api::readDerSequence(out, element) == api::kDerReadOk &&
-          element.tlv.size() == out.size());
+    const std::optional<api::DerElement> element = api::readDerSequence(out);
+    check(element && element->tlv.size() == out.size());
 }
 
 }  // namespace
@@ -39,37 +40,34 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // r and s with the high bit set: the longest SM2 encoding.
     std::vector<std::uint8_t> signature(api::kSm2SignatureSize, 0xFF);
 
-    api::Bytes issuerAndSerial;
-    const bool walked = api::extractIssuerAndSerial(certificate, issuerAndSerial);
-    if (walked) {
-        api::DerElement element;
-        check(api::readDerSequence(issuerAndSerial, element) == api::kDerReadOk &&
-              element.tlv.size() == issuerAndSerial.size());
+    const std::optional<api::Bytes> issuerAndSerial = api::extractIssuerAndSerial(certificate);
+    if (issuerAndSerial) {
+        checkWhole(*issuerAndSerial);
     }
 
-    auto build = [&](std::span<std::uint8_t> out, std::size_t& length) {
+    auto build = [&](std::span<std::uint8_t> out) {
         return sm2 ? api::buildPkcs7SignedDataSm2(kContent, api::kContentEmbedded, certificate,
-                                                  signature, out, length)
+                                                  signature, out)
                    : api::buildPkcs7SignedDataRsa(kContent, api::kContentEmbedded, certificate,
-                                                  signature, out, length, hashId);
+                                                  signature, out, hashId);
     };
     // A size query, then exactly that room; one byte less is refused and
-    // leaves the length as it was.
-    std::size_t length = 0;
-    const bool sized = build({}, length);
-    check(sized == walked);
-    if (!sized) {
+    // leaves the room as it was.
+    const std::optional<std::size_t> length = build({});
+    check(length.has_value() == issuerAndSerial.has_value());
+    if (!length) {
         return 0;
     }
-    std::vector<std::uint8_t> out(length);
-    std::size_t written = 0;
-    check(build(out, written) && written == length);
+    std::vector<std::uint8_t> out(*length);
+    check(build(out) == length);
     checkWhole(out);
-    std::size_t unchanged = 7;
-    check(!build(std::span(out).first(length - 1), unchanged) && unchanged == 7);
+    std::vector<std::uint8_t> shorter(*length - 1, 0x5A);
+    check(!build(shorter) &&
+          std::all_of(shorter.begin(), shorter.end(), [](std::uint8_t b) { return b == 0x5A; }));
     if (sm2) {
-        std::size_t bound = 0;
-        check(api::pkcs7SignedDataSm2SizeBound(kContent, certificate, bound) && length <= bound);
+        const std::optional<std::size_t> bound =
+            api::pkcs7SignedDataSm2SizeBound(kContent, certificate);
+        check(bound && *length <= *bound);
     }
     return 0;
 }

@@ -27,25 +27,20 @@ bool wellFormed(const orva::api::CertRequestItem& item) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view description(reinterpret_cast<const char*>(data), size);
-    std::vector<orva::api::CertRequestItem> items;
-    switch (orva::api::parseRequestDescription(description, items)) {
-        case orva::kSuccess:
-            if (items.empty() || items.size() > 2) {
+    const orva::api::Result<std::vector<orva::api::CertRequestItem>> items =
+        orva::api::parseRequestDescription(description);
+    if (items) {
+        if (items->empty() || items->size() > 2) {
+            __builtin_trap();
+        }
+        for (const auto& item : *items) {
+            if (!wellFormed(item)) {
                 __builtin_trap();
             }
-            for (const auto& item : items) {
-                if (!wellFormed(item)) {
-                    __builtin_trap();
-                }
-            }
-            break;
-        case orva::kInvalidParameter:
-        case orva::kHashTypeError:
-        case orva::kAsymIdTypeError:
-        case orva::kCertUsageError:
-            break;
-        default:
-            __builtin_trap();
+        }
+    } else if (items.code() != orva::kInvalidParameter && items.code() != orva::kHashTypeError &&
+               items.code() != orva::kAsymIdTypeError && items.code() != orva::kCertUsageError) {
+        __builtin_trap();
     }
     return 0;
 }

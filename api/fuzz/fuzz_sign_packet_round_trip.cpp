@@ -66,17 +66,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         orva::testing::writeFile(path, content);
     }
 
-    std::size_t estimate = 0;
-    check(estimateSignPacketSize(transaction.size(), display.size(), path, estimate) == 0);
-    std::vector<std::uint8_t> packet(estimate + 1);
-    std::size_t length = 0;
+    const Result<std::size_t> estimate =
+        estimateSignPacketSize(transaction.size(), display.size(), path);
+    check(static_cast<bool>(estimate));
+    std::vector<std::uint8_t> packet(*estimate + 1);
     const auto build = [textForm](std::string_view t, std::string_view d, std::string_view file,
-                                  std::span<std::uint8_t> out, std::size_t& written) {
-        return textForm ? buildSignPacketText(t, d, file, out, written)
-                        : buildSignPacketBinary(t, d, file, out, written);
+                                  std::span<std::uint8_t> out) {
+        return textForm ? buildSignPacketText(t, d, file, out)
+                        : buildSignPacketBinary(t, d, file, out);
     };
-    check(build(transaction, display, path, packet, length) == 0);
-    check(length <= estimate);
+    const Result<std::size_t> built = build(transaction, display, path, packet);
+    check(static_cast<bool>(built));
+    const std::size_t length = *built;
+    check(length <= *estimate);
     packet.resize(length);
 
     const auto view = orva::softkey::parseSignPacket(
@@ -88,13 +90,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     // Exactly that room is enough; a byte less is refused.
     std::vector<std::uint8_t> exact(length);
-    std::size_t again = 0;
-    check(build(transaction, display, path, exact, again) == 0 && again == length &&
-          exact == packet);
+    const Result<std::size_t> again = build(transaction, display, path, exact);
+    check(again && *again == length && exact == packet);
     if (length > 0) {
         std::vector<std::uint8_t> shorter(length - 1, 0x5A);
-        std::size_t refused = 0;
-        check(build(transaction, display, path, shorter, refused) != 0);
+        check(!build(transaction, display, path, shorter));
     }
     return 0;
 }

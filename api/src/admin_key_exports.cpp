@@ -39,8 +39,10 @@ ApiErrorCode gmGetAdminKeyInfo(char* buffer, int* length) {
         // One byte more than the key fills, so a full record is seen as
         // unterminated.
         std::array<std::uint8_t, DRV_ADMIN_RECORD_ROOM + 1> record{};
-        if (boundFunctions().dravik.QZGetAdminKeyInfo(session.device(), record.data()) != DRV_OK) {
-            return kGetAdminKeyInfoError;
+        if (const ApiErrorCode code = session.call(&DravikApi::QZGetAdminKeyInfo, record.data())
+                                          .checked(kGetAdminKeyInfoError);
+            code != kSuccess) {
+            return code;
         }
         const char* chars = reinterpret_cast<const char*>(record.data());
         const std::size_t n = strnlen(chars, DRV_ADMIN_RECORD_ROOM);
@@ -63,13 +65,13 @@ ApiErrorCode gmGetTemKey(char* buffer, int* length) {
         code != kSuccess) {
         return code;
     }
-    void* device = session.device();
-    if (const ApiErrorCode code = verifyPinOnKey(device, kDeletePublicKeyError); code != kSuccess) {
+    if (const ApiErrorCode code = verifyPinOnKey(session, kDeletePublicKeyError);
+        code != kSuccess) {
         return code;
     }
     std::array<std::uint8_t, DRV_TEMP_KEY_ROOM> key{};
     std::uint32_t keyLength = DRV_TEMP_KEY_ROOM;
-    if (boundFunctions().dravik.QZGetTemKey(device, key.data(), &keyLength) != DRV_OK ||
+    if (!session.call(&DravikApi::QZGetTemKey, key.data(), &keyLength).ok() ||
         keyLength > DRV_TEMP_KEY_ROOM) {
         return kGetAdminKeyInfoError;
     }
@@ -100,11 +102,12 @@ ApiErrorCode gmBankGetRand(char* buffer, int* length) {
         code != kSuccess) {
         return code;
     }
-    void* device = session.device();
     std::array<std::uint8_t, DRV_RANDOM_FOR_ENC_ROOM> random{};
-    if (boundFunctions().dravik.QZGetRandomForEnc(device, kServerRandomSize, random.data()) !=
-        DRV_OK) {
-        return kGetAdminKeyInfoError;
+    if (const ApiErrorCode code =
+            session.call(&DravikApi::QZGetRandomForEnc, kServerRandomSize, random.data())
+                .checked(kGetAdminKeyInfoError);
+        code != kSuccess) {
+        return code;
     }
     // Its own rule: the size is 20 without the NUL, a short buffer is kBufferTooSmall
     // with its length left alone, and exactly 20 is enough.

@@ -7,12 +7,14 @@
 
 namespace orva::api {
 
-ApiErrorCode checkAdminKeyState(void* device, std::int32_t wanted) noexcept {
+ApiErrorCode checkAdminKeyState(const DeviceSession& session, std::int32_t wanted) noexcept {
     // The record comes without a length: a zeroed room with one byte more than
     // the key may fill keeps it a terminated text.
     std::array<std::uint8_t, DRV_ADMIN_RECORD_ROOM + 1> record{};
-    if (boundFunctions().dravik.QZGetAdminKeyInfo(device, record.data()) != DRV_OK) {
-        return kGetAdminKeyInfoError;
+    if (const ApiErrorCode code = session.call(&DravikApi::QZGetAdminKeyInfo, record.data())
+                                      .checked(kGetAdminKeyInfoError);
+        code != kSuccess) {
+        return code;
     }
     // Read as a text: its characters 3 and 4 must exist and be "00".
     const char* text = reinterpret_cast<const char*>(record.data());
@@ -26,7 +28,7 @@ ApiErrorCode openInAdminKeyState(DeviceSession& session, std::int32_t wanted) no
     if (const ApiErrorCode code = session.open(); code != kSuccess) {
         return code;
     }
-    return checkAdminKeyState(session.device(), wanted);
+    return checkAdminKeyState(session, wanted);
 }
 
 }  // namespace orva::api

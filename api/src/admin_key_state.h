@@ -16,7 +16,7 @@ inline constexpr std::int32_t kAdminKeyUpdated = 2;
 
 // 0 in the wanted state; kGetAdminKeyInfoError when the record cannot be read; kFunctionUnsupported
 // in the other state.
-ApiErrorCode checkAdminKeyState(void* device, std::int32_t wanted) noexcept;
+ApiErrorCode checkAdminKeyState(const DeviceSession& session, std::int32_t wanted) noexcept;
 
 // Opens the session, then checks the state: the first failure's code.
 ApiErrorCode openInAdminKeyState(DeviceSession& session, std::int32_t wanted) noexcept;

@@ -8,7 +8,7 @@ BoundFunctionTable table;
 
 // Stores first, then tests: a name not found leaves a null entry behind.
 template <class Entry>
-bool resolveEntry(HMODULE module, const char* name, Entry& entry) noexcept {
+[[nodiscard]] bool resolveEntry(HMODULE module, const char* name, Entry& entry) noexcept {
     entry = reinterpret_cast<Entry>(GetProcAddress(module, name));
     return entry != nullptr;
 }
@@ -51,28 +51,28 @@ std::size_t boundEntryCount() noexcept {
 
 #define ORVA_RESOLVE(name)                        \
     if (!resolveEntry(module, #name, api.name)) { \
-        return 0;                                 \
+        return false;                             \
     }
 
-int resolveDravik() noexcept {
+bool resolveDravik() noexcept {
     const HMODULE module = table.dravikModule;
     DravikApi& api = table.dravik;
     ORVA_DRAVIK_NAMES(ORVA_RESOLVE, ORVA_RESOLVE)
-    return 1;
+    return true;
 }
 
-int resolveQZAlgLib() noexcept {
+bool resolveQZAlgLib() noexcept {
     const HMODULE module = table.qzAlgLibModule;
     QZAlgLibApi& api = table.qzAlgLib;
     ORVA_QZALGLIB_NAMES(ORVA_RESOLVE, ORVA_RESOLVE)
-    return 1;
+    return true;
 }
 
-int resolvePelnor() noexcept {
+bool resolvePelnor() noexcept {
     const HMODULE module = table.pelnorModule;
     PelnorApi& api = table.pelnor;
     ORVA_PELNOR_NAMES(ORVA_RESOLVE, ORVA_RESOLVE)
-    return 1;
+    return true;
 }
 
 #undef ORVA_RESOLVE

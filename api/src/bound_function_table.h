@@ -54,10 +54,10 @@ std::size_t boundEntryCount() noexcept;
 
 // Each looks up its list in its library's module, one name at a time in list
 // order, storing every result; the first name not found ends it with 0 and
-// leaves the entries after it as they were. 1 when every name was found.
-int resolveDravik() noexcept;
-int resolveQZAlgLib() noexcept;
-int resolvePelnor() noexcept;
+// leaves the entries after it as they were. True when every name was found.
+[[nodiscard]] bool resolveDravik() noexcept;
+[[nodiscard]] bool resolveQZAlgLib() noexcept;
+[[nodiscard]] bool resolvePelnor() noexcept;
 
 // Zeroes every entry (the module handles are the freers' to clear).
 void clearBoundEntries() noexcept;

@@ -65,7 +65,7 @@ EvpPkeyPtr rsaKeyFromDer(const Bytes& der) {
 
 // Each part is added at the front, so the DER lists O, OU, CN; empty OU and O
 // are left out.
-bool setSubject(X509_REQ& request, const CertRequestItem& item) {
+[[nodiscard]] bool setSubject(X509_REQ& request, const CertRequestItem& item) {
     const X509NamePtr name(X509_NAME_new());
     if (name == nullptr) {
         return false;
@@ -86,7 +86,8 @@ bool setSubject(X509_REQ& request, const CertRequestItem& item) {
 }
 
 // SM2 with SM3, or the digest's sha*WithRSAEncryption; NULL parameters both.
-bool setSignatureAlgorithm(X509_REQ& request, const CertRequestItem& item, int digestNid) {
+[[nodiscard]] bool setSignatureAlgorithm(X509_REQ& request, const CertRequestItem& item,
+                                         int digestNid) {
     int signatureNid = NID_SM2_with_SM3;
     if (!isSm2(item) && OBJ_find_sigid_by_algs(&signatureNid, digestNid, NID_rsaEncryption) != 1) {
         return false;
@@ -98,7 +99,7 @@ bool setSignatureAlgorithm(X509_REQ& request, const CertRequestItem& item, int d
 }
 
 // The key's signature, as the request's BIT STRING carries it: 0 unused bits.
-bool setSignature(X509_REQ& request, const Bytes& signature) {
+[[nodiscard]] bool setSignature(X509_REQ& request, const Bytes& signature) {
     Asn1BitStringPtr bits(ASN1_BIT_STRING_new());
     if (bits == nullptr || signature.size() > INT_MAX ||
         ASN1_BIT_STRING_set(bits.get(), const_cast<std::uint8_t*>(signature.data()),
@@ -113,68 +114,81 @@ bool setSignature(X509_REQ& request, const Bytes& signature) {
     return true;
 }
 
-std::uint32_t keySign(void* device, const CertRequestItem& item, std::uint32_t privateKeyFid,
-                      std::uint32_t op, std::span<const std::uint8_t> data, Bytes& signature) {
+// The key's signature of data, which must be exactly size bytes; none when the
+// key refuses or answers another length.
+[[nodiscard]] std::optional<Bytes> keySign(const DeviceSession& session,
+                                           const CertRequestItem& item, std::uint32_t privateKeyFid,
+                                           std::uint32_t op, std::span<const std::uint8_t> data,
+                                           std::size_t size) {
+    Bytes signature(size);
     auto length = static_cast<std::uint32_t>(signature.size());
-    const std::uint32_t status = boundFunctions().dravik.QZAsymSign(
-        device, static_cast<std::uint32_t>(item.hashId), static_cast<std::uint32_t>(item.keyAlgId),
-        static_cast<std::uint32_t>(item.signForm), privateKeyFid, 0, 0, nullptr, 0, nullptr, 0, op,
-        data.data(), static_cast<std::uint32_t>(data.size()), signature.data(), &length);
-    if (status == DRV_OK && length != signature.size()) {
-        return DRV_E_INTERNAL;
+    if (!session
+             .call(&DravikApi::QZAsymSign, static_cast<std::uint32_t>(item.hashId),
+                   static_cast<std::uint32_t>(item.keyAlgId),
+                   static_cast<std::uint32_t>(item.signForm), privateKeyFid, 0, 0, nullptr, 0,
+                   nullptr, 0, op, data.data(), static_cast<std::uint32_t>(data.size()),
+                   signature.data(), &length)
+             .ok() ||
+        length != signature.size()) {
+        return std::nullopt;
     }
-    return status;
+    return signature;
 }
 
 // e = SM3(Z || tbs) with Z of the key's public key; the key signs e and
 // answers r || s, which goes into the request as DER SEQUENCE { r, s }.
-bool signSm2(void* device, std::uint32_t privateKeyFid, const CertRequestItem& item,
-             std::span<const std::uint8_t> xy, std::span<const std::uint8_t> tbs,
-             Bytes& signature) {
+[[nodiscard]] std::optional<Bytes> signSm2(const DeviceSession& session,
+                                           std::uint32_t privateKeyFid, const CertRequestItem& item,
+                                           std::span<const std::uint8_t> xy,
+                                           std::span<const std::uint8_t> tbs) {
     const QZAlgLibApi& alg = boundFunctions().qzAlgLib;
     if (xy.size() != 2 * kSm2CoordinateSize ||
         alg.QZA_GetHashValueSize(QZA_HASH_SM3) != static_cast<std::int32_t>(kSm3DigestSize)) {
-        return false;
+        return std::nullopt;
     }
     Bytes message(kSm3DigestSize);
     std::uint32_t zLength = kSm3DigestSize;
     if (alg.QZA_SM3ZA(xy.data(), kSm2CoordinateSize, xy.data() + kSm2CoordinateSize,
-                      kSm2CoordinateSize, message.data(), &zLength) != 0 ||
+                      kSm2CoordinateSize, message.data(), &zLength) != QZA_OK ||
         zLength != kSm3DigestSize) {
-        return false;
+        return std::nullopt;
     }
     message.insert(message.end(), tbs.begin(), tbs.end());
     Bytes digest(kSm3DigestSize);
     if (message.size() > UINT32_MAX ||
         alg.QZA_Hash(QZA_HASH_SM3, message.data(), static_cast<std::uint32_t>(message.size()),
-                     digest.data()) != 0) {
-        return false;
+                     digest.data()) != QZA_OK) {
+        return std::nullopt;
     }
-    Bytes rs(kSm2SignatureSize);
-    if (keySign(device, item, privateKeyFid, DRV_SIGN_DIGEST, digest, rs) != DRV_OK) {
-        return false;
+    const std::optional<Bytes> rs =
+        keySign(session, item, privateKeyFid, DRV_SIGN_DIGEST, digest, kSm2SignatureSize);
+    if (!rs) {
+        return std::nullopt;
     }
-    BignumPtr r(BN_bin2bn(rs.data(), kSm2CoordinateSize, nullptr));
-    BignumPtr s(BN_bin2bn(rs.data() + kSm2CoordinateSize, kSm2CoordinateSize, nullptr));
+    BignumPtr r(BN_bin2bn(rs->data(), kSm2CoordinateSize, nullptr));
+    BignumPtr s(BN_bin2bn(rs->data() + kSm2CoordinateSize, kSm2CoordinateSize, nullptr));
     const EcdsaSigPtr sig(ECDSA_SIG_new());
     if (r == nullptr || s == nullptr || sig == nullptr ||
         ECDSA_SIG_set0(sig.get(), r.get(), s.get()) != 1) {
-        return false;
+        return std::nullopt;
     }
     r.release();
     s.release();
     const int size = i2d_ECDSA_SIG(sig.get(), nullptr);
     if (size <= 0) {
-        return false;
+        return std::nullopt;
     }
-    signature.resize(static_cast<std::size_t>(size));
+    Bytes signature(static_cast<std::size_t>(size));
     unsigned char* out = signature.data();
-    return i2d_ECDSA_SIG(sig.get(), &out) == size;
+    if (i2d_ECDSA_SIG(sig.get(), &out) != size) {
+        return std::nullopt;
+    }
+    return signature;
 }
 
 // The key's signature checked as a CA will check it: SM2 with the user id of
 // its Z value.
-bool verifyRequest(X509_REQ& request, bool sm2) {
+[[nodiscard]] bool verifyRequest(X509_REQ& request, bool sm2) {
     if (sm2) {
         Asn1OctetStringPtr id(ASN1_OCTET_STRING_new());
         if (id == nullptr ||
@@ -229,16 +243,11 @@ std::optional<Bytes> convertTokenRsaPublicKey(std::span<const std::uint8_t> bloc
     const auto modulus =
         block.subspan(kRsaBlockHeader, block.size() - kRsaBlockHeader - kRsaBlockTrailer);
     const auto exponent = block.last(exponentLength);
-    Bytes der;
-    if (encodeRsaPublicKey(withoutLeadingZeros(modulus), withoutLeadingZeros(exponent), der) !=
-        kDerOk) {
-        return std::nullopt;
-    }
-    return der;
+    return encodeRsaPublicKey(withoutLeadingZeros(modulus), withoutLeadingZeros(exponent));
 }
 
-ApiErrorCode buildCertRequest(const CertRequestItem& item, std::span<const std::uint8_t> publicKey,
-                              X509ReqPtr& request) {
+Result<X509ReqPtr> buildCertRequest(const CertRequestItem& item,
+                                    std::span<const std::uint8_t> publicKey) {
     ERR_clear_error();
     const int digestNid = hashIdToNid(item.hashId);
     if (digestNid == NID_undef) {
@@ -264,47 +273,43 @@ ApiErrorCode buildCertRequest(const CertRequestItem& item, std::span<const std::
         !setSignatureAlgorithm(*made, item, digestNid)) {
         return kMakeRequestError;
     }
-    request = std::move(made);
-    return kSuccess;
+    return made;
 }
 
-ApiErrorCode signCertRequest(void* device, std::uint32_t privateKeyFid, const CertRequestItem& item,
-                             std::span<const std::uint8_t> publicKey, X509_REQ& request,
-                             Bytes& der) {
+std::optional<Bytes> signCertRequest(const DeviceSession& session, std::uint32_t privateKeyFid,
+                                     const CertRequestItem& item,
+                                     std::span<const std::uint8_t> publicKey, X509_REQ& request) {
     ERR_clear_error();
     unsigned char* tbsBytes = nullptr;
     const int tbsSize = i2d_re_X509_REQ_tbs(&request, &tbsBytes);
     const OpensslBytesPtr tbsOwner(tbsBytes);
     if (tbsSize <= 0) {
-        return kMakeRequestError;
+        return std::nullopt;
     }
     const std::span<const std::uint8_t> tbs(tbsBytes, static_cast<std::size_t>(tbsSize));
 
     const bool sm2 = isSm2(item);
-    Bytes signature;
+    std::optional<Bytes> signature;
     if (sm2) {
-        if (!signSm2(device, privateKeyFid, item, publicKey, tbs, signature)) {
-            return kMakeRequestError;
-        }
-    } else {
-        const int size = EVP_PKEY_get_size(X509_REQ_get0_pubkey(&request));
-        signature.resize(size > 0 ? static_cast<std::size_t>(size) : 0);
-        if (signature.empty() ||
-            keySign(device, item, privateKeyFid, DRV_SIGN_DATA, tbs, signature) != DRV_OK) {
-            return kMakeRequestError;
-        }
+        signature = signSm2(session, privateKeyFid, item, publicKey, tbs);
+    } else if (const int size = EVP_PKEY_get_size(X509_REQ_get0_pubkey(&request)); size > 0) {
+        signature = keySign(session, item, privateKeyFid, DRV_SIGN_DATA, tbs,
+                            static_cast<std::size_t>(size));
     }
-    if (!setSignature(request, signature) || !verifyRequest(request, sm2)) {
-        return kMakeRequestError;
+    if (!signature || !setSignature(request, *signature) || !verifyRequest(request, sm2)) {
+        return std::nullopt;
     }
 
     const int size = i2d_X509_REQ(&request, nullptr);
     if (size <= 0 || static_cast<std::size_t>(size) > kCertRequestRoom) {
-        return kMakeRequestError;
+        return std::nullopt;
     }
-    der.resize(static_cast<std::size_t>(size));
+    Bytes der(static_cast<std::size_t>(size));
     unsigned char* out = der.data();
-    return i2d_X509_REQ(&request, &out) == size ? kSuccess : kMakeRequestError;
+    if (i2d_X509_REQ(&request, &out) != size) {
+        return std::nullopt;
+    }
+    return der;
 }
 
 }  // namespace orva::api

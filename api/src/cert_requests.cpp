@@ -5,11 +5,9 @@
 #include <vector>
 
 #include "base64_codec.h"
-#include "bound_function_table.h"
 #include "cert_request_builder.h"
 #include "device_session.h"
 #include "sized_output.h"
-#include "token_status.h"
 #include "win32/system.h"
 
 namespace orva::api {
@@ -43,36 +41,31 @@ int sizeQueryLength(const std::vector<CertRequestItem>& items) noexcept {
     return static_cast<int>(total);
 }
 
-ApiErrorCode makeRequest(void* device, const char* pin, const CertRequestItem& item,
-                         std::uint32_t pinFlag, std::string& requests) {
-    KeyContainer container;
-    if (const ApiErrorCode code = createKeyContainer(device, pin, item, pinFlag, container);
-        code != kSuccess) {
-        return code;
+// The DER of one item's request, signed by the new key pair made for it.
+Result<Bytes> makeRequest(const DeviceSession& session, const char* pin,
+                          const CertRequestItem& item, std::uint32_t pinFlag) {
+    const Result<KeyContainer> container = createKeyContainer(session, pin, item, pinFlag);
+    if (!container) {
+        return container.code();
     }
-    X509ReqPtr request;
-    if (const ApiErrorCode code = buildCertRequest(item, container.publicKey, request);
-        code != kSuccess) {
-        return code;
+    const Result<X509ReqPtr> request = buildCertRequest(item, container->publicKey);
+    if (!request) {
+        return request.code();
     }
     // The PIN must still stand before the key signs; an unmapped refusal here
     // is kDeletePublicKeyError.
-    const std::uint32_t status = boundFunctions().dravik.QZVerifyPIN(device, DRV_PIN_USER, nullptr,
-                                                                     0, nullptr, kKeepPinFlag);
-    if (const ApiErrorCode code = mapTokenStatus(status, kDeletePublicKeyError); code != kSuccess) {
-        return code;
-    }
-    Bytes der;
-    if (const ApiErrorCode code = signCertRequest(device, container.privateKeyFid, item,
-                                                  container.publicKey, *request, der);
+    if (const ApiErrorCode code =
+            session.call(&DravikApi::QZVerifyPIN, DRV_PIN_USER, nullptr, 0, nullptr, kKeepPinFlag)
+                .mapped(kDeletePublicKeyError);
         code != kSuccess) {
         return code;
     }
-    if (!requests.empty()) {
-        requests += kRequestSeparator;
+    std::optional<Bytes> der =
+        signCertRequest(session, container->privateKeyFid, item, container->publicKey, **request);
+    if (!der) {
+        return kMakeRequestError;
     }
-    requests += base64Encode(der);
-    return kSuccess;
+    return std::move(*der);
 }
 
 }  // namespace
@@ -87,24 +80,35 @@ std::optional<std::string> makeUuidContainerName() {
     return std::string(reinterpret_cast<const char*>(text));
 }
 
-ApiErrorCode createKeyContainer(void* device, const char* pin, const CertRequestItem& item,
-                                std::uint32_t pinFlag, KeyContainer& container) {
-    const DravikApi& dravik = boundFunctions().dravik;
+Result<KeyContainer> createKeyContainer(const DeviceSession& session, const char* pin,
+                                        const CertRequestItem& item, std::uint32_t pinFlag) {
+    KeyContainer container;
     // A new container under a fresh name, and a free file for the key pair.
-    const auto name = makeUuidContainerName();
-    if (!name || dravik.QZNewContainer(device, name->c_str(), 0, &container.index) != DRV_OK) {
+    std::optional<std::string> name = makeUuidContainerName();
+    if (!name) {
         return kNewContainerError;
     }
-    container.name = *name;
-    if (dravik.QZGetFreePriKeyFID(device, &container.privateKeyFid) != DRV_OK) {
-        return kGetAsymKeyError;
+    if (const ApiErrorCode code =
+            session.call(&DravikApi::QZNewContainer, name->c_str(), 0, &container.index)
+                .checked(kNewContainerError);
+        code != kSuccess) {
+        return code;
+    }
+    container.name = std::move(*name);
+    if (const ApiErrorCode code =
+            session.call(&DravikApi::QZGetFreePriKeyFID, &container.privateKeyFid)
+                .checked(kGetAsymKeyError);
+        code != kSuccess) {
+        return code;
     }
 
     const bool withPin = pin != nullptr && *pin != '\0';
-    const std::uint32_t status = dravik.QZVerifyPIN(
-        device, DRV_PIN_USER, withPin ? pin : nullptr,
-        withPin ? static_cast<std::uint32_t>(std::strlen(pin)) : 0, nullptr, pinFlag);
-    if (const ApiErrorCode code = mapTokenStatus(status, kVerifyPinError); code != kSuccess) {
+    if (const ApiErrorCode code =
+            session
+                .call(&DravikApi::QZVerifyPIN, DRV_PIN_USER, withPin ? pin : nullptr,
+                      withPin ? static_cast<std::uint32_t>(std::strlen(pin)) : 0, nullptr, pinFlag)
+                .mapped(kVerifyPinError);
+        code != kSuccess) {
         return code;
     }
 
@@ -115,15 +119,20 @@ ApiErrorCode createKeyContainer(void* device, const char* pin, const CertRequest
                                     ? kSm2GenerationBlock
                                     : static_cast<std::uint32_t>(item.keyBits) / 8 + kRsaBlockExtra;
     Bytes block(blockLength);
-    if (dravik.QZAsymGenerateKeyPair(device, algId, containerType, container.privateKeyFid,
-                                     block.data(), &blockLength, kGenerateFlag) != DRV_OK ||
+    if (!session
+             .call(&DravikApi::QZAsymGenerateKeyPair, algId, containerType, container.privateKeyFid,
+                   block.data(), &blockLength, kGenerateFlag)
+             .ok() ||
         blockLength > block.size()) {
         return kGenerateAsymKeyError;
     }
     block.resize(blockLength);
-    if (dravik.QZBindPriKeyToContainer(device, container.index, container.privateKeyFid,
-                                       containerType, algId) != DRV_OK) {
-        return kAddAsymKeyToContainerError;
+    if (const ApiErrorCode code = session
+                                      .call(&DravikApi::QZBindPriKeyToContainer, container.index,
+                                            container.privateKeyFid, containerType, algId)
+                                      .checked(kAddAsymKeyToContainerError);
+        code != kSuccess) {
+        return code;
     }
 
     // A short SM2 block gives no point, which the request's builder refuses.
@@ -133,19 +142,19 @@ ApiErrorCode createKeyContainer(void* device, const char* pin, const CertRequest
         container.publicKey.assign(block.begin() + kSm2PointOffset,
                                    block.begin() + kSm2PointOffset + kSm2PointSize);
     }
-    return kSuccess;
+    return container;
 }
 
 ApiErrorCode createCertRequests(const char* pin, const char* description, char* out, int* length) {
     if (description == nullptr || *description == '\0' || length == nullptr) {
         return kInvalidParameter;
     }
-    std::vector<CertRequestItem> items;
-    if (const ApiErrorCode code = parseRequestDescription(description, items); code != kSuccess) {
-        return code;
+    const Result<std::vector<CertRequestItem>> items = parseRequestDescription(description);
+    if (!items) {
+        return items.code();
     }
     if (out == nullptr) {
-        *length = sizeQueryLength(items);
+        *length = sizeQueryLength(*items);
         return kSuccess;
     }
 
@@ -155,13 +164,16 @@ ApiErrorCode createCertRequests(const char* pin, const char* description, char* 
     }
     // The first item's PIN is verified afresh; the second's may stand on it.
     std::string requests;
-    for (std::size_t i = 0; i < items.size(); ++i) {
+    for (std::size_t i = 0; i < items->size(); ++i) {
         const std::uint32_t pinFlag = i == 0 ? 0 : kKeepPinFlag;
-        if (const ApiErrorCode code =
-                makeRequest(session.device(), pin, items[i], pinFlag, requests);
-            code != kSuccess) {
-            return code;
+        const Result<Bytes> der = makeRequest(session, pin, (*items)[i], pinFlag);
+        if (!der) {
+            return der.code();
         }
+        if (!requests.empty()) {
+            requests += kRequestSeparator;
+        }
+        requests += base64Encode(*der);
     }
     return sizedOutput(requests, out, length);
 }

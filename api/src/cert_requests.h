@@ -9,8 +9,9 @@
 #include <string>
 
 #include "byte_buffer.h"
-#include "orva_result_codes.h"
+#include "device_session.h"
 #include "request_description.h"
+#include "result.h"
 
 namespace orva::api {
 
@@ -23,15 +24,15 @@ struct KeyContainer {
 };
 
 // The text of a new UUID, 36 characters; none when no UUID can be had.
-std::optional<std::string> makeUuidContainerName();
+[[nodiscard]] std::optional<std::string> makeUuidContainerName();
 
 // A new container holding a new key pair of the item's kind. pin may be null
 // (the key asks its user); pinFlag 1 lets a PIN verified earlier in the
 // session stand. kNewContainerError, kGetAsymKeyError, the mapped PIN status (default
 // kVerifyPinError), kGenerateAsymKeyError, kAddAsymKeyToContainerError. What was made stays on the
 // key when a later step fails.
-ApiErrorCode createKeyContainer(void* device, const char* pin, const CertRequestItem& item,
-                                std::uint32_t pinFlag, KeyContainer& container);
+Result<KeyContainer> createKeyContainer(const DeviceSession& session, const char* pin,
+                                        const CertRequestItem& item, std::uint32_t pinFlag);
 
 // The whole call: a null or empty description or a null length is kInvalidParameter; a
 // null out is a size query that touches no key; otherwise the requests go out

@@ -5,6 +5,7 @@
 
 #include <openssl/x509.h>
 
+#include <compare>
 #include <map>
 #include <optional>
 #include <string>
@@ -19,6 +20,7 @@
 #include "export_guard.h"
 #include "orva/openssl_ptr.h"
 #include "orva_api.h"
+#include "result.h"
 #include "status_event.h"
 #include "token_status.h"
 
@@ -30,34 +32,31 @@ namespace {
 constexpr int kSomethingDeleted = 0;
 constexpr int kNothingDeleted = 1;
 
-// CompareCertTimes' answers.
-constexpr int kLater = 1;
-constexpr int kSameTime = 0;
-constexpr int kEarlier = -1;
-constexpr int kIncomparable = -2;
+// Whether the search of duplicates deleted a container.
+enum class DuplicatesDeleted { none, some };
 
 X509Ptr decodeCertificate(const Bytes& der) {
     const unsigned char* cursor = der.data();
     return X509Ptr(d2i_X509(nullptr, &cursor, static_cast<long>(der.size())));
 }
 
-// 1 when a is later than b, -1 when earlier, 0 when equal, -2 when the two
-// cannot be compared.
-int compareCertTimes(const ASN1_TIME* a, const ASN1_TIME* b) {
+// How time a orders against time b; nothing when the two cannot be compared.
+[[nodiscard]] std::optional<std::strong_ordering> compareCertTimes(const ASN1_TIME* a,
+                                                                   const ASN1_TIME* b) {
     int days = 0;
     int seconds = 0;
     if (ASN1_TIME_diff(&days, &seconds, b, a) == 0) {
-        return kIncomparable;
+        return std::nullopt;
     }
     if (days > 0 || seconds > 0) {
-        return kLater;
+        return std::strong_ordering::greater;
     }
-    return days < 0 || seconds < 0 ? kEarlier : kSameTime;
+    return days < 0 || seconds < 0 ? std::strong_ordering::less : std::strong_ordering::equal;
 }
 
 // A certificate whose notAfter is not later than now; one that does not
 // decode, or whose time cannot be compared, is not.
-bool isCertificateExpired(const Bytes& der) {
+[[nodiscard]] bool isCertificateExpired(const Bytes& der) {
     if (der.empty()) {
         return false;
     }
@@ -68,13 +67,12 @@ bool isCertificateExpired(const Bytes& der) {
     return X509_cmp_current_time(X509_get0_notAfter(certificate.get())) < 0;
 }
 
-ApiErrorCode deleteContainerAndNotify(void* device, std::uint32_t index) {
-    const auto& dravik = boundFunctions().dravik;
-    if (const ApiErrorCode code = verifyPinOnKey(device, kVerifyPinError); code != kSuccess) {
+ApiErrorCode deleteContainerAndNotify(const DeviceSession& session, std::uint32_t index) {
+    if (const ApiErrorCode code = verifyPinOnKey(session, kVerifyPinError); code != kSuccess) {
         return code;
     }
     if (const ApiErrorCode code =
-            mapTokenStatus(dravik.QZDelContainer(device, index), kDeletePublicKeyError);
+            session.call(&DravikApi::QZDelContainer, index).mapped(kDeletePublicKeyError);
         code != kSuccess) {
         return code;
     }
@@ -83,15 +81,13 @@ ApiErrorCode deleteContainerAndNotify(void* device, std::uint32_t index) {
 }
 
 // The signature certificate of a container that holds a whole signature pair.
-std::optional<Bytes> signatureCertificate(void* device, std::uint32_t index) {
-    DRV_CONTAINER_INFO info{};
-    readContainerInfo(device, index, info);
-    Bytes certificate;
-    if (info.signKeyPresent == 0 || info.signCertPresent == 0 ||
-        readContainerCertificate(device, index, DRV_FILE_SIGN_CERT, certificate) != DRV_OK) {
+[[nodiscard]] std::optional<Bytes> signatureCertificate(const DeviceSession& session,
+                                                        std::uint32_t index) {
+    const std::optional<DRV_CONTAINER_INFO> info = readContainerInfo(session, index);
+    if (!info || info->signKeyPresent == 0 || info->signCertPresent == 0) {
         return std::nullopt;
     }
-    return certificate;
+    return readContainerCertificate(session, index, DRV_FILE_SIGN_CERT);
 }
 
 struct KeptCertificate {
@@ -99,14 +95,14 @@ struct KeptCertificate {
     std::uint32_t index = 0;
 };
 
-ApiErrorCode deleteOlderDuplicateCertificates(void* device, int& flag) {
-    flag = kNothingDeleted;
+Result<DuplicatesDeleted> deleteOlderDuplicateCertificates(const DeviceSession& session) {
+    DuplicatesDeleted deleted = DuplicatesDeleted::none;
     // Keyed by the subject's items, unescaped: one subject however it is written.
     std::map<std::vector<DnItem>, KeptCertificate> kept;
-    ContainerWalk walk(device);
-    std::uint32_t step = walk.next();
-    for (; step == DRV_OK; step = walk.next()) {
-        const std::optional<Bytes> der = signatureCertificate(device, walk.index());
+    ContainerWalk walk(session);
+    MakerStatus step = walk.next();
+    for (; step.ok(); step = walk.next()) {
+        const std::optional<Bytes> der = signatureCertificate(session, walk.index());
         if (!der) {
             continue;
         }
@@ -125,59 +121,58 @@ ApiErrorCode deleteOlderDuplicateCertificates(void* device, int& flag) {
             continue;
         }
         KeptCertificate& recorded = entry->second;
-        std::uint32_t doomed = 0;
-        switch (compareCertTimes(X509_get0_notAfter(recorded.certificate.get()),
-                                 X509_get0_notAfter(current.get()))) {
-            case kLater:
-            case kSameTime:
-                doomed = walk.index();
-                break;
-            case kEarlier:
-                doomed = recorded.index;
-                recorded = KeptCertificate{std::move(current), walk.index()};
-                break;
-            default:
-                // Without evidence that one is older, both stay.
-                continue;
+        const std::optional<std::strong_ordering> order = compareCertTimes(
+            X509_get0_notAfter(recorded.certificate.get()), X509_get0_notAfter(current.get()));
+        if (!order) {
+            // Without evidence that one is older, both stay.
+            continue;
         }
-        flag = kSomethingDeleted;
-        if (const ApiErrorCode code = deleteContainerAndNotify(device, doomed); code != kSuccess) {
+        // The recorded one stays unless it ends earlier.
+        std::uint32_t doomed = walk.index();
+        if (*order < 0) {
+            doomed = recorded.index;
+            recorded = KeptCertificate{std::move(current), walk.index()};
+        }
+        deleted = DuplicatesDeleted::some;
+        if (const ApiErrorCode code = deleteContainerAndNotify(session, doomed); code != kSuccess) {
             return code;
         }
     }
-    return step == DRV_END_OF_CONTAINERS ? kSuccess : kNoMatchCertificate;
+    if (!step.is(DRV_END_OF_CONTAINERS)) {
+        return kNoMatchCertificate;
+    }
+    return deleted;
 }
 
 int gmJudgeAndDelOlderDN(const int* unused) {
     if (!unused) {
-        return kInvalidParameter;
+        return kInvalidParameter.number();
     }
     DeviceSession session;
     if (const ApiErrorCode code = session.open(); code != kSuccess) {
-        return code;
+        return code.number();
     }
-    int flag = kNothingDeleted;
-    if (const ApiErrorCode code = deleteOlderDuplicateCertificates(session.device(), flag);
-        code != kSuccess) {
-        return code;
+    const Result<DuplicatesDeleted> deleted = deleteOlderDuplicateCertificates(session);
+    if (!deleted) {
+        return deleted.code().number();
     }
-    return flag;
+    return *deleted == DuplicatesDeleted::some ? kSomethingDeleted : kNothingDeleted;
 }
 
-ApiErrorCode deleteExpiredCertificates(void* device) {
-    ContainerWalk walk(device);
-    std::uint32_t step = walk.next();
-    for (; step == DRV_OK; step = walk.next()) {
-        const std::optional<Bytes> der = signatureCertificate(device, walk.index());
+ApiErrorCode deleteExpiredCertificates(const DeviceSession& session) {
+    ContainerWalk walk(session);
+    MakerStatus step = walk.next();
+    for (; step.ok(); step = walk.next()) {
+        const std::optional<Bytes> der = signatureCertificate(session, walk.index());
         if (!der || !isCertificateExpired(*der)) {
             continue;
         }
-        if (const ApiErrorCode code = deleteContainerAndNotify(device, walk.index());
+        if (const ApiErrorCode code = deleteContainerAndNotify(session, walk.index());
             code != kSuccess) {
             return code;
         }
     }
-    return step == DRV_END_OF_CONTAINERS ? kSuccess : kNoMatchCertificate;
+    return step.is(DRV_END_OF_CONTAINERS) ? kSuccess : kNoMatchCertificate;
 }
 
 ApiErrorCode delExpiredCert() {
@@ -185,7 +180,7 @@ ApiErrorCode delExpiredCert() {
     if (const ApiErrorCode code = session.open(); code != kSuccess) {
         return code;
     }
-    return deleteExpiredCertificates(session.device());
+    return deleteExpiredCertificates(session);
 }
 
 }  // namespace

@@ -17,7 +17,6 @@
 #include "orva_api.h"
 #include "server_random.h"
 #include "status_event.h"
-#include "token_status.h"
 
 namespace orva::api {
 
@@ -31,27 +30,49 @@ constexpr std::uint32_t kSm2AlgorithmId = 10;
 constexpr std::uint32_t kPinAlreadyVerified = 1;
 constexpr std::size_t kRegistrationRoom = 260;
 
-// The envelope's key pair, and the server random that goes with it.
+// The envelope's key pair, and the server random that goes with it (none
+// passed: length 0).
 struct KeyPairToInstall {
     KeyEnvelope envelope;
     ServerRandom random{};
-    int randomLength = 0;
+    std::uint32_t randomLength = 0;
+};
+
+// Tells the key-management tool of the change when the install ends, once a
+// write reached the key: also of one a later failure left half done.
+class StatusChangeNotice {
+  public:
+    StatusChangeNotice() = default;
+    StatusChangeNotice(const StatusChangeNotice&) = delete;
+    StatusChangeNotice& operator=(const StatusChangeNotice&) = delete;
+    ~StatusChangeNotice() {
+        if (due_) {
+            signalStatusChangeEvent();
+        }
+    }
+
+    void due() noexcept { due_ = true; }
+
+  private:
+    bool due_ = false;
 };
 
 std::uint32_t size32(const Bytes& bytes) noexcept {
     return static_cast<std::uint32_t>(bytes.size());
 }
 
-ApiErrorCode importKeyPair(void* device, const KeyContainerEntry& target,
+ApiErrorCode importKeyPair(const DeviceSession& session, const KeyContainerEntry& target,
                            const KeyPairToInstall& keyPair) {
-    const DravikApi& dravik = boundFunctions().dravik;
     std::uint32_t fid = 0;
-    if (dravik.QZGetFreePriKeyFID(device, &fid) != DRV_OK) {
-        return kGetAsymKeyError;
+    if (const ApiErrorCode code =
+            session.call(&DravikApi::QZGetFreePriKeyFID, &fid).checked(kGetAsymKeyError);
+        code != kSuccess) {
+        return code;
     }
-    const std::uint32_t pinStatus =
-        dravik.QZVerifyPIN(device, DRV_PIN_USER, nullptr, 0, nullptr, kPinAlreadyVerified);
-    if (const ApiErrorCode code = mapTokenStatus(pinStatus, kDeletePublicKeyError);
+    if (const ApiErrorCode code = session
+                                      .call(&DravikApi::QZVerifyPIN, DRV_PIN_USER, nullptr, 0,
+                                            nullptr, kPinAlreadyVerified)
+                                      .mapped(kDeletePublicKeyError);
         code != kSuccess) {
         return code;
     }
@@ -59,40 +80,49 @@ ApiErrorCode importKeyPair(void* device, const KeyContainerEntry& target,
     // file just before its public-key file.
     const KeyEnvelope& e = keyPair.envelope;
     const std::uint32_t unwrapFid = static_cast<std::uint32_t>(target.signPublicKeyFid) - 1u;
-    if (dravik.QZAsymImportKey_ORVA(device, fid, unwrapFid, e.algorithmWord, e.partA.data(),
-                                    size32(e.partA), e.partB.data(), size32(e.partB),
-                                    e.partC.data(), size32(e.partC), keyPair.random.data(),
-                                    static_cast<std::uint32_t>(keyPair.randomLength)) != DRV_OK) {
-        return kWriteCertError;
+    if (const ApiErrorCode code =
+            session
+                .call(&DravikApi::QZAsymImportKey_ORVA, fid, unwrapFid, e.algorithmWord,
+                      e.partA.data(), size32(e.partA), e.partB.data(), size32(e.partB),
+                      e.partC.data(), size32(e.partC), keyPair.random.data(), keyPair.randomLength)
+                .checked(kWriteCertError);
+        code != kSuccess) {
+        return code;
     }
-    if (dravik.QZWriteFileToContainer(device, target.containerId, DRV_FILE_EXCH_CERT,
-                                      e.certificate.data(), size32(e.certificate)) != DRV_OK) {
-        return kWriteCertError;
+    if (const ApiErrorCode code =
+            session
+                .call(&DravikApi::QZWriteFileToContainer, target.containerId, DRV_FILE_EXCH_CERT,
+                      e.certificate.data(), size32(e.certificate))
+                .checked(kWriteCertError);
+        code != kSuccess) {
+        return code;
     }
-    if (dravik.QZBindPriKeyToContainer(device, target.containerId, fid, kExchangeUsage,
-                                       kSm2AlgorithmId) != DRV_OK) {
-        return kAddAsymKeyToContainerError;
-    }
-    return kSuccess;
+    return session
+        .call(&DravikApi::QZBindPriKeyToContainer, target.containerId, fid, kExchangeUsage,
+              kSm2AlgorithmId)
+        .checked(kAddAsymKeyToContainerError);
 }
 
-// Writes every certificate (and the key pair with the last); wrote tells
-// whether anything reached the key, also when a later step failed.
-ApiErrorCode installMatched(void* device, const std::vector<Bytes>& certificates,
+// Writes every certificate (and the key pair with the last).
+ApiErrorCode installMatched(const DeviceSession& session, const std::vector<Bytes>& certificates,
                             const std::vector<const KeyContainerEntry*>& targets,
-                            const std::optional<KeyPairToInstall>& keyPair, bool& wrote) {
+                            const std::optional<KeyPairToInstall>& keyPair) {
+    StatusChangeNotice notice;
     std::array<std::uint8_t, kRegistrationRoom> registrationRoom{};
     for (std::size_t i = 0; i < certificates.size(); ++i) {
         const Bytes& certificate = certificates[i];
         const KeyContainerEntry& target = *targets[i];
-        if (boundFunctions().dravik.QZWriteFileToContainer(device, target.containerId,
-                                                           DRV_FILE_SIGN_CERT, certificate.data(),
-                                                           size32(certificate)) != DRV_OK) {
-            return kWriteCertError;
+        if (const ApiErrorCode code =
+                session
+                    .call(&DravikApi::QZWriteFileToContainer, target.containerId,
+                          DRV_FILE_SIGN_CERT, certificate.data(), size32(certificate))
+                    .checked(kWriteCertError);
+            code != kSuccess) {
+            return code;
         }
-        wrote = true;
+        notice.due();
         if (keyPair && i + 1 == certificates.size()) {
-            if (const ApiErrorCode code = importKeyPair(device, target, *keyPair);
+            if (const ApiErrorCode code = importKeyPair(session, target, *keyPair);
                 code != kSuccess) {
                 return code;
             }
@@ -116,11 +146,12 @@ ApiErrorCode writePkcs7Enc(const char* signCertP7, const char* encData, const ch
     if (encData != nullptr && *encData != '\0') {
         keyPair.emplace();
         if (svrRand != nullptr && *svrRand != '\0') {
-            if (const ApiErrorCode code =
-                    decodeServerRandom(svrRand, keyPair->random, &keyPair->randomLength);
-                code != kSuccess) {
-                return code;
+            const Result<ServerRandom> random = decodeServerRandom(svrRand);
+            if (!random) {
+                return random.code();
             }
+            keyPair->random = *random;
+            keyPair->randomLength = kServerRandomSize;
         }
         std::optional<KeyEnvelope> envelope = parseKeyEnvelope(encData);
         if (!envelope) {
@@ -141,42 +172,32 @@ ApiErrorCode writePkcs7Enc(const char* signCertP7, const char* encData, const ch
     if (const ApiErrorCode code = session.open(); code != kSuccess) {
         return code;
     }
-    std::vector<KeyContainerEntry> targets;
-    if (const ApiErrorCode code = listKeyContainersWithoutCert(session.device(), targets);
-        code != kSuccess) {
-        return code;
+    const Result<std::vector<KeyContainerEntry>> targets = listKeyContainersWithoutCert(session);
+    if (!targets) {
+        return targets.code();
     }
 
     // Every certificate finds a container of its own before the first write,
     // so that a certificate that fails leaves the key as it was, and two
     // certificates of one key never share a container.
     std::vector<const KeyContainerEntry*> matched;
-    std::vector<bool> taken(targets.size(), false);
+    std::vector<bool> taken(targets->size(), false);
     for (const Bytes& certificate : *certificates) {
         const std::optional<Bytes> key = extractCertPublicKey(certificate);
         if (!key) {
             return kAnalyzeCertError;
         }
         std::size_t t = 0;
-        while (t < targets.size() && (taken[t] || targets[t].publicKey != *key)) {
+        while (t < targets->size() && (taken[t] || (*targets)[t].publicKey != *key)) {
             ++t;
         }
-        if (t == targets.size()) {
+        if (t == targets->size()) {
             return kNoMatchPublicKey;
         }
         taken[t] = true;
-        matched.push_back(&targets[t]);
+        matched.push_back(&(*targets)[t]);
     }
-
-    bool wrote = false;
-    const ApiErrorCode code =
-        installMatched(session.device(), *certificates, matched, keyPair, wrote);
-    // The key-management tool hears of every change, also of one a later
-    // failure left half done.
-    if (code == kSuccess || wrote) {
-        signalStatusChangeEvent();
-    }
-    return code;
+    return installMatched(session, *certificates, matched, keyPair);
 }
 
 }  // namespace

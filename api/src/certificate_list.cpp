@@ -45,7 +45,7 @@ bool isEndEntityCertificate(const X509* certificate) {
 }
 
 // Exactly the certificate's own DER, never bytes that followed it.
-std::optional<Bytes> certificateDer(const X509* certificate) {
+[[nodiscard]] std::optional<Bytes> certificateDer(const X509* certificate) {
     const int length = i2d_X509(certificate, nullptr);
     if (length <= 0 || static_cast<std::size_t>(length) > kCertificateRoom) {
         return std::nullopt;

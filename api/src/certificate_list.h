@@ -18,11 +18,11 @@ namespace orva::api {
 // may stand around the whole text; a trailing "||" ends the list. Every item
 // gives its end-entity certificate's DER. None when an item does not decode or
 // yields no end-entity certificate; an empty text is an empty list.
-std::optional<std::vector<Bytes>> parseCertificateList(std::string_view text);
+[[nodiscard]] std::optional<std::vector<Bytes>> parseCertificateList(std::string_view text);
 
 // The first end-entity certificate of a PKCS#7 SignedData's certificate set, or
 // the bytes as one end-entity certificate: exactly its DER, which must fit a
 // container's 4096-byte certificate file. None otherwise.
-std::optional<Bytes> extractEndEntityCertificate(std::span<const std::uint8_t> der);
+[[nodiscard]] std::optional<Bytes> extractEndEntityCertificate(std::span<const std::uint8_t> der);
 
 }  // namespace orva::api

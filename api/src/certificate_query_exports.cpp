@@ -3,6 +3,7 @@
 
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "bound_function_table.h"
@@ -26,19 +27,22 @@ constexpr std::uint32_t kCertTypeContainer = 4;
 constexpr int kCertTypeRsa = 1;
 constexpr int kCertTypeSm2 = 2;
 
-// ListCertificateDns: every container's signature then exchange certificate,
-// without looking at what the container says it holds.
-ApiErrorCode listCertificateDns(void* device, std::string& text) {
-    ContainerWalk walk(device);
-    std::uint32_t step = walk.next();
-    for (; step == DRV_OK; step = walk.next()) {
+// ListCertificateDns: the subjects of every container's signature then
+// exchange certificate, without looking at what the container says it holds;
+// nothing when a walk step fails before any was found.
+[[nodiscard]] std::optional<std::string> listCertificateDns(const DeviceSession& session) {
+    std::string text;
+    ContainerWalk walk(session);
+    MakerStatus step = walk.next();
+    for (; step.ok(); step = walk.next()) {
         for (const std::uint32_t file : {DRV_FILE_SIGN_CERT, DRV_FILE_EXCH_CERT}) {
-            Bytes certificate;
-            if (readContainerCertificate(device, walk.index(), file, certificate) != DRV_OK) {
+            const std::optional<Bytes> certificate =
+                readContainerCertificate(session, walk.index(), file);
+            if (!certificate) {
                 continue;
             }
             // A certificate that does not decode would leave an empty item.
-            const std::string subject = certificateSubject(certificate);
+            const std::string subject = certificateSubject(*certificate);
             if (subject.empty()) {
                 continue;
             }
@@ -47,13 +51,13 @@ ApiErrorCode listCertificateDns(void* device, std::string& text) {
         }
     }
     // A failed step keeps what was collected before it.
-    if (step != DRV_END_OF_CONTAINERS && text.empty()) {
-        return kNoCertificate;
+    if (!step.is(DRV_END_OF_CONTAINERS) && text.empty()) {
+        return std::nullopt;
     }
     if (text.ends_with(kSeparator)) {
         text.resize(text.size() - kSeparator.size());
     }
-    return kSuccess;
+    return text;
 }
 
 ApiErrorCode gmGetCertDN(char* buffer, int* length) {
@@ -62,30 +66,42 @@ ApiErrorCode gmGetCertDN(char* buffer, int* length) {
         if (const ApiErrorCode code = session.open(); code != kSuccess) {
             return code;
         }
-        return listCertificateDns(session.device(), text);
+        std::optional<std::string> dns = listCertificateDns(session);
+        if (!dns) {
+            return kNoCertificate;
+        }
+        text = std::move(*dns);
+        return kSuccess;
     });
 }
 
 // ReadContainerCertificate: the certificates each container says it holds,
-// signature before exchange, in walk order.
-ApiErrorCode readContainerCertificates(void* device, std::vector<Bytes>& certificates) {
-    ContainerWalk walk(device);
-    std::uint32_t step = walk.next();
-    for (; step == DRV_OK; step = walk.next()) {
-        DRV_CONTAINER_INFO info{};
-        if (readContainerInfo(device, walk.index(), info) != DRV_OK) {
+// signature before exchange, in walk order; nothing when a walk step fails.
+[[nodiscard]] std::optional<std::vector<Bytes>> readContainerCertificates(
+    const DeviceSession& session) {
+    std::vector<Bytes> certificates;
+    ContainerWalk walk(session);
+    MakerStatus step = walk.next();
+    for (; step.ok(); step = walk.next()) {
+        const std::optional<DRV_CONTAINER_INFO> info = readContainerInfo(session, walk.index());
+        if (!info) {
             continue;
         }
-        for (const auto& [present, file] : {std::pair{info.signCertPresent, DRV_FILE_SIGN_CERT},
-                                            std::pair{info.exchCertPresent, DRV_FILE_EXCH_CERT}}) {
-            Bytes certificate;
-            if (present != 0 &&
-                readContainerCertificate(device, walk.index(), file, certificate) == DRV_OK) {
-                certificates.push_back(std::move(certificate));
+        for (const auto& [present, file] : {std::pair{info->signCertPresent, DRV_FILE_SIGN_CERT},
+                                            std::pair{info->exchCertPresent, DRV_FILE_EXCH_CERT}}) {
+            if (present == 0) {
+                continue;
+            }
+            if (std::optional<Bytes> certificate =
+                    readContainerCertificate(session, walk.index(), file)) {
+                certificates.push_back(std::move(*certificate));
             }
         }
     }
-    return step == DRV_END_OF_CONTAINERS ? kSuccess : kNoMatchCertificate;
+    if (!step.is(DRV_END_OF_CONTAINERS)) {
+        return std::nullopt;
+    }
+    return certificates;
 }
 
 ApiErrorCode gmGetPKCS7(char* buffer, int* length) {
@@ -94,12 +110,11 @@ ApiErrorCode gmGetPKCS7(char* buffer, int* length) {
         if (const ApiErrorCode code = session.open(); code != kSuccess) {
             return code;
         }
-        std::vector<Bytes> certificates;
-        if (const ApiErrorCode code = readContainerCertificates(session.device(), certificates);
-            code != kSuccess) {
-            return code;
+        const std::optional<std::vector<Bytes>> certificates = readContainerCertificates(session);
+        if (!certificates) {
+            return kNoMatchCertificate;
         }
-        for (const Bytes& certificate : certificates) {
+        for (const Bytes& certificate : *certificates) {
             const std::optional<std::string> encoded = makerBase64(certificate);
             if (!encoded) {
                 return kBase64EncodeError;
@@ -116,16 +131,15 @@ ApiErrorCode gmGetPKCS7(char* buffer, int* length) {
 int getCertType() {
     DeviceSession session;
     if (const ApiErrorCode code = session.open(); code != kSuccess) {
-        return code;
+        return code.number();
     }
-    ContainerWalk walk(session.device());
-    for (std::uint32_t step = walk.next(); step == DRV_OK; step = walk.next()) {
-        DRV_CONTAINER_INFO info{};
-        if (readContainerInfo(session.device(), walk.index(), info) != DRV_OK ||
-            info.usage != kSignatureUsage || info.type != kCertTypeContainer) {
+    ContainerWalk walk(session);
+    for (MakerStatus step = walk.next(); step.ok(); step = walk.next()) {
+        const std::optional<DRV_CONTAINER_INFO> info = readContainerInfo(session, walk.index());
+        if (!info || info->usage != kSignatureUsage || info->type != kCertTypeContainer) {
             continue;
         }
-        switch (info.signAlgId) {
+        switch (info->signAlgId) {
             case QZA_ALG_RSA:
             case QZA_ALG_RSA1024:
             case QZA_ALG_RSA2048:
@@ -133,10 +147,10 @@ int getCertType() {
             case QZA_ALG_SM2:
                 return kCertTypeSm2;
             default:
-                return kNoMatchCertificate;
+                return kNoMatchCertificate.number();
         }
     }
-    return kNoMatchCertificate;
+    return kNoMatchCertificate.number();
 }
 
 }  // namespace

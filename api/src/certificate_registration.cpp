@@ -2,6 +2,8 @@
 // certificate store through Pelnor, or withdraw them. SM2 certificates and
 // containers of type 3 are never handed over.
 
+#include <optional>
+
 #include "bound_function_table.h"
 #include "byte_buffer.h"
 #include "container_walk.h"
@@ -20,41 +22,40 @@ constexpr std::uint32_t kKeySpec = 2;
 constexpr std::uint32_t kUnregisteredType = 3;
 
 // Pelnor's answers change nothing: the store is the system's business.
-void handOver(void* device, std::uint32_t index, std::uint32_t file, const char* containerName,
-              Registration what) {
-    Bytes certificate;
-    if (readContainerCertificate(device, index, file, certificate) != DRV_OK) {
+void handOver(const DeviceSession& session, std::uint32_t index, std::uint32_t file,
+              const char* containerName, Registration what) {
+    const std::optional<Bytes> certificate = readContainerCertificate(session, index, file);
+    if (!certificate) {
         return;
     }
     const auto& pelnor = boundFunctions().pelnor;
-    const auto length = static_cast<std::uint32_t>(certificate.size());
+    const auto length = static_cast<std::uint32_t>(certificate->size());
     if (what == Registration::add) {
-        pelnor.AuxRegUserCert(certificate.data(), length, kProviderName, containerName, kKeySpec,
+        pelnor.AuxRegUserCert(certificate->data(), length, kProviderName, containerName, kKeySpec,
                               nullptr);
     } else {
-        pelnor.AuxUnRegUserCert(certificate.data(), length);
+        pelnor.AuxUnRegUserCert(certificate->data(), length);
     }
 }
 
-ApiErrorCode registerKeyCertificates(void* device, Registration what) {
-    ContainerWalk walk(device);
-    std::uint32_t step = walk.next();
-    for (; step == DRV_OK; step = walk.next()) {
-        DRV_CONTAINER_INFO info{};
-        if (readContainerInfo(device, walk.index(), info) != DRV_OK ||
-            info.type == kUnregisteredType) {
+ApiErrorCode registerKeyCertificates(const DeviceSession& session, Registration what) {
+    ContainerWalk walk(session);
+    MakerStatus step = walk.next();
+    for (; step.ok(); step = walk.next()) {
+        const std::optional<DRV_CONTAINER_INFO> info = readContainerInfo(session, walk.index());
+        if (!info || info->type == kUnregisteredType) {
             continue;
         }
         // The walk's name buffer holds a terminated text.
         const char* name = walk.name().data();
-        if (info.signCertPresent != 0 && info.signAlgId != QZA_ALG_SM2) {
-            handOver(device, walk.index(), DRV_FILE_SIGN_CERT, name, what);
+        if (info->signCertPresent != 0 && info->signAlgId != QZA_ALG_SM2) {
+            handOver(session, walk.index(), DRV_FILE_SIGN_CERT, name, what);
         }
-        if (info.exchCertPresent != 0 && info.exchAlgId != QZA_ALG_SM2) {
-            handOver(device, walk.index(), DRV_FILE_EXCH_CERT, name, what);
+        if (info->exchCertPresent != 0 && info->exchAlgId != QZA_ALG_SM2) {
+            handOver(session, walk.index(), DRV_FILE_EXCH_CERT, name, what);
         }
     }
-    return step == DRV_END_OF_CONTAINERS ? kSuccess : kOperationFailed;
+    return step.is(DRV_END_OF_CONTAINERS) ? kSuccess : kOperationFailed;
 }
 
 ApiErrorCode registerCert(Registration what) {
@@ -62,7 +63,7 @@ ApiErrorCode registerCert(Registration what) {
     if (const ApiErrorCode code = session.open(); code != kSuccess) {
         return code;
     }
-    return registerKeyCertificates(session.device(), what);
+    return registerKeyCertificates(session, what);
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "export_guard.h"
 #include "file_token.h"
@@ -21,7 +22,7 @@ constexpr char kAllFilesFilter[] = "(*.*)\0*.*\0";
 
 // The dialog, owned by the foreground window: the chosen path, or none when it
 // was cancelled or failed.
-std::optional<std::string> chooseFileInDialog() {
+[[nodiscard]] std::optional<std::string> chooseFileInDialog() {
     std::array<char, kDialogPathSize> path{};
     OPENFILENAMEA dialog{};
     dialog.lStructSize = sizeof dialog;
@@ -56,18 +57,17 @@ extern "C" int QZAPI_ChooseFileExt(char* buffer, int* length) {
             if (path->empty()) {
                 return orva::kInvalidParameter;
             }
-            FileTokenSalt salt{};
-            if (const orva::ApiErrorCode code = drawFileTokenSalt(salt); code != orva::kSuccess) {
-                return code;
+            const std::optional<FileTokenSalt> salt = drawFileTokenSalt();
+            if (!salt) {
+                return orva::kOperationFailed;
             }
-            FileToken token;
-            if (const orva::ApiErrorCode code = buildFileToken(FileTokenMode::chosen, *path, salt,
-                                                               FileTokenKeyName::filePath, token);
-                code != orva::kSuccess) {
-                return code;
+            Result<FileToken> token =
+                buildFileToken(FileTokenMode::chosen, *path, *salt, FileTokenKeyName::filePath);
+            if (!token) {
+                return token.code();
             }
-            state.chosenFile = makeFileTokenRecord(token, salt, *path, FileTokenMode::chosen);
-            text = token.text;
+            state.chosenFile = makeFileTokenRecord(*token, *salt, *path, FileTokenMode::chosen);
+            text = std::move(token->text);
             return orva::kSuccess;
         });
     });

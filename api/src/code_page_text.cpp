@@ -10,8 +10,8 @@ namespace {
 
 // Through UTF-16, as the code-page services convert. defaultChar stands in for
 // a character the target lacks; null makes such a character a failure.
-std::optional<std::string> convert(std::string_view text, UINT from, UINT to,
-                                   const char* defaultChar) {
+[[nodiscard]] std::optional<std::string> convert(std::string_view text, UINT from, UINT to,
+                                                 const char* defaultChar) {
     if (text.empty()) {
         return std::string();
     }

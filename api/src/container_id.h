@@ -13,6 +13,6 @@ inline constexpr std::size_t kContainerIdDigits = 2;
 
 // The id an item names: exactly two ASCII digits ("07", "10"); none for
 // anything else (a sign, a blank, a letter, another length).
-std::optional<std::uint32_t> parseContainerId(std::string_view item) noexcept;
+[[nodiscard]] std::optional<std::uint32_t> parseContainerId(std::string_view item) noexcept;
 
 }  // namespace orva::api

@@ -14,20 +14,20 @@ constexpr std::uint32_t kMaxContainers = kMaxEightBitIndex + 1;
 
 }  // namespace
 
-std::uint32_t ContainerWalk::next() noexcept {
+MakerStatus ContainerWalk::next() noexcept {
     name_.fill('\0');
     index_ = 0;
     const std::uint32_t which = first_ ? 1 : 0;
     first_ = false;
-    const std::uint32_t status =
-        boundFunctions().dravik.QZEnumContainer(device_, 0, which, &index_, name_.data());
-    if (status != DRV_OK) {
+    const MakerStatus status =
+        session_.call(&DravikApi::QZEnumContainer, 0, which, &index_, name_.data());
+    if (!status.ok()) {
         return status;
     }
     if (delivered_ == kMaxContainers) {  // eight-bit ids name no more: the key never ends its list
         name_.fill('\0');
         index_ = 0;
-        return DRV_E_INTERNAL;
+        return MakerStatus{DRV_E_INTERNAL};
     }
     ++delivered_;
     return status;
@@ -37,31 +37,31 @@ std::string_view ContainerWalk::name() const noexcept {
     return {name_.data(), strnlen(name_.data(), DRV_CONTAINER_NAME_ROOM)};
 }
 
-std::uint32_t readContainerInfo(void* device, std::uint32_t index,
-                                DRV_CONTAINER_INFO& info) noexcept {
-    info = DRV_CONTAINER_INFO{};
-    return boundFunctions().dravik.QZGetContainerInfo(device, index, &info);
+std::optional<DRV_CONTAINER_INFO> readContainerInfo(const DeviceSession& session,
+                                                    std::uint32_t index) noexcept {
+    DRV_CONTAINER_INFO info{};
+    if (!session.call(&DravikApi::QZGetContainerInfo, index, &info).ok()) {
+        return std::nullopt;
+    }
+    return info;
 }
 
-std::uint32_t readContainerCertificate(void* device, std::uint32_t index, std::uint32_t fileId,
-                                       std::vector<std::uint8_t>& der) {
-    der.clear();
+std::optional<Bytes> readContainerCertificate(const DeviceSession& session, std::uint32_t index,
+                                              std::uint32_t fileId) {
     if (index > kMaxEightBitIndex) {
-        return DRV_E_NOT_FOUND;
+        return std::nullopt;
     }
-    std::vector<std::uint8_t> buffer(kCertificateRoom, 0);
+    Bytes der(kCertificateRoom, 0);
     std::uint32_t length = kCertificateRoom;
-    const std::uint32_t status = boundFunctions().dravik.QZReadFileFromContainer(
-        device, static_cast<std::uint8_t>(index), fileId, buffer.data(), &length);
-    if (status != DRV_OK) {
-        return status;
+    if (!session
+             .call(&DravikApi::QZReadFileFromContainer, static_cast<std::uint8_t>(index), fileId,
+                   der.data(), &length)
+             .ok() ||
+        length > kCertificateRoom) {
+        return std::nullopt;
     }
-    if (length > kCertificateRoom) {
-        return DRV_E_BUFFER_TOO_SMALL;
-    }
-    buffer.resize(length);
-    der = std::move(buffer);
-    return DRV_OK;
+    der.resize(length);
+    return der;
 }
 
 }  // namespace orva::api

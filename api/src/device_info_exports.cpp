@@ -4,8 +4,10 @@
 #include <array>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <string>
 #include <type_traits>
+#include <utility>
 
 #include "bound_function_table.h"
 #include "device_session.h"
@@ -34,17 +36,16 @@ RegistryKey openUninstallEntry(const char* parent) {
     return RegistryKey(key);
 }
 
-// "DisplayVersion" as a text of at most 260 bytes; false when it cannot be read.
-bool readDisplayVersion(HKEY key, std::string& version) {
+// "DisplayVersion" as a text of at most 260 bytes; none when it cannot be read.
+[[nodiscard]] std::optional<std::string> readDisplayVersion(HKEY key) {
     // A stored value need not end in a NUL: one byte more stays NUL.
     std::array<char, kVersionRoom + 1> data{};
     DWORD size = kVersionRoom;
     if (RegQueryValueExA(key, kDisplayVersionValue, nullptr, nullptr,
                          reinterpret_cast<LPBYTE>(data.data()), &size) != ERROR_SUCCESS) {
-        return false;
+        return std::nullopt;
     }
-    version.assign(data.data(), strnlen(data.data(), size));
-    return true;
+    return std::string(data.data(), strnlen(data.data(), size));
 }
 
 ApiErrorCode getDevSN(char* buffer, int* length) {
@@ -56,8 +57,10 @@ ApiErrorCode getDevSN(char* buffer, int* length) {
         // The serial comes without a length: one byte more than the key may
         // fill stays NUL.
         std::array<char, DRV_SERIAL_ROOM + 1> serial{};
-        if (boundFunctions().dravik.QZReadSN(session.device(), serial.data()) != DRV_OK) {
-            return kOperationFailed;
+        if (const ApiErrorCode code =
+                session.call(&DravikApi::QZReadSN, serial.data()).checked(kOperationFailed);
+            code != kSuccess) {
+            return code;
         }
         text.assign(serial.data(), strnlen(serial.data(), DRV_SERIAL_ROOM));
         if (text.empty()) {
@@ -71,16 +74,15 @@ ApiErrorCode getDriverVer(char* buffer, int* length) {
     return withSizedOutput(buffer, length, [](std::string& version) {
         // The process's own view first; only an entry that does not open there
         // sends us to the 32-bit one.
-        if (const RegistryKey key = openUninstallEntry(kUninstallKeyParent)) {
-            if (!readDisplayVersion(key.get(), version)) {
-                return kDriverNotInstalled;
-            }
-        } else {
-            const RegistryKey key32 = openUninstallEntry(kUninstallKeyParent32);
-            if (!key32 || !readDisplayVersion(key32.get(), version)) {
-                return kDriverNotInstalled;
-            }
+        RegistryKey key = openUninstallEntry(kUninstallKeyParent);
+        if (!key) {
+            key = openUninstallEntry(kUninstallKeyParent32);
         }
+        std::optional<std::string> read = key ? readDisplayVersion(key.get()) : std::nullopt;
+        if (!read) {
+            return kDriverNotInstalled;
+        }
+        version = std::move(*read);
         if (version.empty()) {
             return kOperationFailed;
         }

@@ -4,8 +4,11 @@
 // Closed when it goes out of scope, so every path of an export closes it.
 
 #include <cstdint>
+#include <utility>
 
+#include "bound_function_table.h"
 #include "orva_result_codes.h"
+#include "token_status.h"
 
 namespace orva::api {
 
@@ -28,8 +31,14 @@ class DeviceSession {
     // whatever was obtained is closed again.
     ApiErrorCode open(Authentication authentication = Authentication::external) noexcept;
 
-    // The device handle for the maker's calls; null unless open succeeded.
-    void* device() const noexcept { return device_; }
+    // Calls a bound Dravik function on this session's key, which it passes
+    // first: every call that reaches a key goes through here.
+    template <class... Params, class... Args>
+    MakerStatus call(std::uint32_t (*DravikApi::*function)(void*, Params...),
+                     Args&&... args) const noexcept {
+        return MakerStatus{
+            (boundFunctions().dravik.*function)(device_, std::forward<Args>(args)...)};
+    }
 
     // Ends the transaction and closes the key, then releases the context.
     // Results are ignored; a closed session closes nothing.

@@ -69,7 +69,8 @@ DnItem itemOf(std::string_view text) {
 }
 
 // The value of the first item with that name and a value.
-std::optional<std::string> valueOf(const std::vector<DnItem>& items, std::string_view name) {
+[[nodiscard]] std::optional<std::string> valueOf(const std::vector<DnItem>& items,
+                                                 std::string_view name) {
     for (const DnItem& item : items) {
         if (item.name == name && item.value) {
             return item.value;
@@ -107,8 +108,7 @@ std::string commonNameValue(std::string_view text) {
     return valueOf(distinguishedNameItems(text), kCommonName).value_or(std::string());
 }
 
-ApiErrorCode matchDistinguishedName(std::string_view requested, std::string_view subject,
-                                    std::string& commonName) {
+Result<std::string> matchDistinguishedName(std::string_view requested, std::string_view subject) {
     const std::vector<DnItem> subjectItems = distinguishedNameItems(subject);
     const std::string subjectCn = valueOf(subjectItems, kCommonName).value_or(std::string());
     const std::vector<DnItem> requestItems = distinguishedNameItems(requested);
@@ -133,8 +133,7 @@ ApiErrorCode matchDistinguishedName(std::string_view requested, std::string_view
     if (!match) {
         return kNoMatchCertificate;
     }
-    commonName = subjectCn;
-    return kSuccess;
+    return subjectCn;
 }
 
 }  // namespace orva::api

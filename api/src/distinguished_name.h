@@ -13,7 +13,7 @@
 #include <string_view>
 #include <vector>
 
-#include "orva_result_codes.h"
+#include "result.h"
 
 namespace orva::api {
 
@@ -30,21 +30,20 @@ std::vector<DnItem> distinguishedNameItems(std::string_view text);
 
 // Whether two names have the same items, in the same order, values compared
 // unescaped.
-bool sameDistinguishedName(std::string_view a, std::string_view b);
+[[nodiscard]] bool sameDistinguishedName(std::string_view a, std::string_view b);
 
 // Whether the text has a "CN" item.
-bool hasCommonName(std::string_view text);
+[[nodiscard]] bool hasCommonName(std::string_view text);
 
 // The first "CN" item's value, unescaped; empty when there is none.
 std::string commonNameValue(std::string_view text);
 
-// 0 when the requested name matches the subject, with commonName := the
-// subject's CN value (unescaped); kNoMatchCertificate when it does not; kInvalidParameter for a
-// request of several items without a CN item. A request of one item matches every subject whose CN
-// value begins with its CN value (case-sensitive; the whole request is that value when it is not a
-// CN item); one of several items must give the CN value exactly, and any OU or O item it gives must
-// equal the subject's. Nothing else is written: the caller decides what a match means.
-ApiErrorCode matchDistinguishedName(std::string_view requested, std::string_view subject,
-                                    std::string& commonName);
+// The subject's CN value (unescaped) when the requested name matches the subject;
+// kNoMatchCertificate when it does not; kInvalidParameter for a request of several items without a
+// CN item. A request of one item matches every subject whose CN value begins with its CN value
+// (case-sensitive; the whole request is that value when it is not a CN item); one of several items
+// must give the CN value exactly, and any OU or O item it gives must equal the subject's. The
+// caller decides what a match means.
+Result<std::string> matchDistinguishedName(std::string_view requested, std::string_view subject);
 
 }  // namespace orva::api

@@ -1,5 +1,6 @@
 // QZAPI_FileToTokenExt: a token for a file the page names.
 
+#include <optional>
 #include <string>
 
 #include "device_session.h"
@@ -26,20 +27,19 @@ extern "C" int QZAPI_FileToTokenExt(const char* path, char* buffer, int* length)
         if (const orva::ApiErrorCode code = session.open(); code != orva::kSuccess) {
             return code;
         }
-        FileTokenSalt salt{};
-        if (const orva::ApiErrorCode code = drawFileTokenSalt(salt); code != orva::kSuccess) {
-            return code;
+        const std::optional<FileTokenSalt> salt = drawFileTokenSalt();
+        if (!salt) {
+            return orva::kOperationFailed;
         }
-        FileToken token;
-        if (const orva::ApiErrorCode code =
-                buildFileToken(FileTokenMode::named, path, salt, FileTokenKeyName::filePath, token);
-            code != orva::kSuccess) {
-            if (code == orva::kOpenFileError) {
+        const Result<FileToken> token =
+            buildFileToken(FileTokenMode::named, path, *salt, FileTokenKeyName::filePath);
+        if (!token) {
+            if (token.code() == orva::kOpenFileError) {
                 ++state.failedOpens;
             }
-            return code;
+            return token.code();
         }
-        state.chosenFile = makeFileTokenRecord(token, salt, path, FileTokenMode::named);
-        return sizedOutput(token.text, buffer, length);
+        state.chosenFile = makeFileTokenRecord(*token, *salt, path, FileTokenMode::named);
+        return sizedOutput(token->text, buffer, length);
     });
 }

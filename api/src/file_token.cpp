@@ -40,21 +40,26 @@ class LibraryDigest {
     LibraryDigest(const LibraryDigest&) = delete;
     LibraryDigest& operator=(const LibraryDigest&) = delete;
 
-    bool start(std::uint32_t alg) noexcept {
-        return boundFunctions().qzAlgLib.QZA_Hash_Init(alg, &context_) == 0 && context_ != nullptr;
+    [[nodiscard]] bool start(std::uint32_t alg) noexcept {
+        return boundFunctions().qzAlgLib.QZA_Hash_Init(alg, &context_) == QZA_OK &&
+               context_ != nullptr;
     }
     // Pieces the library takes are counted in 32 bits: the callers' are far
     // smaller.
-    bool update(std::span<const std::uint8_t> data) noexcept {
+    [[nodiscard]] bool update(std::span<const std::uint8_t> data) noexcept {
         return data.size() <= UINT32_MAX &&
                boundFunctions().qzAlgLib.QZA_Hash_Update(
-                   context_, data.data(), static_cast<std::uint32_t>(data.size())) == 0;
+                   context_, data.data(), static_cast<std::uint32_t>(data.size())) == QZA_OK;
     }
-    bool finish(Digest& digest) noexcept {
+    [[nodiscard]] std::optional<Digest> finish() noexcept {
         void* context = std::exchange(context_, nullptr);
+        Digest digest{};
         std::uint32_t length = digest.size();
-        return boundFunctions().qzAlgLib.QZA_Hash_Final(context, digest.data(), &length) == 0 &&
-               length == digest.size();
+        if (boundFunctions().qzAlgLib.QZA_Hash_Final(context, digest.data(), &length) != QZA_OK ||
+            length != digest.size()) {
+            return std::nullopt;
+        }
+        return digest;
     }
 
   private:
@@ -65,29 +70,37 @@ std::span<const std::uint8_t> bytesOf(std::string_view text) noexcept {
     return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
 }
 
-// The part of a block read at `at` that falls within the excerpt.
-void takeExcerpt(FileExcerpt& excerpt, std::uint64_t at, std::span<const std::uint8_t> block) {
-    const std::uint64_t from = std::max(at, excerpt.offset);
-    const std::uint64_t to = std::min(at + block.size(), excerpt.offset + excerpt.maxLength);
+// The part of a block read at `at` that falls within the range, added to excerpt.
+void takeExcerpt(const ExcerptRange& range, std::uint64_t at, std::span<const std::uint8_t> block,
+                 Bytes& excerpt) {
+    const std::uint64_t from = std::max(at, range.offset);
+    const std::uint64_t to = std::min(at + block.size(), range.offset + range.maxLength);
     if (from < to) {
-        excerpt.bytes.insert(excerpt.bytes.end(), block.begin() + (from - at),
-                             block.begin() + (to - at));
+        excerpt.insert(excerpt.end(), block.begin() + (from - at), block.begin() + (to - at));
     }
 }
 
-// SM3 over the UTF-8 path, the file's bytes (read holds how many) and the
-// salt, the file streamed through in blocks; the excerpt, if any, is taken on
-// the way.
-ApiErrorCode digestFile(std::string_view utf8Path, const RegularFile& file,
-                        const FileTokenSalt& salt, Digest& digest, std::uint64_t& read,
-                        FileExcerpt* excerpt) {
+// What digesting a file gives: the digest, how many of its bytes it took and
+// the excerpt asked for, cut from them.
+struct DigestedFile {
+    Digest digest{};
+    std::uint64_t length = 0;
+    Bytes excerpt;
+};
+
+// SM3 over the UTF-8 path, the file's bytes and the salt, the file streamed
+// through in blocks; the excerpt, if any, is taken on the way.
+Result<DigestedFile> digestFile(std::string_view utf8Path, const RegularFile& file,
+                                const FileTokenSalt& salt,
+                                const std::optional<ExcerptRange>& range) {
     LibraryDigest sm3;
     if (!sm3.start(QZA_HASH_SM3) || !sm3.update(bytesOf(utf8Path))) {
         return kOperationFailed;
     }
+    DigestedFile digested;
     // A small file takes a block of its own size, not the whole MiB.
     Bytes block(static_cast<std::size_t>(std::min<std::uint64_t>(kBlockSize, file.size())));
-    read = 0;
+    std::uint64_t& read = digested.length;
     // What the file grew by since it was opened is not read.
     while (read < file.size()) {
         const std::size_t wanted =
@@ -99,43 +112,50 @@ ApiErrorCode digestFile(std::string_view utf8Path, const RegularFile& file,
         if (!sm3.update(std::span(block).first(*got))) {
             return kOperationFailed;
         }
-        if (excerpt != nullptr) {
-            takeExcerpt(*excerpt, read, std::span(block).first(*got));
+        if (range) {
+            takeExcerpt(*range, read, std::span(block).first(*got), digested.excerpt);
         }
         read += *got;
         if (*got < wanted) {
             break;
         }
     }
-    if (!sm3.update(salt) || !sm3.finish(digest)) {
+    if (!sm3.update(salt)) {
         return kOperationFailed;
     }
-    return kSuccess;
+    const std::optional<Digest> digest = sm3.finish();
+    if (!digest) {
+        return kOperationFailed;
+    }
+    digested.digest = *digest;
+    return digested;
 }
 
-// A named file's digest encrypted with FileTokenKey, drawn the first time.
-ApiErrorCode encryptDigest(Digest& digest) {
+// A named file's digest encrypted with FileTokenKey, drawn the first time;
+// none when the algorithm library fails.
+std::optional<Digest> encryptDigest(const Digest& digest) {
     const QZAlgLibApi& library = boundFunctions().qzAlgLib;
     FileTokenKey& key = fileTokenState().key;
     if (!key.drawn) {
-        if (library.QZA_Random(key.bytes.data(), key.bytes.size()) != 0) {
-            return kOperationFailed;
+        if (library.QZA_Random(key.bytes.data(), key.bytes.size()) != QZA_OK) {
+            return std::nullopt;
         }
         key.drawn = true;
     }
     // The block size is also the key length the cipher reads.
     const std::int32_t blockSize = library.QZA_GetSymmBlockSize(QZA_SYMM_SM4_ECB);
     if (blockSize <= 0 || static_cast<std::size_t>(blockSize) > key.bytes.size()) {
-        return kOperationFailed;
+        return std::nullopt;
     }
     std::array<std::uint8_t, kCipherRoom> out{};
     if (library.QZA_Encrypt(QZA_SYMM_SM4_ECB, QZA_SYMM_MODE_ENCRYPT, key.bytes.data(),
                             static_cast<std::uint32_t>(blockSize), 0, nullptr, digest.data(),
-                            digest.size(), out.data()) != 0) {
-        return kOperationFailed;
+                            digest.size(), out.data()) != QZA_OK) {
+        return std::nullopt;
     }
-    std::copy_n(out.begin(), digest.size(), digest.begin());
-    return kSuccess;
+    Digest encrypted{};
+    std::copy_n(out.begin(), encrypted.size(), encrypted.begin());
+    return encrypted;
 }
 
 // The name part of a path. Folders end at '/' here: a backslash is an
@@ -145,32 +165,40 @@ std::string_view nameOf(std::string_view path) noexcept {
     return slash == std::string_view::npos ? path : path.substr(slash + 1);
 }
 
-// BuildFileToken over a file open under path; read receives how many of its
-// bytes were digested, the excerpt (if any) what it asks for of them.
-ApiErrorCode tokenOfFile(FileTokenMode mode, std::string_view path, const RegularFile& file,
-                         const FileTokenSalt& salt, FileTokenKeyName key, FileToken& out,
-                         std::uint64_t& read, FileExcerpt* excerpt) {
+// A token built over a file, with how many of its bytes were digested and the
+// excerpt asked for of them.
+struct TokenisedFile {
+    FileToken token;
+    std::uint64_t length = 0;
+    Bytes excerpt;
+};
+
+// BuildFileToken over a file open under path.
+Result<TokenisedFile> tokenOfFile(FileTokenMode mode, std::string_view path,
+                                  const RegularFile& file, const FileTokenSalt& salt,
+                                  FileTokenKeyName key, const std::optional<ExcerptRange>& range) {
     const std::optional<std::string> utf8Path = ansiToUtf8(path);
     if (!utf8Path) {
         return kNoFile;
     }
     // The digest, streamed; a named file's encrypted.
-    Digest digest{};
-    if (const ApiErrorCode code = digestFile(*utf8Path, file, salt, digest, read, excerpt);
-        code != kSuccess) {
-        return code;
+    Result<DigestedFile> digested = digestFile(*utf8Path, file, salt, range);
+    if (!digested) {
+        return digested.code();
     }
     if (mode == FileTokenMode::named) {
-        if (const ApiErrorCode code = encryptDigest(digest); code != kSuccess) {
-            return code;
+        const std::optional<Digest> encrypted = encryptDigest(digested->digest);
+        if (!encrypted) {
+            return kOperationFailed;
         }
+        digested->digest = *encrypted;
     }
     // The text names the file by its path, or a signature file by its name.
-    std::string token = toHex(digest);
+    std::string token = toHex(digested->digest);
     const bool byName = key == FileTokenKeyName::fileName;
     const std::string text = "TOKEN=" + token + "||" + (byName ? "FILENAME" : "FILEPATH") + "=" +
                              std::string(byName ? nameOf(*utf8Path) : *utf8Path) +
-                             "||FILESIZE=" + std::to_string(read);
+                             "||FILESIZE=" + std::to_string(digested->length);
     if (text.size() > kTokenTextLimit) {
         return kNoFile;
     }
@@ -178,61 +206,74 @@ ApiErrorCode tokenOfFile(FileTokenMode mode, std::string_view path, const Regula
     if (encoded.size() > kBase64TextLimit) {
         return kBase64EncodeError;
     }
-    out.token = std::move(token);
-    out.text = std::move(encoded);
-    return kSuccess;
+    return TokenisedFile{FileToken{std::move(token), std::move(encoded)}, digested->length,
+                         std::move(digested->excerpt)};
 }
 
 // Only a path the record can hold, never one cut short.
-bool recordable(std::string_view path) noexcept {
+[[nodiscard]] bool recordable(std::string_view path) noexcept {
     return !path.empty() && path.size() <= kFileTokenPathLimit;
 }
 
-// BuildFileToken by path: the file is opened once, into file, and digested
-// through that descriptor.
-ApiErrorCode openAndTokenise(FileTokenMode mode, std::string_view path, const FileTokenSalt& salt,
-                             FileTokenKeyName key, FileToken& out, std::optional<RegularFile>& file,
-                             std::uint64_t& read, FileExcerpt* excerpt) {
+// A file opened once and the token built through that descriptor.
+struct OpenedToken {
+    RegularFile file;
+    TokenisedFile tokenised;
+};
+
+// BuildFileToken by path: the file is opened once and digested through that
+// descriptor.
+Result<OpenedToken> openAndTokenise(FileTokenMode mode, std::string_view path,
+                                    const FileTokenSalt& salt, FileTokenKeyName key,
+                                    const std::optional<ExcerptRange>& range) {
     if (!recordable(path)) {
         return kNoFile;
     }
     // A file that does not open is kOpenFileError even when its path would not convert.
-    file = RegularFile::open(path);
+    std::optional<RegularFile> file = RegularFile::open(path);
     if (!file) {
         return kOpenFileError;
     }
-    return tokenOfFile(mode, path, *file, salt, key, out, read, excerpt);
+    Result<TokenisedFile> tokenised = tokenOfFile(mode, path, *file, salt, key, range);
+    if (!tokenised) {
+        return tokenised.code();
+    }
+    return OpenedToken{std::move(*file), std::move(*tokenised)};
 }
 
 }  // namespace
 
-ApiErrorCode drawFileTokenSalt(FileTokenSalt& salt) {
-    // A failed draw must not leave a salt behind.
-    if (boundFunctions().qzAlgLib.QZA_Random(salt.data(), salt.size()) != 0) {
-        salt.fill(0);
-        return kOperationFailed;
+std::optional<FileTokenSalt> drawFileTokenSalt() {
+    FileTokenSalt salt{};
+    if (boundFunctions().qzAlgLib.QZA_Random(salt.data(), salt.size()) != QZA_OK) {
+        return std::nullopt;
     }
-    return kSuccess;
+    return salt;
 }
 
-ApiErrorCode buildFileToken(FileTokenMode mode, std::string_view path, const FileTokenSalt& salt,
-                            FileTokenKeyName key, FileToken& out) {
-    std::optional<RegularFile> file;
-    std::uint64_t read = 0;
-    return openAndTokenise(mode, path, salt, key, out, file, read, nullptr);
+Result<FileToken> buildFileToken(FileTokenMode mode, std::string_view path,
+                                 const FileTokenSalt& salt, FileTokenKeyName key) {
+    Result<OpenedToken> opened = openAndTokenise(mode, path, salt, key, std::nullopt);
+    if (!opened) {
+        return opened.code();
+    }
+    return std::move(opened->tokenised.token);
 }
 
-ApiErrorCode buildFileToken(FileTokenMode mode, std::string_view path, const RegularFile& file,
-                            const FileTokenSalt& salt, FileTokenKeyName key, FileToken& out) {
+Result<FileToken> buildFileToken(FileTokenMode mode, std::string_view path, const RegularFile& file,
+                                 const FileTokenSalt& salt, FileTokenKeyName key) {
     if (!recordable(path)) {
         return kNoFile;
     }
-    std::uint64_t read = 0;
-    return tokenOfFile(mode, path, file, salt, key, out, read, nullptr);
+    Result<TokenisedFile> tokenised = tokenOfFile(mode, path, file, salt, key, std::nullopt);
+    if (!tokenised) {
+        return tokenised.code();
+    }
+    return std::move(tokenised->token);
 }
 
-ApiErrorCode resolveFileToken(std::string_view token, FileTokenKeyName key, ResolvedFile& resolved,
-                              FileExcerpt* excerpt) {
+Result<ResolvedFile> resolveFileToken(std::string_view token, FileTokenKeyName key,
+                                      std::optional<ExcerptRange> excerpt) {
     if (token.size() != kFileTokenDigits) {
         return kTokenInfoError;
     }
@@ -246,22 +287,16 @@ ApiErrorCode resolveFileToken(std::string_view token, FileTokenKeyName key, Reso
     }
     // The file as it is now must give the same token. It stays open for the
     // caller: a moment later its path may lead elsewhere.
-    FileToken rebuilt;
-    std::optional<RegularFile> file;
-    std::uint64_t read = 0;
-    if (const ApiErrorCode code =
-            openAndTokenise(byName ? FileTokenMode::chosen : record->mode, record->path,
-                            record->salt, key, rebuilt, file, read, excerpt);
-        code != kSuccess) {
-        return code;
+    Result<OpenedToken> rebuilt = openAndTokenise(byName ? FileTokenMode::chosen : record->mode,
+                                                  record->path, record->salt, key, excerpt);
+    if (!rebuilt) {
+        return rebuilt.code();
     }
-    if (rebuilt.text != record->tokenText) {
+    if (rebuilt->tokenised.token.text != record->tokenText) {
         return kTokenInfoError;
     }
-    resolved.path = record->path;
-    resolved.file = std::move(file);
-    resolved.length = read;
-    return kSuccess;
+    return ResolvedFile{record->path, std::move(rebuilt->file), rebuilt->tokenised.length,
+                        std::move(rebuilt->tokenised.excerpt)};
 }
 
 FileTokenRecord makeFileTokenRecord(const FileToken& token, const FileTokenSalt& salt,

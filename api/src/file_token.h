@@ -16,6 +16,7 @@
 #include "file_token_state.h"
 #include "orva_result_codes.h"
 #include "regular_file.h"
+#include "result.h"
 
 namespace orva::api {
 
@@ -28,25 +29,25 @@ struct FileToken {
     std::string text;   // the base64 token text
 };
 
-// 32 random bytes from the algorithm library; kOperationFailed when it fails.
-ApiErrorCode drawFileTokenSalt(FileTokenSalt& salt);
+// 32 random bytes from the algorithm library; none when it fails.
+[[nodiscard]] std::optional<FileTokenSalt> drawFileTokenSalt();
 
 // BuildFileToken. kNoFile for an empty path or one over kFileTokenPathLimit
 // bytes, a path that does not convert to UTF-8 or a text over 1023 bytes;
 // kOpenFileError when the file is not a regular file that opens; kOperationFailed when the
 // algorithm library fails; kBase64EncodeError when the text cannot be encoded.
-ApiErrorCode buildFileToken(FileTokenMode mode, std::string_view path, const FileTokenSalt& salt,
-                            FileTokenKeyName key, FileToken& out);
+Result<FileToken> buildFileToken(FileTokenMode mode, std::string_view path,
+                                 const FileTokenSalt& salt, FileTokenKeyName key);
 // The same for the file already open under path (one just written), so that
 // the token is of the bytes behind that descriptor, whatever the path leads to.
-ApiErrorCode buildFileToken(FileTokenMode mode, std::string_view path, const RegularFile& file,
-                            const FileTokenSalt& salt, FileTokenKeyName key, FileToken& out);
+Result<FileToken> buildFileToken(FileTokenMode mode, std::string_view path, const RegularFile& file,
+                                 const FileTokenSalt& salt, FileTokenKeyName key);
 
-// A stretch of a file, taken from the very bytes its token is checked against.
-struct FileExcerpt {
+// A stretch of a file wanted from the very bytes its token is checked against:
+// maxLength bytes at most from offset on.
+struct ExcerptRange {
     std::uint64_t offset = 0;
     std::size_t maxLength = 0;
-    Bytes bytes;  // what the file holds from offset on, maxLength bytes at most
 };
 
 // A token's file as ResolveFileToken checked it: the recorded path, and the
@@ -54,8 +55,9 @@ struct FileExcerpt {
 // what was checked.
 struct ResolvedFile {
     std::string path;
-    std::optional<RegularFile> file;
+    RegularFile file;
     std::uint64_t length = 0;  // the bytes digested
+    Bytes excerpt;             // what the file held in the range asked for, if any
 };
 
 // ResolveFileToken: the record a token belongs to (the signed file's for
@@ -63,8 +65,8 @@ struct ResolvedFile {
 // as it is now, opened once; an excerpt, when asked for, is cut from the bytes
 // digested. kTokenInfoError for a token not of 64 characters, not the record's, or for a
 // changed file; a rebuild's own code (a deleted file kOpenFileError).
-ApiErrorCode resolveFileToken(std::string_view token, FileTokenKeyName key, ResolvedFile& resolved,
-                              FileExcerpt* excerpt = nullptr);
+Result<ResolvedFile> resolveFileToken(std::string_view token, FileTokenKeyName key,
+                                      std::optional<ExcerptRange> excerpt = std::nullopt);
 
 // A record of what was handed out.
 FileTokenRecord makeFileTokenRecord(const FileToken& token, const FileTokenSalt& salt,

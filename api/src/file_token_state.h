@@ -59,7 +59,7 @@ struct FileTokenState {
 // wiped, at detach alone.
 FileTokenState& fileTokenState() noexcept;
 // Attach: false without memory.
-bool makeFileTokenState() noexcept;
+[[nodiscard]] bool makeFileTokenState() noexcept;
 void endFileTokenState() noexcept;
 
 }  // namespace orva::api

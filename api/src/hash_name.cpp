@@ -19,14 +19,13 @@ constexpr std::array<std::pair<std::string_view, int>, 5> kHashNames = {{
 
 }  // namespace
 
-bool hashNameToId(std::string_view name, int& id) noexcept {
+std::optional<int> hashNameToId(std::string_view name) noexcept {
     for (const auto& [known, knownId] : kHashNames) {
         if (name == known) {
-            id = knownId;
-            return true;
+            return knownId;
         }
     }
-    return false;
+    return std::nullopt;
 }
 
 }  // namespace orva::api

@@ -38,7 +38,8 @@ constexpr KeyPlace kKeyPlaces[] = {
 
 // The size the key stores the public-key file in; none for an algorithm whose
 // file would not fit the read's room.
-std::optional<std::uint32_t> expectedPublicKeyFileSize(std::uint32_t signAlgId) noexcept {
+[[nodiscard]] std::optional<std::uint32_t> expectedPublicKeyFileSize(
+    std::uint32_t signAlgId) noexcept {
     const std::int32_t bits = boundFunctions().qzAlgLib.QZA_GetAsymKeyBits(signAlgId);
     if (bits == kSm2KeyBits) {
         return kSm2PublicKeyFileSize;
@@ -52,15 +53,15 @@ std::optional<std::uint32_t> expectedPublicKeyFileSize(std::uint32_t signAlgId) 
 
 // The signature public key in the entries' form, interpreted by the length the
 // read returns; none when the file does not read.
-std::optional<Bytes> readSignPublicKey(void* device, const DRV_CONTAINER_INFO& info) {
+[[nodiscard]] std::optional<Bytes> readSignPublicKey(const DeviceSession& session,
+                                                     const DRV_CONTAINER_INFO& info) {
     const std::optional<std::uint32_t> expected = expectedPublicKeyFileSize(info.signAlgId);
     if (!expected) {
         return std::nullopt;
     }
     std::array<std::uint8_t, kPublicKeyFileRoom> file{};
     std::uint32_t length = *expected;
-    if (boundFunctions().dravik.QZReadFile(device, info.signPubKeyFid, 0, file.data(), &length) !=
-            DRV_OK ||
+    if (!session.call(&DravikApi::QZReadFile, info.signPubKeyFid, 0, file.data(), &length).ok() ||
         length > kPublicKeyFileRoom) {
         return std::nullopt;
     }
@@ -76,28 +77,31 @@ std::optional<Bytes> readSignPublicKey(void* device, const DRV_CONTAINER_INFO& i
 
 }  // namespace
 
-ApiErrorCode listKeyContainersWithoutCert(void* device, std::vector<KeyContainerEntry>& targets) {
-    targets.clear();
-    ContainerWalk walk(device);
-    for (std::uint32_t step = walk.next(); step == DRV_OK; step = walk.next()) {
-        DRV_CONTAINER_INFO info{};
-        readContainerInfo(device, walk.index(), info);
-        if (info.signKeyPresent == 0 || info.signCertPresent != 0) {
+Result<std::vector<KeyContainerEntry>> listKeyContainersWithoutCert(const DeviceSession& session) {
+    std::vector<KeyContainerEntry> targets;
+    ContainerWalk walk(session);
+    for (MakerStatus step = walk.next(); step.ok(); step = walk.next()) {
+        // A record that does not read holds no key.
+        const std::optional<DRV_CONTAINER_INFO> info = readContainerInfo(session, walk.index());
+        if (!info || info->signKeyPresent == 0 || info->signCertPresent != 0) {
             continue;
         }
-        std::optional<Bytes> key = readSignPublicKey(device, info);
+        std::optional<Bytes> key = readSignPublicKey(session, *info);
         if (!key) {
             continue;
         }
         KeyContainerEntry entry;
-        entry.type = static_cast<std::uint16_t>(info.type);
-        entry.signPublicKeyFid = static_cast<std::uint8_t>(info.signPubKeyFid);
-        entry.containerId = static_cast<std::uint16_t>(info.containerId);
+        entry.type = static_cast<std::uint16_t>(info->type);
+        entry.signPublicKeyFid = static_cast<std::uint8_t>(info->signPubKeyFid);
+        entry.containerId = static_cast<std::uint16_t>(info->containerId);
         entry.name = std::string(walk.name());
         entry.publicKey = std::move(*key);
         targets.push_back(std::move(entry));
     }
-    return targets.empty() ? kNothingFound : kSuccess;
+    if (targets.empty()) {
+        return kNothingFound;
+    }
+    return targets;
 }
 
 std::optional<Bytes> extractCertPublicKey(std::span<const std::uint8_t> der) {

@@ -11,7 +11,8 @@
 #include <vector>
 
 #include "byte_buffer.h"
-#include "orva_result_codes.h"
+#include "device_session.h"
+#include "result.h"
 
 namespace orva::api {
 
@@ -29,12 +30,12 @@ struct KeyContainerEntry {
 
 // Every container with a signature key and without a signature certificate
 // whose public-key file reads, in walk order. kNothingFound when there is none.
-ApiErrorCode listKeyContainersWithoutCert(void* device, std::vector<KeyContainerEntry>& targets);
+Result<std::vector<KeyContainerEntry>> listKeyContainersWithoutCert(const DeviceSession& session);
 
 // The public key of a DER certificate in the entries' form: the 64 bytes of an
 // uncompressed EC point, or the 128- or 256-byte RSA modulus (the exponent takes
 // no part). Empty for a key of any other size, which matches no container; none
 // when the DER does not decode.
-std::optional<Bytes> extractCertPublicKey(std::span<const std::uint8_t> der);
+[[nodiscard]] std::optional<Bytes> extractCertPublicKey(std::span<const std::uint8_t> der);
 
 }  // namespace orva::api

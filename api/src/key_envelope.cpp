@@ -25,31 +25,24 @@ constexpr std::array<Part, 5> kParts = {{
     {&KeyEnvelope::partC, kEnvelopePartCRoom},
 }};
 
-// A first look by characters: no more than the room's base64 length. The
-// decoded size is what really decides.
-bool checkBase64Fits(std::size_t field, std::size_t textLength) noexcept {
-    if (field == kAlgorithmField || field >= kParts.size()) {
-        return true;
-    }
-    return textLength > 0 && textLength <= (kParts[field].room + 2) / 3 * 4;
+// "01..." selects SM4-CBC; anything else, an empty field too, SM4-ECB.
+std::uint32_t algorithmWordOf(std::string_view text) noexcept {
+    return text.starts_with(kSm4CbcPrefix) ? kEnvelopeSm4Cbc : kEnvelopeSm4Ecb;
 }
 
-bool decodeEnvelopeField(std::size_t field, std::string_view text, KeyEnvelope& envelope) {
-    if (field == kAlgorithmField) {
-        envelope.algorithmWord =
-            text.starts_with(kSm4CbcPrefix) ? kEnvelopeSm4Cbc : kEnvelopeSm4Ecb;
-        return true;
+// The bytes of a base64 field, non-empty and within its part's room.
+[[nodiscard]] std::optional<Bytes> decodeEnvelopePart(const Part& part, std::string_view text) {
+    // A first look by characters: no more than the room's base64 length.
+    if (text.empty() || text.size() > (part.room + 2) / 3 * 4) {
+        return std::nullopt;
     }
-    if (field >= kParts.size() || !checkBase64Fits(field, text.size())) {
-        return false;
-    }
-    // 5,464 characters may decode to 4,098 bytes: the bytes must fit too.
+    // The decoded size is what really decides: 5,464 characters may decode to
+    // 4,098 bytes.
     std::optional<Bytes> decoded = base64Decode(text);
-    if (!decoded || decoded->size() > kParts[field].room) {
-        return false;
+    if (!decoded || decoded->size() > part.room) {
+        return std::nullopt;
     }
-    envelope.*kParts[field].bytes = std::move(*decoded);
-    return true;
+    return decoded;
 }
 
 }  // namespace
@@ -63,9 +56,18 @@ std::optional<KeyEnvelope> parseKeyEnvelope(std::string_view text) {
         rest = separator == std::string_view::npos
                    ? std::string_view()
                    : rest.substr(separator + kFieldSeparator.size());
-        if (!decodeEnvelopeField(field, value, envelope)) {
+        if (field == kAlgorithmField) {
+            envelope.algorithmWord = algorithmWordOf(value);
+            continue;
+        }
+        if (field >= kParts.size()) {
             return std::nullopt;
         }
+        std::optional<Bytes> part = decodeEnvelopePart(kParts[field], value);
+        if (!part) {
+            return std::nullopt;
+        }
+        envelope.*kParts[field].bytes = std::move(*part);
     }
     return envelope;
 }

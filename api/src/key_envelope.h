@@ -36,6 +36,6 @@ struct KeyEnvelope {
 // field is not decoded: "01..." selects 210, anything else (empty too) 208.
 // Every other field must be non-empty base64 that decodes to no more than its
 // part's room. None for a sixth field or a field that breaks these rules.
-std::optional<KeyEnvelope> parseKeyEnvelope(std::string_view text);
+[[nodiscard]] std::optional<KeyEnvelope> parseKeyEnvelope(std::string_view text);
 
 }  // namespace orva::api

@@ -15,7 +15,7 @@ BOOL processAttach(HMODULE self) noexcept {
         return FALSE;
     }
     // Logging is optional: its result does not matter.
-    loadLogLibrary(self);
+    static_cast<void>(loadLogLibrary(self));
     // A library after a failed one is not loaded. The detach steps run here,
     // so nothing stays loaded whoever loaded us; the platform layer's own
     // detach call after a refused attach then finds nothing left to free.

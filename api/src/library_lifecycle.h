@@ -9,7 +9,7 @@ namespace orva::api {
 // Loads Scrivel (optional), then Dravik, QZAlgLib and Pelnor with every name of
 // their lists. TRUE when all three are bound; on FALSE the detach steps have
 // run, so nothing stays loaded.
-BOOL processAttach(HMODULE self) noexcept;
+[[nodiscard]] BOOL processAttach(HMODULE self) noexcept;
 
 // Frees Dravik, QZAlgLib, Pelnor and Scrivel in that order, then ends the
 // state kept between calls (the warning text freed, SignerCn gone, the file

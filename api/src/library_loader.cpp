@@ -2,6 +2,8 @@
 
 #include <limits.h>
 
+#include <new>
+
 #include "bound_function_table.h"
 #include "log_api.h"
 #include "orva/module_folder.h"
@@ -15,20 +17,22 @@ namespace {
 // cut a deep folder short, and a cut path names the wrong folder.
 constexpr DWORD kModulePathRoom = PATH_MAX;
 
-int loadAndResolve(HMODULE self, const char* fileName, HMODULE& handle,
-                   int (*resolve)() noexcept) noexcept {
+// Attach runs outside any export: running out of memory here fails the load
+// instead of crossing DllMain.
+[[nodiscard]] bool loadAndResolve(HMODULE self, const char* fileName, HMODULE& handle,
+                                  bool (*resolve)() noexcept) noexcept {
     try {
         const std::optional<std::string> path = makerLibraryPath(self, fileName);
         if (!path) {
-            return 0;
+            return false;
         }
         handle = LoadLibraryExA(path->c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
         if (!handle) {
-            return 0;
+            return false;
         }
         return resolve();
-    } catch (...) {
-        return 0;
+    } catch (const std::bad_alloc&) {
+        return false;
     }
 }
 
@@ -58,33 +62,33 @@ std::optional<std::string> makerLibraryPath(HMODULE self, std::string_view fileN
     return std::nullopt;
 }
 
-int loadLogLibrary(HMODULE self) noexcept {
+bool loadLogLibrary(HMODULE self) noexcept {
     try {
         const std::optional<std::string> path = makerLibraryPath(self, kScrivelFile);
         if (!path) {
-            return 0;
+            return false;
         }
         HMODULE& handle = boundFunctions().scrivelModule;
         handle = LoadLibraryA(path->c_str());
         if (!handle) {
-            return 0;
+            return false;
         }
         bindLogApi(handle);
-        return 1;
-    } catch (...) {
-        return 0;
+        return true;
+    } catch (const std::bad_alloc&) {
+        return false;
     }
 }
 
-int loadDravik(HMODULE self) noexcept {
+bool loadDravik(HMODULE self) noexcept {
     return loadAndResolve(self, kDravikFile, boundFunctions().dravikModule, resolveDravik);
 }
 
-int loadQZAlgLib(HMODULE self) noexcept {
+bool loadQZAlgLib(HMODULE self) noexcept {
     return loadAndResolve(self, kQZAlgLibFile, boundFunctions().qzAlgLibModule, resolveQZAlgLib);
 }
 
-int loadPelnor(HMODULE self) noexcept {
+bool loadPelnor(HMODULE self) noexcept {
     return loadAndResolve(self, kPelnorFile, boundFunctions().pelnorModule, resolvePelnor);
 }
 

@@ -21,15 +21,15 @@ inline constexpr const char* kScrivelFile = "Scrivel.dll";
 // after the last '/') followed by fileName; the bare fileName when the module's
 // path is unknown, so that the system's search order applies; nothing when the
 // path has no folder to cut, or was too long to be read whole.
-std::optional<std::string> makerLibraryPath(HMODULE self, std::string_view fileName);
+[[nodiscard]] std::optional<std::string> makerLibraryPath(HMODULE self, std::string_view fileName);
 
-// 1 when Scrivel was loaded (its logging entry points then bound), else 0.
-int loadLogLibrary(HMODULE self) noexcept;
-// 1 when the library was loaded and every name of its list was found, else 0.
+// True when Scrivel was loaded (its logging entry points then bound).
+[[nodiscard]] bool loadLogLibrary(HMODULE self) noexcept;
+// True when the library was loaded and every name of its list was found.
 // The module handle is stored even when the load failed.
-int loadDravik(HMODULE self) noexcept;
-int loadQZAlgLib(HMODULE self) noexcept;
-int loadPelnor(HMODULE self) noexcept;
+[[nodiscard]] bool loadDravik(HMODULE self) noexcept;
+[[nodiscard]] bool loadQZAlgLib(HMODULE self) noexcept;
+[[nodiscard]] bool loadPelnor(HMODULE self) noexcept;
 
 // Each frees its library if its handle is set, and clears the handle.
 void freeDravik() noexcept;

@@ -11,6 +11,6 @@
 namespace orva::api {
 
 // The text, or none when the encoder reports failure (it does for no bytes).
-std::optional<std::string> makerBase64(std::span<const std::uint8_t> bytes);
+[[nodiscard]] std::optional<std::string> makerBase64(std::span<const std::uint8_t> bytes);
 
 }  // namespace orva::api

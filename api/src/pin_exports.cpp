@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <optional>
 
 #include "admin_key_state.h"
 #include "bound_function_table.h"
@@ -20,9 +21,19 @@ constexpr int kMaxPinLength = 30;
 // -(200 + n) for n tries left has a text only for these n.
 constexpr std::uint32_t kMaxTriesWithText = 6;
 
+// "VERIFY PIN RETRY" with n tries left, -(200 + n); none for a count without a
+// text of its own: a larger one would read as another code (kPinLocked,
+// kPinLengthError, one of the -3xx codes).
+[[nodiscard]] std::optional<ApiErrorCode> pinRetryCode(std::uint32_t triesLeft) noexcept {
+    if (triesLeft < 1 || triesLeft > kMaxTriesWithText) {
+        return std::nullopt;
+    }
+    return ApiErrorCode{kVerifyPinRetry.number() - static_cast<std::int32_t>(triesLeft)};
+}
+
 // A PIN's length must be in range, and the text must really hold that many
 // bytes: the token manager reads exactly the length it is given.
-bool pinLengthFits(const char* pin, int length) noexcept {
+[[nodiscard]] bool pinLengthFits(const char* pin, int length) noexcept {
     return length >= kMinPinLength && length <= kMaxPinLength &&
            strnlen(pin, static_cast<std::size_t>(length)) == static_cast<std::size_t>(length);
 }
@@ -36,14 +47,14 @@ ApiErrorCode custInitCard(const char* pin, int pinLength) {
     if (const ApiErrorCode code = session.open(); code != kSuccess) {
         return code;
     }
-    if (const ApiErrorCode code = checkAdminKeyState(session.device(), kAdminKeyInitial);
-        code != kSuccess) {
+    if (const ApiErrorCode code = checkAdminKeyState(session, kAdminKeyInitial); code != kSuccess) {
         return code;
     }
     // A null PIN leaves the PIN entry to the key.
-    const std::uint32_t status = boundFunctions().dravik.QZInitADF(
-        session.device(), 0, 0, pin, static_cast<std::uint32_t>(pinLength), 0, nullptr, 0, 0);
-    const ApiErrorCode code = mapTokenStatus(status, kDeviceStructError);
+    const ApiErrorCode code = session
+                                  .call(&DravikApi::QZInitADF, 0, 0, pin,
+                                        static_cast<std::uint32_t>(pinLength), 0, nullptr, 0, 0)
+                                  .mapped(kDeviceStructError);
     if (code == kSuccess) {
         signalStatusChangeEvent();
     }
@@ -71,14 +82,16 @@ ApiErrorCode changePIN(const char* oldPin, int oldPinLength, const char* newPin,
         return code;
     }
     std::uint32_t triesLeft = 0;
-    const std::uint32_t status = boundFunctions().dravik.QZChangePIN(
-        session.device(), DRV_PIN_USER, oldPin, static_cast<std::uint32_t>(oldPinLength), newPin,
-        static_cast<std::uint32_t>(newPinLength), &triesLeft);
-    ApiErrorCode code = mapTokenStatus(status, kOperationFailed);
-    // Only counts that read as "VERIFY PIN RETRY": a larger one would read as
-    // another code (kPinLocked, kPinLengthError, one of the -3xx codes).
-    if (code == kOperationFailed && triesLeft >= 1 && triesLeft <= kMaxTriesWithText) {
-        code = kVerifyPinRetry - static_cast<ApiErrorCode>(triesLeft);
+    const ApiErrorCode code = session
+                                  .call(&DravikApi::QZChangePIN, DRV_PIN_USER, oldPin,
+                                        static_cast<std::uint32_t>(oldPinLength), newPin,
+                                        static_cast<std::uint32_t>(newPinLength), &triesLeft)
+                                  .mapped(kOperationFailed);
+    // A refusal that counts the tries left says how many.
+    if (code == kOperationFailed) {
+        if (const std::optional<ApiErrorCode> retry = pinRetryCode(triesLeft)) {
+            return *retry;
+        }
     }
     return code;
 }

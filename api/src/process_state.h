@@ -23,7 +23,7 @@ inline constexpr std::array<std::string_view, 9> kLanguageTable = {
 };
 
 // The code of a language name compared without regard to ASCII case, if any.
-std::optional<std::int32_t> languageCode(std::string_view name) noexcept;
+[[nodiscard]] std::optional<std::int32_t> languageCode(std::string_view name) noexcept;
 // The name of a code 1..9, empty for any other code.
 std::string_view languageName(std::int32_t code) noexcept;
 
@@ -47,7 +47,7 @@ struct ProcessState {
 // alone: no exit-time destructor frees the warning text a late detach frees.
 ProcessState& processState() noexcept;
 // Attach: false without memory.
-bool makeProcessState() noexcept;
+[[nodiscard]] bool makeProcessState() noexcept;
 // Detach: frees the warning text and forgets SignerCn and the settings; the
 // next use starts from the initial values, as a fresh load does.
 void endProcessState() noexcept;

@@ -39,7 +39,7 @@ constexpr std::uint8_t kKeyTypeById = 1;
 constexpr std::uint8_t kKeyTypeByName = 2;
 
 // The library's base64 of a listing item; none when no memory is left for it.
-std::optional<std::string> listingBase64(std::span<const std::uint8_t> bytes) {
+[[nodiscard]] std::optional<std::string> listingBase64(std::span<const std::uint8_t> bytes) {
     try {
         return base64Encode(bytes);
     } catch (const std::bad_alloc&) {
@@ -66,35 +66,31 @@ ApiErrorCode gmGetPubkeyInfo(const char* filterName, char* buffer, int* length) 
         if (const ApiErrorCode code = session.open(); code != kSuccess) {
             return code;
         }
-        void* device = session.device();
-        std::vector<std::uint8_t> ids;
-        if (!readPublicKeyIds(device, ids)) {
+        const std::optional<Bytes> ids = readPublicKeyIds(session);
+        if (!ids) {
             return kOperationFailed;
         }
-        if (ids.empty()) {
+        if (ids->empty()) {
             return kSuccess;
         }
         // A failed step still lists what the walk found, then fails.
-        std::vector<PublicKeyItem> items;
-        std::uint32_t step = DRV_OK;
-        if (const ApiErrorCode code = walkPublicKeys(device, *filter, items, step);
-            code != kSuccess) {
-            return code;
+        const std::optional<PublicKeyWalk> found = walkPublicKeys(session, *filter);
+        if (!found) {
+            return kGetContainerInfoError;
         }
-        const ApiErrorCode result = step == DRV_END_OF_CONTAINERS ? kSuccess : kOperationFailed;
+        const ApiErrorCode result = found->reachedEnd ? kSuccess : kOperationFailed;
         // In the key's id order, each as "%02d" id and base64, no separator
         // between them.
-        for (const std::uint8_t id : ids) {
-            for (const PublicKeyItem& item : items) {
+        for (const std::uint8_t id : *ids) {
+            for (const PublicKeyItem& item : found->items) {
                 if (item.fileId != id) {
                     continue;
                 }
-                Bytes key;
-                if (const ApiErrorCode code = encodedPublicKey(device, item, key);
-                    code != kSuccess) {
-                    return code;
+                const Result<Bytes> key = encodedPublicKey(session, item);
+                if (!key) {
+                    return key.code();
                 }
-                const std::optional<std::string> encoded = listingBase64(key);
+                const std::optional<std::string> encoded = listingBase64(*key);
                 if (!encoded) {
                     return kBase64EncodeError;
                 }
@@ -111,7 +107,7 @@ ApiErrorCode gmGetPubkeyInfo(const char* filterName, char* buffer, int* length) 
 }
 
 // DnOrID split at "||" into one or two items; none for three or more.
-std::optional<std::vector<std::string_view>> splitKeyNames(std::string_view text) {
+[[nodiscard]] std::optional<std::vector<std::string_view>> splitKeyNames(std::string_view text) {
     std::vector<std::string_view> items;
     const std::size_t at = text.find(kSeparator);
     if (at == std::string_view::npos) {
@@ -127,8 +123,8 @@ std::optional<std::vector<std::string_view>> splitKeyNames(std::string_view text
 }
 
 // Key type "01": ids of keys without a certificate, two digits each.
-ApiErrorCode idsOfUncertifiedKeys(void* device, const std::vector<std::string_view>& items,
-                                  std::vector<std::uint8_t>& ids) {
+Result<Bytes> idsOfUncertifiedKeys(const DeviceSession& session,
+                                   const std::vector<std::string_view>& items) {
     std::vector<long> wanted;
     for (const std::string_view item : items) {
         if (item.size() != kIdItemChars) {
@@ -137,39 +133,42 @@ ApiErrorCode idsOfUncertifiedKeys(void* device, const std::vector<std::string_vi
         const std::string digits(item);
         wanted.push_back(std::strtol(digits.c_str(), nullptr, 10));
     }
-    std::vector<PublicKeyItem> keys;
-    if (collectPublicKeyIds(device, PublicKeyFilter::withoutCertificate, keys) != kSuccess) {
+    const Result<std::vector<PublicKeyItem>> keys =
+        collectPublicKeyIds(session, PublicKeyFilter::withoutCertificate);
+    if (!keys) {
         return kGetContainerInfoError;
     }
+    Bytes ids;
     for (const long id : wanted) {
         const bool found = std::ranges::any_of(
-            keys, [id](const PublicKeyItem& key) { return static_cast<long>(key.fileId) == id; });
+            *keys, [id](const PublicKeyItem& key) { return static_cast<long>(key.fileId) == id; });
         if (!found || id < 0 || id > static_cast<long>(kMaxEightBitId)) {
             return kInvalidParameter;
         }
         ids.push_back(static_cast<std::uint8_t>(id));
     }
-    return kSuccess;
+    return ids;
 }
 
 // Key type "02": the keys whose certificates the names match.
-ApiErrorCode idsOfNamedKeys(void* device, const std::vector<std::string_view>& items,
-                            std::vector<std::uint8_t>& ids) {
+Result<Bytes> idsOfNamedKeys(const DeviceSession& session,
+                             const std::vector<std::string_view>& items) {
+    Bytes ids;
     for (const std::string_view name : items) {
         // An empty name would match the first certificate with any name.
         if (name.empty()) {
             return kInvalidParameter;
         }
-        std::uint32_t fileId = 0;
-        if (const ApiErrorCode code = findPublicKeyIdByDn(device, name, fileId); code != kSuccess) {
-            return code;
+        const std::optional<std::uint32_t> fileId = findPublicKeyIdByDn(session, name);
+        if (!fileId) {
+            return kNoCertificate;
         }
-        if (fileId > kMaxEightBitId) {
+        if (*fileId > kMaxEightBitId) {
             return kReadPublicKeyError;
         }
-        ids.push_back(static_cast<std::uint8_t>(fileId));
+        ids.push_back(static_cast<std::uint8_t>(*fileId));
     }
-    return kSuccess;
+    return ids;
 }
 
 ApiErrorCode gmGetPubkeyInfoC(const char* keyType, const char* dnOrId, const char* serverRandom,
@@ -186,11 +185,9 @@ ApiErrorCode gmGetPubkeyInfoC(const char* keyType, const char* dnOrId, const cha
     if (!items) {
         return kInvalidParameter;
     }
-    ServerRandom random{};
-    int randomLength = 0;
-    if (const ApiErrorCode code = decodeServerRandom(serverRandom, random, &randomLength);
-        code != kSuccess) {
-        return code;
+    const Result<ServerRandom> random = decodeServerRandom(serverRandom);
+    if (!random) {
+        return random.code();
     }
     return withSizedOutput(buffer, length, [&](std::string& text) {
         DeviceSession session;
@@ -198,19 +195,18 @@ ApiErrorCode gmGetPubkeyInfoC(const char* keyType, const char* dnOrId, const cha
             code != kSuccess) {
             return code;
         }
-        void* device = session.device();
-        std::vector<std::uint8_t> ids;
-        const ApiErrorCode found =
-            byId ? idsOfUncertifiedKeys(device, *items, ids) : idsOfNamedKeys(device, *items, ids);
-        if (found != kSuccess) {
-            return found;
+        const Result<Bytes> ids =
+            byId ? idsOfUncertifiedKeys(session, *items) : idsOfNamedKeys(session, *items);
+        if (!ids) {
+            return ids.code();
         }
         std::vector<std::uint8_t> block(kEncipheredRoom, 0);
         std::uint32_t blockLength = kEncipheredRoom;
-        if (boundFunctions().dravik.QZGetEncPubKey_New(
-                device, byId ? kKeyTypeById : kKeyTypeByName, ids.data(),
-                static_cast<std::uint32_t>(ids.size()), random.data(), block.data(),
-                &blockLength) != DRV_OK ||
+        if (!session
+                 .call(&DravikApi::QZGetEncPubKey_New, byId ? kKeyTypeById : kKeyTypeByName,
+                       ids->data(), static_cast<std::uint32_t>(ids->size()), random->data(),
+                       block.data(), &blockLength)
+                 .ok() ||
             blockLength > kEncipheredRoom) {
             return kReadPublicKeyError;
         }
@@ -227,42 +223,41 @@ ApiErrorCode getPublicKeyC(char* buffer, int* length) {
             code != kSuccess) {
             return code;
         }
-        void* device = session.device();
-        std::vector<std::uint8_t> ids;
-        if (!readPublicKeyIds(device, ids)) {
+        const std::optional<Bytes> ids = readPublicKeyIds(session);
+        if (!ids) {
             return kOperationFailed;
         }
-        if (ids.empty()) {
+        if (ids->empty()) {
             return kNothingFound;
         }
         // Each container's signature key, else its exchange key; a failed
         // step keeps what was found.
         std::vector<std::uint32_t> fileIds;
-        ContainerWalk walk(device);
-        std::uint32_t step = walk.next();
-        for (; step == DRV_OK; step = walk.next()) {
-            DRV_CONTAINER_INFO info{};
-            if (readContainerInfo(device, walk.index(), info) != DRV_OK) {
+        ContainerWalk walk(session);
+        MakerStatus step = walk.next();
+        for (; step.ok(); step = walk.next()) {
+            const std::optional<DRV_CONTAINER_INFO> info = readContainerInfo(session, walk.index());
+            if (!info) {
                 return kGetContainerInfoError;
             }
-            if (info.signKeyPresent != 0) {
-                fileIds.push_back(info.signPubKeyFid);
-            } else if (info.exchKeyPresent != 0) {
-                fileIds.push_back(info.exchPubKeyFid);
+            if (info->signKeyPresent != 0) {
+                fileIds.push_back(info->signPubKeyFid);
+            } else if (info->exchKeyPresent != 0) {
+                fileIds.push_back(info->exchPubKeyFid);
             }
         }
         const ApiErrorCode fallback =
-            step == DRV_END_OF_CONTAINERS ? kNothingFound : kOperationFailed;
+            step.is(DRV_END_OF_CONTAINERS) ? kNothingFound : kOperationFailed;
         // From the key's last id to its first, without an id prefix.
-        for (auto id = ids.rbegin(); id != ids.rend(); ++id) {
+        for (auto id = ids->rbegin(); id != ids->rend(); ++id) {
             for (const std::uint32_t fileId : fileIds) {
                 if (fileId != *id) {
                     continue;
                 }
                 std::vector<std::uint8_t> block(kEncipheredRoom, 0);
                 std::uint32_t blockLength = kEncipheredKeyLength;
-                if (boundFunctions().dravik.QZGetEncPubKey(device, *id, block.data(),
-                                                           &blockLength) != DRV_OK ||
+                if (!session.call(&DravikApi::QZGetEncPubKey, *id, block.data(), &blockLength)
+                         .ok() ||
                     blockLength > kEncipheredKeyLength) {
                     return kReadPublicKeyError;
                 }
@@ -288,18 +283,18 @@ ApiErrorCode getPublicKeyNum(int* count) {
         return code;
     }
     int found = 0;
-    ContainerWalk walk(session.device());
-    std::uint32_t step = walk.next();
-    for (; step == DRV_OK; step = walk.next()) {
-        DRV_CONTAINER_INFO info{};
-        if (readContainerInfo(session.device(), walk.index(), info) != DRV_OK) {
+    ContainerWalk walk(session);
+    MakerStatus step = walk.next();
+    for (; step.ok(); step = walk.next()) {
+        const std::optional<DRV_CONTAINER_INFO> info = readContainerInfo(session, walk.index());
+        if (!info) {
             return kGetContainerInfoError;
         }
-        if (info.signKeyPresent != 0 || info.exchKeyPresent != 0) {
+        if (info->signKeyPresent != 0 || info->exchKeyPresent != 0) {
             ++found;
         }
     }
-    if (step != DRV_END_OF_CONTAINERS) {
+    if (!step.is(DRV_END_OF_CONTAINERS)) {
         return kOperationFailed;
     }
     *count = found;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <string>
+#include <utility>
 
 #include "bound_function_table.h"
 #include "certificate_subject.h"
@@ -67,47 +68,46 @@ std::optional<PublicKeyItem> selectPublicKey(const DRV_CONTAINER_INFO& info,
     return std::nullopt;
 }
 
-ApiErrorCode walkPublicKeys(void* device, PublicKeyFilter filter, std::vector<PublicKeyItem>& items,
-                            std::uint32_t& end) {
-    items.clear();
-    ContainerWalk walk(device);
-    for (end = walk.next(); end == DRV_OK; end = walk.next()) {
-        DRV_CONTAINER_INFO info{};
-        if (readContainerInfo(device, walk.index(), info) != DRV_OK) {
-            return kGetContainerInfoError;
+std::optional<PublicKeyWalk> walkPublicKeys(const DeviceSession& session, PublicKeyFilter filter) {
+    PublicKeyWalk found;
+    ContainerWalk walk(session);
+    MakerStatus step = walk.next();
+    for (; step.ok(); step = walk.next()) {
+        const std::optional<DRV_CONTAINER_INFO> info = readContainerInfo(session, walk.index());
+        if (!info) {
+            return std::nullopt;
         }
-        if (const auto item = selectPublicKey(info, filter)) {
-            items.push_back(*item);
+        if (const auto item = selectPublicKey(*info, filter)) {
+            found.items.push_back(*item);
         }
     }
-    return kSuccess;
+    found.reachedEnd = step.is(DRV_END_OF_CONTAINERS);
+    return found;
 }
 
-ApiErrorCode collectPublicKeyIds(void* device, PublicKeyFilter filter,
-                                 std::vector<PublicKeyItem>& items) {
-    std::uint32_t step = DRV_OK;
-    if (const ApiErrorCode code = walkPublicKeys(device, filter, items, step); code != kSuccess) {
-        return code;
+Result<std::vector<PublicKeyItem>> collectPublicKeyIds(const DeviceSession& session,
+                                                       PublicKeyFilter filter) {
+    std::optional<PublicKeyWalk> found = walkPublicKeys(session, filter);
+    if (!found) {
+        return kGetContainerInfoError;
     }
-    if (!items.empty()) {
-        return kSuccess;
+    if (!found->items.empty()) {
+        return std::move(found->items);
     }
-    return step == DRV_END_OF_CONTAINERS ? kNothingFound : kOperationFailed;
+    return found->reachedEnd ? kNothingFound : kOperationFailed;
 }
 
-bool readPublicKeyIds(void* device, std::vector<std::uint8_t>& ids) {
-    ids.assign(kIdListRoom, 0);
+std::optional<Bytes> readPublicKeyIds(const DeviceSession& session) {
+    Bytes ids(kIdListRoom, 0);
     std::uint32_t count = 0;
-    if (boundFunctions().dravik.QZGetPubKeyIDs(device, ids.data(), &count) != DRV_OK ||
-        count > kIdListRoom) {
-        ids.clear();
-        return false;
+    if (!session.call(&DravikApi::QZGetPubKeyIDs, ids.data(), &count).ok() || count > kIdListRoom) {
+        return std::nullopt;
     }
     ids.resize(count);
-    return true;
+    return ids;
 }
 
-ApiErrorCode encodedPublicKey(void* device, const PublicKeyItem& item, Bytes& key) {
+Result<Bytes> encodedPublicKey(const DeviceSession& session, const PublicKeyItem& item) {
     if (item.bits <= 0) {
         return kReadPublicKeyError;
     }
@@ -118,50 +118,56 @@ ApiErrorCode encodedPublicKey(void* device, const PublicKeyItem& item, Bytes& ke
     }
     std::array<std::uint8_t, kKeyFileRoom> file{};
     auto length = static_cast<std::uint32_t>(expected);
-    if (boundFunctions().dravik.QZReadFile(device, item.fileId, 0, file.data(), &length) !=
-            DRV_OK ||
+    if (!session.call(&DravikApi::QZReadFile, item.fileId, 0, file.data(), &length).ok() ||
         length != expected) {
         return kReadPublicKeyError;
     }
+    Bytes key;
     if (item.bits == kSm2Bits) {
         key.assign(1, kUncompressedPoint);
         key.insert(key.end(), file.begin() + kSm2XOffset,
                    file.begin() + kSm2XOffset + kSm2CoordinateSize);
         key.insert(key.end(), file.begin() + kSm2YOffset,
                    file.begin() + kSm2YOffset + kSm2CoordinateSize);
-        return kSuccess;
+        return key;
     }
     const std::span<const std::uint8_t> modulus(file.data() + kRsaModulusOffset, bits / 8);
     const std::span<const std::uint8_t> exponent(file.data() + expected - kRsaExponentSize,
                                                  kRsaExponentSize);
-    return encodeRsaPublicKey(modulus, exponent, key) == kDerOk ? kSuccess : kDerEncodeError;
+    std::optional<Bytes> der = encodeRsaPublicKey(modulus, exponent);
+    if (!der) {
+        return kDerEncodeError;
+    }
+    return std::move(*der);
 }
 
-ApiErrorCode findPublicKeyIdByDn(void* device, std::string_view name, std::uint32_t& fileId) {
-    ContainerWalk walk(device);
-    for (std::uint32_t step = walk.next(); step == DRV_OK; step = walk.next()) {
-        DRV_CONTAINER_INFO info{};
-        readContainerInfo(device, walk.index(), info);
+std::optional<std::uint32_t> findPublicKeyIdByDn(const DeviceSession& session,
+                                                 std::string_view name) {
+    ContainerWalk walk(session);
+    for (MakerStatus step = walk.next(); step.ok(); step = walk.next()) {
+        const std::optional<DRV_CONTAINER_INFO> info = readContainerInfo(session, walk.index());
+        if (!info) {
+            continue;
+        }
         // A container with a whole signature pair is judged by it alone.
-        const bool signature = info.signKeyPresent != 0 && info.signCertPresent != 0;
-        const bool exchange = info.exchKeyPresent != 0 && info.exchCertPresent != 0;
+        const bool signature = info->signKeyPresent != 0 && info->signCertPresent != 0;
+        const bool exchange = info->exchKeyPresent != 0 && info->exchCertPresent != 0;
         if (!signature && !exchange) {
             continue;
         }
-        Bytes certificate;
-        if (readContainerCertificate(device, walk.index(),
-                                     signature ? DRV_FILE_SIGN_CERT : DRV_FILE_EXCH_CERT,
-                                     certificate) != DRV_OK) {
+        const std::optional<Bytes> certificate = readContainerCertificate(
+            session, walk.index(), signature ? DRV_FILE_SIGN_CERT : DRV_FILE_EXCH_CERT);
+        if (!certificate) {
             continue;
         }
-        std::string commonName;
-        if (matchDistinguishedName(name, certificateSubject(certificate), commonName) == kSuccess) {
-            setSignerCn(commonName);
-            fileId = signature ? info.signPubKeyFid : info.exchPubKeyFid;
-            return kSuccess;
+        const Result<std::string> commonName =
+            matchDistinguishedName(name, certificateSubject(*certificate));
+        if (commonName) {
+            setSignerCn(*commonName);
+            return signature ? info->signPubKeyFid : info->exchPubKeyFid;
         }
     }
-    return kNoCertificate;
+    return std::nullopt;
 }
 
 }  // namespace orva::api

@@ -10,8 +10,9 @@
 #include <vector>
 
 #include "byte_buffer.h"
+#include "device_session.h"
 #include "maker/dravik.h"
-#include "orva_result_codes.h"
+#include "result.h"
 
 namespace orva::api {
 
@@ -22,7 +23,7 @@ enum class PublicKeyFilter {
 };
 
 // The filter a page names (exactly, case-sensitive).
-std::optional<PublicKeyFilter> publicKeyFilterNamed(std::string_view name) noexcept;
+[[nodiscard]] std::optional<PublicKeyFilter> publicKeyFilterNamed(std::string_view name) noexcept;
 
 // One key a container gives a listing: its public-key file id and key size.
 struct PublicKeyItem {
@@ -32,36 +33,45 @@ struct PublicKeyItem {
 
 // The container's signature key when the filter accepts it, else its exchange
 // key when the filter accepts that.
-std::optional<PublicKeyItem> selectPublicKey(const DRV_CONTAINER_INFO& info,
-                                             PublicKeyFilter filter);
+[[nodiscard]] std::optional<PublicKeyItem> selectPublicKey(const DRV_CONTAINER_INFO& info,
+                                                           PublicKeyFilter filter);
 
-// The walk of the listings: one item per container the filter accepts. kGetContainerInfoError
-// when a container's information cannot be read; else 0, with end the status
-// that ended the walk.
-ApiErrorCode walkPublicKeys(void* device, PublicKeyFilter filter, std::vector<PublicKeyItem>& items,
-                            std::uint32_t& end);
+// What the walk of the listings found: one item per container the filter
+// accepts, and whether the walk reached the end of the containers (else a step
+// failed after the items found so far).
+struct PublicKeyWalk {
+    std::vector<PublicKeyItem> items;
+    bool reachedEnd = false;
+};
+
+// The walk of the listings; nothing when a container's information cannot be
+// read (kGetContainerInfoError to the caller).
+[[nodiscard]] std::optional<PublicKeyWalk> walkPublicKeys(const DeviceSession& session,
+                                                          PublicKeyFilter filter);
 
 // CollectPublicKeyIds: one item per container the filter accepts. kGetContainerInfoError when a
 // container's information cannot be read; after a failed walk step the items
 // found so far, or kOperationFailed when there are none; kNothingFound when the walk ends with
 // none.
-ApiErrorCode collectPublicKeyIds(void* device, PublicKeyFilter filter,
-                                 std::vector<PublicKeyItem>& items);
+Result<std::vector<PublicKeyItem>> collectPublicKeyIds(const DeviceSession& session,
+                                                       PublicKeyFilter filter);
 
-// QZGetPubKeyIDs: the ids in the key's order; false when the key refuses or
+// QZGetPubKeyIDs: the ids in the key's order; nothing when the key refuses or
 // reports more than its 1024-byte room.
-bool readPublicKeyIds(void* device, std::vector<std::uint8_t>& ids);
+[[nodiscard]] std::optional<Bytes> readPublicKeyIds(const DeviceSession& session);
 
 // The public-key file of an item in a listing's encoding: SM2 (256 bits) as
 // 04 X Y (65 bytes), RSA as DER RSAPublicKey of the modulus and the file's last
 // three bytes. kReadPublicKeyError when the file cannot be read or is not exactly the size its
 // key needs (a key size of 0 included); kDerEncodeError when the RSA key cannot be encoded.
-ApiErrorCode encodedPublicKey(void* device, const PublicKeyItem& item, Bytes& key);
+Result<Bytes> encodedPublicKey(const DeviceSession& session, const PublicKeyItem& item);
 
 // FindPublicKeyIdByDn: the public-key file id of the first container whose
 // certificate's subject MatchDistinguishedName accepts; the signature
 // certificate when the container holds a signature key and certificate, else
-// the exchange ones. A match sets SignerCn. kNoCertificate when none matches.
-ApiErrorCode findPublicKeyIdByDn(void* device, std::string_view name, std::uint32_t& fileId);
+// the exchange ones. A match sets SignerCn. Nothing when none matches
+// (kNoCertificate to the caller).
+[[nodiscard]] std::optional<std::uint32_t> findPublicKeyIdByDn(const DeviceSession& session,
+                                                               std::string_view name);
 
 }  // namespace orva::api

@@ -42,10 +42,11 @@ std::string_view trimBlanks(std::string_view text) noexcept {
     return text.substr(first, text.find_last_not_of(kBlanks) - first + 1);
 }
 
-// Each part of the DN is split at its first '='; the name, blanks around it
-// trimmed, must be CN, OU or O exactly, and the first part naming a field wins.
-// The value is kept as written.
-void readDnParts(std::string_view dn, CertRequestItem& item) {
+// An item with the DN's subject. Each part of the DN is split at its first
+// '='; the name, blanks around it trimmed, must be CN, OU or O exactly, and the
+// first part naming a field wins. The value is kept as written.
+CertRequestItem readDnParts(std::string_view dn) {
+    CertRequestItem item;
     bool cnSet = false;
     bool ouSet = false;
     bool oSet = false;
@@ -72,12 +73,20 @@ void readDnParts(std::string_view dn, CertRequestItem& item) {
             oSet = true;
         }
     }
+    return item;
 }
 
-// The text between label and the next ')', searched from pos; pos is left on
-// that ')'. None when either is missing or the text is empty.
-std::optional<std::string_view> takeField(std::string_view text, std::string_view label,
-                                          std::size_t& pos) {
+// A field's text and where its ')' stands, from which the next field is
+// searched.
+struct Field {
+    std::string_view value;
+    std::size_t close;
+};
+
+// The text between label and the next ')', label searched from pos. None when
+// either is missing or the text is empty.
+[[nodiscard]] std::optional<Field> takeField(std::string_view text, std::string_view label,
+                                             std::size_t pos) {
     const std::size_t at = text.find(label, pos);
     if (at == std::string_view::npos) {
         return std::nullopt;
@@ -87,11 +96,10 @@ std::optional<std::string_view> takeField(std::string_view text, std::string_vie
     if (close == std::string_view::npos || close == open) {
         return std::nullopt;
     }
-    pos = close;
-    return text.substr(open, close - open);
+    return Field{text.substr(open, close - open), close};
 }
 
-ApiErrorCode parseItem(std::string_view text, CertRequestItem& item) {
+Result<CertRequestItem> parseItem(std::string_view text) {
     // The DN: "DN", then the first '(' and the first ')' after it.
     const std::size_t dn = text.find("DN");
     const std::size_t open = dn == std::string_view::npos ? dn : text.find('(', dn + 2);
@@ -99,7 +107,7 @@ ApiErrorCode parseItem(std::string_view text, CertRequestItem& item) {
     if (close == std::string_view::npos) {
         return kInvalidParameter;
     }
-    readDnParts(text.substr(open + 1, close - open - 1), item);
+    CertRequestItem item = readDnParts(text.substr(open + 1, close - open - 1));
     if (item.cn.empty() || item.subjectTextLength() >= kSubjectTextRoom) {
         return kInvalidParameter;
     }
@@ -112,22 +120,23 @@ ApiErrorCode parseItem(std::string_view text, CertRequestItem& item) {
         }
     }
 
-    std::size_t pos = 0;
-    const auto hash = takeField(rest, "HASH(", pos);
+    const std::optional<Field> hash = takeField(rest, "HASH(", 0);
     if (!hash) {
         return kInvalidParameter;
     }
-    if (!hashNameToId(*hash, item.hashId)) {
+    const std::optional<int> hashId = hashNameToId(hash->value);
+    if (!hashId) {
         return kHashTypeError;
     }
+    item.hashId = *hashId;
 
-    const auto keyType = takeField(rest, "KEYTYPE(", pos);
+    const std::optional<Field> keyType = takeField(rest, "KEYTYPE(", hash->close);
     if (!keyType) {
         return kInvalidParameter;
     }
     const KeyType* key = nullptr;
     for (const KeyType& known : kKeyTypes) {
-        if (*keyType == known.name) {
+        if (keyType->value == known.name) {
             key = &known;
         }
     }
@@ -140,12 +149,12 @@ ApiErrorCode parseItem(std::string_view text, CertRequestItem& item) {
     item.keyAlgId = key->algId;
     item.keyBits = key->bits;
 
-    const auto certType = takeField(rest, "CERTTYPE(", pos);
-    if (!certType || pos + 1 != rest.size()) {
+    const std::optional<Field> certType = takeField(rest, "CERTTYPE(", keyType->close);
+    if (!certType || certType->close + 1 != rest.size()) {
         return kInvalidParameter;
     }
     for (const CertType& known : kCertTypes) {
-        if (*certType == known.name) {
+        if (certType->value == known.name) {
             item.containerType = known.containerType;
         }
     }
@@ -154,13 +163,12 @@ ApiErrorCode parseItem(std::string_view text, CertRequestItem& item) {
         return kCertUsageError;
     }
     item.signForm = item.containerType - 1;
-    return kSuccess;
+    return item;
 }
 
 }  // namespace
 
-ApiErrorCode parseRequestDescription(std::string_view description,
-                                     std::vector<CertRequestItem>& items) {
+Result<std::vector<CertRequestItem>> parseRequestDescription(std::string_view description) {
     std::vector<std::string_view> texts;
     std::size_t start = 0;
     for (;;) {
@@ -176,13 +184,15 @@ ApiErrorCode parseRequestDescription(std::string_view description,
         }
         start = separator + kItemSeparator.size();
     }
-    items.assign(texts.size(), CertRequestItem{});
-    for (std::size_t i = 0; i < texts.size(); ++i) {
-        if (const ApiErrorCode code = parseItem(texts[i], items[i]); code != kSuccess) {
-            return code;
+    std::vector<CertRequestItem> items;
+    for (const std::string_view text : texts) {
+        Result<CertRequestItem> item = parseItem(text);
+        if (!item) {
+            return item.code();
         }
+        items.push_back(std::move(*item));
     }
-    return kSuccess;
+    return items;
 }
 
 }  // namespace orva::api

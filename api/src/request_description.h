@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "orva_result_codes.h"
+#include "result.h"
 
 namespace orva::api {
 
@@ -36,10 +36,8 @@ struct CertRequestItem {
     std::size_t subjectTextLength() const noexcept { return cn.size() + ou.size() + o.size() + 4; }
 };
 
-// Fills items with one or two entries, in the description's order; the first
-// failure stops the parse with its code (kInvalidParameter, kHashTypeError, kAsymIdTypeError or
-// kCertUsageError) and items are then unspecified.
-ApiErrorCode parseRequestDescription(std::string_view description,
-                                     std::vector<CertRequestItem>& items);
+// One or two items, in the description's order; the first failure stops the
+// parse with its code (kInvalidParameter, kHashTypeError, kAsymIdTypeError or kCertUsageError).
+Result<std::vector<CertRequestItem>> parseRequestDescription(std::string_view description);
 
 }  // namespace orva::api

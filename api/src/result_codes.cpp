@@ -1,6 +1,7 @@
 #include "orva_result_codes.h"
 
 #include <array>
+#include <ostream>
 
 namespace orva {
 
@@ -77,17 +78,21 @@ constexpr std::array<ResultCodeText, 66> kTexts{{
 }};
 
 // The failed PIN change's -(200 + n) codes that read as kVerifyPinRetry.
-constexpr ApiErrorCode kFirstRetryCode = -206;
-constexpr ApiErrorCode kLastRetryCode = -201;
+constexpr std::int32_t kFirstRetryCode = -206;
+constexpr std::int32_t kLastRetryCode = -201;
 
 }  // namespace
+
+std::ostream& operator<<(std::ostream& out, ApiErrorCode code) {
+    return out << code.number();
+}
 
 std::span<const ResultCodeText> resultCodeTexts() noexcept {
     return kTexts;
 }
 
 const char* resultCodeText(ApiErrorCode code) noexcept {
-    if (code >= kFirstRetryCode && code <= kLastRetryCode) {
+    if (code.number() >= kFirstRetryCode && code.number() <= kLastRetryCode) {
         code = kVerifyPinRetry;
     }
     for (const ResultCodeText& row : kTexts) {

@@ -6,27 +6,24 @@
 
 namespace orva::api {
 
-ApiErrorCode decodeServerRandom(const char* text, ServerRandom& out, int* length) noexcept {
-    if (text == nullptr || *text == '\0' || length == nullptr) {
+Result<ServerRandom> decodeServerRandom(const char* text) noexcept {
+    if (text == nullptr || *text == '\0') {
         return kInvalidParameter;
     }
     const std::string_view base64(text);
-    std::size_t size = 0;
-    if (base64DecodedLength(base64, size) != kBase64Ok) {
+    const std::optional<std::size_t> size = base64DecodedLength(base64);
+    if (!size) {
         return kBase64DecodeError;
     }
-    if (size != kServerRandomSize) {
+    if (*size != kServerRandomSize) {
         return kInvalidParameter;
     }
     // The decoder wants room for the whole decoded size; it is exactly 15 here.
     ServerRandom decoded{};
-    std::size_t written = 0;
-    if (base64Decode(base64, decoded, written) != kBase64Ok || written != kServerRandomSize) {
+    if (base64Decode(base64, decoded) != kServerRandomSize) {
         return kBase64DecodeError;
     }
-    out = decoded;
-    *length = static_cast<int>(kServerRandomSize);
-    return kSuccess;
+    return decoded;
 }
 
 }  // namespace orva::api

@@ -6,7 +6,7 @@
 #include <array>
 #include <cstdint>
 
-#include "orva_result_codes.h"
+#include "result.h"
 
 namespace orva::api {
 
@@ -14,10 +14,9 @@ inline constexpr std::size_t kServerRandomSize = 15;
 
 using ServerRandom = std::array<std::uint8_t, kServerRandomSize>;
 
-// Decodes text into out and sets length to 15. A null or empty text or a null
-// length is kInvalidParameter; a text that is not well-formed base64 (a length that is not
-// a multiple of four, a character outside the alphabet) is kBase64DecodeError; one that
-// decodes to any size but 15 is kInvalidParameter. Nothing is written on failure.
-ApiErrorCode decodeServerRandom(const char* text, ServerRandom& out, int* length) noexcept;
+// The 15 bytes of text. A null or empty text is kInvalidParameter; a text that is not
+// well-formed base64 (a length that is not a multiple of four, a character outside the
+// alphabet) is kBase64DecodeError; one that decodes to any size but 15 is kInvalidParameter.
+Result<ServerRandom> decodeServerRandom(const char* text) noexcept;
 
 }  // namespace orva::api

@@ -47,7 +47,7 @@ constexpr std::array<std::uint8_t, 8> kSetLanguageCommand = {0x80, 0x2A, 0x9E, 0
                                                              0x04, 0x0A, 0x00, 0x01};
 constexpr std::size_t kResponseRoom = 2055;
 
-bool isEmpty(const char* text) noexcept {
+[[nodiscard]] bool isEmpty(const char* text) noexcept {
     return !text || !*text;
 }
 
@@ -79,9 +79,11 @@ ApiErrorCode getDevLanguageList(char* buffer, int* length) {
         }
         std::array<std::uint8_t, kLanguageSlots> codes{};
         std::uint32_t count = kLanguageSlots;
-        if (boundFunctions().dravik.QZGetLanguageList(session.device(), codes.data(), &count) !=
-            DRV_OK) {
-            return kGetLanguageListError;
+        if (const ApiErrorCode code =
+                session.call(&DravikApi::QZGetLanguageList, codes.data(), &count)
+                    .checked(kGetLanguageListError);
+            code != kSuccess) {
+            return code;
         }
         // Unknown codes are skipped; the text may stay empty.
         const std::size_t considered = std::min<std::size_t>(count, kLanguagesConsidered);
@@ -119,11 +121,14 @@ ApiErrorCode setDevLanguage(const char* language) {
     command.back() = static_cast<std::uint8_t>(*code);
     std::array<std::uint8_t, kResponseRoom> response{};
     std::uint32_t responseLength = 0;
-    const std::uint32_t statusWord = boundFunctions().dravik.NDTransmit(
-        session.device(), command.data(), static_cast<std::uint32_t>(command.size()),
-        response.data(), &responseLength);
+    // The card answers its own status word: done is DRV_SW_OK, not DRV_OK.
+    const bool done =
+        session
+            .call(&DravikApi::NDTransmit, command.data(),
+                  static_cast<std::uint32_t>(command.size()), response.data(), &responseLength)
+            .is(DRV_SW_OK);
     // The session closes on return.
-    return statusWord == DRV_SW_OK ? kSuccess : kOperationFailed;
+    return done ? kSuccess : kOperationFailed;
 }
 
 ApiErrorCode setWarningTips(const char* warningText) {

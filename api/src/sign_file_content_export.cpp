@@ -33,21 +33,21 @@ extern "C" int QZAPI_GetSignFileContent(const char* signedFileToken, int maxLeng
         // The piece is cut from the bytes the token is checked against: a path
         // swapped between two reads can hand out nothing else.
         const auto offset = static_cast<std::uint64_t>(fileOffset);
-        FileExcerpt excerpt{offset, static_cast<std::size_t>(maxLength), {}};
-        ResolvedFile resolved;
-        if (const orva::ApiErrorCode code =
-                resolveFileToken(token, FileTokenKeyName::fileName, resolved, &excerpt);
-            code != orva::kSuccess) {
-            return code;
+        const Result<ResolvedFile> resolved =
+            resolveFileToken(token, FileTokenKeyName::fileName,
+                             ExcerptRange{offset, static_cast<std::size_t>(maxLength)});
+        if (!resolved) {
+            return resolved.code();
         }
-        if (offset >= resolved.length) {
+        if (offset >= resolved->length) {
             return orva::kInvalidParameter;
         }
-        const std::size_t got = excerpt.bytes.size();
+        const Bytes& excerpt = resolved->excerpt;
+        const std::size_t got = excerpt.size();
         std::string piece(kPieceHeader);
-        piece.append(excerpt.bytes.begin(), excerpt.bytes.end());
+        piece.append(excerpt.begin(), excerpt.end());
         const bool last =
-            got < static_cast<std::size_t>(maxLength) || offset + got == resolved.length;
+            got < static_cast<std::size_t>(maxLength) || offset + got == resolved->length;
         piece[kMarkPosition] = last ? '2' : (offset == 0 ? '0' : '1');
         // A signature file holds base64 only: its text ends at a NUL.
         piece.resize(std::min(piece.size(), piece.find('\0')));

@@ -27,21 +27,19 @@ constexpr int kNameDigits = 6;
 constexpr int kNameTries = 8;
 constexpr mode_t kNewFileMode = 0666;
 
-// The outcome of one attempt at a folder.
-enum class Attempt { written, folderUnusable, writeFailed, noRandom };
-
 // A new file in folder ("" is the current one), created exclusively so that a
-// taken name or a planted link is never written through.
-Attempt writeInFolder(const std::string& folder, const std::string& stem, std::string_view text,
-                      std::string& path, std::optional<RegularFile>& written) {
+// taken name or a planted link is never written through. kNoFile when the
+// folder cannot take it, so that the next one is tried.
+Result<SignatureFile> writeInFolder(const std::string& folder, const std::string& stem,
+                                    std::string_view text) {
     for (int i = 0; i < kNameTries; ++i) {
         const std::optional<std::string> digits = randomDigits(kNameDigits);
         if (!digits) {
-            return Attempt::noRandom;
+            return kOperationFailed;
         }
         std::string candidate = folder + stem + *digits + ".sig";
         if (candidate.size() > kSignaturePathLimit) {
-            return Attempt::folderUnusable;
+            return kNoFile;
         }
         FileDescriptor fd(::open(candidate.c_str(),
                                  O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, kNewFileMode));
@@ -49,7 +47,7 @@ Attempt writeInFolder(const std::string& folder, const std::string& stem, std::s
             if (errno == EEXIST) {
                 continue;
             }
-            return Attempt::folderUnusable;
+            return kNoFile;
         }
         // What was written is read back through a second descriptor of the same
         // open file, never through the path; the first is closed now, as the
@@ -60,13 +58,11 @@ Attempt writeInFolder(const std::string& folder, const std::string& stem, std::s
                      : std::nullopt;
         if (!fd.close() || !reader) {
             ::unlink(candidate.c_str());
-            return Attempt::writeFailed;
+            return kWriteFileError;
         }
-        path = std::move(candidate);
-        written = std::move(reader);
-        return Attempt::written;
+        return SignatureFile{std::move(candidate), std::move(*reader)};
     }
-    return Attempt::folderUnusable;
+    return kNoFile;
 }
 
 // The signer's name as it starts a file name: made safe while it is UTF-8
@@ -88,8 +84,7 @@ std::string temporaryFolder() {
 
 }  // namespace
 
-ApiErrorCode writeSignatureFile(std::string_view signedPath, std::string_view text,
-                                std::string& signaturePath, std::optional<RegularFile>& written) {
+Result<SignatureFile> writeSignatureFile(std::string_view signedPath, std::string_view text) {
     if (signedPath.empty() || text.empty()) {
         return kNoFile;
     }
@@ -108,15 +103,9 @@ ApiErrorCode writeSignatureFile(std::string_view signedPath, std::string_view te
         if (candidate == &temporary && temporary.empty()) {
             break;
         }
-        switch (writeInFolder(*candidate, stem, text, signaturePath, written)) {
-            case Attempt::written:
-                return kSuccess;
-            case Attempt::writeFailed:
-                return kWriteFileError;
-            case Attempt::noRandom:
-                return kOperationFailed;
-            case Attempt::folderUnusable:
-                break;
+        Result<SignatureFile> written = writeInFolder(*candidate, stem, text);
+        if (written || written.code() != kNoFile) {
+            return written;
         }
     }
     return kNoFile;

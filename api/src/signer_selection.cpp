@@ -39,25 +39,24 @@ SignerChoice choiceOf(const DRV_CONTAINER_INFO& info, Bytes certificate, std::st
 // key and its certificate, until visit answers false. False when the walk's
 // first step fails.
 template <class Visit>
-bool visitSigningContainers(void* device, Visit visit) {
-    ContainerWalk walk(device);
-    const std::uint32_t first = walk.next();
-    if (first != DRV_OK) {
+[[nodiscard]] bool visitSigningContainers(const DeviceSession& session, Visit visit) {
+    ContainerWalk walk(session);
+    const MakerStatus first = walk.next();
+    if (!first.ok()) {
         return false;
     }
-    for (std::uint32_t step = first; step == DRV_OK; step = walk.next()) {
-        DRV_CONTAINER_INFO info{};
+    for (MakerStatus step = first; step.ok(); step = walk.next()) {
         // A container whose information does not read holds nothing to sign with.
-        if (readContainerInfo(device, walk.index(), info) != DRV_OK || info.signKeyPresent == 0 ||
-            info.signCertPresent == 0) {
+        const std::optional<DRV_CONTAINER_INFO> info = readContainerInfo(session, walk.index());
+        if (!info || info->signKeyPresent == 0 || info->signCertPresent == 0) {
             continue;
         }
-        Bytes certificate;
-        if (readContainerCertificate(device, walk.index(), DRV_FILE_SIGN_CERT, certificate) !=
-            DRV_OK) {
+        std::optional<Bytes> certificate =
+            readContainerCertificate(session, walk.index(), DRV_FILE_SIGN_CERT);
+        if (!certificate) {
             continue;
         }
-        if (!visit(info, std::move(certificate))) {
+        if (!visit(*info, std::move(*certificate))) {
             break;
         }
     }
@@ -66,20 +65,20 @@ bool visitSigningContainers(void* device, Visit visit) {
 
 // The first container of type 2 or 3 whose subject matches the signer's name
 // and whose key suits the hash.
-ApiErrorCode selectMatchingKey(void* device, std::string_view signerDn, int hashId,
-                               SignerChoice& choice) {
+Result<SignerChoice> selectMatchingKey(const DeviceSession& session, std::string_view signerDn,
+                                       int hashId) {
     std::optional<SignerChoice> recorded;
     const bool walked =
-        visitSigningContainers(device, [&](const DRV_CONTAINER_INFO& info, Bytes certificate) {
+        visitSigningContainers(session, [&](const DRV_CONTAINER_INFO& info, Bytes certificate) {
             if (signerDn.empty()) {
                 return true;
             }
-            std::string commonName;
-            if (matchDistinguishedName(signerDn, certificateSubject(certificate), commonName) !=
-                kSuccess) {
+            Result<std::string> commonName =
+                matchDistinguishedName(signerDn, certificateSubject(certificate));
+            if (!commonName) {
                 return true;
             }
-            SignerChoice candidate = choiceOf(info, std::move(certificate), std::move(commonName));
+            SignerChoice candidate = choiceOf(info, std::move(certificate), std::move(*commonName));
             if ((info.type == kTypeTextForm || info.type == kTypeBinaryForm) &&
                 keySuitsHash(candidate.keyBits, hashId)) {
                 recorded = std::move(candidate);
@@ -90,17 +89,17 @@ ApiErrorCode selectMatchingKey(void* device, std::string_view signerDn, int hash
     if (!walked || !recorded) {
         return kNoMatchCertificate;
     }
-    choice = std::move(*recorded);
-    return kSuccess;
+    return std::move(*recorded);
 }
 
 // Exactly one container of type 3 may exist, so every container is walked.
-ApiErrorCode selectSingleBinaryForm(void* device, std::string_view signerDn, SignerChoice& choice) {
+Result<SignerChoice> selectSingleBinaryForm(const DeviceSession& session,
+                                            std::string_view signerDn) {
     std::optional<SignerChoice> recorded;
     bool found = false;
     std::size_t binaryFormCount = 0;
     const bool walked =
-        visitSigningContainers(device, [&](const DRV_CONTAINER_INFO& info, Bytes certificate) {
+        visitSigningContainers(session, [&](const DRV_CONTAINER_INFO& info, Bytes certificate) {
             const bool binaryForm = info.type == kTypeBinaryForm;
             if (binaryForm) {
                 ++binaryFormCount;
@@ -118,14 +117,13 @@ ApiErrorCode selectSingleBinaryForm(void* device, std::string_view signerDn, Sig
                 }
                 return true;
             }
-            std::string commonName;
-            if (matchDistinguishedName(signerDn, certificateSubject(certificate), commonName) !=
-                    kSuccess ||
-                found) {
+            Result<std::string> commonName =
+                matchDistinguishedName(signerDn, certificateSubject(certificate));
+            if (!commonName || found) {
                 return true;
             }
             // Another type keeps the walk going; a later match replaces it.
-            recorded = choiceOf(info, std::move(certificate), std::move(commonName));
+            recorded = choiceOf(info, std::move(certificate), std::move(*commonName));
             found = binaryForm;
             return true;
         });
@@ -135,17 +133,16 @@ ApiErrorCode selectSingleBinaryForm(void* device, std::string_view signerDn, Sig
     if (binaryFormCount != 1) {
         return kTooManyCertificates;
     }
-    choice = std::move(*recorded);
-    return kSuccess;
+    return std::move(*recorded);
 }
 
 }  // namespace
 
-ApiErrorCode selectSigner(void* device, std::string_view signerDn, int hashId,
-                          SignerSelector selector, SignerChoice& choice) {
+Result<SignerChoice> selectSigner(const DeviceSession& session, std::string_view signerDn,
+                                  int hashId, SignerSelector selector) {
     return selector == SignerSelector::singleBinaryForm
-               ? selectSingleBinaryForm(device, signerDn, choice)
-               : selectMatchingKey(device, signerDn, hashId, choice);
+               ? selectSingleBinaryForm(session, signerDn)
+               : selectMatchingKey(session, signerDn, hashId);
 }
 
 }  // namespace orva::api

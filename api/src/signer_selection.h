@@ -9,8 +9,11 @@
 
 #include "byte_buffer.h"
 #include "orva_result_codes.h"
+#include "result.h"
 
 namespace orva::api {
+
+class DeviceSession;
 
 enum class SignerSelector {
     // The signature comes back in the caller's buffer: the first container of
@@ -37,7 +40,7 @@ inline constexpr std::int32_t kSm2KeyBits = 256;
 // Walks the containers and chooses. kNoMatchCertificate when the first step of the walk fails
 // or nothing is chosen; kTooManyCertificates for singleBinaryForm unless exactly one type-3
 // container holds a key and a certificate.
-ApiErrorCode selectSigner(void* device, std::string_view signerDn, int hashId,
-                          SignerSelector selector, SignerChoice& choice);
+Result<SignerChoice> selectSigner(const DeviceSession& session, std::string_view signerDn,
+                                  int hashId, SignerSelector selector);
 
 }  // namespace orva::api

@@ -31,7 +31,7 @@ constexpr std::size_t kMaxIdTextChars = 32;
 
 // A list split at "||" into at most 8 items, the eighth keeping any further
 // separators; none when an item is empty.
-std::optional<std::vector<std::string_view>> splitList(std::string_view text) {
+[[nodiscard]] std::optional<std::vector<std::string_view>> splitList(std::string_view text) {
     std::vector<std::string_view> items;
     std::string_view rest = text;
     while (items.size() + 1 < kMaxListItems) {
@@ -50,7 +50,7 @@ std::optional<std::vector<std::string_view>> splitList(std::string_view text) {
 }
 
 // The key without a certificate a container holds: its public-key file id.
-std::optional<std::uint32_t> uncertifiedKeyId(const DRV_CONTAINER_INFO& info) {
+[[nodiscard]] std::optional<std::uint32_t> uncertifiedKeyId(const DRV_CONTAINER_INFO& info) {
     if (info.signKeyPresent != 0 && info.signCertPresent == 0) {
         return info.signPubKeyFid;
     }
@@ -62,8 +62,9 @@ std::optional<std::uint32_t> uncertifiedKeyId(const DRV_CONTAINER_INFO& info) {
 
 // The subject a container is named by: its signature certificate's when it
 // holds a whole signature pair, else its exchange certificate's.
-std::optional<std::string> namingSubject(void* device, std::uint32_t index,
-                                         const DRV_CONTAINER_INFO& info) {
+[[nodiscard]] std::optional<std::string> namingSubject(const DeviceSession& session,
+                                                       std::uint32_t index,
+                                                       const DRV_CONTAINER_INFO& info) {
     std::uint32_t file = 0;
     if (info.signKeyPresent != 0 && info.signCertPresent != 0) {
         file = DRV_FILE_SIGN_CERT;
@@ -72,14 +73,14 @@ std::optional<std::string> namingSubject(void* device, std::uint32_t index,
     } else {
         return std::nullopt;
     }
-    Bytes certificate;
-    if (readContainerCertificate(device, index, file, certificate) != DRV_OK) {
+    const std::optional<Bytes> certificate = readContainerCertificate(session, index, file);
+    if (!certificate) {
         return std::nullopt;
     }
-    return certificateSubject(certificate);
+    return certificateSubject(*certificate);
 }
 
-ApiErrorCode deleteTempKeys(void* device, const std::string* names, int namesLength,
+ApiErrorCode deleteTempKeys(const DeviceSession& session, const std::string* names, int namesLength,
                             std::string_view idText) {
     std::vector<std::string_view> nameItems;
     if (names && namesLength != 0 && !names->empty()) {
@@ -109,13 +110,16 @@ ApiErrorCode deleteTempKeys(void* device, const std::string* names, int namesLen
     std::vector<std::uint32_t> doomed;
     std::size_t idMatches = 0;
     std::size_t nameMatches = 0;
-    ContainerWalk walk(device);
-    std::uint32_t step = walk.next();
-    for (; step == DRV_OK; step = walk.next()) {
-        DRV_CONTAINER_INFO info{};
-        readContainerInfo(device, walk.index(), info);
+    ContainerWalk walk(session);
+    MakerStatus step = walk.next();
+    for (; step.ok(); step = walk.next()) {
+        // A container whose information cannot be read is named by nothing.
+        const std::optional<DRV_CONTAINER_INFO> info = readContainerInfo(session, walk.index());
+        if (!info) {
+            continue;
+        }
         if (!idItems.empty()) {
-            if (const auto keyId = uncertifiedKeyId(info)) {
+            if (const auto keyId = uncertifiedKeyId(*info)) {
                 if (std::ranges::find(idItems, *keyId) != idItems.end()) {
                     doomed.push_back(walk.index());
                     ++idMatches;
@@ -123,7 +127,7 @@ ApiErrorCode deleteTempKeys(void* device, const std::string* names, int namesLen
             }
         }
         if (!nameItems.empty()) {
-            if (const auto subject = namingSubject(device, walk.index(), info)) {
+            if (const auto subject = namingSubject(session, walk.index(), *info)) {
                 // Compared item by item, unescaped: a name as the key lists
                 // it, or as a page wrote it without escapes.
                 if (std::ranges::any_of(nameItems, [&](std::string_view name) {
@@ -137,20 +141,20 @@ ApiErrorCode deleteTempKeys(void* device, const std::string* names, int namesLen
     }
     // Nothing is deleted from a walk that failed part way. Matches count
     // containers: a name on two containers makes up for one that is on none.
-    const bool walkFailed = step != DRV_END_OF_CONTAINERS;
+    const bool walkFailed = !step.is(DRV_END_OF_CONTAINERS);
     if (walkFailed || idMatches != idItems.size() || nameMatches < nameItems.size()) {
         return kNoMatchCertificate;
     }
     // A container both tests chose goes to the key once.
     std::ranges::sort(doomed);
     doomed.erase(std::unique(doomed.begin(), doomed.end()), doomed.end());
-    if (const ApiErrorCode code = verifyPinOnKey(device, kVerifyPinError); code != kSuccess) {
+    if (const ApiErrorCode code = verifyPinOnKey(session, kVerifyPinError); code != kSuccess) {
         return code;
     }
-    if (const ApiErrorCode code =
-            mapTokenStatus(boundFunctions().dravik.QZDelMultiContainers(
-                               device, doomed.data(), static_cast<std::uint32_t>(doomed.size())),
-                           kDeletePublicKeyError);
+    if (const ApiErrorCode code = session
+                                      .call(&DravikApi::QZDelMultiContainers, doomed.data(),
+                                            static_cast<std::uint32_t>(doomed.size()))
+                                      .mapped(kDeletePublicKeyError);
         code != kSuccess) {
         return code;
     }
@@ -183,7 +187,7 @@ ApiErrorCode gmDelTempKey(const char* certDn, int length, const char* publicKeyI
     if (certDn && length != 0) {
         names.emplace(certDn, strnlen(certDn, static_cast<std::size_t>(length)));
     }
-    return deleteTempKeys(session.device(), names ? &*names : nullptr, length, idText);
+    return deleteTempKeys(session, names ? &*names : nullptr, length, idText);
 }
 
 }  // namespace

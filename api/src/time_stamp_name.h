@@ -10,10 +10,10 @@ namespace orva::api {
 // Local time as "YYYYMMDDhhmmss" and four random digits: 18 digits. The digits
 // come from OpenSSL's generator, so the process's rand() is neither reseeded
 // nor used. None when the time or the generator fails.
-std::optional<std::string> makeTimeStampName();
+[[nodiscard]] std::optional<std::string> makeTimeStampName();
 
 // count (1 to 9) decimal digits, each value equally likely, from OpenSSL's
 // generator; none when it fails.
-std::optional<std::string> randomDigits(int count);
+[[nodiscard]] std::optional<std::string> randomDigits(int count);
 
 }  // namespace orva::api

@@ -1,6 +1,7 @@
 #include "token_status.h"
 
 #include "bound_function_table.h"
+#include "device_session.h"
 
 namespace orva::api {
 
@@ -44,10 +45,9 @@ ApiErrorCode mapTokenStatus(std::uint32_t status, ApiErrorCode defaultCode) noex
     }
 }
 
-ApiErrorCode verifyPinOnKey(void* device, ApiErrorCode defaultCode) noexcept {
-    return mapTokenStatus(
-        boundFunctions().dravik.QZVerifyPIN(device, DRV_PIN_USER, nullptr, 0, nullptr, 0),
-        defaultCode);
+ApiErrorCode verifyPinOnKey(const DeviceSession& session, ApiErrorCode defaultCode) noexcept {
+    return session.call(&DravikApi::QZVerifyPIN, DRV_PIN_USER, nullptr, 0, nullptr, 0)
+        .mapped(defaultCode);
 }
 
 }  // namespace orva::api

@@ -5,7 +5,7 @@
 
 // Reads nothing, changes nothing.
 extern "C" int orvaApiNotProvided(void) {
-    return orva::kOperationFailed;
+    return orva::kOperationFailed.number();
 }
 
 #define ORVA_NOT_PROVIDED(name) \

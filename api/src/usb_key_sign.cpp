@@ -4,8 +4,10 @@
 #include <array>
 #include <cstdint>
 #include <limits>
+#include <optional>
 #include <span>
 #include <string>
+#include <utility>
 
 #include "attached_file.h"
 #include "base64_codec.h"
@@ -18,6 +20,7 @@
 #include "output_file.h"
 #include "pkcs7_signed_data.h"
 #include "process_state.h"
+#include "result.h"
 #include "sign_packet_writer.h"
 #include "signer_cn.h"
 #include "signer_selection.h"
@@ -46,13 +49,16 @@ std::string_view textOrEmpty(const char* text) noexcept {
 // session closes.
 class PinCacheClearer {
   public:
-    explicit PinCacheClearer(void* device) noexcept : device_(device) {}
-    ~PinCacheClearer() { boundFunctions().dravik.QZClearPINCache(device_, DRV_DEVICE_AUTH_KEY); }
+    explicit PinCacheClearer(const DeviceSession& session) noexcept : session_(session) {}
+    ~PinCacheClearer() {
+        // Its answer changes nothing: the call's code is decided by then.
+        static_cast<void>(session_.call(&DravikApi::QZClearPINCache, DRV_DEVICE_AUTH_KEY));
+    }
     PinCacheClearer(const PinCacheClearer&) = delete;
     PinCacheClearer& operator=(const PinCacheClearer&) = delete;
 
   private:
-    void* device_;
+    const DeviceSession& session_;
 };
 
 // What one signature is about, fixed by RunUsbKeySign.
@@ -71,17 +77,19 @@ struct KeySignature {
 };
 
 // QZAsymSign with the chosen key and the process's settings; op 3 prepares the
-// transaction, op 5 shows the packet and signs it.
-std::uint32_t keySign(void* device, const SignerChoice& signer, int hashId,
-                      const Transaction& transaction, std::uint32_t op,
-                      std::span<const std::uint8_t> data, KeySignature& signature) {
+// transaction, op 5 shows the packet and signs it into the key's signature
+// buffer.
+MakerStatus keySign(const DeviceSession& session, const SignerChoice& signer, int hashId,
+                    const Transaction& transaction, std::uint32_t op,
+                    std::span<const std::uint8_t> data, KeySignature& signature) {
     const ProcessState& state = processState();
-    return boundFunctions().dravik.QZAsymSign(
-        device, static_cast<std::uint32_t>(hashId), signer.algorithmId, signer.packetForm,
-        signer.containerWord, state.deviceLanguage, state.apiCharset, state.warningTips.text.get(),
-        static_cast<std::uint32_t>(state.warningTips.length), transaction.display.data(),
-        static_cast<std::uint32_t>(transaction.display.size()), op, data.data(),
-        static_cast<std::uint32_t>(data.size()), signature.bytes.data(), &signature.length);
+    return session.call(
+        &DravikApi::QZAsymSign, static_cast<std::uint32_t>(hashId), signer.algorithmId,
+        signer.packetForm, signer.containerWord, state.deviceLanguage, state.apiCharset,
+        state.warningTips.text.get(), static_cast<std::uint32_t>(state.warningTips.length),
+        transaction.display.data(), static_cast<std::uint32_t>(transaction.display.size()), op,
+        data.data(), static_cast<std::uint32_t>(data.size()), signature.bytes.data(),
+        &signature.length);
 }
 
 bool isBlank(std::string_view text) noexcept {
@@ -90,12 +98,14 @@ bool isBlank(std::string_view text) noexcept {
 
 // The SignedData around a signature, borrowing the packet. SM3 means an SM2
 // key.
-bool buildSignedData(int hashId, std::span<const std::uint8_t> packet, const Bytes& certificate,
-                     std::span<const std::uint8_t> signature, DerChain& out) {
+[[nodiscard]] std::optional<DerChain> buildSignedData(int hashId,
+                                                      std::span<const std::uint8_t> packet,
+                                                      const Bytes& certificate,
+                                                      std::span<const std::uint8_t> signature) {
     if (hashId == kHashIdSm3) {
-        return buildPkcs7SignedDataSm2(packet, kContentEmbedded, certificate, signature, out);
+        return buildPkcs7SignedDataSm2(packet, kContentEmbedded, certificate, signature);
     }
-    return buildPkcs7SignedDataRsa(packet, kContentEmbedded, certificate, signature, hashId, out);
+    return buildPkcs7SignedDataRsa(packet, kContentEmbedded, certificate, signature, hashId);
 }
 
 // The signer's container and the hash its key can use.
@@ -113,15 +123,16 @@ struct SizedPacket {
 };
 
 // The signer's container; its common name is kept for file names.
-ApiErrorCode chooseSigner(void* device, const Transaction& transaction, SignerSelector selector,
-                          ChosenSigner& chosen) {
-    if (const ApiErrorCode code =
-            selectSigner(device, transaction.signerDn, transaction.hashId, selector, chosen.signer);
-        code != kSuccess) {
-        return code;
+Result<ChosenSigner> chooseSigner(const DeviceSession& session, const Transaction& transaction,
+                                  SignerSelector selector) {
+    Result<SignerChoice> signer =
+        selectSigner(session, transaction.signerDn, transaction.hashId, selector);
+    if (!signer) {
+        return signer.code();
     }
-    setSignerCn(chosen.signer.commonName);
+    setSignerCn(signer->commonName);
 
+    ChosenSigner chosen{std::move(*signer)};
     chosen.sm2 = chosen.signer.keyBits == kSm2KeyBits;
     chosen.hashId = transaction.hashId;
     if (chosen.hashId == kHashIdNone) {
@@ -129,14 +140,15 @@ ApiErrorCode chooseSigner(void* device, const Transaction& transaction, SignerSe
     } else if ((chosen.hashId == kHashIdSm3) != chosen.sm2) {
         return kInvalidHashType;
     }
-    return kSuccess;
+    return chosen;
 }
 
 // The key prepares the transaction; then the text it will show is checked.
-ApiErrorCode prepareTransaction(void* device, const ChosenSigner& chosen,
+ApiErrorCode prepareTransaction(const DeviceSession& session, const ChosenSigner& chosen,
                                 const Transaction& transaction, KeySignature& signature) {
-    if (keySign(device, chosen.signer, chosen.hashId, transaction, DRV_SIGN_PREPARE,
-                transaction.xml, signature) != DRV_PREPARED) {
+    if (!keySign(session, chosen.signer, chosen.hashId, transaction, DRV_SIGN_PREPARE,
+                 transaction.xml, signature)
+             .is(DRV_PREPARED)) {
         return kNotTradeData;
     }
     if (transaction.display.empty()) {
@@ -153,41 +165,37 @@ ApiErrorCode prepareTransaction(void* device, const ChosenSigner& chosen,
 
 // The packet in the container's form, and the sizes of the SignedData and of
 // its base64 text.
-ApiErrorCode buildAndSize(const ChosenSigner& chosen, const Transaction& transaction,
-                          SizedPacket& sized) {
-    std::size_t estimate = 0;
-    if (const int code = estimateSignPacketSize(transaction.xml.size(), transaction.display.size(),
-                                                *transaction.attachedFile, estimate);
-        code != kSuccess) {
-        return code == kEstimateCannotOpen ? kOpenFileError : code;
+Result<SizedPacket> buildAndSize(const ChosenSigner& chosen, const Transaction& transaction) {
+    SizedPacket sized;
+    const Result<std::size_t> estimate = estimateSignPacketSize(
+        transaction.xml.size(), transaction.display.size(), *transaction.attachedFile);
+    if (!estimate) {
+        return estimate.code();
     }
     Bytes& packet = sized.packet;
-    packet.resize(estimate);
+    packet.resize(*estimate);
 
     // The builders stop at the room they are given, so a file that grew since
     // the estimate fails cleanly.
     const std::string_view xmlText(reinterpret_cast<const char*>(transaction.xml.data()),
                                    transaction.xml.size());
-    std::size_t packetLength = 0;
-    int built = kSuccess;
-    if (chosen.signer.packetForm == kPacketFormBinary) {
-        built = buildSignPacketBinary(xmlText, transaction.display, *transaction.attachedFile,
-                                      packet, packetLength);
-    } else if (chosen.signer.packetForm == kPacketFormText) {
-        built = buildSignPacketText(xmlText, transaction.display, *transaction.attachedFile, packet,
-                                    packetLength);
-    } else {
+    const bool binary = chosen.signer.packetForm == kPacketFormBinary;
+    if (!binary && chosen.signer.packetForm != kPacketFormText) {
         return kNoMatchCertificate;
     }
-    if (built != kSuccess) {
-        return built;
+    const Result<std::size_t> packetLength =
+        binary
+            ? buildSignPacketBinary(xmlText, transaction.display, *transaction.attachedFile, packet)
+            : buildSignPacketText(xmlText, transaction.display, *transaction.attachedFile, packet);
+    if (!packetLength) {
+        return packetLength.code();
     }
     // A file checked before the call must not have been written to since: its
     // bytes are in the packet now.
     if (!transaction.attachedFile->unchanged()) {
         return kTokenInfoError;
     }
-    packet.resize(packetLength);
+    packet.resize(*packetLength);
     if (packet.size() > std::numeric_limits<std::uint32_t>::max()) {
         return kTlvEncodeError;
     }
@@ -195,43 +203,79 @@ ApiErrorCode buildAndSize(const ChosenSigner& chosen, const Transaction& transac
     // SM2: the largest any signature can give (r and s with the high bit set),
     // so the size can never fall short after the button. RSA: a signature is
     // exactly the modulus long.
-    bool fits = false;
+    std::optional<std::size_t> signedDataSize;
     if (chosen.hashId == kHashIdSm3) {
-        fits = pkcs7SignedDataSm2SizeBound(packet, chosen.signer.certificate, sized.signedDataSize);
+        signedDataSize = pkcs7SignedDataSm2SizeBound(packet, chosen.signer.certificate);
     } else {
         const Bytes modulusLong(static_cast<std::size_t>(std::max(chosen.signer.keyBits, 0) / 8),
                                 0);
-        DerChain signedData;
-        fits = buildSignedData(chosen.hashId, packet, chosen.signer.certificate, modulusLong,
-                               signedData);
-        sized.signedDataSize = signedData.size();
+        const std::optional<DerChain> signedData =
+            buildSignedData(chosen.hashId, packet, chosen.signer.certificate, modulusLong);
+        if (signedData) {
+            signedDataSize = signedData->size();
+        }
     }
-    if (!fits) {
+    if (!signedDataSize) {
         return kCreateP7Failed;
     }
+    sized.signedDataSize = *signedDataSize;
 
     // The base64 text, with its NUL, must fit the caller's int.
     sized.base64Length = base64EncodedLength(sized.signedDataSize);
     if (sized.base64Length >= static_cast<std::size_t>(kIntMax)) {
         return kOperationFailed;
     }
-    return kSuccess;
+    return sized;
+}
+
+// All a signature needs before the key is asked for it, made anew for each
+// one: the key's prepare step is part of it.
+struct PreparedSignature {
+    ChosenSigner chosen;
+    SizedPacket sized;
+    // The key's buffer, given to both of its steps.
+    KeySignature signature;
+};
+
+// The signer chosen, the transaction prepared on the key, the packet built and
+// sized; a size query ends here.
+Result<PreparedSignature> prepareSignature(const DeviceSession& session,
+                                           const Transaction& transaction,
+                                           SignerSelector selector) {
+    Result<ChosenSigner> chosen = chooseSigner(session, transaction, selector);
+    if (!chosen) {
+        return chosen.code();
+    }
+    KeySignature signature;
+    if (const ApiErrorCode code = prepareTransaction(session, *chosen, transaction, signature);
+        code != kSuccess) {
+        return code;
+    }
+    Result<SizedPacket> sized = buildAndSize(*chosen, transaction);
+    if (!sized) {
+        return sized.code();
+    }
+    return PreparedSignature{std::move(*chosen), std::move(*sized), signature};
 }
 
 // The key shows the packet and waits for its button; the SignedData around its
-// signature goes into out in base64, as signWithCertificate describes.
-ApiErrorCode signPacket(void* device, const ChosenSigner& chosen, const Transaction& transaction,
-                        SizedPacket& sized, KeySignature& signature, char* out, int& record) {
-    std::uint32_t status = 0;
+// signature, borrowing the prepared packet.
+Result<DerChain> signPacket(const DeviceSession& session, const Transaction& transaction,
+                            PreparedSignature& prepared) {
+    const ChosenSigner& chosen = prepared.chosen;
+    const SizedPacket& sized = prepared.sized;
+    KeySignature& signature = prepared.signature;
     signature.length = kSignatureRoom;
+    ApiErrorCode confirmed = kSuccess;
     {
         // The caller's window stays disabled meanwhile.
         const ForegroundWindowDisabled disabled;
-        status = keySign(device, chosen.signer, chosen.hashId, transaction, DRV_SIGN_CONFIRM,
-                         sized.packet, signature);
+        confirmed = keySign(session, chosen.signer, chosen.hashId, transaction, DRV_SIGN_CONFIRM,
+                            sized.packet, signature)
+                        .mapped(kSignFailed);
     }
-    if (const ApiErrorCode code = mapTokenStatus(status, kSignFailed); code != kSuccess) {
-        return code;
+    if (confirmed != kSuccess) {
+        return confirmed;
     }
     // A signature of another length than the key's cannot be what was sized.
     const std::size_t expectedLength =
@@ -241,64 +285,38 @@ ApiErrorCode signPacket(void* device, const ChosenSigner& chosen, const Transact
         return kCreateP7Failed;
     }
 
-    // The SignedData goes into out as base64 piece by piece, around the
-    // packet it borrows: a large attachment's DER is never held beside it.
-    DerChain signedData;
-    if (!buildSignedData(chosen.hashId, sized.packet, chosen.signer.certificate,
-                         std::span(signature.bytes.data(), signature.length), signedData)) {
+    // The SignedData goes out as base64 piece by piece, around the packet it
+    // borrows: a large attachment's DER is never held beside it.
+    std::optional<DerChain> signedData =
+        buildSignedData(chosen.hashId, sized.packet, chosen.signer.certificate,
+                        std::span(signature.bytes.data(), signature.length));
+    if (!signedData) {
         return kCreateP7Failed;
     }
+    return std::move(*signedData);
+}
+
+// The room the SignedData's base64 text takes with its NUL.
+std::size_t signedTextRoom(const DerChain& signedData) {
+    return base64EncodedLength(signedData.size()) + 1;
+}
+
+// The SignedData's base64 text into the room characters at out, without a
+// terminator: its length. kBufferTooSmall when room is below signedTextRoom.
+Result<std::size_t> writeSignedText(const DerChain& signedData, char* out, std::size_t room) {
     const std::size_t textLength = base64EncodedLength(signedData.size());
-    if (textLength >= static_cast<std::size_t>(record)) {
-        record = static_cast<int>(textLength) + 1;
+    if (textLength >= room) {
         return kBufferTooSmall;
     }
-    std::size_t written = 0;
-    if (!signedData.writeBase64To(std::span(out, textLength), written)) {
+    const std::optional<std::size_t> written = signedData.writeBase64To(std::span(out, textLength));
+    if (!written) {
         return kCreateP7Failed;
     }
-    record = static_cast<int>(written);
-    return kSuccess;
+    return *written;
 }
 
-// SignWithCertificate: without out it only sizes (record := the base64
-// length); with out, record is out's capacity on entry and the text's length on
-// success (written without a terminator), or the size needed with kBufferTooSmall. Nothing
-// is written to out unless the signature succeeds.
-ApiErrorCode signWithCertificate(void* device, const Transaction& transaction,
-                                 SignerSelector selector, char* out, int& record) {
-    ChosenSigner chosen;
-    if (const ApiErrorCode code = chooseSigner(device, transaction, selector, chosen);
-        code != kSuccess) {
-        return code;
-    }
-    KeySignature signature;
-    if (const ApiErrorCode code = prepareTransaction(device, chosen, transaction, signature);
-        code != kSuccess) {
-        return code;
-    }
-    SizedPacket sized;
-    if (const ApiErrorCode code = buildAndSize(chosen, transaction, sized); code != kSuccess) {
-        return code;
-    }
-    // A size query ends here, after the key's prepare step.
-    if (out == nullptr) {
-        record = static_cast<int>(sized.base64Length);
-        return kSuccess;
-    }
-    // The key is not asked to sign into a buffer that is too short.
-    const int needed = static_cast<int>(sized.base64Length) + 1;
-    if (record < needed) {
-        record = needed;
-        return kBufferTooSmall;
-    }
-    return signPacket(device, chosen, transaction, sized, signature, out, record);
-}
-
-// The checks before the key is opened, in their order; an output file is
-// reserved into outputFile.
-ApiErrorCode checkArguments(const UsbKeySignArguments& arguments, bool bufferMode,
-                            bool outputFileMode, OutputFile& outputFile) {
+// The checks before the key is opened, in their order.
+ApiErrorCode checkArguments(const UsbKeySignArguments& arguments, bool bufferMode) {
     // The transaction, the display text and, in buffer mode, the length.
     if (arguments.xmlMsg == nullptr || arguments.xmlMsgLength <= 0 || arguments.keyMsg == nullptr) {
         return kInvalidParameter;
@@ -307,17 +325,10 @@ ApiErrorCode checkArguments(const UsbKeySignArguments& arguments, bool bufferMod
         return kInvalidParameter;
     }
 
-    // The mode's own arguments. The signature file is checked before anything
-    // else, but never emptied.
+    // The mode's own arguments.
     if (!bufferMode) {
         if (isEmpty(arguments.signFilePath)) {
             return kInvalidParameter;
-        }
-        if (outputFileMode) {
-            if (const ApiErrorCode code = outputFile.reserve(arguments.p7FilePath);
-                code != kSuccess) {
-                return code;
-            }
         }
     } else if (isEmpty(arguments.signerDn)) {
         return kInvalidParameter;
@@ -326,54 +337,66 @@ ApiErrorCode checkArguments(const UsbKeySignArguments& arguments, bool bufferMod
 }
 
 // Buffer mode: a size query (the base64 length and its NUL), or the signature
-// into the caller's buffer.
-ApiErrorCode signIntoBuffer(void* device, const Transaction& transaction, SignerSelector selector,
-                            const UsbKeySignArguments& arguments) {
-    // Size query: the base64 length and its NUL.
+// into the caller's buffer, encoded there directly.
+ApiErrorCode signIntoBuffer(const DeviceSession& session, const Transaction& transaction,
+                            SignerSelector selector, const UsbKeySignArguments& arguments) {
+    Result<PreparedSignature> prepared = prepareSignature(session, transaction, selector);
+    if (!prepared) {
+        return prepared.code();
+    }
+    const int needed = static_cast<int>(prepared->sized.base64Length) + 1;
     if (arguments.buffer == nullptr) {
-        int record = 0;
-        const ApiErrorCode code =
-            signWithCertificate(device, transaction, selector, nullptr, record);
-        if (code == kSuccess) {
-            *arguments.length = record + 1;
-        }
-        return code;
+        *arguments.length = needed;
+        return kSuccess;
     }
-    // The signature into the caller's buffer, encoded there directly;
-    // the capacity check is the core's, before the key signs, and leaves
-    // room for the NUL.
-    int record = *arguments.length;
-    const ApiErrorCode code =
-        signWithCertificate(device, transaction, selector, arguments.buffer, record);
-    if (code == kBufferTooSmall) {
-        *arguments.length = record;
+    // The key is not asked to sign into a buffer that is too short.
+    if (*arguments.length < needed) {
+        *arguments.length = needed;
+        return kBufferTooSmall;
     }
-    if (code != kSuccess) {
-        return code;
+    Result<DerChain> signedData = signPacket(session, transaction, *prepared);
+    if (!signedData) {
+        return signedData.code();
     }
-    arguments.buffer[record] = '\0';
-    *arguments.length = record;
+    const Result<std::size_t> written =
+        writeSignedText(*signedData, arguments.buffer, static_cast<std::size_t>(*arguments.length));
+    if (written.code() == kBufferTooSmall) {
+        *arguments.length = static_cast<int>(signedTextRoom(*signedData));
+    }
+    if (!written) {
+        return written.code();
+    }
+    arguments.buffer[*written] = '\0';
+    *arguments.length = static_cast<int>(*written);
     return kSuccess;
 }
 
 // Output-file and file mode: size, then sign once into room of that size.
-ApiErrorCode signIntoText(void* device, const Transaction& transaction, SignerSelector selector,
-                          std::string& text) {
-    int record = 0;
-    if (const ApiErrorCode code =
-            signWithCertificate(device, transaction, selector, nullptr, record);
-        code != kSuccess) {
-        return code;
+Result<std::string> signIntoText(const DeviceSession& session, const Transaction& transaction,
+                                 SignerSelector selector) {
+    Result<PreparedSignature> sizing = prepareSignature(session, transaction, selector);
+    if (!sizing) {
+        return sizing.code();
     }
-    text.assign(static_cast<std::size_t>(record) + 1, '\0');
-    record += 1;
-    if (const ApiErrorCode code =
-            signWithCertificate(device, transaction, selector, text.data(), record);
-        code != kSuccess) {
-        return code;
+    std::string text(sizing->sized.base64Length + 1, '\0');
+    Result<PreparedSignature> prepared = prepareSignature(session, transaction, selector);
+    if (!prepared) {
+        return prepared.code();
     }
-    text.resize(static_cast<std::size_t>(record));
-    return kSuccess;
+    // The key is not asked to sign into room that is too short.
+    if (text.size() < prepared->sized.base64Length + 1) {
+        return kBufferTooSmall;
+    }
+    Result<DerChain> signedData = signPacket(session, transaction, *prepared);
+    if (!signedData) {
+        return signedData.code();
+    }
+    const Result<std::size_t> written = writeSignedText(*signedData, text.data(), text.size());
+    if (!written) {
+        return written.code();
+    }
+    text.resize(*written);
+    return text;
 }
 
 }  // namespace
@@ -384,16 +407,25 @@ ApiErrorCode runUsbKeySign(const UsbKeySignArguments& arguments, const FileModeT
     const bool outputFileMode = !fileMode && !isEmpty(arguments.p7FilePath);
     const bool bufferMode = !fileMode && !outputFileMode;
 
-    OutputFile outputFile;
-    if (const ApiErrorCode code = checkArguments(arguments, bufferMode, outputFileMode, outputFile);
-        code != kSuccess) {
+    if (const ApiErrorCode code = checkArguments(arguments, bufferMode); code != kSuccess) {
         return code;
+    }
+    // The output file, last of the checks, is reserved but never emptied.
+    OutputFile outputFile;
+    if (outputFileMode) {
+        if (const ApiErrorCode code = outputFile.reserve(arguments.p7FilePath); code != kSuccess) {
+            return code;
+        }
     }
 
     // The hash name; none lets the key's size choose.
     Transaction transaction;
-    if (!isEmpty(arguments.hashName) && !hashNameToId(arguments.hashName, transaction.hashId)) {
-        return kInvalidHashType;
+    if (!isEmpty(arguments.hashName)) {
+        const std::optional<int> hashId = hashNameToId(arguments.hashName);
+        if (!hashId) {
+            return kInvalidHashType;
+        }
+        transaction.hashId = *hashId;
     }
 
     // The key; from here on every path clears its PIN cache and closes it.
@@ -401,7 +433,7 @@ ApiErrorCode runUsbKeySign(const UsbKeySignArguments& arguments, const FileModeT
     if (const ApiErrorCode code = session.open(); code != kSuccess) {
         return code;
     }
-    const PinCacheClearer pinCacheClearer(session.device());
+    const PinCacheClearer pinCacheClearer(session);
 
     transaction.signerDn = textOrEmpty(arguments.signerDn);
     transaction.xml = {reinterpret_cast<const std::uint8_t*>(arguments.xmlMsg),
@@ -414,17 +446,16 @@ ApiErrorCode runUsbKeySign(const UsbKeySignArguments& arguments, const FileModeT
         bufferMode ? SignerSelector::matchingKey : SignerSelector::singleBinaryForm;
 
     if (bufferMode) {
-        return signIntoBuffer(session.device(), transaction, selector, arguments);
+        return signIntoBuffer(session, transaction, selector, arguments);
     }
-    std::string text;
-    if (const ApiErrorCode code = signIntoText(session.device(), transaction, selector, text);
-        code != kSuccess) {
-        return code;
+    const Result<std::string> text = signIntoText(session, transaction, selector);
+    if (!text) {
+        return text.code();
     }
     if (outputFileMode) {
-        return outputFile.write(text);
+        return outputFile.write(*text);
     }
-    return (*fileModeTail)(text);
+    return (*fileModeTail)(*text);
 }
 
 }  // namespace orva::api

@@ -42,40 +42,35 @@ extern "C" int QZAPI_GMUsbKeySignFileExt(const char* signerDn, const char* hashN
         if (token.size() != kFileTokenDigits) {
             return orva::kTokenInfoError;
         }
-        ResolvedFile resolved;
-        if (const orva::ApiErrorCode code =
-                resolveFileToken(token, FileTokenKeyName::filePath, resolved);
-            code != orva::kSuccess) {
-            return code;
+        Result<ResolvedFile> resolved = resolveFileToken(token, FileTokenKeyName::filePath);
+        if (!resolved) {
+            return resolved.code();
         }
         // The key signs the file just checked, through the descriptor it was
         // digested through, never what its path leads to later.
-        const std::string& signedPath = resolved.path;
-        AttachedFile signedFile(signedPath, std::move(*resolved.file));
+        const std::string& signedPath = resolved->path;
+        AttachedFile signedFile(signedPath, std::move(resolved->file));
         // Inside the key's session: the signature file, and its record.
         const FileModeTail writeSignature = [&](std::string_view signature) {
-            std::string signaturePath;
-            std::optional<RegularFile> written;
-            if (const orva::ApiErrorCode code =
-                    writeSignatureFile(signedPath, signature, signaturePath, written);
-                code != orva::kSuccess) {
-                return code;
+            Result<SignatureFile> written = writeSignatureFile(signedPath, signature);
+            if (!written) {
+                return written.code();
             }
-            FileTokenSalt salt{};
-            if (const orva::ApiErrorCode code = drawFileTokenSalt(salt); code != orva::kSuccess) {
-                return code;
+            const std::string& signaturePath = written->path;
+            const std::optional<FileTokenSalt> salt = drawFileTokenSalt();
+            if (!salt) {
+                return orva::kOperationFailed;
             }
-            FileToken signatureToken;
             // Of the bytes written, read back through the descriptor they
             // were written through.
-            if (const orva::ApiErrorCode code =
-                    buildFileToken(FileTokenMode::chosen, signaturePath, *written, salt,
-                                   FileTokenKeyName::fileName, signatureToken);
-                code != orva::kSuccess) {
-                return code;
+            const Result<FileToken> signatureToken =
+                buildFileToken(FileTokenMode::chosen, signaturePath, written->file, *salt,
+                               FileTokenKeyName::fileName);
+            if (!signatureToken) {
+                return signatureToken.code();
             }
             state.signedFile =
-                makeFileTokenRecord(signatureToken, salt, signaturePath, FileTokenMode::chosen);
+                makeFileTokenRecord(*signatureToken, *salt, signaturePath, FileTokenMode::chosen);
             return orva::kSuccess;
         };
         // The key signs before the buffer is looked at, on a size query too.

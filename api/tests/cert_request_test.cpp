@@ -216,7 +216,7 @@ struct RefusalCase {
     const char* faults;  // faults.json
     const char* user;    // user.json
     const char* pin;     // for the Ex export; null: the plain one
-    int code;
+    ApiErrorCode code;
     std::size_t containersLeft;
     std::size_t keyFilesLeft;
 };

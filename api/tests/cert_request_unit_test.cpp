@@ -85,15 +85,15 @@ TEST(RequestDescription, ParsesOrRefusesWithTheFirstError) {
     };
     for (const DescriptionCase& c : cases) {
         SCOPED_TRACE(c.description);
-        std::vector<CertRequestItem> items;
-        ASSERT_EQ(parseRequestDescription(c.description, items), c.code);
+        const Result<std::vector<CertRequestItem>> items = parseRequestDescription(c.description);
+        ASSERT_EQ(items.code(), c.code);
         if (c.code != kSuccess) {
             continue;
         }
-        ASSERT_EQ(items.size(), c.items.size());
-        for (std::size_t i = 0; i < items.size(); ++i) {
-            EXPECT_EQ(summary(items[i]), c.items[i]);
-            EXPECT_EQ(items[i].signForm, items[i].containerType - 1);
+        ASSERT_EQ(items->size(), c.items.size());
+        for (std::size_t i = 0; i < items->size(); ++i) {
+            EXPECT_EQ(summary((*items)[i]), c.items[i]);
+            EXPECT_EQ((*items)[i].signForm, (*items)[i].containerType - 1);
         }
     }
 }
@@ -136,9 +136,9 @@ TEST(BuildCertRequest, RefusesPublicKeysThatDoNotConvert) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(orva::testing::toHex(c.key));
-        X509ReqPtr request;
-        EXPECT_EQ(buildCertRequest(itemFor(c.hashId), c.key, request), c.code);
-        EXPECT_EQ(request != nullptr, c.code == kSuccess);
+        const Result<X509ReqPtr> request = buildCertRequest(itemFor(c.hashId), c.key);
+        EXPECT_EQ(request.code(), c.code);
+        EXPECT_EQ(request && *request != nullptr, c.code == kSuccess);
     }
 }
 

@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -38,13 +38,15 @@ class Walk : public ::testing::Test {
         return index;
     }
 
-    // Every container the walk delivers, and the status that ended it.
-    std::vector<Seen> walk(void* device, std::uint32_t& end) {
+    // Every container the walk delivers, and the status word that ended it.
+    std::vector<Seen> walk(const DeviceSession& session, std::uint32_t& end) {
         std::vector<Seen> seen;
-        ContainerWalk walk(device);
-        while ((end = walk.next()) == DRV_OK) {
+        ContainerWalk walk(session);
+        MakerStatus step = walk.next();
+        for (; step.ok(); step = walk.next()) {
             seen.push_back({walk.index(), std::string(walk.name())});
         }
+        end = step.word();
         return seen;
     }
 
@@ -55,7 +57,7 @@ TEST_F(Walk, AnEmptyKeyEndsAtTheFirstStep) {
     DeviceSession session;
     ASSERT_EQ(session.open(), kSuccess);
     std::uint32_t end = 0;
-    EXPECT_TRUE(walk(session.device(), end).empty());
+    EXPECT_TRUE(walk(session, end).empty());
     EXPECT_EQ(end, DRV_END_OF_CONTAINERS);
 }
 
@@ -65,7 +67,7 @@ TEST_F(Walk, DeliversEveryContainerWithItsName) {
     DeviceSession session;
     ASSERT_EQ(session.open(), kSuccess);
     std::uint32_t end = 0;
-    const std::vector<Seen> seen = walk(session.device(), end);
+    const std::vector<Seen> seen = walk(session, end);
     EXPECT_EQ(end, DRV_END_OF_CONTAINERS);
     ASSERT_EQ(seen.size(), 2u);
     EXPECT_EQ(seen[0].index, a);
@@ -80,14 +82,14 @@ TEST_F(Walk, ContinuesPastAContainerDeletedUnderIt) {
     add("three");
     DeviceSession session;
     ASSERT_EQ(session.open(), kSuccess);
-    ContainerWalk walk(session.device());
-    ASSERT_EQ(walk.next(), DRV_OK);
-    ASSERT_EQ(walk.next(), DRV_OK);
+    ContainerWalk walk(session);
+    ASSERT_EQ(walk.next().word(), DRV_OK);
+    ASSERT_EQ(walk.next().word(), DRV_OK);
     ASSERT_EQ(walk.index(), two);
     env_.changeKey("SN1", [&](softkey::Token& t) { softkey::removeContainer(t, two); });
-    ASSERT_EQ(walk.next(), DRV_OK);
+    ASSERT_EQ(walk.next().word(), DRV_OK);
     EXPECT_EQ(walk.name(), "three");
-    EXPECT_EQ(walk.next(), DRV_END_OF_CONTAINERS);
+    EXPECT_EQ(walk.next().word(), DRV_END_OF_CONTAINERS);
 }
 
 TEST_F(Walk, AnotherStatusIsHandedToTheCaller) {
@@ -97,7 +99,7 @@ TEST_F(Walk, AnotherStatusIsHandedToTheCaller) {
     DeviceSession session;
     ASSERT_EQ(session.open(), kSuccess);
     std::uint32_t end = 0;
-    EXPECT_TRUE(walk(session.device(), end).empty());
+    EXPECT_TRUE(walk(session, end).empty());
     EXPECT_EQ(end, DRV_E_INTERNAL);
 }
 
@@ -110,28 +112,20 @@ TEST_F(Walk, ReadsContainerInfoAndCertificates) {
     DeviceSession session;
     ASSERT_EQ(session.open(), kSuccess);
 
-    DRV_CONTAINER_INFO info{};
-    ASSERT_EQ(readContainerInfo(session.device(), index, info), DRV_OK);
-    EXPECT_EQ(info.containerId, index);
-    EXPECT_NE(info.signCertPresent, 0u);
-    EXPECT_EQ(info.exchCertPresent, 0u);
+    const std::optional<DRV_CONTAINER_INFO> info = readContainerInfo(session, index);
+    ASSERT_TRUE(info);
+    EXPECT_EQ(info->containerId, index);
+    EXPECT_NE(info->signCertPresent, 0u);
+    EXPECT_EQ(info->exchCertPresent, 0u);
 
-    std::vector<std::uint8_t> read;
-    ASSERT_EQ(readContainerCertificate(session.device(), index, DRV_FILE_SIGN_CERT, read), DRV_OK);
-    EXPECT_EQ(read, der);
-    EXPECT_NE(readContainerCertificate(session.device(), index, DRV_FILE_EXCH_CERT, read), DRV_OK);
-    EXPECT_TRUE(read.empty());
+    EXPECT_EQ(readContainerCertificate(session, index, DRV_FILE_SIGN_CERT), der);
+    EXPECT_FALSE(readContainerCertificate(session, index, DRV_FILE_EXCH_CERT));
 }
 
-TEST_F(Walk, AFailedInfoReadLeavesAZeroRecord) {
+TEST_F(Walk, AFailedInfoReadGivesNoRecord) {
     DeviceSession session;
     ASSERT_EQ(session.open(), kSuccess);
-    DRV_CONTAINER_INFO info;
-    std::memset(&info, 0xA5, sizeof info);
-    EXPECT_NE(readContainerInfo(session.device(), 77, info), DRV_OK);
-    EXPECT_EQ(info.containerId, 0u);
-    EXPECT_EQ(info.signKeyPresent, 0u);
-    EXPECT_EQ(info.type, 0u);
+    EXPECT_FALSE(readContainerInfo(session, 77));
 }
 
 TEST_F(Walk, AnIndexBeyondEightBitsIsNeverAskedFor) {
@@ -144,10 +138,7 @@ TEST_F(Walk, AnIndexBeyondEightBitsIsNeverAskedFor) {
     DeviceSession session;
     ASSERT_EQ(session.open(), kSuccess);
     env_.startTrace();
-    std::vector<std::uint8_t> read{1, 2, 3};
-    EXPECT_EQ(readContainerCertificate(session.device(), 257, DRV_FILE_SIGN_CERT, read),
-              DRV_E_NOT_FOUND);
-    EXPECT_TRUE(read.empty());
+    EXPECT_FALSE(readContainerCertificate(session, 257, DRV_FILE_SIGN_CERT));
     EXPECT_EQ(env_.traced("QZReadFileFromContainer"), 0u);
 }
 

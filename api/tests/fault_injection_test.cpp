@@ -32,17 +32,18 @@ constexpr const char* kDisplay = "Pay 100.00?";
 constexpr const char* kRandom = "AAECAwQFBgcICQoLDA0O";
 constexpr const char* kRequest = "DN(CN=Alice)HASH(SM3)KEYTYPE(SM2256)CERTTYPE(01)";
 
+// The number the export answers.
 using Step = std::function<int()>;
 
 // An export with the arguments of a good call on the content key.
 struct Export {
     const char* name;
     Step call;
-    int ok = kSuccess;          // its answer on a healthy key
-    int writeFault = kSuccess;  // with failWrites: ok when it writes nothing
+    ApiErrorCode ok = kSuccess;          // its answer on a healthy key
+    ApiErrorCode writeFault = kSuccess;  // with failWrites: ok when it writes nothing
     std::uint32_t adminState = 1;
     std::function<void()> arrange = {};
-    std::optional<int> fullDisk = {};  // with files limited in size, else writeFault
+    std::optional<ApiErrorCode> fullDisk = {};  // with files limited in size, else writeFault
 };
 
 // A maker function an export calls; any status its caller does not map gives
@@ -50,7 +51,7 @@ struct Export {
 struct Site {
     const char* exportName;
     const char* function;
-    int code;
+    ApiErrorCode code;
     bool maps = false;
     unsigned after = 0;
 };
@@ -58,7 +59,7 @@ struct Site {
 struct Row {
     const Export* target;
     std::string faults;
-    int code;
+    ApiErrorCode code;
     bool fullDisk = false;
     const char* spent = nullptr;  // the function whose counted fault must have fired
 };
@@ -191,7 +192,7 @@ void FaultInjection::run(const std::vector<Row>& rows) {
 // The statuses MapTokenStatus knows, with their codes.
 constexpr struct {
     const char* status;
-    int code;
+    ApiErrorCode code;
 } kMapped[] = {
     // clang-format off
     {"1", kUserCancel}, {"48", kUserCancel}, {"50", kUserCancel}, {"164", kPinLocked},
@@ -272,7 +273,9 @@ TEST_F(FaultInjection, EveryKeyTouchingExportAnswersEveryFault) {
         {"GetPublicKeyNum", [&] {
              int count = 0;
              return ORVA_API_FN(api_, QZAPI_GetPublicKeyNum)(&count); }},
-        {"GetCertType", [&] { return ORVA_API_FN(api_, QZAPI_GetCertType)(); }, 1, 1},
+        // Its answer on a healthy key is the type, 1.
+        {"GetCertType", [&] { return ORVA_API_FN(api_, QZAPI_GetCertType)(); },
+         ApiErrorCode{1}, ApiErrorCode{1}},
         {"GMDelTempKey", [&] { return ORVA_API_FN(api_, QZAPI_GMDelTempKey)(nullptr, 0, "10"); },
          kSuccess, kDeletePublicKeyError},
         {"GMJudgeAndDelOlderDN", [&] {
@@ -354,7 +357,7 @@ TEST_F(FaultInjection, EveryKeyTouchingExportAnswersEveryFault) {
         // clang-format on
     };
     // A key whose walk answers "a container" for ever: the walk's failure.
-    const std::pair<const char*, int> endlessWalks[] = {
+    const std::pair<const char*, ApiErrorCode> endlessWalks[] = {
         // clang-format off
         {"GMUsbKeySign", kNoMatchCertificate}, {"GMUsbKeySign to a file", kNoMatchCertificate},
         {"GMUsbKeySignFileExt", kNoMatchCertificate}, {"GMWritePKCS7_Enc", kNothingFound},

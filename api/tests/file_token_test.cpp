@@ -141,7 +141,7 @@ TEST_F(FileTokens, ATokenHoldsWhileItsFileAndRecordDo) {
     const struct {
         const char* name;
         std::function<void(FileTokens&, const fs::path&)> after;
-        int expected;
+        ApiErrorCode expected;
     } cases[] = {
         {"unchanged", [](FileTokens&, const fs::path&) {}, kUserCancel},
         {"one byte appended", [](FileTokens&, const fs::path& p) { writeFile(p, "ABC"); },
@@ -181,7 +181,7 @@ TEST_F(FileTokens, ATokenHoldsWhileItsFileAndRecordDo) {
     fs::create_directory(env_.root() / std::string(200, 'd'));
     const fs::path tooLong = file(std::string(200, 'd') + "/" + std::string(100, 'f'), "x");
     ASSERT_GT(tooLong.string().size(), 259u);
-    const std::pair<fs::path, int> refused[] = {
+    const std::pair<fs::path, ApiErrorCode> refused[] = {
         {fifo, kOpenFileError}, {env_.root(), kOpenFileError}, {tooLong, kNoFile}};
     for (const auto& [path, code] : refused) {
         EXPECT_EQ(named(path.string()).code, code) << path;

@@ -17,12 +17,14 @@
 
 #include "base64_codec.h"
 #include "bound_function_table.h"
+#include "file_token.h"
 #include "file_token_state.h"
 #include "library_lifecycle.h"
 #include "orva/testing/openssl.h"
 #include "orva_api.h"
 #include "orva_result_codes.h"
 #include "signature_file.h"
+#include "signer_cn.h"
 #include "signing_support.h"
 #include "win32/module.h"
 
@@ -160,7 +162,7 @@ TEST_F(FileTokenInside, AFailingAlgorithmLibraryLeavesNothingBehind) {
         fileTokenState().key.drawn = false;
         boundFunctions().qzAlgLib.QZA_Random = knownRandom;
         c.breakIt(boundFunctions().qzAlgLib);
-        EXPECT_EQ(namedToken(file), std::to_string(kOperationFailed));
+        EXPECT_EQ(namedToken(file), std::to_string(kOperationFailed.number()));
         EXPECT_FALSE(fileTokenState().chosenFile);
         EXPECT_EQ(fileTokenState().key.drawn, c.keyDrawn);
         // Mended, the same call works, and the key is the one drawn.
@@ -173,6 +175,40 @@ TEST_F(FileTokenInside, AFailingAlgorithmLibraryLeavesNothingBehind) {
     EXPECT_EQ(fileTokenState().failedOpens, 0u);
 }
 
+// A piece asked for is cut while the file is digested in its 1 MiB blocks:
+// within one, across their ends, at the file's end and past it.
+TEST_F(FileTokenInside, TheExcerptIsCutFromTheBytesDigested) {
+    constexpr std::size_t kBlock = std::size_t{1} << 20;
+    std::string content(2 * kBlock + 100, '\0');
+    for (std::size_t i = 0; i < content.size(); ++i) {
+        content[i] = static_cast<char>(i * 7 + (i >> 16));
+    }
+    env_.writeFile("big.bin", content);
+    const std::string file = (env_.root() / "big.bin").string();
+    const FileTokenSalt salt{};
+    const Result<FileToken> token =
+        buildFileToken(FileTokenMode::chosen, file, salt, FileTokenKeyName::filePath);
+    ASSERT_TRUE(token);
+    fileTokenState().chosenFile = makeFileTokenRecord(*token, salt, file, FileTokenMode::chosen);
+    const std::uint64_t size = content.size();
+    const ExcerptRange cases[] = {
+        {0, 10},        {kBlock - 3, 7}, {kBlock, 5},   {kBlock - 1, kBlock + 2},
+        {size - 2, 10}, {size, 4},       {size + 5, 1},
+    };
+    for (const ExcerptRange& c : cases) {
+        SCOPED_TRACE(c.offset);
+        const Result<ResolvedFile> resolved =
+            resolveFileToken(token->token, FileTokenKeyName::filePath, c);
+        ASSERT_TRUE(resolved);
+        EXPECT_EQ(resolved->length, size);
+        const std::string wanted = c.offset < size ? content.substr(c.offset, c.maxLength) : "";
+        const std::string got(resolved->excerpt.begin(), resolved->excerpt.end());
+        // Compared whole, not printed: a piece may be over a MiB long.
+        EXPECT_EQ(got.size(), wanted.size());
+        EXPECT_TRUE(got == wanted);
+    }
+}
+
 TEST(SignatureFile, AShortWriteLeavesNoFileBehind) {
     test::TestEnvironment env;
     // Files may not grow past 100 bytes; the write fails instead of the process.
@@ -182,16 +218,44 @@ TEST(SignatureFile, AShortWriteLeavesNoFileBehind) {
     struct rlimit small = saved;
     small.rlim_cur = 100;
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-    std::string written;
-    std::optional<RegularFile> file;
-    const ApiErrorCode code =
-        writeSignatureFile((env.root() / "a.txt").string(), std::string(1000, 'M'), written, file);
+    const Result<SignatureFile> written =
+        writeSignatureFile((env.root() / "a.txt").string(), std::string(1000, 'M'));
     setrlimit(RLIMIT_FSIZE, &saved);
     signal(SIGXFSZ, oldHandler);
-    EXPECT_EQ(code, kWriteFileError);
-    EXPECT_FALSE(file);
+    EXPECT_EQ(written.code(), kWriteFileError);
+    EXPECT_FALSE(written);
     for (const auto& entry : test::fs::directory_iterator(env.root())) {
         EXPECT_NE(entry.path().extension(), ".sig") << entry.path();
+    }
+}
+
+// Named after the signer, beside the signed file or, where that folder is
+// missing, in the temporary one; what comes back reads the text written even
+// once the path leads elsewhere.
+TEST(SignatureFile, WrittenBesideTheSignedFileElseInTheTemporaryFolder) {
+    test::TestEnvironment env;
+    test::fs::create_directories(env.root() / "tmp");
+    setSignerCn("Zhang/San");
+    const std::pair<const char*, path> cases[] = {{"a.txt", env.root()},
+                                                  {"missing/a.txt", env.root() / "tmp"}};
+    for (const auto& [signedFile, folder] : cases) {
+        Result<SignatureFile> written =
+            writeSignatureFile((env.root() / signedFile).string(), "TUlJ");
+        ASSERT_TRUE(written) << signedFile << ": " << written.code().number();
+        const path signature(written->path);
+        EXPECT_EQ(signature.parent_path(), folder);
+        const std::string name = signature.filename().string();
+        EXPECT_EQ(name.rfind("Zhang_San.", 0), 0u) << name;
+        EXPECT_EQ(name.size(), std::string_view("Zhang_San.YYYYMMDDhhmm.123456.sig").size())
+            << name;
+        EXPECT_EQ(test::readText(signature), "TUlJ");
+        test::fs::remove(signature);
+        env.writeFile(signature.lexically_relative(env.root()), "other");
+        EXPECT_EQ(written->file.readAll(), Bytes({'T', 'U', 'l', 'J'}));
+    }
+    for (const auto& [signedFile, text] : {std::pair<std::string, std::string_view>{"", "TUlJ"},
+                                           {(env.root() / "a.txt").string(), ""}}) {
+        EXPECT_EQ(writeSignatureFile(signedFile, text).code(), kNoFile) << signedFile;
     }
 }
 

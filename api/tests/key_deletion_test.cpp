@@ -39,7 +39,7 @@ Names without(std::initializer_list<const char*> gone) {
 struct Scenario {
     const char* what;
     Call call;
-    int expected;
+    int expected;  // the number the export answers: a code, or 1 when nothing was deleted
     Names left;
     bool eventSet;
     Arrange arrange = {};
@@ -108,27 +108,27 @@ TEST_F(KeyDeletion, TempKeysGoByIdOrByName) {
     // clang-format off
     const Scenario cases[] = {
         // By ids with length 0: no event. No names but a length: the event.
-        {"id", del(nullptr, "10", 0), kSuccess, without({kRequestSm2}), false},
-        {"ids with a length", del(nullptr, "14||10", 5), kSuccess, without({kRequestSm2, kZhangMixed}), true},
-        {"name", del(kLiSubject, nullptr), kSuccess, without({kLiRsa2048}), true},
+        {"id", del(nullptr, "10", 0), kSuccess.number(), without({kRequestSm2}), false},
+        {"ids with a length", del(nullptr, "14||10", 5), kSuccess.number(), without({kRequestSm2, kZhangMixed}), true},
+        {"name", del(kLiSubject, nullptr), kSuccess.number(), without({kLiRsa2048}), true},
         // The text ends at its NUL, or after length bytes.
-        {"length past the text", del(liOnHeap.c_str(), nullptr, 200), kSuccess, without({kLiRsa2048}), true},
-        {"length cuts", del(liThenZhang.c_str(), nullptr, liLength), kSuccess, without({kLiRsa2048}), true},
+        {"length past the text", del(liOnHeap.c_str(), nullptr, 200), kSuccess.number(), without({kLiRsa2048}), true},
+        {"length cuts", del(liThenZhang.c_str(), nullptr, liLength), kSuccess.number(), without({kLiRsa2048}), true},
         // Matches count containers: Zhang's two make up for Nobody.
-        {"partial names", del(zhangOrNobody.c_str(), nullptr), kSuccess, without({kZhangSm2, kZhangMixed}), true},
-        {"chosen by id and name", del(kZhangSubject, "14"), kSuccess, without({kZhangSm2, kZhangMixed}), true},
-        {"same id twice", del(nullptr, "10||10", 0), kNoMatchCertificate, kAll, false},
-        {"certified id", del(nullptr, "12", 0), kNoMatchCertificate, kAll, false},
-        {"names are whole", del("CN=Zhang San", nullptr), kNoMatchCertificate, kAll, false},
-        {"trailing separator", del(nullptr, "10||", 0), kInvalidParameter, kAll, false},
-        {"one-digit id", del(nullptr, "1", 0), kInvalidParameter, kAll, false},
-        {"33-character ids", del(nullptr, "01||02||03||04||05||06||07||08||091", 0), kInvalidParameter, kAll, false},
-        {"nothing named", del(nullptr, "", 0), kInvalidParameter, kAll, false},
-        {"negative length", del(kLiSubject, "10", -5), kInvalidParameter, kAll, false},
-        {"PIN cancelled", del(kLiSubject, nullptr), kUserCancel, kAll, false, kCancel},
-        {"deletion refused", del(kLiSubject, nullptr), kDeletePublicKeyError, kAll, false, faults(R"({"fail": {"QZDelMultiContainers": "0x6A82"}})")},
+        {"partial names", del(zhangOrNobody.c_str(), nullptr), kSuccess.number(), without({kZhangSm2, kZhangMixed}), true},
+        {"chosen by id and name", del(kZhangSubject, "14"), kSuccess.number(), without({kZhangSm2, kZhangMixed}), true},
+        {"same id twice", del(nullptr, "10||10", 0), kNoMatchCertificate.number(), kAll, false},
+        {"certified id", del(nullptr, "12", 0), kNoMatchCertificate.number(), kAll, false},
+        {"names are whole", del("CN=Zhang San", nullptr), kNoMatchCertificate.number(), kAll, false},
+        {"trailing separator", del(nullptr, "10||", 0), kInvalidParameter.number(), kAll, false},
+        {"one-digit id", del(nullptr, "1", 0), kInvalidParameter.number(), kAll, false},
+        {"33-character ids", del(nullptr, "01||02||03||04||05||06||07||08||091", 0), kInvalidParameter.number(), kAll, false},
+        {"nothing named", del(nullptr, "", 0), kInvalidParameter.number(), kAll, false},
+        {"negative length", del(kLiSubject, "10", -5), kInvalidParameter.number(), kAll, false},
+        {"PIN cancelled", del(kLiSubject, nullptr), kUserCancel.number(), kAll, false, kCancel},
+        {"deletion refused", del(kLiSubject, nullptr), kDeletePublicKeyError.number(), kAll, false, faults(R"({"fail": {"QZDelMultiContainers": "0x6A82"}})")},
         // The walk fails after Li's container was matched.
-        {"walk fails", del(kLiSubject, nullptr), kNoMatchCertificate, kAll, false, faults(kWalkFailsLater)},
+        {"walk fails", del(kLiSubject, nullptr), kNoMatchCertificate.number(), kAll, false, faults(kWalkFailsLater)},
     };
     // clang-format on
     for (const Scenario& row : cases) {
@@ -137,7 +137,7 @@ TEST_F(KeyDeletion, TempKeysGoByIdOrByName) {
     // An id is two decimal digits: a sign, a blank or a letter is no id, even
     // beside a good one.
     for (const char* ids : {"-1", " 5", "5x", "", "999999999999", "10||-1", "+1", "1 "}) {
-        run(api_, {ids, del(nullptr, ids, 0), kInvalidParameter, kAll, false});
+        run(api_, {ids, del(nullptr, ids, 0), kInvalidParameter.number(), kAll, false});
     }
     // Without names or ids the key is not opened; an empty id text opens it.
     const auto call = ORVA_API_FN(api_, QZAPI_GMDelTempKey);
@@ -166,10 +166,10 @@ TEST_F(KeyDeletion, OlderCertificatesOfASubjectGoLatestStays) {
          stamp({{kLiRsa2048, t2}, {kWangType4, t2}, {kZhangMixed, t1}})},
         {"incomparable: both stay", judge, 1, kAll, false, stamp({{kLiRsa2048, ""}, {kZhangSm2, t1}, {kZhangMixed, ""}})},
         // Li (T1) goes at the second step, then the walk fails.
-        {"walk fails", judge, kNoMatchCertificate, without({kLiRsa2048}), true,
+        {"walk fails", judge, kNoMatchCertificate.number(), without({kLiRsa2048}), true,
          stamp({{kZhangSm2, t2}, {kLiRsa2048, t1}}, kWalkFailsLater)},
-        {"PIN cancelled", judge, kUserCancel, kAll, false, kCancel},
-        {"null pointer", judgeNull, kInvalidParameter, kAll, false},
+        {"PIN cancelled", judge, kUserCancel.number(), kAll, false, kCancel},
+        {"null pointer", judgeNull, kInvalidParameter.number(), kAll, false},
     };
     // clang-format on
     for (const Scenario& row : cases) {
@@ -202,7 +202,7 @@ TEST_F(KeyDeletion, ExpiredSignatureCertificatesGo) {
         {"past and now", expire, 0, without({kLiRsa2048, kWangType4}), true,
          stamp({{kLiRsa2048, timeFromNow(-86400)}, {kWangType4, timeFromNow(0)}, {kZhangMixed, timeFromNow(3600)}})},
         {"encryption and undecodable stay", expire, 0, kAll, false, encryptionExpiredAndGarbage},
-        {"deletion refused", expire, kDeletePublicKeyError, kAll, false,
+        {"deletion refused", expire, kDeletePublicKeyError.number(), kAll, false,
          stamp({{kLiRsa2048, timeFromNow(-60)}}, R"({"fail": {"QZDelContainer": "0x6A82"}})")},
     };
     // clang-format on

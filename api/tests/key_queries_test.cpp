@@ -204,7 +204,7 @@ TEST_F(KeyQueries, AdminRecordTemporaryKeyAndRandomKeepTheirOwnRules) {
     const std::string r31 = "A1000123456789ABCDEFGHIJKLMNOPQ";
     const struct {
         std::string record;  // empty: the key's own (24 characters)
-        int code;
+        ApiErrorCode code;
         std::string text;
     } records[] = {
         // Characters 23 and 24 onto 19 and 20, the last four dropped.
@@ -237,7 +237,7 @@ TEST_F(KeyQueries, AdminRecordTemporaryKeyAndRandomKeepTheirOwnRules) {
         const char* name;
         std::uint32_t state;
         int given;
-        int code;
+        ApiErrorCode code;
         int lengthAfter;
         std::size_t end;  // where the text ends
         char after;       // the byte there
@@ -277,7 +277,7 @@ TEST_F(KeyQueries, BadArgumentsAndFailuresGetTheirCodes) {
         const char* what;
         const char* faults;  // null: no key plugged in
         std::function<int()> call;
-        int expected;
+        ApiErrorCode expected;
         std::uint32_t adminState = 2;
     } cases[] = {
         // clang-format off

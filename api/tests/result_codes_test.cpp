@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <set>
 #include <string>
 
@@ -22,21 +23,21 @@ TEST(ResultCodeTable, HoldsSixtySixDistinctCodesFromSuccessDownToTooManyCertific
         EXPECT_TRUE(codes.insert(rows[i].code).second) << rows[i].code;
         EXPECT_FALSE(std::string(rows[i].text).empty()) << rows[i].code;
         if (i > 0) {
-            EXPECT_LT(rows[i].code, rows[i - 1].code) << "table order at " << rows[i].code;
+            EXPECT_LT(rows[i].code, rows[i - 1].code) << "table order at " << rows[i].code.number();
         }
     }
 }
 
 TEST(ResultCodeTable, TriesLeftCodesReadAsVerifyPinRetry) {
-    for (ApiErrorCode code = -206; code <= -201; ++code) {
-        EXPECT_STREQ(resultCodeText(code), "VERIFY PIN RETRY") << code;
+    for (std::int32_t number = -206; number <= -201; ++number) {
+        EXPECT_STREQ(resultCodeText(ApiErrorCode{number}), "VERIFY PIN RETRY") << number;
     }
-    EXPECT_STREQ(resultCodeText(-203), "VERIFY PIN RETRY");
+    EXPECT_STREQ(resultCodeText(ApiErrorCode{-203}), "VERIFY PIN RETRY");
 }
 
 TEST(ResultCodeTable, CodesWithoutARowReadOtherError) {
-    for (ApiErrorCode code : {-207, -199, -220, -223, -304, -342, -399, -414, -1, 1, -100000}) {
-        EXPECT_STREQ(resultCodeText(code), "Other Error") << code;
+    for (std::int32_t number : {-207, -199, -220, -223, -304, -342, -399, -414, -1, 1, -100000}) {
+        EXPECT_STREQ(resultCodeText(ApiErrorCode{number}), "Other Error") << number;
     }
     EXPECT_STREQ(resultCodeText(kNothingFound), kOtherErrorText);
 }

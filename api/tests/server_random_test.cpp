@@ -1,4 +1,4 @@
-// DecodeServerRandom: the 15-byte size, malformed base64 and missing arguments.
+// DecodeServerRandom: the 15-byte size, malformed base64 and a missing text.
 
 #include <gtest/gtest.h>
 
@@ -21,21 +21,14 @@ TEST(ServerRandom, DecodesExactlyFifteenBytes) {
         {nullptr, kInvalidParameter},
     };
     for (const Case& c : cases) {
-        ServerRandom out{};
-        out.fill(0xEE);
-        int length = -1;
-        EXPECT_EQ(decodeServerRandom(c.text, out, &length), c.result) << (c.text ? c.text : "null");
+        const Result<ServerRandom> out = decodeServerRandom(c.text);
+        EXPECT_EQ(out.code(), c.result) << (c.text ? c.text : "null");
         if (c.result == kSuccess) {
-            EXPECT_EQ(length, 15);
-            for (std::size_t i = 0; i < out.size(); ++i)
-                EXPECT_EQ(out[i], i);
-        } else {
-            EXPECT_EQ(length, -1);
-            EXPECT_EQ(out[0], 0xEE);
+            ASSERT_TRUE(out);
+            for (std::size_t i = 0; i < out->size(); ++i)
+                EXPECT_EQ((*out)[i], i);
         }
     }
-    ServerRandom out{};
-    EXPECT_EQ(decodeServerRandom("AAECAwQFBgcICQoLDA0O", out, nullptr), kInvalidParameter);
 }
 
 }  // namespace

@@ -33,7 +33,7 @@ TEST(MapTokenStatus, KnownWordsIgnoreTheDefault) {
     for (const ApiErrorCode fallback : {kOperationFailed, kDeviceStructError, kSignFailed}) {
         for (const Row& row : kRows) {
             EXPECT_EQ(mapTokenStatus(row.status, fallback), row.code)
-                << std::hex << row.status << " default " << std::dec << fallback;
+                << std::hex << row.status << " default " << std::dec << fallback.number();
         }
     }
 }

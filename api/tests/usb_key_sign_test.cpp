@@ -318,7 +318,7 @@ TEST_F(UsbKeySign, AnEmptyBlankOrLongDisplayTextIsRefusedAfterThePrepareStep) {
     const std::string tooLong(901, 'x');
     const struct {
         const char* display;
-        int code;
+        ApiErrorCode code;
     } cases[] = {{"", kKeyShowNull},
                  {"   ", kKeyShowNull},
                  {" \r\n\r\n ", kKeyShowNull},
@@ -396,7 +396,7 @@ TEST_F(UsbKeySign, EveryAnswerOfTheKeyLeavesTheBufferAndEnablesTheWindow) {
     plugSigningKey(env_, {kSm2Zhang});
     const struct {
         const char* user;
-        int code;
+        ApiErrorCode code;
         const char* outcome;
     } cases[] = {
         {R"({"pin": "12345678", "button": "cancel"})", kUserCancel, "cancelled"},

@@ -12,6 +12,7 @@
 #include <ctime>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -34,6 +35,17 @@ namespace {
 
 using test::fs::path;
 
+// What a name match answers: its code, and the common name only a match carries.
+using Matched = std::pair<ApiErrorCode, std::optional<std::string>>;
+
+Matched matched(std::string_view requested, std::string_view subject) {
+    Result<std::string> commonName = matchDistinguishedName(requested, subject);
+    if (!commonName) {
+        return {commonName.code(), std::nullopt};
+    }
+    return {kSuccess, std::move(*commonName)};
+}
+
 TEST(HashName, OnlyTheExactNamesAreKnown) {
     const std::pair<const char*, int> known[] = {{"SHA1", kHashIdSha1},
                                                  {"SHA256", kHashIdSha256},
@@ -41,42 +53,34 @@ TEST(HashName, OnlyTheExactNamesAreKnown) {
                                                  {"SHA512", kHashIdSha512},
                                                  {"SM3", kHashIdSm3}};
     for (const auto& [name, expected] : known) {
-        int id = 0;
-        EXPECT_TRUE(hashNameToId(name, id)) << name;
-        EXPECT_EQ(id, expected);
+        EXPECT_EQ(hashNameToId(name), expected) << name;
     }
     for (const char* name : {"sha1", "Sm3", "SHA-1", "SHA1 ", "MD5", ""}) {
-        int id = -1;
-        EXPECT_FALSE(hashNameToId(name, id)) << name;
-        EXPECT_EQ(id, -1);
+        EXPECT_EQ(hashNameToId(name), std::nullopt) << name;
     }
+    EXPECT_EQ(hashNameToId(std::string_view("SM3\0", 4)), std::nullopt);
 }
 
 TEST(DistinguishedName, TheCommonNameOfAMatchComesBack) {
-    std::string cn = "unchanged";
-    EXPECT_EQ(matchDistinguishedName("Zh", "CN=Zhang San,OU=Unit,O=Bank", cn), kSuccess);
-    EXPECT_EQ(cn, "Zhang San");
-    EXPECT_EQ(matchDistinguishedName("CN=Li,O=Bank", "OU=Unit,CN=Li,O=Bank", cn), kSuccess);
-    EXPECT_EQ(cn, "Li");
+    EXPECT_EQ(matched("Zh", "CN=Zhang San,OU=Unit,O=Bank"), Matched(kSuccess, "Zhang San"));
+    EXPECT_EQ(matched("CN=Li,O=Bank", "OU=Unit,CN=Li,O=Bank"), Matched(kSuccess, "Li"));
     // A CN at the end of the subject runs to its end.
-    EXPECT_EQ(matchDistinguishedName("Wang", "O=Bank,CN=Wang Wu", cn), kSuccess);
-    EXPECT_EQ(cn, "Wang Wu");
+    EXPECT_EQ(matched("Wang", "O=Bank,CN=Wang Wu"), Matched(kSuccess, "Wang Wu"));
 }
 
 TEST(DistinguishedName, FailuresWriteNothing) {
-    std::string cn = "unchanged";
+    const Matched noMatch(kNoMatchCertificate, std::nullopt);
     // A comma without a CN is a malformed request.
-    EXPECT_EQ(matchDistinguishedName("OU=Unit,O=Bank", "CN=A,OU=Unit,O=Bank", cn),
-              kInvalidParameter);
+    EXPECT_EQ(matched("OU=Unit,O=Bank", "CN=A,OU=Unit,O=Bank"),
+              Matched(kInvalidParameter, std::nullopt));
     // A request longer than the CN, an empty one, a subject without a CN.
-    EXPECT_EQ(matchDistinguishedName("Zhang San 2", "CN=Zhang San", cn), kNoMatchCertificate);
-    EXPECT_EQ(matchDistinguishedName("CN=", "CN=Zhang San", cn), kNoMatchCertificate);
-    EXPECT_EQ(matchDistinguishedName("Zhang", "OU=Zhang", cn), kNoMatchCertificate);
+    EXPECT_EQ(matched("Zhang San 2", "CN=Zhang San"), noMatch);
+    EXPECT_EQ(matched("CN=", "CN=Zhang San"), noMatch);
+    EXPECT_EQ(matched("Zhang", "OU=Zhang"), noMatch);
     // With a comma the OU and O given must be the subject's, whole.
-    EXPECT_EQ(matchDistinguishedName("CN=A,OU=Uni", "CN=A,OU=Unit", cn), kNoMatchCertificate);
-    EXPECT_EQ(matchDistinguishedName("CN=A,O=Ban", "CN=A,O=Bank", cn), kNoMatchCertificate);
-    EXPECT_EQ(matchDistinguishedName("CN=A,O=Bank", "CN=A", cn), kNoMatchCertificate);
-    EXPECT_EQ(cn, "unchanged");
+    EXPECT_EQ(matched("CN=A,OU=Uni", "CN=A,OU=Unit"), noMatch);
+    EXPECT_EQ(matched("CN=A,O=Ban", "CN=A,O=Bank"), noMatch);
+    EXPECT_EQ(matched("CN=A,O=Bank", "CN=A"), noMatch);
 }
 
 // Names are items only where an item starts; the same letters inside a value
@@ -118,9 +122,10 @@ TEST(DistinguishedName, ItemsAreRecognisedOnlyWhereAnItemStarts) {
         {"CN= a", "CN=\\ a\\ ", kSuccess, " a "},
     };
     for (const auto& c : cases) {
-        std::string cn;
-        EXPECT_EQ(matchDistinguishedName(c.requested, c.subject, cn), c.code) << c.requested;
-        EXPECT_EQ(cn, c.commonName) << c.requested;
+        const Matched match = matched(c.requested, c.subject);
+        EXPECT_EQ(match.first, c.code) << c.requested;
+        EXPECT_EQ(match.second.value_or(""), c.commonName) << c.requested;
+        EXPECT_EQ(match.second.has_value(), c.code == kSuccess) << c.requested;
     }
 }
 

@@ -72,7 +72,8 @@ HRESULT OrvaUsbKey::GMDelTempKey(BSTR bstrCertDn, BSTR bstrPublicKeyId, INT* pnE
         if ((dnList.isNull() && keyIds.isNull()) || dnList.length() > INT_MAX) {
             return kInvalidParameter;
         }
-        return api.GMDelTempKey(dnList.get(), static_cast<int>(dnList.length()), keyIds.get());
+        return ApiErrorCode{
+            api.GMDelTempKey(dnList.get(), static_cast<int>(dnList.length()), keyIds.get())};
     });
 }
 
@@ -94,7 +95,7 @@ HRESULT OrvaUsbKey::GMWritePKCS7(BSTR bstrP7Cert, INT* pnErrorNum) {
         if (certificate.isEmpty()) {
             return kInvalidParameter;
         }
-        return api.GMWritePKCS7_Enc(certificate.get(), nullptr, nullptr);
+        return ApiErrorCode{api.GMWritePKCS7_Enc(certificate.get(), nullptr, nullptr)};
     });
 }
 
@@ -107,7 +108,8 @@ HRESULT OrvaUsbKey::GMWritePKCS7_Enc(BSTR bstrSignP7, BSTR bstrEncData, BSTR bst
         if (certificate.isNull() && encrypted.isNull()) {
             return kInvalidParameter;
         }
-        return api.GMWritePKCS7_Enc(certificate.get(), encrypted.get(), serverRandom.get());
+        return ApiErrorCode{
+            api.GMWritePKCS7_Enc(certificate.get(), encrypted.get(), serverRandom.get())};
     });
 }
 
@@ -120,7 +122,7 @@ HRESULT OrvaUsbKey::GMGetPKCS7(BSTR* pbstrPkcs7) {
 HRESULT OrvaUsbKey::GMJudgeAndDelOlderDN(INT* pnErrorNum) {
     return runIntMethod(pnErrorNum, std::nullopt, [](const frontend::ApiFunctionTable& api) {
         int unused = 0;
-        return api.GMJudgeAndDelOlderDN(&unused);
+        return ApiErrorCode{api.GMJudgeAndDelOlderDN(&unused)};
     });
 }
 
@@ -131,18 +133,21 @@ HRESULT OrvaUsbKey::GetPublicKeyNum(INT* pnPubCount) {
         }
         *pnPubCount = 0;
         const frontend::ApiFunctionTable* api = boundApi();
-        return api != nullptr ? api->GetPublicKeyNum(pnPubCount) : kDriverNotInstalled;
+        return api != nullptr ? ApiErrorCode{api->GetPublicKeyNum(pnPubCount)}
+                              : kDriverNotInstalled;
     });
 }
 
 HRESULT OrvaUsbKey::RegisterCert(INT* pnErrorNum) {
-    return runIntMethod(pnErrorNum, std::nullopt,
-                        [](const frontend::ApiFunctionTable& api) { return api.RegisterCert(); });
+    return runIntMethod(pnErrorNum, std::nullopt, [](const frontend::ApiFunctionTable& api) {
+        return ApiErrorCode{api.RegisterCert()};
+    });
 }
 
 HRESULT OrvaUsbKey::UnRegisterCert(INT* pnErrorNum) {
-    return runIntMethod(pnErrorNum, std::nullopt,
-                        [](const frontend::ApiFunctionTable& api) { return api.UnRegisterCert(); });
+    return runIntMethod(pnErrorNum, std::nullopt, [](const frontend::ApiFunctionTable& api) {
+        return ApiErrorCode{api.UnRegisterCert()};
+    });
 }
 
 }  // namespace orva::control

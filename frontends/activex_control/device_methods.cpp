@@ -55,13 +55,13 @@ HRESULT OrvaUsbKey::GetVersion(BSTR* pbstrCtrlVersion) {
 
 HRESULT OrvaUsbKey::CustInitCard(INT* pnErrorNum) {
     return runIntMethod(pnErrorNum, std::nullopt, [](const frontend::ApiFunctionTable& api) {
-        return api.CustInitCard(nullptr, 0);
+        return ApiErrorCode{api.CustInitCard(nullptr, 0)};
     });
 }
 
 HRESULT OrvaUsbKey::ChangePin(INT* pnErrorNum) {
     return runIntMethod(pnErrorNum, std::nullopt, [](const frontend::ApiFunctionTable& api) {
-        return api.ChangePIN(nullptr, 0, nullptr, 0);
+        return ApiErrorCode{api.ChangePIN(nullptr, 0, nullptr, 0)};
     });
 }
 
@@ -77,7 +77,7 @@ HRESULT OrvaUsbKey::SetCharset(BSTR bstrCharSet, INT* pnErrorNum) {
         if (name.isNull()) {
             return kInvalidParameter;
         }
-        const ApiErrorCode code = api.SetCharset(name.get());
+        const ApiErrorCode code{api.SetCharset(name.get())};
         // A name too long for the store was not one the library takes.
         if (code == kSuccess && !controlState().charset.store(name.get())) {
             return kInvalidParameter;
@@ -95,14 +95,14 @@ HRESULT OrvaUsbKey::GetLanguageList(BSTR* pbstrLanguageList) {
 HRESULT OrvaUsbKey::SetLanguage(BSTR bstrLanguage, INT* pnErrorNum) {
     return runIntMethod(pnErrorNum, std::nullopt, [&](const frontend::ApiFunctionTable& api) {
         const ExportText name = bstrToAnsi(bstrLanguage);
-        return name.isNull() ? kInvalidParameter : api.SetDevLanguage(name.get());
+        return name.isNull() ? kInvalidParameter : ApiErrorCode{api.SetDevLanguage(name.get())};
     });
 }
 
 HRESULT OrvaUsbKey::SetWarningMsg(BSTR bstrTips, INT* pnErrorNum) {
     return runIntMethod(pnErrorNum, std::nullopt, [&](const frontend::ApiFunctionTable& api) {
         const ExportText tips = bstrToCharset(bstrTips, "UTF-8");
-        return api.SetWarningTips(tips.isNull() ? "" : tips.get());
+        return ApiErrorCode{api.SetWarningTips(tips.isNull() ? "" : tips.get())};
     });
 }
 

@@ -32,7 +32,7 @@ void lookupErrorMessage(ApiErrorCode code, OLECHAR (&message)[MAX_PATH]) noexcep
 HRESULT reportError(ApiErrorCode code) noexcept {
     // 0 is success and 1 (nothing deleted) a success too: no error information.
     if (code >= kSuccess) {
-        return code;
+        return code.number();
     }
     OLECHAR message[MAX_PATH];
     lookupErrorMessage(code, message);
@@ -44,7 +44,7 @@ HRESULT reportError(ApiErrorCode code) noexcept {
             SetErrorInfo(0, info.get());
         }
     }
-    return code;
+    return code.number();
 }
 
 ApiErrorCode startTextMethod(BSTR* result, const frontend::ApiFunctionTable** api) {

@@ -67,23 +67,23 @@ ApiErrorCode storeText(BSTR* result, const char* text, OutputText encoding);
 // An INT method: the preset (if the method has one) stays when the library
 // cannot be bound; otherwise the INT is the code. body takes the table.
 template <class Body>
-HRESULT runIntMethod(INT* result, std::optional<INT> preset, Body&& body) noexcept {
+HRESULT runIntMethod(INT* result, std::optional<ApiErrorCode> preset, Body&& body) noexcept {
     return runMethod([&]() -> ApiErrorCode {
         if (result == nullptr) {
             return kInvalidParameter;
         }
         if (preset) {
-            *result = *preset;
+            *result = preset->number();
         }
         const frontend::ApiFunctionTable* api = boundApi();
         if (api == nullptr) {
             if (!preset) {
-                *result = kDriverNotInstalled;
+                *result = kDriverNotInstalled.number();
             }
             return kDriverNotInstalled;
         }
         const ApiErrorCode code = body(*api);
-        *result = code;
+        *result = code.number();
         return code;
     });
 }
@@ -103,7 +103,7 @@ template <class Call>
 ApiErrorCode textExport(BSTR* result, std::size_t size, OutputText encoding, Call&& call) {
     // One zero byte past the stated size, so the text always ends within it.
     auto buffer = frontend::OutputBuffer::required(size, 1);
-    const ApiErrorCode code = call(buffer.data(), buffer.length());
+    const ApiErrorCode code{call(buffer.data(), buffer.length())};
     return code == kSuccess ? storeText(result, buffer.data(), encoding) : code;
 }
 

@@ -55,7 +55,7 @@ HRESULT OrvaUsbKey::GMUsbKeySign(BSTR bstrSignerDN, BSTR bstrHashName, BSTR bstr
         };
         // The size query first; then the signature into a buffer of that size.
         int length = 0;
-        if (const ApiErrorCode code = sign(nullptr, &length); code != kSuccess) {
+        if (const ApiErrorCode code{sign(nullptr, &length)}; code != kSuccess) {
             return code;
         }
         if (length <= 0) {
@@ -76,9 +76,10 @@ HRESULT OrvaUsbKey::GMUsbKeySignFile(BSTR bstrSignerDN, BSTR bstrHashName, BSTR 
         if (!texts.transactionUsable() || signFile.isEmpty() || p7File.isEmpty()) {
             return kInvalidParameter;
         }
-        return api.GMUsbKeySign(texts.signerDn.get(), texts.hashName.get(), texts.transaction.get(),
-                                texts.transactionLength(), signFile.get(), texts.display.get(),
-                                p7File.get(), nullptr, nullptr);
+        return ApiErrorCode{api.GMUsbKeySign(texts.signerDn.get(), texts.hashName.get(),
+                                             texts.transaction.get(), texts.transactionLength(),
+                                             signFile.get(), texts.display.get(), p7File.get(),
+                                             nullptr, nullptr)};
     });
 }
 
@@ -132,8 +133,8 @@ HRESULT OrvaUsbKey::GetSignFileContent(BSTR bstrsignedFileToken, INT nmaxLength,
         }
         return frontend::callForPiece(static_cast<std::size_t>(size), [&](std::size_t room) {
             auto buffer = frontend::OutputBuffer::required(room, 1);
-            const ApiErrorCode code = api.GetSignFileContent(token.get(), nmaxLength, nfileOffset,
-                                                             buffer.data(), buffer.length());
+            const ApiErrorCode code{api.GetSignFileContent(token.get(), nmaxLength, nfileOffset,
+                                                           buffer.data(), buffer.length())};
             return frontend::PieceAttempt{
                 code == kSuccess ? storeText(pbstrReadFileInfo, buffer.data(), OutputText::utf8)
                                  : code,

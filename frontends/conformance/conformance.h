@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "frontend_test_support.h"
+#include "orva_result_codes.h"
 
 namespace orva::conformance {
 
@@ -83,6 +84,9 @@ using Check = std::function<void(Page& page, const std::string& result)>;
 
 Check is(std::string expected);  // expanded first
 Check code(int code);
+inline Check code(ApiErrorCode answered) {
+    return code(answered.number());
+}
 Check matches(std::string pattern);  // the whole answer, ECMAScript regex
 Check contains(std::string part);    // expanded first
 Check all(std::vector<Check> checks);

@@ -115,7 +115,8 @@ class ControlFrontEnd : public FrontEnd {
             return outcome.result;
         }
         EXPECT_EQ(outcome.hr, DISP_E_EXCEPTION) << outcome.step;
-        EXPECT_EQ(outcome.description, resultCodeText(outcome.scode)) << outcome.scode;
+        EXPECT_EQ(outcome.description, resultCodeText(ApiErrorCode{outcome.scode}))
+            << outcome.scode;
         return std::to_string(outcome.scode);
     }
 };

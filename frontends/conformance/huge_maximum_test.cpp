@@ -39,7 +39,7 @@ TEST(HugeMaximum, AHugeMaximumWithARefusedTokenCostsNoMemory) {
     ASSERT_EQ(registered.status, 0) << registered.output;
 
     const std::string token(64, 'a');
-    const std::string refused = std::to_string(kTokenInfoError);
+    const std::string refused = std::to_string(kTokenInfoError.number());
     struct Row {
         const char* frontEnd;
         std::string command;

@@ -14,6 +14,9 @@ namespace orva::native_host {
 inline std::string codeToText(int code) {
     return std::to_string(code);
 }
+inline std::string codeToText(ApiErrorCode code) {
+    return codeToText(code.number());
+}
 
 // A text export: a zero-filled buffer of size bytes (kMallocFailed for 0 or above
 // INT_MAX), the length preset to it; on 0 the buffer's text up to its first NUL
@@ -25,7 +28,7 @@ std::string callTextExport(std::uint64_t size, Call&& call) {
     if (!buffer) {
         return codeToText(kMallocFailed);
     }
-    const int code = call(buffer.data(), buffer.length());
+    const ApiErrorCode code{call(buffer.data(), buffer.length())};
     return code == kSuccess ? std::string(buffer.text()) : codeToText(code);
 }
 
@@ -33,7 +36,7 @@ std::string callTextExport(std::uint64_t size, Call&& call) {
 template <class Call>
 std::string callNumberExport(Call&& call) {
     int n = 0;
-    const int code = call(&n);
+    const ApiErrorCode code{call(&n)};
     return code == kSuccess ? std::to_string(n) : codeToText(code);
 }
 

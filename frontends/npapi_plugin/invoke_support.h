@@ -66,12 +66,15 @@ SigningTexts signingTexts(const Arguments& args, uint32_t transaction, uint32_t 
 
 // The Int32 result.
 void answerCode(NPVariant* result, int32_t code) noexcept;
+inline void answerCode(NPVariant* result, ApiErrorCode code) noexcept {
+    answerCode(result, code.number());
+}
 // A String result in browser memory; false when none could be had.
 bool answerString(NPVariant* result, std::string_view text) noexcept;
 // A text result, passed through held slot 1 and released from it; kMallocFailed when
 // browser memory runs out.
 void answerText(ScriptablePluginObject& self, NPVariant* result, std::string_view text) noexcept;
-// The code on failure, else the buffer's text.
+// The code on failure, else the buffer's text; code is the number the export answered.
 void answerOutput(ScriptablePluginObject& self, NPVariant* result, int code,
                   const frontend::OutputBuffer& output) noexcept;
 

@@ -49,6 +49,12 @@ LSTATUS requireAccess(const reg::KeyRef& ref, REGSAM needed) {
     return (ref.access & needed) == needed ? ERROR_SUCCESS : ERROR_ACCESS_DENIED;
 }
 
+// The key a handle names, once its access allows `needed`.
+LSTATUS lookupWithAccess(HKEY handle, REGSAM needed, reg::KeyRef* ref) {
+    const LSTATUS status = reg::lookupHandle(handle, ref);
+    return status != ERROR_SUCCESS ? status : requireAccess(*ref, needed);
+}
+
 // The handle and its path extended by a relative subkey.
 LSTATUS target(HKEY key, LPCSTR subkey, reg::KeyRef* base, reg::KeyPath* path) {
     LSTATUS status = reg::lookupHandle(key, base);
@@ -239,12 +245,8 @@ LSTATUS queryValue(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDWORD lp
 
 LSTATUS setValue(HKEY hKey, LPCSTR lpValueName, DWORD dwType, const BYTE* lpData, DWORD cbData) {
     reg::KeyRef ref;
-    LSTATUS status = reg::lookupHandle(hKey, &ref);
-    if (status != ERROR_SUCCESS) {
-        return status;
-    }
-    status = requireAccess(ref, KEY_SET_VALUE);
-    if (status != ERROR_SUCCESS) {
+    if (const LSTATUS status = lookupWithAccess(hKey, KEY_SET_VALUE, &ref);
+        status != ERROR_SUCCESS) {
         return status;
     }
     const std::string_view name = valueName(lpValueName);
@@ -268,12 +270,8 @@ LSTATUS setValue(HKEY hKey, LPCSTR lpValueName, DWORD dwType, const BYTE* lpData
 
 LSTATUS deleteValue(HKEY hKey, LPCSTR lpValueName) {
     reg::KeyRef ref;
-    LSTATUS status = reg::lookupHandle(hKey, &ref);
-    if (status != ERROR_SUCCESS) {
-        return status;
-    }
-    status = requireAccess(ref, KEY_SET_VALUE);
-    if (status != ERROR_SUCCESS) {
+    if (const LSTATUS status = lookupWithAccess(hKey, KEY_SET_VALUE, &ref);
+        status != ERROR_SUCCESS) {
         return status;
     }
     const std::string_view name = valueName(lpValueName);
@@ -291,8 +289,7 @@ LSTATUS deleteValue(HKEY hKey, LPCSTR lpValueName) {
     if (snapshot.status != ERROR_SUCCESS) {
         return snapshot.status;
     }
-    status = check(*snapshot.hive);
-    if (status != ERROR_SUCCESS) {
+    if (const LSTATUS status = check(*snapshot.hive); status != ERROR_SUCCESS) {
         return status;
     }
     return reg::modifyRegistry(

@@ -152,7 +152,8 @@ TEST(TokenJson, MalformedFilesAreRefused) {
          })},
     };
     for (const auto& [what, json] : cases) {
-        EXPECT_EQ(statusOf([&] { tokenFromJson(json); }), DRV_E_INTERNAL) << what;
+        // Captured by name: older compilers do not capture a structured binding.
+        EXPECT_EQ(statusOf([&json = json] { tokenFromJson(json); }), DRV_E_INTERNAL) << what;
     }
 }
 

@@ -4,8 +4,12 @@
 #include <openssl/core_names.h>
 #include <openssl/pem.h>
 
+#include <optional>
+#include <string>
+
 #include "formats_test_support.h"
 #include "orva/openssl_ptr.h"
+#include "orva_result_codes.h"
 
 namespace orva::api {
 namespace {
@@ -25,62 +29,81 @@ TEST(DerLength, ShortAndLongFormsAtEveryThreshold) {
                                           {16777215ull, "83ffffff"sv},
                                           {16777216ull, "8401000000"sv},
                                           {0xFFFFFFFFull, "84ffffffff"sv}}) {
-        Bytes out;
-        ASSERT_TRUE(encodeDerLength(length, out)) << length;
-        EXPECT_EQ(toHex(out), encoded);
-        EXPECT_EQ(derHeaderSize(length), 1 + out.size());
+        const std::optional<Bytes> out = encodeDerLength(length);
+        ASSERT_TRUE(out) << length;
+        EXPECT_EQ(toHex(*out), encoded);
+        EXPECT_EQ(derHeaderSize(length), 1 + out->size());
     }
-    Bytes out;
-    EXPECT_FALSE(encodeDerLength(0x100000000, out));
-    EXPECT_TRUE(out.empty());
+    EXPECT_FALSE(encodeDerLength(0x100000000));
 }
 
 TEST(DerReaders, LengthFormsTagsAndBounds) {
-    DerElement element;
     for (const auto header : {"02 02"sv, "02 81 02"sv, "02 82 00 02"sv, "02 83 00 00 02"sv}) {
         const Bytes in = fromHex(std::string(header) + " aa bb cc");
-        ASSERT_EQ(readDerInteger(in, element), kDerReadOk) << header;
-        EXPECT_EQ(toHex(element.content), "aabb");
-        EXPECT_EQ(element.tlv.size(), in.size() - 1);
+        const std::optional<DerElement> element = readDerInteger(in);
+        ASSERT_TRUE(element) << header;
+        EXPECT_EQ(toHex(element->content), "aabb");
+        EXPECT_EQ(element->tlv.size(), in.size() - 1);
     }
     const Bytes sequence = fromHex("30 03 02 01 05");
-    ASSERT_EQ(readDerSequence(sequence, element), kDerReadOk);
-    EXPECT_EQ(toHex(element.content), "020105");
+    const std::optional<DerElement> element = readDerSequence(sequence);
+    ASSERT_TRUE(element);
+    EXPECT_EQ(toHex(element->content), "020105");
     // Four length bytes, indefinite length, values past the end, the other tag.
     for (const auto bad : {"02 84 00 00 00 01 aa"sv, "02 80 aa 00 00"sv, "02 03 aa bb"sv,
                            "02 82 01"sv, "02"sv, ""sv, "30 01 aa"sv, "02 81"sv}) {
-        EXPECT_EQ(readDerInteger(fromHex(bad), element), kDerReadFailed) << bad;
+        EXPECT_FALSE(readDerInteger(fromHex(bad))) << bad;
     }
-    EXPECT_EQ(readDerSequence(fromHex("02 01 00"), element), kDerReadFailed);
+    EXPECT_FALSE(readDerSequence(fromHex("02 01 00")));
 }
 
 TEST(DerIntegerAndSequence, ValuesAsTheyStandBelow16MiB) {
-    Bytes out;
-    ASSERT_EQ(encodeDerInteger(fromHex("0080"), out), kDerOk);
-    EXPECT_EQ(toHex(out), "02020080");
+    EXPECT_EQ(toHex(encodeDerInteger(fromHex("0080")).value()), "02020080");
     const Bytes largest(kDerIntegerValueLimit - 1, 0x11);
-    ASSERT_EQ(encodeDerSequence(largest, out), kDerOk);
-    EXPECT_EQ(toHex(std::span(out).first(5)), "3083ffffff");
-    Bytes untouched{1};
-    EXPECT_EQ(encodeDerInteger(Bytes(kDerIntegerValueLimit, 0x11), untouched), kDerTooLong);
-    EXPECT_EQ(untouched, Bytes{1});
+    const std::optional<Bytes> sequence = encodeDerSequence(largest);
+    ASSERT_TRUE(sequence);
+    EXPECT_EQ(toHex(std::span(*sequence).first(5)), "3083ffffff");
+    EXPECT_FALSE(encodeDerInteger(Bytes(kDerIntegerValueLimit, 0x11)));
+    EXPECT_FALSE(encodeDerSequence(Bytes(kDerIntegerValueLimit, 0x11)));
+}
+
+// Borrowed and owned pieces, wrapped, written whole; an out one byte short is
+// refused with nothing written, in DER and in base64 alike.
+TEST(DerChain, WritesWholeOrNothing) {
+    const Bytes borrowed = fromHex("0102 0304");
+    DerChain chain;
+    chain.appendBorrowed(borrowed);
+    chain.append(fromHex("05"));
+    chain.prepend(fromHex("00"));
+    ASSERT_EQ(chain.wrap(kDerTagSequence), kSuccess);
+    EXPECT_EQ(toHex(chain.toBytes()), "3006000102030405");
+    Bytes out(chain.size() + 1, 0xEE);
+    EXPECT_EQ(chain.writeTo(std::span(out).first(chain.size() - 1)), kBufferTooSmall);
+    EXPECT_EQ(out, Bytes(chain.size() + 1, 0xEE));
+    ASSERT_EQ(chain.writeTo(out), kSuccess);
+    EXPECT_EQ(toHex(out), "3006000102030405ee");
+    std::string text(13, '#');
+    EXPECT_FALSE(chain.writeBase64To(std::span(text).first(11)));
+    EXPECT_EQ(text, std::string(13, '#'));
+    ASSERT_EQ(chain.writeBase64To(text), 12u);
+    EXPECT_EQ(text, "MAYAAQIDBAU=#");
 }
 
 TEST(EncodeRsaPublicKey, ZeroBytesOnlyBeforeAHighBit) {
     Bytes modulus(256, 0x5A);
     modulus[0] = 0xC3;
-    Bytes out;
-    ASSERT_EQ(encodeRsaPublicKey(modulus, fromHex("010001"), out), kDerOk);
-    ASSERT_EQ(out.size(), 270u);
-    EXPECT_EQ(toHex(std::span(out).first(10)), "3082010a0282010100c3");
-    EXPECT_EQ(toHex(std::span(out).last(5)), "0203010001");
+    const std::optional<Bytes> out = encodeRsaPublicKey(modulus, fromHex("010001"));
+    ASSERT_TRUE(out);
+    ASSERT_EQ(out->size(), 270u);
+    EXPECT_EQ(toHex(std::span(*out).first(10)), "3082010a0282010100c3");
+    EXPECT_EQ(toHex(std::span(*out).last(5)), "0203010001");
     // The exponent alike; leading zeros stay as given.
-    ASSERT_EQ(encodeRsaPublicKey(fromHex("0012"), fromHex("80"), out), kDerOk);
-    EXPECT_EQ(toHex(out),
+    EXPECT_EQ(toHex(encodeRsaPublicKey(fromHex("0012"), fromHex("80")).value()),
               "3008"
               "02020012"
               "02020080");
-    EXPECT_EQ(encodeRsaPublicKey({}, fromHex("03"), out), kDerTooLong);
+    EXPECT_FALSE(encodeRsaPublicKey({}, fromHex("03")));
+    EXPECT_FALSE(encodeRsaPublicKey(fromHex("03"), {}));
 }
 
 TEST(EncodeRsaPublicKey, SameBytesAsOpenssl) {
@@ -106,11 +129,9 @@ TEST(EncodeRsaPublicKey, SameBytesAsOpenssl) {
             BN_bn2bin(value.get(), bytes.data());
             return bytes;
         };
-        Bytes out;
-        ASSERT_EQ(
-            encodeRsaPublicKey(param(OSSL_PKEY_PARAM_RSA_N), param(OSSL_PKEY_PARAM_RSA_E), out),
-            kDerOk);
-        EXPECT_EQ(out, test::readFile(dir.file("pub.der"))) << bits;
+        EXPECT_EQ(encodeRsaPublicKey(param(OSSL_PKEY_PARAM_RSA_N), param(OSSL_PKEY_PARAM_RSA_E)),
+                  test::readFile(dir.file("pub.der")))
+            << bits;
     }
 }
 

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <map>
 #include <memory>
+#include <optional>
 #include <set>
 #include <sstream>
 
@@ -14,6 +15,7 @@
 #include "hash_ids.h"
 #include "orva/openssl_ptr.h"
 #include "orva_result_codes.h"
+#include "result.h"
 #include "sign_packet_writer.h"
 
 namespace orva::api {
@@ -129,19 +131,17 @@ class Pkcs7SignedData : public ::testing::Test {
     // builder.
     static Bytes build(std::span<const std::uint8_t> content, const Signer& s,
                        const Bytes& signature, int hashId) {
-        const auto builder = [&](std::span<std::uint8_t> out, std::size_t& length) {
+        const auto builder = [&](std::span<std::uint8_t> out) {
             return hashId == kHashIdSm3
                        ? buildPkcs7SignedDataSm2(content, kContentEmbedded, s.certificate,
-                                                 signature, out, length)
+                                                 signature, out)
                        : buildPkcs7SignedDataRsa(content, kContentEmbedded, s.certificate,
-                                                 signature, out, length, hashId);
+                                                 signature, out, hashId);
         };
-        std::size_t size = 0;
-        EXPECT_TRUE(builder({}, size));
-        Bytes out(size);
-        std::size_t written = 0;
-        EXPECT_TRUE(builder(out, written));
-        EXPECT_EQ(written, size);
+        const std::optional<std::size_t> size = builder({});
+        EXPECT_TRUE(size);
+        Bytes out(size.value_or(0));
+        EXPECT_EQ(builder(out), size);
         test::writeFile(dir_->file("p7.der"), out);
         return out;
     }
@@ -230,25 +230,24 @@ TEST_F(Pkcs7SignedData, Base64OfTheChainIsTheTextOfTheWholeDer) {
             SCOPED_TRACE(::testing::Message() << length << ", " << hashId);
             content.resize(length, 0xA7);
             const Bytes& signature = hashId == kHashIdSm3 ? sm2Signature : rsaSignature;
-            DerChain chain;
-            ASSERT_TRUE(hashId == kHashIdSm3
-                            ? buildPkcs7SignedDataSm2(content, kContentEmbedded, s.certificate,
-                                                      signature, chain)
-                            : buildPkcs7SignedDataRsa(content, kContentEmbedded, s.certificate,
-                                                      signature, hashId, chain));
-            const Bytes der = chain.toBytes();
+            const std::optional<DerChain> chain =
+                hashId == kHashIdSm3
+                    ? buildPkcs7SignedDataSm2(content, kContentEmbedded, s.certificate, signature)
+                    : buildPkcs7SignedDataRsa(content, kContentEmbedded, s.certificate, signature,
+                                              hashId);
+            ASSERT_TRUE(chain);
+            const Bytes der = chain->toBytes();
             ASSERT_EQ(der, build(content, s, signature, hashId));
             remainders.insert(der.size() % 3);
 
             const std::string expected = base64Encode(der);
             std::string text(expected.size() + 1, '#');
-            std::size_t written = 0;
-            EXPECT_FALSE(chain.writeBase64To(std::span(text).first(expected.size() - 1), written));
+            EXPECT_FALSE(chain->writeBase64To(std::span(text).first(expected.size() - 1)));
             EXPECT_EQ(text[0], '#');
-            ASSERT_TRUE(chain.writeBase64To(text, written));
-            EXPECT_EQ(written, expected.size());
-            EXPECT_TRUE(text.compare(0, written, expected) == 0);
-            EXPECT_EQ(base64Decode(std::string_view(text).substr(0, written)), der);
+            const std::optional<std::size_t> written = chain->writeBase64To(text);
+            ASSERT_EQ(written, expected.size());
+            EXPECT_TRUE(text.compare(0, *written, expected) == 0);
+            EXPECT_EQ(base64Decode(std::string_view(text).substr(0, *written)), der);
         }
     }
     EXPECT_EQ(remainders, (std::set<std::size_t>{0, 1, 2}));
@@ -259,18 +258,16 @@ TEST_F(Pkcs7SignedData, SizeQueryIsExactAndOneByteShortWritesNothing) {
     const Bytes content(1000, 'p');
     const Bytes p7 = build(content, s, Bytes(128, 0x5A), kHashIdSha1);
     // The RSA size depends on the signature's length only.
-    std::size_t size = 0;
-    ASSERT_TRUE(buildPkcs7SignedDataRsa(content, kContentEmbedded, s.certificate, Bytes(128, 0xFF),
-                                        {}, size, kHashIdSha1));
-    EXPECT_EQ(size, p7.size());
+    const std::size_t size = p7.size();
+    EXPECT_EQ(buildPkcs7SignedDataRsa(content, kContentEmbedded, s.certificate, Bytes(128, 0xFF),
+                                      {}, kHashIdSha1),
+              size);
     ASSERT_EQ(p7[1], 0x82);
-    EXPECT_EQ((std::size_t{p7[2]} << 8 | p7[3]) + 4, p7.size());
+    EXPECT_EQ((std::size_t{p7[2]} << 8 | p7[3]) + 4, size);
 
     Bytes out(size + 16, 0xEE);
-    std::size_t length = 7;
     EXPECT_FALSE(buildPkcs7SignedDataRsa(content, kContentEmbedded, s.certificate, Bytes(128, 0x5A),
-                                         std::span(out).first(size - 1), length, kHashIdSha1));
-    EXPECT_EQ(length, 7u);
+                                         std::span(out).first(size - 1), kHashIdSha1));
     EXPECT_EQ(out, Bytes(size + 16, 0xEE));
 }
 
@@ -278,27 +275,25 @@ TEST_F(Pkcs7SignedData, RsaRefusals) {
     const Signer& s = signer("v1");
     const Bytes content = fromHex("0102");
     const Bytes signature(128, 1);
-    std::size_t size = 7;
     for (const int hashId : {2, kHashIdSm3, kHashIdNone}) {
         EXPECT_FALSE(buildPkcs7SignedDataRsa(content, kContentEmbedded, s.certificate, signature,
-                                             {}, size, hashId));
+                                             {}, hashId));
+        EXPECT_FALSE(buildSignerInfoRsa(signature, s.certificate, hashId));
     }
+    EXPECT_FALSE(buildPkcs7SignedDataRsa(content, 0, s.certificate, signature, {}, kHashIdSha1));
     EXPECT_FALSE(
-        buildPkcs7SignedDataRsa(content, 0, s.certificate, signature, {}, size, kHashIdSha1));
-    EXPECT_FALSE(buildPkcs7SignedDataRsa(content, kContentEmbedded, s.certificate, {}, {}, size,
-                                         kHashIdSha1));
-    EXPECT_EQ(size, 7u);
+        buildPkcs7SignedDataRsa(content, kContentEmbedded, s.certificate, {}, {}, kHashIdSha1));
+    EXPECT_FALSE(buildPkcs7SignedDataSm2(content, 0, signer("sm2").certificate, Bytes(64, 1)));
 }
 
 TEST_F(Pkcs7SignedData, Sm2StructureAndSignatureCheckWithOpenssl) {
     const Signer& s = signer("sm2");
     // The content is a real to-be-signed packet.
     Bytes packet(1024);
-    std::size_t packetLength = 0;
-    ASSERT_EQ(buildSignPacketBinary("<T>transfer 500.00</T>", "Transfer 500.00?", "", packet,
-                                    packetLength),
-              kSuccess);
-    packet.resize(packetLength);
+    const Result<std::size_t> packetLength =
+        buildSignPacketBinary("<T>transfer 500.00</T>", "Transfer 500.00?", "", packet);
+    ASSERT_EQ(packetLength.code(), kSuccess);
+    packet.resize(*packetLength);
     const Bytes p7 = build(packet, s, signSm2(loadKey(s).get(), packet), kHashIdSm3);
 
     // Object identifiers in order: signedData, the SM3 digest set, data, the
@@ -355,14 +350,14 @@ TEST_F(Pkcs7SignedData, Sm2ValuesAreMinimalIntegers) {
              low},
     };
     for (const auto& [signature, encryptedDigest] : cases) {
-        Bytes signerInfos;
-        ASSERT_TRUE(buildSignerInfoSm2(fromHex(signature), certificate, signerInfos));
-        const std::string hex = toHex(signerInfos);
+        const std::optional<Bytes> signerInfos =
+            buildSignerInfoSm2(fromHex(signature), certificate);
+        ASSERT_TRUE(signerInfos);
+        const std::string hex = toHex(*signerInfos);
         EXPECT_EQ(hex.substr(hex.size() - encryptedDigest.size()), encryptedDigest) << signature;
     }
-    Bytes signerInfos;
-    EXPECT_FALSE(buildSignerInfoSm2(Bytes(63, 1), certificate, signerInfos));
-    EXPECT_FALSE(buildSignerInfoSm2(Bytes(65, 1), certificate, signerInfos));
+    EXPECT_FALSE(buildSignerInfoSm2(Bytes(63, 1), certificate));
+    EXPECT_FALSE(buildSignerInfoSm2(Bytes(65, 1), certificate));
 }
 
 // About one SM2 signature in 128 has r or s starting with a zero byte and
@@ -400,16 +395,16 @@ TEST_F(Pkcs7SignedData, Sm2SizeBoundNeverBelowTheRealSize) {
         std::size_t previous = 0;
         for (std::size_t length = from; length <= to; ++length) {
             const auto part = std::span(content).first(length);
-            std::size_t bound = 0;
-            ASSERT_TRUE(pkcs7SignedDataSm2SizeBound(part, certificate, bound));
+            const std::optional<std::size_t> bound = pkcs7SignedDataSm2SizeBound(part, certificate);
+            ASSERT_TRUE(bound);
             for (const Bytes& signature : signatures) {
-                std::size_t size = 0;
-                ASSERT_TRUE(buildPkcs7SignedDataSm2(part, kContentEmbedded, certificate, signature,
-                                                    {}, size));
-                ASSERT_LE(size, bound) << length;
+                const std::optional<std::size_t> size =
+                    buildPkcs7SignedDataSm2(part, kContentEmbedded, certificate, signature, {});
+                ASSERT_TRUE(size);
+                ASSERT_LE(*size, *bound) << length;
             }
-            jumps += previous != 0 && bound > previous + 1 ? 1 : 0;
-            previous = bound;
+            jumps += previous != 0 && *bound > previous + 1 ? 1 : 0;
+            previous = *bound;
         }
     }
     EXPECT_GE(jumps, 3u);  // the ranges did cross length forms
@@ -427,49 +422,42 @@ TEST_F(Pkcs7SignedData, IssuerAndSerialAsOpensslReadsThem) {
         const OpensslBytesPtr issuerOwner(issuer);
         const int serialLength = i2d_ASN1_INTEGER(X509_get0_serialNumber(x509.get()), &serial);
         const OpensslBytesPtr serialOwner(serial);
-        Bytes expected;
-        ASSERT_TRUE(
-            encodeDerValue(kDerTagSequence,
-                           concat(Bytes(issuer, issuer + issuerLength),
-                                  std::span(serial, static_cast<std::size_t>(serialLength))),
-                           expected));
-        Bytes out;
-        ASSERT_TRUE(extractIssuerAndSerial(certificate, out));
-        EXPECT_EQ(out, expected) << kind;
+        const std::optional<Bytes> expected = encodeDerValue(
+            kDerTagSequence, concat(Bytes(issuer, issuer + issuerLength),
+                                    std::span(serial, static_cast<std::size_t>(serialLength))));
+        ASSERT_TRUE(expected);
+        EXPECT_EQ(extractIssuerAndSerial(certificate), expected) << kind;
         // As read from the key into a larger buffer: the bytes behind the
         // certificate are not part of it.
         Bytes padded = certificate;
         padded.resize(4096, 0);
-        ASSERT_TRUE(extractIssuerAndSerial(padded, out));
-        EXPECT_EQ(out, expected);
+        EXPECT_EQ(extractIssuerAndSerial(padded), expected);
     }
 }
 
 TEST_F(Pkcs7SignedData, CertificatesThatCannotBeWalkedAreRefused) {
     const Bytes certificate = signer("rsa2048").certificate;
-    Bytes out;
     // Every truncation, in a buffer of its own size: the sanitizer reports any
     // read past it.
     for (std::size_t length = 0; length < certificate.size(); ++length) {
         const Bytes cut(certificate.begin(),
                         certificate.begin() + static_cast<std::ptrdiff_t>(length));
-        ASSERT_FALSE(extractIssuerAndSerial(cut, out)) << length;
-        std::size_t size = 0;
-        ASSERT_FALSE(buildPkcs7SignedDataRsa({}, kContentEmbedded, cut, Bytes(256, 1), {}, size,
-                                             kHashIdSha1));
+        ASSERT_FALSE(extractIssuerAndSerial(cut)) << length;
+        ASSERT_FALSE(
+            buildPkcs7SignedDataRsa({}, kContentEmbedded, cut, Bytes(256, 1), {}, kHashIdSha1));
     }
     // Another outer tag; a version field that is not A0 03; four length bytes.
     Bytes wrongTag = certificate;
     wrongTag[0] = 0x31;
-    EXPECT_FALSE(extractIssuerAndSerial(wrongTag, out));
+    EXPECT_FALSE(extractIssuerAndSerial(wrongTag));
     Bytes badVersion = certificate;
     ASSERT_EQ(toHex(std::span(badVersion).subspan(8, 2)), "a003");
     badVersion[9] = 0x04;
-    EXPECT_FALSE(extractIssuerAndSerial(badVersion, out));
+    EXPECT_FALSE(extractIssuerAndSerial(badVersion));
     const Bytes longForm = concat(fromHex("308400"
                                           "00"),
                                   std::span(certificate).subspan(2));
-    EXPECT_FALSE(extractIssuerAndSerial(longForm, out));
+    EXPECT_FALSE(extractIssuerAndSerial(longForm));
 }
 
 }  // namespace

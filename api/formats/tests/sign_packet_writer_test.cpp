@@ -12,6 +12,7 @@
 #include "base64_codec.h"
 #include "formats_test_support.h"
 #include "orva_result_codes.h"
+#include "result.h"
 
 namespace orva::api {
 namespace {
@@ -21,8 +22,8 @@ using test::fromHex;
 using test::TempDir;
 using test::textOf;
 
-using Builder = int (*)(std::string_view, std::string_view, std::string_view,
-                        std::span<std::uint8_t>, std::size_t&);
+using Builder = Result<std::size_t> (*)(std::string_view, std::string_view, std::string_view,
+                                        std::span<std::uint8_t>);
 // The builders that take a path.
 constexpr Builder kBuilders[] = {buildSignPacketBinary, buildSignPacketText};
 
@@ -41,9 +42,9 @@ struct GuardedBuffer {
 Bytes build(Builder builder, std::string_view xml, std::string_view display,
             std::string_view path) {
     Bytes out(8192);
-    std::size_t length = 0;
-    EXPECT_EQ(builder(xml, display, path, out, length), kSuccess);
-    out.resize(length);
+    const Result<std::size_t> length = builder(xml, display, path, out);
+    EXPECT_EQ(length.code(), kSuccess);
+    out.resize(length ? *length : 0);
     return out;
 }
 
@@ -85,48 +86,46 @@ TEST(SignPacket, FormsPutDisplayAndFileInOppositeOrder) {
 
 TEST(AttachedFileField, FormatsCountsPathAndContent) {
     GuardedBuffer out(64);
-    std::size_t length = 0;
-    ASSERT_EQ(formatAttachedFileField("C:\\a.txt", "QQ==", out.span(), length), kSuccess);
-    EXPECT_EQ(length, 44u);
+    const Result<std::size_t> length = formatAttachedFileField("C:\\a.txt", "QQ==", out.span());
+    ASSERT_EQ(length.code(), kSuccess);
+    EXPECT_EQ(*length, 44u);
     EXPECT_EQ(textOf(std::span(out.bytes).first(44)),
               "00000000000000280000002000000008C:\\a.txtQQ==");
     EXPECT_TRUE(out.untouchedFrom(44));  // no terminator
 
     GuardedBuffer tight(43);
-    EXPECT_EQ(formatAttachedFileField("C:\\a.txt", "QQ==", tight.span(), length), kTlvEncodeError);
+    EXPECT_EQ(formatAttachedFileField("C:\\a.txt", "QQ==", tight.span()).code(), kTlvEncodeError);
     EXPECT_TRUE(tight.untouchedFrom(0));
 }
 
 TEST(AttachedFileField, NoPathNoFieldAndUnreadableFiles) {
     const TempDir dir;
-    Bytes field{1, 2, 3};
-    ASSERT_EQ(buildAttachedFileField("", field), kSuccess);
-    EXPECT_TRUE(field.empty());
+    const Result<Bytes> field = buildAttachedFileField("");
+    ASSERT_EQ(field.code(), kSuccess);
+    EXPECT_TRUE(field->empty());
 
     ASSERT_EQ(::mkfifo(dir.file("fifo").c_str(), 0600), 0);
     for (const std::string& path : {dir.file("missing"), dir.file(""), dir.file("fifo")}) {
-        EXPECT_EQ(buildAttachedFileField(path, field), kBase64EncodeError) << path;
+        EXPECT_EQ(buildAttachedFileField(path).code(), kBase64EncodeError) << path;
         // The builders hand the field's code back unchanged.
         Bytes out(4096);
-        std::size_t length = 7;
-        EXPECT_EQ(buildSignPacketBinary("x", "y", path, out, length), kBase64EncodeError);
-        EXPECT_EQ(buildSignPacketText("x", "y", path, out, length), kBase64EncodeError);
-        EXPECT_EQ(length, 7u);
+        EXPECT_EQ(buildSignPacketBinary("x", "y", path, out).code(), kBase64EncodeError);
+        EXPECT_EQ(buildSignPacketText("x", "y", path, out).code(), kBase64EncodeError);
     }
 }
 
 // B + 16 <= 99999999 with B = path length + base64 length; 74,999,985 bytes
 // encode to 99,999,980 characters.
 TEST(AttachedFileField, CountLimitAtItsBoundary) {
-    std::size_t length = 0;
-    ASSERT_EQ(attachedFileFieldLength(3, 74999985, length), kSuccess);
-    EXPECT_EQ(length, 32u + 99999983u);
-    EXPECT_EQ(attachedFileFieldLength(4, 74999985, length), kFileTooLong);
+    const Result<std::size_t> length = attachedFileFieldLength(3, 74999985);
+    ASSERT_EQ(length.code(), kSuccess);
+    EXPECT_EQ(*length, 32u + 99999983u);
+    EXPECT_EQ(attachedFileFieldLength(4, 74999985).code(), kFileTooLong);
     // Sizes whose base64 length wraps to something small in 32 or 64 bits.
-    EXPECT_EQ(attachedFileFieldLength(0, 0xC0000000, length), kFileTooLong);
-    EXPECT_EQ(attachedFileFieldLength(0, 0xC000000000000003, length), kFileTooLong);
-    EXPECT_EQ(attachedFileFieldLength(0, ~std::uint64_t{0}, length), kFileTooLong);
-    EXPECT_EQ(attachedFileFieldLength(~std::size_t{0}, 1, length), kFileTooLong);
+    EXPECT_EQ(attachedFileFieldLength(0, 0xC0000000).code(), kFileTooLong);
+    EXPECT_EQ(attachedFileFieldLength(0, 0xC000000000000003).code(), kFileTooLong);
+    EXPECT_EQ(attachedFileFieldLength(0, ~std::uint64_t{0}).code(), kFileTooLong);
+    EXPECT_EQ(attachedFileFieldLength(~std::size_t{0}, 1).code(), kFileTooLong);
 
     // The same boundary through a real path and a sparse file, which is refused
     // from its size alone: 75 MB are never read.
@@ -142,12 +141,11 @@ TEST(AttachedFileField, CountLimitAtItsBoundary) {
         ASSERT_EQ(::ftruncate(fd, static_cast<off_t>(base64Length / 4 * 3)), 0);
         ::close(fd);
     }
-    std::size_t size = 0;
-    ASSERT_EQ(estimateSignPacketSize(10, 5, path, size), kSuccess);
-    EXPECT_EQ(size, 10 + 5 + path.size() + base64Length + 1 + 512);
-    EXPECT_EQ(estimateSignPacketSize(10, 5, path + "g", size), kFileTooLong);
-    Bytes field;
-    EXPECT_EQ(buildAttachedFileField(path + "g", field), kFileTooLong);
+    const Result<std::size_t> size = estimateSignPacketSize(10, 5, path);
+    ASSERT_EQ(size.code(), kSuccess);
+    EXPECT_EQ(*size, 10 + 5 + path.size() + base64Length + 1 + 512);
+    EXPECT_EQ(estimateSignPacketSize(10, 5, path + "g").code(), kFileTooLong);
+    EXPECT_EQ(buildAttachedFileField(path + "g").code(), kFileTooLong);
 }
 
 TEST(EstimateSignPacketSize, EveryPacketFitsTheEstimate) {
@@ -159,23 +157,21 @@ TEST(EstimateSignPacketSize, EveryPacketFitsTheEstimate) {
             const std::string text(textSize, 't');
             for (const std::string& attached : {std::string(), path}) {
                 for (const Builder builder : kBuilders) {
-                    std::size_t estimate = 0;
-                    ASSERT_EQ(estimateSignPacketSize(textSize, textSize, attached, estimate),
-                              kSuccess);
-                    GuardedBuffer out(estimate);
-                    std::size_t length = 0;
-                    ASSERT_EQ(builder(text, text, attached, out.span(), length), kSuccess)
+                    const Result<std::size_t> estimate =
+                        estimateSignPacketSize(textSize, textSize, attached);
+                    ASSERT_EQ(estimate.code(), kSuccess);
+                    GuardedBuffer out(*estimate);
+                    ASSERT_EQ(builder(text, text, attached, out.span()).code(), kSuccess)
                         << fileSize << " " << textSize;
                 }
             }
         }
     }
-    std::size_t size = 42;
-    EXPECT_EQ(estimateSignPacketSize(3, 2, dir.file("missing"), size), kEstimateCannotOpen);
-    EXPECT_EQ(estimateSignPacketSize(3, 2, dir.file(""), size), kEstimateCannotOpen);
-    EXPECT_EQ(size, 42u);
-    ASSERT_EQ(estimateSignPacketSize(3, 2, "", size), kSuccess);
-    EXPECT_EQ(size, 3u + 2u + 512u);
+    EXPECT_EQ(estimateSignPacketSize(3, 2, dir.file("missing")).code(), kOpenFileError);
+    EXPECT_EQ(estimateSignPacketSize(3, 2, dir.file("")).code(), kOpenFileError);
+    const Result<std::size_t> size = estimateSignPacketSize(3, 2, "");
+    ASSERT_EQ(size.code(), kSuccess);
+    EXPECT_EQ(*size, 3u + 2u + 512u);
 }
 
 // A file read in several slices, each ending on another base64 remainder, is
@@ -198,22 +194,21 @@ TEST(SignPacket, FileReadInSlicesIsTheFieldOfItsWholeText) {
         test::writeFile(path, content);
         const std::string text = base64Encode(bytesOf(std::string_view(content).substr(0, shrunk)));
         Bytes field(kAttachedFileCountsSize + path.size() + text.size());
-        std::size_t fieldLength = 0;
-        ASSERT_EQ(formatAttachedFileField(path, text, field, fieldLength), kSuccess);
+        ASSERT_EQ(formatAttachedFileField(path, text, field).code(), kSuccess);
         for (const bool binary : {true, false}) {
             AttachedFile file(path);
-            std::size_t estimate = 0;
-            ASSERT_EQ(estimateSignPacketSize(3, 2, file, estimate), kSuccess);
+            const Result<std::size_t> estimate = estimateSignPacketSize(3, 2, file);
+            ASSERT_EQ(estimate.code(), kSuccess);
             ASSERT_EQ(::truncate(path.c_str(), static_cast<off_t>(shrunk)), 0);
-            Bytes out(estimate);
-            std::size_t length = 0;
-            ASSERT_EQ(binary ? buildSignPacketBinary("xxx", "yy", file, out, length)
-                             : buildSignPacketText("xxx", "yy", file, out, length),
-                      kSuccess);
+            Bytes out(*estimate);
+            const Result<std::size_t> length = binary
+                                                   ? buildSignPacketBinary("xxx", "yy", file, out)
+                                                   : buildSignPacketText("xxx", "yy", file, out);
+            ASSERT_EQ(length.code(), kSuccess);
             // The field follows the file's header: the binary form puts the
             // display after it, the text form ends with it.
             const std::size_t at = binary ? 3 * 9 + 3 : 4 * 12 + 3 + 2;
-            EXPECT_EQ(length, at + field.size() + (binary ? 9 + 2 : 0));
+            EXPECT_EQ(*length, at + field.size() + (binary ? 9 + 2 : 0));
             EXPECT_TRUE(std::equal(field.begin(), field.end(), out.begin() + std::ptrdiff_t(at)));
             test::writeFile(path, content);
         }
@@ -224,46 +219,43 @@ TEST(SignPacket, TooShortOutIsRefusedWithoutWriting) {
     const TempDir dir;
     const std::string path = dir.file("log.txt");
     test::writeFile(path, "short");
-    std::size_t estimate = 0;
-    ASSERT_EQ(estimateSignPacketSize(3, 2, path, estimate), kSuccess);
+    const Result<std::size_t> estimate = estimateSignPacketSize(3, 2, path);
+    ASSERT_EQ(estimate.code(), kSuccess);
 
     for (const Builder builder : kBuilders) {
         // One byte short of the packet.
         GuardedBuffer out(build(builder, "xxx", "yy", path).size() - 1);
-        std::size_t length = 7;
-        EXPECT_EQ(builder("xxx", "yy", path, out.span(), length), kTlvEncodeError);
-        EXPECT_EQ(length, 7u);
+        EXPECT_EQ(builder("xxx", "yy", path, out.span()).code(), kTlvEncodeError);
         EXPECT_TRUE(out.untouchedFrom(0));
     }
     // A file that grew after the estimate no longer fits it.
     test::writeFile(path, std::string(4000, 'L'));
     for (const Builder builder : kBuilders) {
-        GuardedBuffer out(estimate + 1);
-        std::size_t length = 7;
-        EXPECT_EQ(builder("xxx", "yy", path, out.span(), length), kTlvEncodeError);
+        GuardedBuffer out(*estimate + 1);
+        EXPECT_EQ(builder("xxx", "yy", path, out.span()).code(), kTlvEncodeError);
         EXPECT_TRUE(out.untouchedFrom(0));
     }
 }
 
 TEST(TlvWriters, HeadersAndLimits) {
     GuardedBuffer out(15);
-    std::size_t written = 0;
-    ASSERT_EQ(putBinaryTlvHeader(0x11, 0xFFFFFFFF, out.span(), written), kSuccess);
+    EXPECT_EQ(putBinaryTlvHeader(0x11, 0xFFFFFFFF, out.span()).code(), kSuccess);
     EXPECT_EQ(Bytes(out.bytes.begin(), out.bytes.begin() + 9), fromHex("11 00000000 ffffffff"));
-    EXPECT_EQ(putBinaryTlvHeader(0x11, 0x100000000, out.span(), written), kTlvEncodeError);
+    EXPECT_EQ(putBinaryTlvHeader(0x11, 0x100000000, out.span()).code(), kTlvEncodeError);
 
-    ASSERT_EQ(putTextTlv("21", bytesOf("abc"), out.span(), written), kSuccess);
-    EXPECT_EQ(written, 15u);
+    const Result<std::size_t> written = putTextTlv("21", bytesOf("abc"), out.span());
+    ASSERT_EQ(written.code(), kSuccess);
+    EXPECT_EQ(*written, 15u);
     EXPECT_EQ(textOf(std::span(out.bytes).first(15)), "210000000003abc");
     EXPECT_TRUE(out.untouchedFrom(15));  // no terminator behind the value
-    ASSERT_EQ(putTextTlvHeader("11", 9999999999, out.span(), written), kSuccess);
+    EXPECT_EQ(putTextTlvHeader("11", 9999999999, out.span()).code(), kSuccess);
     EXPECT_EQ(textOf(std::span(out.bytes).first(12)), "119999999999");
-    EXPECT_EQ(putTextTlvHeader("11", 10000000000, out.span(), written), kTlvEncodeError);
-    EXPECT_EQ(putTextTlv("1", bytesOf("x"), out.span(), written), kInvalidParameter);
+    EXPECT_EQ(putTextTlvHeader("11", 10000000000, out.span()).code(), kTlvEncodeError);
+    EXPECT_EQ(putTextTlv("1", bytesOf("x"), out.span()).code(), kInvalidParameter);
 
     GuardedBuffer tight(9 + 3 - 1);
-    EXPECT_EQ(putBinaryTlv(0x21, bytesOf("abc"), tight.span(), written), kTlvEncodeError);
-    EXPECT_EQ(putTextTlv("21", bytesOf(""), tight.span(), written), kTlvEncodeError);
+    EXPECT_EQ(putBinaryTlv(0x21, bytesOf("abc"), tight.span()).code(), kTlvEncodeError);
+    EXPECT_EQ(putTextTlv("21", bytesOf(""), tight.span()).code(), kTlvEncodeError);
     EXPECT_TRUE(tight.untouchedFrom(0));
 }
 

@@ -223,7 +223,7 @@ TEST_F(ControlMethodsTest, AHostWithThePublishedX64LayoutGetsEveryArgumentThroug
                                                                : c.hr == DISP_E_OVERFLOW
                                                                    ? ""
                                                                    : "INVALID PARAMETER");
-        EXPECT_EQ(exception.scode, c.hr == DISP_E_EXCEPTION ? kInvalidParameter : 0);
+        EXPECT_EQ(exception.scode, c.hr == DISP_E_EXCEPTION ? kInvalidParameter.number() : 0);
         SysFreeString(answer);
     }
     SysFreeString(text.value.bstr);

@@ -53,12 +53,13 @@ TEST_F(UnboundControlTest, MethodsAnswerDriverNotInstalledUntilTheLibraryIsFound
     };
     const Preset presets[] = {
         {"GMDelTempKey",
-         [](Iorva_usbkey& c, INT* n) { return c.GMDelTempKey(nullptr, nullptr, n); }, kNoDevice},
+         [](Iorva_usbkey& c, INT* n) { return c.GMDelTempKey(nullptr, nullptr, n); },
+         kNoDevice.number()},
         {"SetCharset", [](Iorva_usbkey& c, INT* n) { return c.SetCharset(nullptr, n); },
-         kInvalidParameter},
+         kInvalidParameter.number()},
         {"GetPublicKeyNum", [](Iorva_usbkey& c, INT* n) { return c.GetPublicKeyNum(n); }, 0},
         {"CustInitCard", [](Iorva_usbkey& c, INT* n) { return c.CustInitCard(n); },
-         kDriverNotInstalled},
+         kDriverNotInstalled.number()},
     };
     for (const Preset& preset : presets) {
         SCOPED_TRACE(preset.method);

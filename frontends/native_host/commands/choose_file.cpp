@@ -11,7 +11,7 @@ std::string handleChooseFile(HostState& host, const cJSON*) {
     if (!buffer) {
         return codeToText(kMallocFailed);
     }
-    const int code = host.api().ChooseFile(buffer.data(), buffer.length());
+    const ApiErrorCode code{host.api().ChooseFile(buffer.data(), buffer.length())};
     if (code != kSuccess) {
         return codeToText(code);
     }

@@ -28,7 +28,7 @@ std::string handleSetCharset(HostState& host, const cJSON* request) {
     // Kept only when the library takes it, as the plug-in and the control do:
     // a refused name kept here would hand the key texts in another charset
     // than the one the library tells it.
-    const int code = host.api().SetCharset(*name);
+    const ApiErrorCode code{host.api().SetCharset(*name)};
     if (code == kSuccess) {
         host.charset.store(*name);
     }

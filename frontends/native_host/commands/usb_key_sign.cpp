@@ -29,7 +29,7 @@ std::string handleUsbKeySign(HostState& host, const cJSON* request) {
     };
     // The size query: the key prepares, nothing is shown.
     int length = 0;
-    if (const int code = sign(nullptr, &length); code != kSuccess) {
+    if (const ApiErrorCode code{sign(nullptr, &length)}; code != kSuccess) {
         return codeToText(code);
     }
     if (length <= 0) {
@@ -41,7 +41,7 @@ std::string handleUsbKeySign(HostState& host, const cJSON* request) {
     if (!buffer) {
         return codeToText(kMallocFailed);
     }
-    const int code = sign(buffer.data(), &length);
+    const ApiErrorCode code{sign(buffer.data(), &length)};
     return code == kSuccess ? std::string(buffer.text()) : codeToText(code);
 }
 

@@ -30,7 +30,7 @@ using orva::fuzz::InputReader;
 using orva::npapi_host::PluginSession;
 using orva::npapi_host::StandInBrowser;
 
-constexpr int32_t kRefused = orva::kInvalidParameter;
+constexpr orva::ApiErrorCode kRefused = orva::kInvalidParameter;
 // GetSignFileContent sizes its buffer by what the page asks, up to 2 GiB; a
 // run keeps to pieces of at most this.
 constexpr long long kLargestPiece = 1 << 20;

@@ -33,8 +33,8 @@ void getSignFileContent(const MethodCall& call) {
     const ApiErrorCode code = frontend::callForPiece(
         static_cast<std::size_t>(maxLength) + kRoomAround, [&](std::size_t size) {
             auto output = frontend::OutputBuffer::required(size);
-            const ApiErrorCode tried = call.api.GetSignFileContent(token.c_str(), maxLength, offset,
-                                                                   output.data(), output.length());
+            const ApiErrorCode tried{call.api.GetSignFileContent(token.c_str(), maxLength, offset,
+                                                                 output.data(), output.length())};
             if (tried == kSuccess) {
                 answerText(call.self, call.result, output.reportedText());
             }

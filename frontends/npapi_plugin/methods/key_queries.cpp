@@ -30,8 +30,8 @@ void gmJudgeAndDelOlderDn(const MethodCall& call) {
 
 void getPublicKeyNum(const MethodCall& call) {
     int count = 0;
-    const int code = call.api.GetPublicKeyNum(&count);
-    answerCode(call.result, code == kSuccess ? count : code);
+    const ApiErrorCode code{call.api.GetPublicKeyNum(&count)};
+    answerCode(call.result, code == kSuccess ? count : code.number());
 }
 
 }  // namespace orva::npapi_plugin

@@ -36,7 +36,7 @@ void setCharset(const MethodCall& call) {
     if (charset.size() >= frontend::CurrentCharset::kRoom) {
         throw MethodAnswer{kInvalidParameter};
     }
-    const int code = call.api.SetCharset(charset.c_str());
+    const ApiErrorCode code{call.api.SetCharset(charset.c_str())};
     if (code == kSuccess) {
         pluginCharset().store(charset);
     }

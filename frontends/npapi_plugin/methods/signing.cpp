@@ -34,9 +34,9 @@ void gmUsbKeySign(const MethodCall& call) {
 
     // The size first, then the signature into a buffer one byte longer.
     int size = 0;
-    int code = call.api.GMUsbKeySign(signer.c_str(), hashName.c_str(), texts.transaction.c_str(),
-                                     texts.transactionLength, attachmentPath, texts.display.c_str(),
-                                     nullptr, nullptr, &size);
+    const ApiErrorCode code{call.api.GMUsbKeySign(
+        signer.c_str(), hashName.c_str(), texts.transaction.c_str(), texts.transactionLength,
+        attachmentPath, texts.display.c_str(), nullptr, nullptr, &size)};
     if (code != kSuccess) {
         throw MethodAnswer{code};
     }
@@ -49,10 +49,12 @@ void gmUsbKeySign(const MethodCall& call) {
     }
     auto output = frontend::OutputBuffer::required(static_cast<std::size_t>(size) + 1);
     *output.length() = size;
-    code = call.api.GMUsbKeySign(signer.c_str(), hashName.c_str(), texts.transaction.c_str(),
-                                 texts.transactionLength, attachmentPath, texts.display.c_str(),
-                                 nullptr, output.data(), output.length());
-    answerOutput(call.self, call.result, code, output);
+    answerOutput(
+        call.self, call.result,
+        call.api.GMUsbKeySign(signer.c_str(), hashName.c_str(), texts.transaction.c_str(),
+                              texts.transactionLength, attachmentPath, texts.display.c_str(),
+                              nullptr, output.data(), output.length()),
+        output);
 }
 
 void gmUsbKeySignFile(const MethodCall& call) {

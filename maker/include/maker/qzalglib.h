@@ -27,7 +27,8 @@
 #define QZA_SYMM_MODE_ENCRYPT 1u
 #define QZA_SYMM_MODE_DECRYPT 2u
 
-// Failure results.
+// Results.
+#define QZA_OK 0
 #define QZA_E_FAILED (-1)
 #define QZA_E_NOT_SUPPORTED (-2)
 #define QZA_E_BAD_ARGUMENT (-3)
