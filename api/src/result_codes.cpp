@@ -78,8 +78,8 @@ constexpr std::array<ResultCodeText, 66> kTexts{{
 }};
 
 // The failed PIN change's -(200 + n) codes that read as kVerifyPinRetry.
-constexpr std::int32_t kFirstRetryCode = -206;
-constexpr std::int32_t kLastRetryCode = -201;
+constexpr ApiErrorCode kFirstRetryCode{-206};
+constexpr ApiErrorCode kLastRetryCode{-201};
 
 }  // namespace
 
@@ -92,7 +92,7 @@ std::span<const ResultCodeText> resultCodeTexts() noexcept {
 }
 
 const char* resultCodeText(ApiErrorCode code) noexcept {
-    if (code.number() >= kFirstRetryCode && code.number() <= kLastRetryCode) {
+    if (code >= kFirstRetryCode && code <= kLastRetryCode) {
         code = kVerifyPinRetry;
     }
     for (const ResultCodeText& row : kTexts) {
