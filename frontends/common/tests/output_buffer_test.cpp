@@ -35,16 +35,14 @@ TEST(OutputBuffer, RoomAndSpareAreZeroAndTheLengthStatesTheRoom) {
     EXPECT_EQ(std::strlen(buffer.data()), 8u);
 }
 
-struct TextCase {
-    const char* name;
-    std::string_view written;  // into a room of 8, the rest left zero
-    int reported;
-    std::string_view text;          // up to the first NUL within the room
-    std::string_view reportedText;  // also within the reported length
-};
-
 TEST(OutputBuffer, TextsStopAtTheRoomTheFirstNulAndTheReportedLength) {
-    const TextCase cases[] = {
+    const struct {
+        const char* name;
+        std::string_view written;  // into a room of 8, the rest left zero
+        int reported;
+        std::string_view text;          // up to the first NUL within the room
+        std::string_view reportedText;  // also within the reported length
+    } cases[] = {
         {"shorter than the room", "abc", 3, "abc", "abc"},
         {"length counts the NUL", "abc", 4, "abc", "abc"},
         {"length short of the NUL", "abcdef", 2, "abcdef", "ab"},
@@ -54,13 +52,14 @@ TEST(OutputBuffer, TextsStopAtTheRoomTheFirstNulAndTheReportedLength) {
         {"negative length", "abc", -1, "abc", ""},
         {"nothing written", "", 8, "", ""},
     };
-    for (const TextCase& c : cases) {
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
         OutputBuffer buffer(8);
-        ASSERT_TRUE(buffer) << c.name;
+        ASSERT_TRUE(buffer);
         std::memcpy(buffer.data(), c.written.data(), c.written.size());
         *buffer.length() = c.reported;
-        EXPECT_EQ(buffer.text(), c.text) << c.name;
-        EXPECT_EQ(buffer.reportedText(), c.reportedText) << c.name;
+        EXPECT_EQ(buffer.text(), c.text);
+        EXPECT_EQ(buffer.reportedText(), c.reportedText);
     }
 }
 
