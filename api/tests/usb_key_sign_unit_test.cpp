@@ -61,31 +61,9 @@ TEST(HashName, OnlyTheExactNamesAreKnown) {
     EXPECT_EQ(hashNameToId(std::string_view("SM3\0", 4)), std::nullopt);
 }
 
-TEST(DistinguishedName, TheCommonNameOfAMatchComesBack) {
-    EXPECT_EQ(matched("Zh", "CN=Zhang San,OU=Unit,O=Bank"), Matched(kSuccess, "Zhang San"));
-    EXPECT_EQ(matched("CN=Li,O=Bank", "OU=Unit,CN=Li,O=Bank"), Matched(kSuccess, "Li"));
-    // A CN at the end of the subject runs to its end.
-    EXPECT_EQ(matched("Wang", "O=Bank,CN=Wang Wu"), Matched(kSuccess, "Wang Wu"));
-}
-
-TEST(DistinguishedName, FailuresWriteNothing) {
-    const Matched noMatch(kNoMatchCertificate, std::nullopt);
-    // A comma without a CN is a malformed request.
-    EXPECT_EQ(matched("OU=Unit,O=Bank", "CN=A,OU=Unit,O=Bank"),
-              Matched(kInvalidParameter, std::nullopt));
-    // A request longer than the CN, an empty one, a subject without a CN.
-    EXPECT_EQ(matched("Zhang San 2", "CN=Zhang San"), noMatch);
-    EXPECT_EQ(matched("CN=", "CN=Zhang San"), noMatch);
-    EXPECT_EQ(matched("Zhang", "OU=Zhang"), noMatch);
-    // With a comma the OU and O given must be the subject's, whole.
-    EXPECT_EQ(matched("CN=A,OU=Uni", "CN=A,OU=Unit"), noMatch);
-    EXPECT_EQ(matched("CN=A,O=Ban", "CN=A,O=Bank"), noMatch);
-    EXPECT_EQ(matched("CN=A,O=Bank", "CN=A"), noMatch);
-}
-
 // Names are items only where an item starts; the same letters inside a value
-// are part of that value.
-TEST(DistinguishedName, ItemsAreRecognisedOnlyWhereAnItemStarts) {
+// are part of that value. Only a match carries a common name.
+TEST(DistinguishedName, MatchesWholeItemsAndGivesTheCommonName) {
     constexpr const char* kForged = "O=x\\,CN=Zhang San,CN=Wang Wu";
     const struct {
         const char* requested;
@@ -93,6 +71,20 @@ TEST(DistinguishedName, ItemsAreRecognisedOnlyWhereAnItemStarts) {
         ApiErrorCode code;
         const char* commonName;
     } cases[] = {
+        {"Zh", "CN=Zhang San,OU=Unit,O=Bank", kSuccess, "Zhang San"},
+        {"CN=Li,O=Bank", "OU=Unit,CN=Li,O=Bank", kSuccess, "Li"},
+        // A CN at the end of the subject runs to its end.
+        {"Wang", "O=Bank,CN=Wang Wu", kSuccess, "Wang Wu"},
+        // A comma without a CN is a malformed request.
+        {"OU=Unit,O=Bank", "CN=A,OU=Unit,O=Bank", kInvalidParameter, ""},
+        // A request longer than the CN, an empty one, a subject without a CN.
+        {"Zhang San 2", "CN=Zhang San", kNoMatchCertificate, ""},
+        {"CN=", "CN=Zhang San", kNoMatchCertificate, ""},
+        {"Zhang", "OU=Zhang", kNoMatchCertificate, ""},
+        // With a comma the OU and O given must be the subject's, whole.
+        {"CN=A,OU=Uni", "CN=A,OU=Unit", kNoMatchCertificate, ""},
+        {"CN=A,O=Ban", "CN=A,O=Bank", kNoMatchCertificate, ""},
+        {"CN=A,O=Bank", "CN=A", kNoMatchCertificate, ""},
         {"Evil", "E=aCN=Evil,CN=Real,O=Bank", kNoMatchCertificate, ""},
         {"Real", "E=aCN=Evil,CN=Real,O=Bank", kSuccess, "Real"},
         {"CN=Real,O=Bank", "E=aCN=Evil,CN=Real,O=Bank", kSuccess, "Real"},
@@ -122,39 +114,47 @@ TEST(DistinguishedName, ItemsAreRecognisedOnlyWhereAnItemStarts) {
         {"CN= a", "CN=\\ a\\ ", kSuccess, " a "},
     };
     for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.requested) + " in " + c.subject);
         const Matched match = matched(c.requested, c.subject);
-        EXPECT_EQ(match.first, c.code) << c.requested;
-        EXPECT_EQ(match.second.value_or(""), c.commonName) << c.requested;
-        EXPECT_EQ(match.second.has_value(), c.code == kSuccess) << c.requested;
+        EXPECT_EQ(match.first, c.code);
+        EXPECT_EQ(match.second.value_or(""), c.commonName);
+        EXPECT_EQ(match.second.has_value(), c.code == kSuccess);
     }
 }
 
 TEST(SignerCn, IsBoundedAndNeverSplitsACharacter) {
-    setSignerCn(std::string(300, 'a'));
-    EXPECT_EQ(signerCn(), std::string(255, 'a'));
     // 254 bytes and a three-byte character: the character does not fit.
     const std::string han = "\xE4\xB8\xAD";
-    setSignerCn(std::string(254, 'a') + han);
-    EXPECT_EQ(signerCn(), std::string(254, 'a'));
-    setSignerCn(std::string(252, 'a') + han + "b");
-    EXPECT_EQ(signerCn(), std::string(252, 'a') + han);
-    setSignerCn("Zhang San");
-    EXPECT_EQ(signerCn(), "Zhang San");
-    setSignerCn("");
-    EXPECT_EQ(signerCn(), "");
+    const std::pair<std::string, std::string> cases[] = {
+        {std::string(300, 'a'), std::string(255, 'a')},
+        {std::string(254, 'a') + han, std::string(254, 'a')},
+        {std::string(252, 'a') + han + "b", std::string(252, 'a') + han},
+        {"Zhang San", "Zhang San"},
+        {"", ""},
+    };
+    for (const auto& [given, kept] : cases) {
+        SCOPED_TRACE(given);
+        setSignerCn(given);
+        EXPECT_EQ(signerCn(), kept);
+    }
 }
 
 TEST(SignerCn, FileNamesStayInTheirFolder) {
-    EXPECT_EQ(fileNameSafe("Zhang San"), "Zhang San");
-    EXPECT_EQ(fileNameSafe("../../etc/passwd"), "_._.._etc_passwd");
-    EXPECT_EQ(fileNameSafe(".."), "_.");
-    EXPECT_EQ(fileNameSafe("C:\\a<b>\"c|d?e*"), "C__a_b__c_d_e_");
-    EXPECT_EQ(fileNameSafe(std::string("a\nb\x7f"
-                                       "c\x01",
-                                       6)),
-              "a_b_c_");
-    EXPECT_EQ(fileNameSafe("\xE5\xBC\xA0\xE4\xB8\x89"), "\xE5\xBC\xA0\xE4\xB8\x89");
-    EXPECT_EQ(fileNameSafe(""), "unknown");
+    const std::pair<std::string, std::string> cases[] = {
+        {"Zhang San", "Zhang San"},
+        {"../../etc/passwd", "_._.._etc_passwd"},
+        {"..", "_."},
+        {"C:\\a<b>\"c|d?e*", "C__a_b__c_d_e_"},
+        {std::string("a\nb\x7f"
+                     "c\x01",
+                     6),
+         "a_b_c_"},
+        {"\xE5\xBC\xA0\xE4\xB8\x89", "\xE5\xBC\xA0\xE4\xB8\x89"},
+        {"", "unknown"},
+    };
+    for (const auto& [name, safe] : cases) {
+        EXPECT_EQ(fileNameSafe(name), safe) << name;
+    }
 }
 
 TEST(TimeStampName, LocalTimeAndFourDigitsLeavingRandAlone) {
@@ -294,30 +294,27 @@ class WindowDuringTheWait : public ::testing::Test {
 };
 
 TEST_F(WindowDuringTheWait, DisabledOnlyWhileTheKeyShowsTheText) {
-    int length = 0;
-    ASSERT_EQ(sign(nullptr, &length), kSuccess);
-    std::string buffer(static_cast<std::size_t>(length), '\0');
-    ASSERT_EQ(sign(buffer.data(), &length), kSuccess);
-    ASSERT_EQ(signCalls.size(), 3u);
-    EXPECT_EQ(signCalls[0].op, DRV_SIGN_PREPARE);
-    EXPECT_TRUE(signCalls[0].windowEnabled);
-    EXPECT_EQ(signCalls[1].op, DRV_SIGN_PREPARE);
-    EXPECT_TRUE(signCalls[1].windowEnabled);
-    EXPECT_EQ(signCalls[2].op, DRV_SIGN_CONFIRM);
-    EXPECT_FALSE(signCalls[2].windowEnabled);
-    EXPECT_TRUE(IsWindowEnabled(watchedWindow));
-    EXPECT_EQ(signerCn(), "Zhang San");
-}
-
-TEST_F(WindowDuringTheWait, EnabledAgainWhenTheUserCancels) {
-    env_.setUser(R"({"pin": "12345678", "button": "cancel"})");
-    int length = 0;
-    ASSERT_EQ(sign(nullptr, &length), kSuccess);
-    std::string buffer(static_cast<std::size_t>(length), '\0');
-    EXPECT_EQ(sign(buffer.data(), &length), kUserCancel);
-    ASSERT_EQ(signCalls.size(), 3u);
-    EXPECT_FALSE(signCalls[2].windowEnabled);
-    EXPECT_TRUE(IsWindowEnabled(watchedWindow));
+    // Enabled again whether the user confirms or cancels.
+    const std::pair<const char*, ApiErrorCode> cases[] = {{"confirm", kSuccess},
+                                                          {"cancel", kUserCancel}};
+    for (const auto& [button, expected] : cases) {
+        SCOPED_TRACE(button);
+        env_.setUser(std::string(R"({"pin": "12345678", "button": ")") + button + "\"}");
+        signCalls.clear();
+        int length = 0;
+        ASSERT_EQ(sign(nullptr, &length), kSuccess);
+        std::string buffer(static_cast<std::size_t>(length), '\0');
+        EXPECT_EQ(sign(buffer.data(), &length), expected);
+        ASSERT_EQ(signCalls.size(), 3u);
+        EXPECT_EQ(signCalls[0].op, DRV_SIGN_PREPARE);
+        EXPECT_TRUE(signCalls[0].windowEnabled);
+        EXPECT_EQ(signCalls[1].op, DRV_SIGN_PREPARE);
+        EXPECT_TRUE(signCalls[1].windowEnabled);
+        EXPECT_EQ(signCalls[2].op, DRV_SIGN_CONFIRM);
+        EXPECT_FALSE(signCalls[2].windowEnabled);
+        EXPECT_TRUE(IsWindowEnabled(watchedWindow));
+        EXPECT_EQ(signerCn(), "Zhang San");
+    }
 }
 
 // File mode hands the text to its tail while the key is still open, after
