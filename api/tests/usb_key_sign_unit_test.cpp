@@ -285,11 +285,28 @@ class WindowDuringTheWait : public ::testing::Test {
     }
 
     int sign(char* buffer, int* length) {
-        const std::string_view xml = "<T>1</T>";
-        return QZAPI_GMUsbKeySign("Zhang", "", xml.data(), static_cast<int>(xml.size()), "",
+        return QZAPI_GMUsbKeySign("Zhang", "", kXml.data(), static_cast<int>(kXml.size()), "",
                                   "Pay 1?", "", buffer, length);
     }
 
+    // File mode over a.txt in the test's folder, with the caller's tail.
+    ApiErrorCode signFile(const FileModeTail& tail, AttachedFile* checked = nullptr) {
+        const std::string file = attached().string();
+        return runUsbKeySign({"", nullptr, kXml.data(), static_cast<int>(kXml.size()), file.c_str(),
+                              "Sign a.txt?", nullptr, nullptr, nullptr},
+                             &tail, checked);
+    }
+    path attached() const { return env_.root() / "a.txt"; }
+    // The signature's verification failure, empty if it signed a.txt holding "A".
+    std::string verifyFileSignature(const std::string& signature) {
+        return test::verifySm2Signature(
+            env_, signature,
+            test::expectedPacket(test::PacketForm::binary, kXml, "Sign a.txt?", attached().string(),
+                                 "A"),
+            test::signingCertificate(test::kSm2Zhang));
+    }
+
+    static constexpr std::string_view kXml = "<T>1</T>";
     test::TestEnvironment env_;
 };
 
@@ -320,7 +337,6 @@ TEST_F(WindowDuringTheWait, DisabledOnlyWhileTheKeyShowsTheText) {
 // File mode hands the text to its tail while the key is still open, after
 // signing once, and needs neither buffer nor length.
 TEST_F(WindowDuringTheWait, FileModeRunsItsTailInsideTheSession) {
-    const path attached = env_.root() / "a.txt";
     env_.writeFile("a.txt", "A");
     env_.startTrace();
     std::string received;
@@ -330,46 +346,33 @@ TEST_F(WindowDuringTheWait, FileModeRunsItsTailInsideTheSession) {
         closesBefore = env_.traced("NDClose") + env_.traced("QZClearPINCache");
         return kSuccess;
     };
-    const std::string_view xml = "<T>1</T>";
-    UsbKeySignArguments arguments;
-    arguments.signerDn = "";
-    arguments.xmlMsg = xml.data();
-    arguments.xmlMsgLength = static_cast<int>(xml.size());
-    arguments.signFilePath = attached.c_str();
-    arguments.keyMsg = "Sign a.txt?";
-    ASSERT_EQ(runUsbKeySign(arguments, &tail), kSuccess);
+    ASSERT_EQ(signFile(tail), kSuccess);
     EXPECT_EQ(closesBefore, 0u);
     EXPECT_EQ(env_.traced("NDClose"), 1u);
     ASSERT_EQ(signCalls.size(), 3u);
     EXPECT_EQ(signCalls[2].op, DRV_SIGN_CONFIRM);
-    EXPECT_EQ(test::verifySm2Signature(env_, received,
-                                       test::expectedPacket(test::PacketForm::binary, xml,
-                                                            "Sign a.txt?", attached.string(), "A"),
-                                       test::signingCertificate(test::kSm2Zhang)),
-              "");
+    EXPECT_EQ(verifyFileSignature(received), "");
     // The tail's failure is the call's.
-    const FileModeTail failing = [](std::string_view) { return kNoFile; };
-    EXPECT_EQ(runUsbKeySign(arguments, &failing), kNoFile);
+    EXPECT_EQ(signFile([](std::string_view) { return kNoFile; }), kNoFile);
 }
 
 // A file checked before the call is signed as it was checked: another file
 // put in its place is not read, and a write to it stops the call before the
 // key is asked to sign.
 TEST_F(WindowDuringTheWait, ACheckedFileIsSignedAsCheckedOrNotAtAll) {
-    const path attached = env_.root() / "a.txt";
     // Another file renamed into its path, or the file itself written to.
     const std::pair<bool, ApiErrorCode> cases[] = {{false, kSuccess}, {true, kTokenInfoError}};
     for (const auto& [inPlace, expected] : cases) {
         SCOPED_TRACE(inPlace);
         env_.writeFile("a.txt", "A");
         // Written long ago: any write now moves its time.
-        test::fs::last_write_time(attached, test::fs::file_time_type{});
-        std::optional<RegularFile> opened = RegularFile::open(attached.string());
+        test::fs::last_write_time(attached(), test::fs::file_time_type{});
+        std::optional<RegularFile> opened = RegularFile::open(attached().string());
         ASSERT_TRUE(opened);
-        AttachedFile checked(attached.string(), std::move(*opened));
+        AttachedFile checked(attached().string(), std::move(*opened));
         env_.writeFile(inPlace ? "a.txt" : "a.new", "B");
         if (!inPlace) {
-            test::fs::rename(env_.root() / "a.new", attached);
+            test::fs::rename(env_.root() / "a.new", attached());
         }
         signCalls.clear();
         std::string received;
@@ -377,19 +380,9 @@ TEST_F(WindowDuringTheWait, ACheckedFileIsSignedAsCheckedOrNotAtAll) {
             received = text;
             return kSuccess;
         };
-        const std::string_view xml = "<T>1</T>";
-        ASSERT_EQ(runUsbKeySign({"", nullptr, xml.data(), static_cast<int>(xml.size()),
-                                 attached.c_str(), "Sign a.txt?", nullptr, nullptr, nullptr},
-                                &tail, &checked),
-                  expected);
+        ASSERT_EQ(signFile(tail, &checked), expected);
         EXPECT_EQ(signCalls.back().op, expected == kSuccess ? DRV_SIGN_CONFIRM : DRV_SIGN_PREPARE);
-        const test::ByteString packet = test::expectedPacket(test::PacketForm::binary, xml,
-                                                             "Sign a.txt?", attached.string(), "A");
-        EXPECT_EQ(received.empty()
-                      ? ""
-                      : test::verifySm2Signature(env_, received, packet,
-                                                 test::signingCertificate(test::kSm2Zhang)),
-                  "");
+        EXPECT_EQ(received.empty() ? "" : verifyFileSignature(received), "");
     }
 }
 
