@@ -86,6 +86,10 @@ class CertificateSubject : public ::testing::Test {
     }
 
     TextResult certDns() { return callForText(ORVA_API_FN(api_, QZAPI_GMGetCertDN)); }
+    int deleteByName(std::string_view names) {
+        return ORVA_API_FN(api_, QZAPI_GMDelTempKey)(names.data(), static_cast<int>(names.size()),
+                                                     nullptr);
+    }
 
     // Buffer mode: the code; a signature must carry the expected signer's
     // certificate and verify with openssl.
@@ -133,14 +137,10 @@ TEST_F(CertificateSubject, TheRealHolderOfTheNameSignsAndIsDeletedByIt) {
     int unused = 0;
     EXPECT_EQ(ORVA_API_FN(api_, QZAPI_GMJudgeAndDelOlderDN)(&unused), 1);
     EXPECT_EQ(containersLeft(), (std::set<std::string>{kForged.name, kPlain.name}));
-    const auto del = [&](const std::string& names) {
-        return ORVA_API_FN(api_, QZAPI_GMDelTempKey)(names.c_str(), static_cast<int>(names.size()),
-                                                     nullptr);
-    };
-    EXPECT_EQ(del(kPlainDn), kSuccess);
+    EXPECT_EQ(deleteByName(kPlainDn), kSuccess);
     EXPECT_EQ(containersLeft(), std::set<std::string>{kForged.name});
-    EXPECT_EQ(del(kPlainDn), kNoMatchCertificate);
-    EXPECT_EQ(del("O=x\\2cCN=Zhang San,CN=Wang Wu"), kSuccess);
+    EXPECT_EQ(deleteByName(kPlainDn), kNoMatchCertificate);
+    EXPECT_EQ(deleteByName("O=x\\2cCN=Zhang San,CN=Wang Wu"), kSuccess);
     EXPECT_TRUE(containersLeft().empty());
 }
 
@@ -149,10 +149,7 @@ TEST_F(CertificateSubject, BarsInAValueNeverSplitAList) {
     plugAndInstall({kBars, kPlain});
     EXPECT_EQ(certDns().text, std::string(kBarsDn) + "||" + kPlainDn);
     EXPECT_EQ(sign(kBarsDn, kBars), kSuccess);
-    const std::string_view name = kBarsDn;
-    EXPECT_EQ(
-        ORVA_API_FN(api_, QZAPI_GMDelTempKey)(name.data(), static_cast<int>(name.size()), nullptr),
-        kSuccess);
+    EXPECT_EQ(deleteByName(kBarsDn), kSuccess);
     EXPECT_EQ(containersLeft(), std::set<std::string>{kPlain.name});
 }
 

@@ -61,31 +61,9 @@ TEST(HashName, OnlyTheExactNamesAreKnown) {
     EXPECT_EQ(hashNameToId(std::string_view("SM3\0", 4)), std::nullopt);
 }
 
-TEST(DistinguishedName, TheCommonNameOfAMatchComesBack) {
-    EXPECT_EQ(matched("Zh", "CN=Zhang San,OU=Unit,O=Bank"), Matched(kSuccess, "Zhang San"));
-    EXPECT_EQ(matched("CN=Li,O=Bank", "OU=Unit,CN=Li,O=Bank"), Matched(kSuccess, "Li"));
-    // A CN at the end of the subject runs to its end.
-    EXPECT_EQ(matched("Wang", "O=Bank,CN=Wang Wu"), Matched(kSuccess, "Wang Wu"));
-}
-
-TEST(DistinguishedName, FailuresWriteNothing) {
-    const Matched noMatch(kNoMatchCertificate, std::nullopt);
-    // A comma without a CN is a malformed request.
-    EXPECT_EQ(matched("OU=Unit,O=Bank", "CN=A,OU=Unit,O=Bank"),
-              Matched(kInvalidParameter, std::nullopt));
-    // A request longer than the CN, an empty one, a subject without a CN.
-    EXPECT_EQ(matched("Zhang San 2", "CN=Zhang San"), noMatch);
-    EXPECT_EQ(matched("CN=", "CN=Zhang San"), noMatch);
-    EXPECT_EQ(matched("Zhang", "OU=Zhang"), noMatch);
-    // With a comma the OU and O given must be the subject's, whole.
-    EXPECT_EQ(matched("CN=A,OU=Uni", "CN=A,OU=Unit"), noMatch);
-    EXPECT_EQ(matched("CN=A,O=Ban", "CN=A,O=Bank"), noMatch);
-    EXPECT_EQ(matched("CN=A,O=Bank", "CN=A"), noMatch);
-}
-
 // Names are items only where an item starts; the same letters inside a value
-// are part of that value.
-TEST(DistinguishedName, ItemsAreRecognisedOnlyWhereAnItemStarts) {
+// are part of that value. Only a match carries a common name.
+TEST(DistinguishedName, MatchesWholeItemsAndGivesTheCommonName) {
     constexpr const char* kForged = "O=x\\,CN=Zhang San,CN=Wang Wu";
     const struct {
         const char* requested;
@@ -93,6 +71,20 @@ TEST(DistinguishedName, ItemsAreRecognisedOnlyWhereAnItemStarts) {
         ApiErrorCode code;
         const char* commonName;
     } cases[] = {
+        {"Zh", "CN=Zhang San,OU=Unit,O=Bank", kSuccess, "Zhang San"},
+        {"CN=Li,O=Bank", "OU=Unit,CN=Li,O=Bank", kSuccess, "Li"},
+        // A CN at the end of the subject runs to its end.
+        {"Wang", "O=Bank,CN=Wang Wu", kSuccess, "Wang Wu"},
+        // A comma without a CN is a malformed request.
+        {"OU=Unit,O=Bank", "CN=A,OU=Unit,O=Bank", kInvalidParameter, ""},
+        // A request longer than the CN, an empty one, a subject without a CN.
+        {"Zhang San 2", "CN=Zhang San", kNoMatchCertificate, ""},
+        {"CN=", "CN=Zhang San", kNoMatchCertificate, ""},
+        {"Zhang", "OU=Zhang", kNoMatchCertificate, ""},
+        // With a comma the OU and O given must be the subject's, whole.
+        {"CN=A,OU=Uni", "CN=A,OU=Unit", kNoMatchCertificate, ""},
+        {"CN=A,O=Ban", "CN=A,O=Bank", kNoMatchCertificate, ""},
+        {"CN=A,O=Bank", "CN=A", kNoMatchCertificate, ""},
         {"Evil", "E=aCN=Evil,CN=Real,O=Bank", kNoMatchCertificate, ""},
         {"Real", "E=aCN=Evil,CN=Real,O=Bank", kSuccess, "Real"},
         {"CN=Real,O=Bank", "E=aCN=Evil,CN=Real,O=Bank", kSuccess, "Real"},
@@ -122,39 +114,47 @@ TEST(DistinguishedName, ItemsAreRecognisedOnlyWhereAnItemStarts) {
         {"CN= a", "CN=\\ a\\ ", kSuccess, " a "},
     };
     for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.requested) + " in " + c.subject);
         const Matched match = matched(c.requested, c.subject);
-        EXPECT_EQ(match.first, c.code) << c.requested;
-        EXPECT_EQ(match.second.value_or(""), c.commonName) << c.requested;
-        EXPECT_EQ(match.second.has_value(), c.code == kSuccess) << c.requested;
+        EXPECT_EQ(match.first, c.code);
+        EXPECT_EQ(match.second.value_or(""), c.commonName);
+        EXPECT_EQ(match.second.has_value(), c.code == kSuccess);
     }
 }
 
 TEST(SignerCn, IsBoundedAndNeverSplitsACharacter) {
-    setSignerCn(std::string(300, 'a'));
-    EXPECT_EQ(signerCn(), std::string(255, 'a'));
     // 254 bytes and a three-byte character: the character does not fit.
     const std::string han = "\xE4\xB8\xAD";
-    setSignerCn(std::string(254, 'a') + han);
-    EXPECT_EQ(signerCn(), std::string(254, 'a'));
-    setSignerCn(std::string(252, 'a') + han + "b");
-    EXPECT_EQ(signerCn(), std::string(252, 'a') + han);
-    setSignerCn("Zhang San");
-    EXPECT_EQ(signerCn(), "Zhang San");
-    setSignerCn("");
-    EXPECT_EQ(signerCn(), "");
+    const std::pair<std::string, std::string> cases[] = {
+        {std::string(300, 'a'), std::string(255, 'a')},
+        {std::string(254, 'a') + han, std::string(254, 'a')},
+        {std::string(252, 'a') + han + "b", std::string(252, 'a') + han},
+        {"Zhang San", "Zhang San"},
+        {"", ""},
+    };
+    for (const auto& [given, kept] : cases) {
+        SCOPED_TRACE(given);
+        setSignerCn(given);
+        EXPECT_EQ(signerCn(), kept);
+    }
 }
 
 TEST(SignerCn, FileNamesStayInTheirFolder) {
-    EXPECT_EQ(fileNameSafe("Zhang San"), "Zhang San");
-    EXPECT_EQ(fileNameSafe("../../etc/passwd"), "_._.._etc_passwd");
-    EXPECT_EQ(fileNameSafe(".."), "_.");
-    EXPECT_EQ(fileNameSafe("C:\\a<b>\"c|d?e*"), "C__a_b__c_d_e_");
-    EXPECT_EQ(fileNameSafe(std::string("a\nb\x7f"
-                                       "c\x01",
-                                       6)),
-              "a_b_c_");
-    EXPECT_EQ(fileNameSafe("\xE5\xBC\xA0\xE4\xB8\x89"), "\xE5\xBC\xA0\xE4\xB8\x89");
-    EXPECT_EQ(fileNameSafe(""), "unknown");
+    const std::pair<std::string, std::string> cases[] = {
+        {"Zhang San", "Zhang San"},
+        {"../../etc/passwd", "_._.._etc_passwd"},
+        {"..", "_."},
+        {"C:\\a<b>\"c|d?e*", "C__a_b__c_d_e_"},
+        {std::string("a\nb\x7f"
+                     "c\x01",
+                     6),
+         "a_b_c_"},
+        {"\xE5\xBC\xA0\xE4\xB8\x89", "\xE5\xBC\xA0\xE4\xB8\x89"},
+        {"", "unknown"},
+    };
+    for (const auto& [name, safe] : cases) {
+        EXPECT_EQ(fileNameSafe(name), safe) << name;
+    }
 }
 
 TEST(TimeStampName, LocalTimeAndFourDigitsLeavingRandAlone) {
@@ -285,45 +285,58 @@ class WindowDuringTheWait : public ::testing::Test {
     }
 
     int sign(char* buffer, int* length) {
-        const std::string_view xml = "<T>1</T>";
-        return QZAPI_GMUsbKeySign("Zhang", "", xml.data(), static_cast<int>(xml.size()), "",
+        return QZAPI_GMUsbKeySign("Zhang", "", kXml.data(), static_cast<int>(kXml.size()), "",
                                   "Pay 1?", "", buffer, length);
     }
 
+    // File mode over a.txt in the test's folder, with the caller's tail.
+    ApiErrorCode signFile(const FileModeTail& tail, AttachedFile* checked = nullptr) {
+        const std::string file = attached().string();
+        return runUsbKeySign({"", nullptr, kXml.data(), static_cast<int>(kXml.size()), file.c_str(),
+                              "Sign a.txt?", nullptr, nullptr, nullptr},
+                             &tail, checked);
+    }
+    path attached() const { return env_.root() / "a.txt"; }
+    // The signature's verification failure, empty if it signed a.txt holding "A".
+    std::string verifyFileSignature(const std::string& signature) {
+        return test::verifySm2Signature(
+            env_, signature,
+            test::expectedPacket(test::PacketForm::binary, kXml, "Sign a.txt?", attached().string(),
+                                 "A"),
+            test::signingCertificate(test::kSm2Zhang));
+    }
+
+    static constexpr std::string_view kXml = "<T>1</T>";
     test::TestEnvironment env_;
 };
 
 TEST_F(WindowDuringTheWait, DisabledOnlyWhileTheKeyShowsTheText) {
-    int length = 0;
-    ASSERT_EQ(sign(nullptr, &length), kSuccess);
-    std::string buffer(static_cast<std::size_t>(length), '\0');
-    ASSERT_EQ(sign(buffer.data(), &length), kSuccess);
-    ASSERT_EQ(signCalls.size(), 3u);
-    EXPECT_EQ(signCalls[0].op, DRV_SIGN_PREPARE);
-    EXPECT_TRUE(signCalls[0].windowEnabled);
-    EXPECT_EQ(signCalls[1].op, DRV_SIGN_PREPARE);
-    EXPECT_TRUE(signCalls[1].windowEnabled);
-    EXPECT_EQ(signCalls[2].op, DRV_SIGN_CONFIRM);
-    EXPECT_FALSE(signCalls[2].windowEnabled);
-    EXPECT_TRUE(IsWindowEnabled(watchedWindow));
-    EXPECT_EQ(signerCn(), "Zhang San");
-}
-
-TEST_F(WindowDuringTheWait, EnabledAgainWhenTheUserCancels) {
-    env_.setUser(R"({"pin": "12345678", "button": "cancel"})");
-    int length = 0;
-    ASSERT_EQ(sign(nullptr, &length), kSuccess);
-    std::string buffer(static_cast<std::size_t>(length), '\0');
-    EXPECT_EQ(sign(buffer.data(), &length), kUserCancel);
-    ASSERT_EQ(signCalls.size(), 3u);
-    EXPECT_FALSE(signCalls[2].windowEnabled);
-    EXPECT_TRUE(IsWindowEnabled(watchedWindow));
+    // Enabled again whether the user confirms or cancels.
+    const std::pair<const char*, ApiErrorCode> cases[] = {{"confirm", kSuccess},
+                                                          {"cancel", kUserCancel}};
+    for (const auto& [button, expected] : cases) {
+        SCOPED_TRACE(button);
+        env_.setUser(std::string(R"({"pin": "12345678", "button": ")") + button + "\"}");
+        signCalls.clear();
+        int length = 0;
+        ASSERT_EQ(sign(nullptr, &length), kSuccess);
+        std::string buffer(static_cast<std::size_t>(length), '\0');
+        EXPECT_EQ(sign(buffer.data(), &length), expected);
+        ASSERT_EQ(signCalls.size(), 3u);
+        EXPECT_EQ(signCalls[0].op, DRV_SIGN_PREPARE);
+        EXPECT_TRUE(signCalls[0].windowEnabled);
+        EXPECT_EQ(signCalls[1].op, DRV_SIGN_PREPARE);
+        EXPECT_TRUE(signCalls[1].windowEnabled);
+        EXPECT_EQ(signCalls[2].op, DRV_SIGN_CONFIRM);
+        EXPECT_FALSE(signCalls[2].windowEnabled);
+        EXPECT_TRUE(IsWindowEnabled(watchedWindow));
+        EXPECT_EQ(signerCn(), "Zhang San");
+    }
 }
 
 // File mode hands the text to its tail while the key is still open, after
 // signing once, and needs neither buffer nor length.
 TEST_F(WindowDuringTheWait, FileModeRunsItsTailInsideTheSession) {
-    const path attached = env_.root() / "a.txt";
     env_.writeFile("a.txt", "A");
     env_.startTrace();
     std::string received;
@@ -333,46 +346,33 @@ TEST_F(WindowDuringTheWait, FileModeRunsItsTailInsideTheSession) {
         closesBefore = env_.traced("NDClose") + env_.traced("QZClearPINCache");
         return kSuccess;
     };
-    const std::string_view xml = "<T>1</T>";
-    UsbKeySignArguments arguments;
-    arguments.signerDn = "";
-    arguments.xmlMsg = xml.data();
-    arguments.xmlMsgLength = static_cast<int>(xml.size());
-    arguments.signFilePath = attached.c_str();
-    arguments.keyMsg = "Sign a.txt?";
-    ASSERT_EQ(runUsbKeySign(arguments, &tail), kSuccess);
+    ASSERT_EQ(signFile(tail), kSuccess);
     EXPECT_EQ(closesBefore, 0u);
     EXPECT_EQ(env_.traced("NDClose"), 1u);
     ASSERT_EQ(signCalls.size(), 3u);
     EXPECT_EQ(signCalls[2].op, DRV_SIGN_CONFIRM);
-    EXPECT_EQ(test::verifySm2Signature(env_, received,
-                                       test::expectedPacket(test::PacketForm::binary, xml,
-                                                            "Sign a.txt?", attached.string(), "A"),
-                                       test::signingCertificate(test::kSm2Zhang)),
-              "");
+    EXPECT_EQ(verifyFileSignature(received), "");
     // The tail's failure is the call's.
-    const FileModeTail failing = [](std::string_view) { return kNoFile; };
-    EXPECT_EQ(runUsbKeySign(arguments, &failing), kNoFile);
+    EXPECT_EQ(signFile([](std::string_view) { return kNoFile; }), kNoFile);
 }
 
 // A file checked before the call is signed as it was checked: another file
 // put in its place is not read, and a write to it stops the call before the
 // key is asked to sign.
 TEST_F(WindowDuringTheWait, ACheckedFileIsSignedAsCheckedOrNotAtAll) {
-    const path attached = env_.root() / "a.txt";
     // Another file renamed into its path, or the file itself written to.
     const std::pair<bool, ApiErrorCode> cases[] = {{false, kSuccess}, {true, kTokenInfoError}};
     for (const auto& [inPlace, expected] : cases) {
         SCOPED_TRACE(inPlace);
         env_.writeFile("a.txt", "A");
         // Written long ago: any write now moves its time.
-        test::fs::last_write_time(attached, test::fs::file_time_type{});
-        std::optional<RegularFile> opened = RegularFile::open(attached.string());
+        test::fs::last_write_time(attached(), test::fs::file_time_type{});
+        std::optional<RegularFile> opened = RegularFile::open(attached().string());
         ASSERT_TRUE(opened);
-        AttachedFile checked(attached.string(), std::move(*opened));
+        AttachedFile checked(attached().string(), std::move(*opened));
         env_.writeFile(inPlace ? "a.txt" : "a.new", "B");
         if (!inPlace) {
-            test::fs::rename(env_.root() / "a.new", attached);
+            test::fs::rename(env_.root() / "a.new", attached());
         }
         signCalls.clear();
         std::string received;
@@ -380,19 +380,9 @@ TEST_F(WindowDuringTheWait, ACheckedFileIsSignedAsCheckedOrNotAtAll) {
             received = text;
             return kSuccess;
         };
-        const std::string_view xml = "<T>1</T>";
-        ASSERT_EQ(runUsbKeySign({"", nullptr, xml.data(), static_cast<int>(xml.size()),
-                                 attached.c_str(), "Sign a.txt?", nullptr, nullptr, nullptr},
-                                &tail, &checked),
-                  expected);
+        ASSERT_EQ(signFile(tail, &checked), expected);
         EXPECT_EQ(signCalls.back().op, expected == kSuccess ? DRV_SIGN_CONFIRM : DRV_SIGN_PREPARE);
-        const test::ByteString packet = test::expectedPacket(test::PacketForm::binary, xml,
-                                                             "Sign a.txt?", attached.string(), "A");
-        EXPECT_EQ(received.empty()
-                      ? ""
-                      : test::verifySm2Signature(env_, received, packet,
-                                                 test::signingCertificate(test::kSm2Zhang)),
-                  "");
+        EXPECT_EQ(received.empty() ? "" : verifyFileSignature(received), "");
     }
 }
 
